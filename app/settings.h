@@ -1,0 +1,40 @@
+#pragma once
+// The two settings of Lathmark and the reader of the settings file that lies beside the
+// executable. Free of Qt: the window and the batch counter share it.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lathmark {
+
+struct Settings {
+    std::int16_t bdLine = 0;          // BDLINE: dark pixels a row needs to be part of a line
+    std::int16_t thresholdLevel = 0;  // THRESHOLD: grey level that separates dark from light
+};
+
+// What reading the file gave: the settings as far as they could be read, and every problem
+// found on the way, each naming the file, the line and what is wrong. The reader never stops
+// at a problem; a key whose value is refused keeps its earlier value.
+struct SettingsRead {
+    Settings settings;
+    std::vector<std::string> problems;
+
+    bool ok() const { return problems.empty(); }
+};
+
+// Reads `file`. A file that cannot be opened gives one problem and the initial settings.
+SettingsRead readSettings(const std::filesystem::path& file);
+
+// Reads settings from text already in memory; `fileName` is only used in the problems.
+SettingsRead parseSettings(std::string_view text, const std::string& fileName);
+
+// The folder of the running executable, whatever the working directory.
+std::filesystem::path executableFolder();
+
+// "Lathmark.ini" in the folder of the running executable.
+std::filesystem::path defaultSettingsPath();
+
+}  // namespace lathmark

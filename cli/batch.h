@@ -1,0 +1,54 @@
+#pragma once
+// The batch counter's work, apart from its command line: which photographs an argument names,
+// counting them on several threads, and one line of output per photograph.
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/counting.h"
+
+namespace lathmark {
+
+// The photographs that the arguments name, in order: a directory stands for its *.jpg files
+// (letter case ignored, directories left out), sorted by name ignoring case; anything else
+// stands for itself.
+std::vector<std::string> expandArguments(const std::vector<std::string>& arguments);
+
+// The `*.jpg` entries of a folder that are not folders, by name ignoring case. Shared with the
+// window, whose file list shows the same entries.
+std::vector<std::string> listPhotographs(const std::filesystem::path& folder);
+
+struct BatchOptions {
+    std::int16_t bdLine = 0;
+    std::int16_t thresholdLevel = 0;
+    std::optional<std::filesystem::path> markedFolder;  // where result images go, if anywhere
+    int jobs = 1;
+};
+
+// What is kept of one photograph's count once its bitmaps are gone.
+struct PhotographOutcome {
+    std::string file;
+    std::optional<std::string> error;  // why it could not be counted
+    std::string warning;
+    std::array<int, kPassCount> passLines{};
+    BandBox band;
+    double milliseconds = 0;
+
+    int boards() const { return passLines[0] + passLines[1] + passLines[2] + passLines[3] + 1; }
+};
+
+// Counts one photograph and, if asked, writes its result image.
+PhotographOutcome countOne(const std::string& file, const BatchOptions& options);
+
+// Counts every photograph, `options.jobs` at a time, and hands each outcome to `report` in the
+// order of `files`, as soon as it and all before it are done.
+template <typename Report>
+void countAll(const std::vector<std::string>& files, const BatchOptions& options, Report report);
+
+}  // namespace lathmark
+
+#include "cli/batch_impl.h"

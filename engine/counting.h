@@ -1,0 +1,54 @@
+#pragma once
+// The counting routine: from a photograph's file to its boards, pass counts, band and result
+// image. Each call is independent, so several photographs can be counted at once on different
+// threads.
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "engine/bitmap.h"
+#include "engine/error.h"
+#include "engine/passes.h"
+
+namespace lathmark {
+
+struct BandBox {
+    int top = 0;  // band edges as found, rows counted from the top of the photograph
+    int bottom = 0;
+    int width = 0;  // the band's size in pixels
+    int height = 0;
+};
+
+struct CountOptions {
+    bool keepPhotograph = false;  // hand back the decoded photograph, for a face to show it
+};
+
+struct CountResult {
+    std::string file;  // the photograph as the caller named it
+    std::optional<CountError> error;
+    std::array<int, kPassCount> passLines{};
+    BandBox band;
+    Bitmap marked;        // the result image: the band, black where a line row was found
+    Bitmap photograph;    // the decoded photograph, if asked for
+    std::string warning;  // what the decoder noted about a photograph it could still decode
+
+    bool ok() const { return !error.has_value(); }
+    int lines() const { return passLines[0] + passLines[1] + passLines[2] + passLines[3]; }
+    int boards() const { return lines() + 1; }
+};
+
+// Why a THRESHOLD cannot be used for counting, or nothing if it can (0 to 245).
+std::optional<std::string> thresholdProblem(int thresholdLevel);
+
+// Counts the boards in a JPEG photograph.
+CountResult countBoards(const std::filesystem::path& file, std::int16_t bdLine,
+                        std::int16_t thresholdLevel, const CountOptions& options = {});
+
+// Counts the boards in a photograph already decoded; `name` names it in errors.
+CountResult countDecoded(Bitmap photograph, const std::string& name, std::int16_t bdLine,
+                         std::int16_t thresholdLevel, const CountOptions& options = {});
+
+}  // namespace lathmark

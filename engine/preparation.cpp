@@ -1,0 +1,105 @@
+#include "engine/preparation.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "engine/library_messages.h"
+#include "engine/rows.h"
+
+namespace lathmark {
+namespace {
+
+// A row with more dark pixels than this share of the width is background (floor or wall).
+constexpr double kBackgroundRatio = 0.7;
+
+struct BandRows {
+    int top;     // first row of the band, counted from the top of the photograph
+    int bottom;  // one past its last row
+};
+
+BandRows bandRows(const CountingState& state) {
+    return {std::min(state.bandTop, state.bandBottom), std::max(state.bandTop, state.bandBottom)};
+}
+
+StepFailure checkReadable(const std::filesystem::path& file) {
+    std::error_code error;
+    const auto status = std::filesystem::status(file, error);
+    if (status.type() == std::filesystem::file_type::not_found) return "the file does not exist";
+    if (status.type() == std::filesystem::file_type::directory)
+        return "is a directory, not a photograph";
+    std::FILE* stream = std::fopen(file.c_str(), "rb");
+    if (!stream) return std::string("cannot be read: ") + std::strerror(errno);
+    std::fclose(stream);
+    return std::nullopt;
+}
+
+}  // namespace
+
+StepFailure decodePhotograph(CountingState& state, const std::filesystem::path& file) {
+    if (auto failure = checkReadable(file)) return failure;
+    listenToLibraryMessages();
+    clearLibraryMessages();
+    state.dibSource.reset(FreeImage_Load(FIF_JPEG, file.c_str(), 0));
+    if (!state.dibSource) {
+        const std::string why = libraryMessages();
+        return "cannot be decoded as a JPEG photograph" + (why.empty() ? "" : " (" + why + ")");
+    }
+    return std::nullopt;
+}
+
+StepFailure thresholdPhotograph(CountingState& state, int threshold) {
+    if (threshold < 0 || threshold > 255)
+        return "threshold " + std::to_string(threshold) + " is not a grey level (0 to 255)";
+    state.dibBinary.reset(FreeImage_Threshold(state.dibSource.get(), static_cast<BYTE>(threshold)));
+    if (!state.dibBinary) return "its pixel format cannot be turned into black and white";
+    return std::nullopt;
+}
+
+void findBandEdges(CountingState& state) {
+    FIBITMAP* binary = state.dibBinary.get();
+    state.width = state.dibBinary.width();
+    state.height = state.dibBinary.height();
+    const int width = state.width;
+    const int height = state.height;
+    fitProfile(state.bandProfile, height);
+
+    const double backgroundLimit = kBackgroundRatio * width;
+    for (int y = 0; y < height; ++y) {
+        int dark = countDarkPixels(binary, y, kBandLeftColumn, width);
+        if (dark > backgroundLimit) dark = width;
+        state.bandProfile[static_cast<std::size_t>(y)] = dark;
+    }
+
+    // Walk in from each edge over background rows. The bottom walk may end past the top row;
+    // the top walk stops at row 0 at the latest.
+    int y = 0;
+    while (y < height && state.bandProfile[static_cast<std::size_t>(y)] >= width) ++y;
+    state.bandBottom = height - y;
+    y = height - 1;
+    while (y > 0 && state.bandProfile[static_cast<std::size_t>(y)] >= width) --y;
+    state.bandTop = height - y;
+}
+
+Bitmap cutBand(const CountingState& state, FIBITMAP* binary) {
+    const BandRows rows = bandRows(state);
+    return Bitmap(FreeImage_Copy(binary, kBandLeftColumn, rows.top,
+                                 static_cast<int>(FreeImage_GetWidth(binary)), rows.bottom));
+}
+
+StepFailure cutBandFromBinary(CountingState& state) {
+    if (state.width <= kBandLeftColumn)
+        return "is " + std::to_string(state.width) + " pixels wide; the band needs at least " +
+               std::to_string(kBandLeftColumn + 1);
+    const BandRows rows = bandRows(state);
+    if (rows.top == rows.bottom)
+        return "has no board band: only one of its rows is not dark background";
+    state.dibBand = cutBand(state, state.dibBinary.get());
+    if (!state.dibBand) return "the board band could not be cut out (out of memory?)";
+    state.width = state.dibBand.width();
+    state.height = state.dibBand.height();
+    return std::nullopt;
+}
+
+}  // namespace lathmark

@@ -1,0 +1,37 @@
+#pragma once
+// Preparing a photograph for counting: decode it, threshold it to two levels, find the band of
+// rows the stack occupies and cut that band out.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "engine/counting_state.h"
+
+namespace lathmark {
+
+// Columns 0 to 3 of a photograph never belong to the band.
+constexpr int kBandLeftColumn = 4;
+
+// A failed step says why, in words that follow the photograph's name.
+using StepFailure = std::optional<std::string>;
+
+// Decodes the JPEG file into state.dibSource.
+StepFailure decodePhotograph(CountingState& state, const std::filesystem::path& file);
+
+// state.dibBinary := state.dibSource thresholded at `threshold` (0 to 255): grey levels below
+// it become dark (index 0), all others light (index 1).
+StepFailure thresholdPhotograph(CountingState& state, int threshold);
+
+// From state.dibBinary: width and height of the photograph, the dark-pixel profile of columns
+// 4 and up with full rows marked, and the band edges bandTop and bandBottom.
+void findBandEdges(CountingState& state);
+
+// Cuts the band out of `binary`, a two-level image of the photograph's size.
+Bitmap cutBand(const CountingState& state, FIBITMAP* binary);
+
+// state.dibBand := the band of state.dibBinary; width and height become the band's size.
+// Fails for a photograph too narrow to have band columns, or a band of no rows.
+StepFailure cutBandFromBinary(CountingState& state);
+
+}  // namespace lathmark

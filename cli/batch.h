@@ -18,10 +18,6 @@ namespace lathmark {
 // stands for itself.
 std::vector<std::string> expandArguments(const std::vector<std::string>& arguments);
 
-// The `*.jpg` entries of a folder that are not folders, by name ignoring case. Shared with the
-// window, whose file list shows the same entries.
-std::vector<std::string> listPhotographs(const std::filesystem::path& folder);
-
 struct BatchOptions {
     std::int16_t bdLine = 0;
     std::int16_t thresholdLevel = 0;

@@ -1,0 +1,38 @@
+#include "engine/photographs.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace lathmark {
+namespace {
+
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    return text;
+}
+
+bool isJpgName(const std::string& name) {
+    return name.size() >= 4 && lowerCase(name.substr(name.size() - 4)) == ".jpg";
+}
+
+}  // namespace
+
+std::vector<std::string> listPhotographs(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::error_code typeError;
+        if (isJpgName(name) && !it->is_directory(typeError)) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const std::string la = lowerCase(a), lb = lowerCase(b);
+        return la != lb ? la < lb : a < b;
+    });
+    return names;
+}
+
+}  // namespace lathmark

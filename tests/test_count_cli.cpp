@@ -1,0 +1,246 @@
+// End-to-end tests of lathmark-count: the real executable over the committed samples.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+#include "engine/counting.h"
+#include "engine/report.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+const fs::path kSamples = fs::path(LATHMARK_SOURCE_DIR) / "samples";
+const fs::path kCounter = fs::path(LATHMARK_BIN_DIR) / "lathmark-count";
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class CountCli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        scratch = fs::temp_directory_path() /
+                  ("lathmark-cli-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(scratch);
+        fs::create_directories(scratch);
+    }
+    void TearDown() override { fs::remove_all(scratch); }
+
+    // Runs lathmark-count with `arguments` (already shell-quoted where needed).
+    CliRun count(const std::string& arguments) const {
+        const fs::path errFile = scratch / "stderr.txt";
+        const std::string command =
+            "'" + kCounter.string() + "' " + arguments + " 2>'" + errFile.string() + "'";
+        CliRun run;
+        FILE* pipe = ::popen(command.c_str(), "r");
+        std::array<char, 4096> buffer;
+        while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe))
+            run.out.append(buffer.data(), n);
+        const int raw = ::pclose(pipe);
+        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        run.err = readFile(errFile);
+        return run;
+    }
+
+    fs::path write(const std::string& name, const std::string& content) const {
+        std::ofstream(scratch / name, std::ios::binary) << content;
+        return scratch / name;
+    }
+
+    fs::path scratch;
+};
+
+// file name -> true board count, from the samples' manifest.
+std::map<std::string, int> manifest() {
+    std::map<std::string, int> boards;
+    std::istringstream lines(readFile(kSamples / "manifest.tsv"));
+    std::string line;
+    std::getline(lines, line);  // header
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string file;
+        int count = 0;
+        if (fields >> file >> count) boards[file] = count;
+    }
+    return boards;
+}
+
+std::vector<Json> jsonLines(const std::string& out) {
+    std::vector<Json> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+    return lines;
+}
+
+// Output with the timings taken out, which naturally differ from run to run.
+std::string withoutTimes(const std::string& out) {
+    return std::regex_replace(out, std::regex(R"("ms":[0-9.e+-]+)"), "\"ms\":_");
+}
+
+std::string quoted(const fs::path& path) {
+    return "'" + path.string() + "'";
+}
+
+TEST_F(CountCli, EverySampleCountsAsItsManifestSays) {
+    const auto expected = manifest();
+    ASSERT_GE(expected.size(), 8u);
+    const CliRun run = count("--json --jobs 2 " + quoted(kSamples));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto lines = jsonLines(run.out);
+    ASSERT_EQ(lines.size(), expected.size() + 1);
+
+    long long book = 0;
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+        const Json& line = lines[i];
+        const std::string name = fs::path(line["file"].get<std::string>()).filename().string();
+        ASSERT_TRUE(expected.count(name)) << name;
+        EXPECT_EQ(line["boards"].get<int>(), expected.at(name)) << name;
+        int lines4 = 0;
+        for (const Json& p : line["passLines"]) lines4 += p.get<int>();
+        EXPECT_EQ(line["boards"].get<int>(), lines4 + 1) << name;
+        EXPECT_LT(line["band"]["top"].get<int>(), line["band"]["bottom"].get<int>()) << name;
+        book += line["boards"].get<int>();
+    }
+    const Json& last = lines.back();
+    EXPECT_EQ(last["book"].get<long long>(), book);
+    EXPECT_EQ(last["photographs"].get<std::size_t>(), expected.size());
+    EXPECT_EQ(last["failed"].get<int>(), 0);
+    EXPECT_EQ(last["bdline"].get<int>(), 40);
+    EXPECT_EQ(last["threshold"].get<int>(), 128);
+}
+
+TEST_F(CountCli, SeveralJobsGiveTheSameOutputInArgumentOrder) {
+    const std::string arguments = "--json " + quoted(kSamples) + " missing.jpg " +
+                                  quoted(kSamples / "manifest.tsv") + " " + quoted(kSamples);
+    const CliRun one = count("--jobs 1 " + arguments);
+    const CliRun two = count("--jobs 2 " + arguments);
+    EXPECT_EQ(one.status, 1);
+    EXPECT_EQ(two.status, 1);
+    EXPECT_EQ(withoutTimes(one.out), withoutTimes(two.out));
+}
+
+TEST_F(CountCli, TextOutputHasOneLinePerPhotographAndTheBook) {
+    const auto expected = manifest();
+    const CliRun run = count("--jobs 2 " + quoted(kSamples));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::regex photoLine(
+        R"(.+\.jpg: ([0-9]+) boards \(lines [0-9]+ \+ [0-9]+ \+ [0-9]+ \+ [0-9]+\), [0-9]+\.[0-9] ms)");
+    std::istringstream in(run.out);
+    std::string line;
+    long long book = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_TRUE(std::getline(in, line));
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, photoLine)) << line;
+        book += std::stoi(match[1]);
+    }
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, "Book: " + std::to_string(book) + " boards in " +
+                        std::to_string(expected.size()) + " photographs");
+}
+
+TEST_F(CountCli, APhotographThatCannotBeCountedDoesNotStopTheBatch) {
+    const fs::path notJpeg = write("notes.jpg", "these are not pixels\n");
+    const fs::path sample = kSamples / manifest().begin()->first;
+    const CliRun run = count("--json " + quoted(notJpeg) + " " + quoted(scratch / "gone.jpg") +
+                             " " + quoted(scratch) + " " + quoted(sample));
+    EXPECT_EQ(run.status, 1);
+    const auto lines = jsonLines(run.out);
+    // notes.jpg appears twice: named, and as the folder's only *.jpg.
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0]["file"], notJpeg.string());
+    EXPECT_NE(lines[0]["error"].get<std::string>().find("JPEG"), std::string::npos);
+    EXPECT_EQ(lines[1]["error"], "the file does not exist");
+    EXPECT_TRUE(lines[2].contains("error"));
+    EXPECT_EQ(lines[3]["boards"].get<int>(), manifest().begin()->second);
+    EXPECT_EQ(lines[4]["failed"].get<int>(), 3);
+    EXPECT_EQ(lines[4]["photographs"].get<int>(), 1);
+
+    const CliRun text = count(quoted(scratch / "gone.jpg"));
+    EXPECT_EQ(text.status, 1);
+    EXPECT_NE(text.err.find(scratch.string() + "/gone.jpg: the file does not exist"),
+              std::string::npos)
+        << text.err;
+    EXPECT_EQ(text.out, "Book: 0 boards in 0 photographs\n");
+}
+
+TEST_F(CountCli, UsageAndSettingsErrorsCountNothing) {
+    const std::string photo = quoted(kSamples / manifest().begin()->first);
+    struct Case {
+        std::string arguments;
+        std::string inError;
+    };
+    const std::vector<Case> cases = {
+        {"--threshold 246 --bdline 40 " + photo, "--threshold"},
+        {"--bdline 40000 --threshold 128 " + photo, "--bdline"},
+        {"--jobs 0 " + photo, "--jobs"},
+        {"--no-such-option " + photo, "no-such-option"},
+        {"", "photographs"},
+        {"--settings " + quoted(scratch / "absent.ini") + " " + photo, "absent.ini"},
+        {"--settings " + quoted(write("bad.ini", "BDLINE=40\nTHRESHOLD=abc\n")) + " " + photo,
+         "bad.ini:2"},
+        {"--settings " + quoted(write("high.ini", "BDLINE=40\nTHRESHOLD=250\n")) + " " + photo,
+         "high.ini:2"},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = count(c.arguments);
+        EXPECT_EQ(run.status, 2) << c.arguments;
+        EXPECT_EQ(run.out, "") << c.arguments;
+        EXPECT_NE(run.err.find(c.inError), std::string::npos) << c.arguments << "\n" << run.err;
+    }
+}
+
+TEST_F(CountCli, SettingsComeFromTheFileBesideTheExecutableOrOverrides) {
+    const std::string photo = quoted(kSamples / manifest().begin()->first);
+    const CliRun fromFile = count("--json " + photo);
+    ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+    EXPECT_EQ(jsonLines(fromFile.out).back()["bdline"], 40);
+
+    const fs::path ini = write("other.ini", "BDLINE=25\r\nTHRESHOLD=100\r\n");
+    const CliRun fromOther = count("--json --settings " + quoted(ini) + " --bdline 30 " + photo);
+    ASSERT_EQ(fromOther.status, 0) << fromOther.err;
+    EXPECT_EQ(jsonLines(fromOther.out).back()["bdline"], 30);
+    EXPECT_EQ(jsonLines(fromOther.out).back()["threshold"], 100);
+
+    // With both values given, a broken file is never read.
+    const CliRun overrides = count("--json --settings " + quoted(scratch / "absent.ini") +
+                                   " --bdline 40 --threshold 128 " + photo);
+    EXPECT_EQ(overrides.status, 0) << overrides.err;
+}
+
+TEST_F(CountCli, MarkedImagesAreWhatTheEngineWrites) {
+    const auto expected = manifest();
+    const CliRun run =
+        count("--jobs 2 --marked " + quoted(scratch / "marked") + " " + quoted(kSamples));
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const auto& [name, boards] : expected) {
+        const fs::path photo = kSamples / name;
+        const fs::path marked = scratch / "marked" / fs::path(name).replace_extension(".bmp");
+        ASSERT_TRUE(fs::exists(marked)) << marked;
+        lathmark::CountResult result = lathmark::countBoards(photo, 40, 128);
+        ASSERT_TRUE(result.ok());
+        const fs::path reference = scratch / "reference.bmp";
+        ASSERT_FALSE(lathmark::writeBmp(result.marked.get(), reference).has_value());
+        EXPECT_EQ(readFile(marked), readFile(reference)) << name;
+    }
+}
+
+}  // namespace

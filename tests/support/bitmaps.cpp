@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace lathmark::test {
 
 Bitmap blankBinary(int width, int height) {
@@ -73,6 +75,44 @@ std::vector<int> lightRows(FIBITMAP* dib) {
     for (int y = 0; y < static_cast<int>(FreeImage_GetHeight(dib)); ++y)
         if (darkPixelsByLibrary(dib, y, 0, width) == 0) rows.push_back(y);
     return rows;
+}
+
+Bitmap bandFromCounts(int width, const std::vector<int>& darkFromBottom) {
+    Bitmap band = blankBinary(width, static_cast<int>(darkFromBottom.size()));
+    for (std::size_t y = 0; y < darkFromBottom.size(); ++y)
+        darken(band.get(), static_cast<int>(y), 4, darkFromBottom[y]);
+    return band;
+}
+
+void fitProfiles(CountingState& state) {
+    for (RowProfile* profile : {&state.bandProfile, &state.passProfile1, &state.passProfile2,
+                                &state.passProfile3, &state.passProfile4})
+        fitProfile(*profile, state.height);
+}
+
+std::vector<int> rowRange(int lo, int hi) {
+    std::vector<int> rows;
+    for (int y = lo; y <= hi; ++y) rows.push_back(y);
+    return rows;
+}
+
+Bitmap greyPhotograph(int width, const std::vector<int>& greyFromBottom, int bitsPerPixel) {
+    const int height = static_cast<int>(greyFromBottom.size());
+    Bitmap photo(FreeImage_Allocate(width, height, bitsPerPixel));
+    if (bitsPerPixel == 8) {
+        RGBQUAD* palette = FreeImage_GetPalette(photo.get());
+        for (int i = 0; i < 256; ++i) {
+            const auto level = static_cast<BYTE>(i);
+            palette[i] = RGBQUAD{level, level, level, 0};
+        }
+    }
+    const int bytesPerPixel = bitsPerPixel / 8;
+    for (int y = 0; y < height; ++y) {
+        BYTE* line = FreeImage_GetScanLine(photo.get(), y);
+        const auto grey = static_cast<BYTE>(greyFromBottom[static_cast<std::size_t>(y)]);
+        std::fill(line, line + width * bytesPerPixel, grey);
+    }
+    return photo;
 }
 
 }  // namespace lathmark::test

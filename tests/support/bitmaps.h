@@ -36,4 +36,19 @@ RowProfile profileWithRuns(int height, std::initializer_list<std::pair<int, int>
 // Rows of a bitmap that are entirely light (every column 0 to width-1).
 std::vector<int> lightRows(FIBITMAP* dib);
 
+// A band `width` wide whose row y has darkFromBottom[y] dark pixels from column 4 on, the first
+// column the passes count as a line pixel.
+Bitmap bandFromCounts(int width, const std::vector<int>& darkFromBottom);
+
+// Gives every profile of `state` room for its rows, all 0, as a count has done by the time a
+// pass reads the profiles of the passes before it.
+void fitProfiles(CountingState& state);
+
+// The rows lo to hi, both included.
+std::vector<int> rowRange(int lo, int hi);
+
+// A photograph `width` wide with 8 (grey palette) or 24 bits per pixel whose row y has grey level
+// greyFromBottom[y].
+Bitmap greyPhotograph(int width, const std::vector<int>& greyFromBottom, int bitsPerPixel = 24);
+
 }  // namespace lathmark::test

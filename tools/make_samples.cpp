@@ -1,0 +1,118 @@
+// lathmark-make-samples OUTDIR
+//
+// Writes the sample photographs of stacked fibreboard that the project keeps in samples/, and
+// manifest.tsv, which lists each file with its true board count and size. Every photograph comes
+// from a fixed plan and seed, so running the program again writes the same pictures.
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "tools/samplegen.h"
+
+namespace {
+
+using lathmark::samplegen::StackPhoto;
+using lathmark::samplegen::StackPlan;
+
+struct Sample {
+    const char* file;
+    int width;
+    int height;
+    int floorRows;  // height - floorRows and wallRows are multiples of 8: the edges of the stack
+    int wallRows;   // then fall on JPEG block edges and stay free of ringing
+    int boards;
+    int faintJoints;
+    std::vector<int> gapLengths;  // 18 to 24 columns: found by the third pass; 8 or 9: the fourth
+    double gradientX;
+    double gradientY;
+    bool colour;
+    std::uint32_t seed;
+};
+
+// Photographs with faint joints keep the lighting gradient small, so that the faint joints stay
+// between grey 131 and 137 across the whole picture.
+const std::vector<Sample>& samples() {
+    static const std::vector<Sample> list = {
+        {"stack_01.jpg", 768, 576, 64, 64, 12, 0, {}, 0.02, 0.015, true, 101},
+        {"stack_02.jpg", 768, 576, 48, 56, 16, 2, {}, 0.006, -0.005, true, 202},
+        {"stack_03.jpg", 768, 576, 96, 112, 8, 0, {20}, -0.015, 0.01, true, 303},
+        {"stack_04.jpg", 768, 576, 40, 32, 20, 1, {9}, 0.005, 0.005, true, 404},
+        {"stack_05.jpg", 768, 576, 128, 160, 6, 0, {}, -0.03, 0.02, true, 505},
+        {"stack_06.jpg", 640, 480, 56, 64, 10, 1, {}, -0.006, 0.004, true, 606},
+        {"stack_07.jpg", 1024, 400, 40, 48, 9, 0, {22}, 0.025, -0.01, true, 707},
+        {"stack_08.jpg", 900, 577, 57, 40, 15, 2, {8}, 0.005, 0.006, true, 808},
+        {"stack_09.jpg", 800, 700, 60, 48, 22, 1, {}, -0.005, -0.006, true, 909},
+        {"stack_10.jpg", 768, 576, 72, 80, 14, 1, {18}, 0.006, 0.005, false, 1010},
+    };
+    return list;
+}
+
+int boardRowsJitter(int boards) {
+    return boards <= 6 ? 1 : 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: lathmark-make-samples OUTDIR\n");
+        return 2;
+    }
+    const std::filesystem::path outDir = argv[1];
+    std::error_code error;
+    std::filesystem::create_directories(outDir, error);
+    if (error || !std::filesystem::is_directory(outDir)) {
+        std::fprintf(stderr, "%s: cannot use as the output folder: %s\n", outDir.string().c_str(),
+                     error ? error.message().c_str() : "not a folder");
+        return 1;
+    }
+
+    FreeImage_Initialise();
+    const std::filesystem::path manifestPath = outDir / "manifest.tsv";
+    std::ofstream manifest(manifestPath, std::ios::binary);
+    if (!manifest) {
+        std::fprintf(stderr, "%s: cannot open for writing\n", manifestPath.string().c_str());
+        return 1;
+    }
+    manifest << "file\tboards\twidth\theight\n";
+
+    int status = 0;
+    for (const Sample& s : samples()) {
+        const std::filesystem::path file = outDir / s.file;
+        try {
+            StackPlan plan;
+            plan.width = s.width;
+            plan.height = s.height;
+            plan.floorRows = s.floorRows;
+            plan.wallRows = s.wallRows;
+            plan.boards = s.boards;
+            plan.boardJitterRows = boardRowsJitter(s.boards);
+            plan.faintJoints = s.faintJoints;
+            plan.gapLengths = s.gapLengths;
+            StackPhoto photo = lathmark::samplegen::planStack(plan, s.seed);
+            photo.gradientX = s.gradientX;
+            photo.gradientY = s.gradientY;
+            photo.colour = s.colour;
+            const auto dib = lathmark::samplegen::renderStack(photo, s.seed);
+            lathmark::samplegen::saveJpeg(dib.get(), file.string());
+            manifest << s.file << '\t' << s.boards << '\t' << s.width << '\t' << s.height << '\n';
+            std::printf("%s: %d boards, %d x %d\n", file.string().c_str(), s.boards, s.width,
+                        s.height);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s: %s\n", file.string().c_str(), e.what());
+            status = 1;
+        }
+    }
+    manifest.close();
+    if (!manifest) {
+        std::fprintf(stderr, "%s: cannot write\n", manifestPath.string().c_str());
+        status = 1;
+    }
+    FreeImage_DeInitialise();
+    return status;
+}

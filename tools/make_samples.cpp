@@ -98,7 +98,9 @@ int main(int argc, char** argv) {
             photo.gradientX = s.gradientX;
             photo.gradientY = s.gradientY;
             photo.colour = s.colour;
-            const auto dib = lathmark::samplegen::renderStack(photo, s.seed);
+            auto dib = lathmark::samplegen::renderStack(photo, s.seed);
+            // A photograph without colour is written as an 8-bit grey JPEG, as some cameras do.
+            if (!s.colour) dib = lathmark::samplegen::toGreyscale(dib.get());
             lathmark::samplegen::saveJpeg(dib.get(), file.string());
             manifest << s.file << '\t' << s.boards << '\t' << s.width << '\t' << s.height << '\n';
             std::printf("%s: %d boards, %d x %d\n", file.string().c_str(), s.boards, s.width,

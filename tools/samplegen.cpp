@@ -169,6 +169,29 @@ struct Wobble {
     }
 };
 
+// A function of one variable sampled at the integers first to last, read back with linear
+// interpolation: the sines of a large photograph are then computed once per column, not once per
+// pixel.
+class Sampled {
+  public:
+    Sampled(int first, int last, const auto& function) : first_(first) {
+        values_.reserve(static_cast<std::size_t>(last - first + 1));
+        for (int t = first; t <= last; ++t) values_.push_back(function(static_cast<double>(t)));
+    }
+    double at(double t) const {
+        const double position =
+            std::clamp(t - first_, 0.0, static_cast<double>(values_.size() - 1));
+        const auto index = static_cast<std::size_t>(position);
+        if (index + 1 >= values_.size()) return values_.back();
+        const double fraction = position - static_cast<double>(index);
+        return values_[index] + fraction * (values_[index + 1] - values_[index]);
+    }
+
+  private:
+    int first_;
+    std::vector<double> values_;
+};
+
 // The random look of one board face: grain streaks along the board, a faint layering across it,
 // and a slow drift in brightness from one end to the other.
 struct FaceLook {
@@ -184,15 +207,27 @@ struct FaceLook {
           drift(rnd.uniform(-4.0, 4.0) * std::min(1.0, width / 200.0)) {}
 };
 
-// Where one joint lies along the picture: its nominal bottom row plus a tilt and a bend.
-struct JointPath {
-    int start = 0;  // nominal bottom row of the core
-    Wobble bend;
-    Wobble wander;
-
-    double offset(const Joint& j, double u, double x) const {
-        return j.tilt * (u - 0.5) + j.wave * bend.at(x);
+// The grain of one board face, sampled once per column (and its layering once per row). The coarse
+// grain is read at x shifted by the slant times the row within the board, so it is sampled over
+// that wider span; the rows reach a little past the board, into the joints beside it.
+struct FaceGrain {
+    Sampled coarse, fine, layers;
+    FaceGrain(const FaceLook& look, int width, int rows)
+        : coarse(-reach(look, rows), width + reach(look, rows),
+                 [&](double t) { return look.coarse.at(t); }),
+          fine(0, width - 1, [&](double t) { return look.fine.at(t); }),
+          layers(-16, rows + 16, [&](double t) { return look.layers.at(t); }) {}
+    static int reach(const FaceLook& look, int rows) {
+        return static_cast<int>(std::ceil(std::fabs(look.slant) * rows)) + 1;
     }
+};
+
+// Where one joint lies along the picture, column by column: its nominal bottom row, the offset of
+// its core from there (tilt and bend), and the core's grey level (wander and gap).
+struct JointPath {
+    int start = 0;
+    std::vector<double> offset;
+    std::vector<double> grey;
 };
 
 // Fraction of the pixel row [y, y+1) covered by the span [low, high).
@@ -201,8 +236,11 @@ double coverage(double y, double low, double high) {
     return std::clamp(covered, 0.0, 1.0);
 }
 
+// Rounds to the nearest level, clipping to 0 to 255 as a camera's sensor clips.
 BYTE toByte(double value) {
-    return static_cast<BYTE>(std::clamp(std::lround(value), 0L, 255L));
+    if (!(value > 0.0)) return 0;
+    if (value >= 255.0) return 255;
+    return static_cast<BYTE>(value + 0.5);
 }
 
 }  // namespace
@@ -224,26 +262,45 @@ BitmapPtr renderStack(const StackPhoto& p, std::uint32_t seed) {
     const int stackBottom = p.floorRows;
     const int stackTop = p.height - p.wallRows;  // first wall row
 
+    const double widthSpan = p.width > 1 ? p.width - 1.0 : 1.0;
+    const double heightSpan = p.height > 1 ? p.height - 1.0 : 1.0;
+    auto across = [&](int x) { return p.width > 1 ? x / widthSpan : 0.5; };
+
     // Bottom row of every board and joint, and the random look of each.
     std::vector<int> boardStart(p.boards.size());
     std::vector<JointPath> paths(p.joints.size());
     std::vector<FaceLook> faces;
+    std::vector<FaceGrain> grains;
     faces.reserve(p.boards.size());
+    grains.reserve(p.boards.size());
     int row = stackBottom;
     for (int i = 0; i < boardCount; ++i) {
         boardStart[i] = row;
         row += p.boards[i].rows;
         faces.emplace_back(looks, p.width);
+        grains.emplace_back(faces.back(), p.width, p.boards[i].rows);
         if (i < jointCount) {
-            paths[i].start = row;
-            paths[i].bend = Wobble(looks, 0.6 * p.width + 1.0, 1.5 * p.width + 2.0);
-            paths[i].wander = Wobble(looks, 30.0, 0.5 * p.width + 31.0);
-            row += p.joints[i].rows;
+            const Joint& joint = p.joints[i];
+            const Wobble bend(looks, 0.6 * p.width + 1.0, 1.5 * p.width + 2.0);
+            const Wobble wander(looks, 30.0, 0.5 * p.width + 31.0);
+            JointPath& path = paths[i];
+            path.start = row;
+            for (int x = 0; x < p.width; ++x) {
+                path.offset.push_back(joint.tilt * (across(x) - 0.5) + joint.wave * bend.at(x));
+                const bool inGap = x >= joint.gapStart && x - joint.gapStart < joint.gapLength;
+                path.grey.push_back(inGap ? joint.gapGrey
+                                          : joint.grey + joint.greyWander * wander.at(x));
+            }
+            row += joint.rows;
         }
     }
-    const Wobble floorBlotch(looks, 25.0, 140.0);
+    const Wobble floorWobble(looks, 25.0, 140.0);
     const Wobble floorBlotchY(looks, 6.0, 40.0);
-    const Wobble wallBlotch(looks, 60.0, 300.0);
+    const Wobble wallWobble(looks, 60.0, 300.0);
+    const Sampled floorBlotch(0, p.width + p.floorRows,
+                              [&](double t) { return floorWobble.at(t); });
+    const Sampled wallBlotch(-p.height / 3 - 1, p.width,
+                             [&](double t) { return wallWobble.at(t); });
 
     // For each stack row, the joint whose centre lies nearest: only that joint can cover or
     // shade the row, since joints are far apart compared to their thickness.
@@ -264,9 +321,6 @@ BitmapPtr renderStack(const StackPhoto& p, std::uint32_t seed) {
     const Tint woodTint = p.colour ? makeTint(1.15, 0.98, 0.70) : Tint{1, 1, 1};
     const Tint floorTint = p.colour ? makeTint(0.97, 1.0, 1.05) : Tint{1, 1, 1};
     const Tint wallTint = p.colour ? makeTint(1.03, 1.0, 0.93) : Tint{1, 1, 1};
-    const double widthSpan = p.width > 1 ? p.width - 1.0 : 1.0;
-    const double heightSpan = p.height > 1 ? p.height - 1.0 : 1.0;
-
     // Fibre flecks of the current row: short streaks along the board, a few grey levels darker or
     // lighter than the face around them, as the pressed fibres of a board's edge look close up.
     std::vector<double> fleck(p.width, 0.0);
@@ -285,20 +339,22 @@ BitmapPtr renderStack(const StackPhoto& p, std::uint32_t seed) {
                 for (int x = start; x < std::min(p.width, start + length); ++x) fleck[x] = depth;
             }
         }
+        const double floorAcross = floorBlotchY.at(y);
+        const double wallStrip = wallWobble.at(y);
         for (int x = 0; x < p.width; ++x) {
-            const double u = p.width > 1 ? x / widthSpan : 0.5;
+            const double u = across(x);
             double grey = 0.0;
             Tint tint = woodTint;
             if (y < stackBottom) {
                 // Concrete floor: blotchy, a little lighter towards the camera.
                 const double nearness = 1.0 - static_cast<double>(y) / std::max(1, p.floorRows);
-                grey = p.floorGrey + 7.0 * floorBlotch.at(x + 0.8 * y) * floorBlotchY.at(y) +
-                       6.0 * nearness;
+                grey =
+                    p.floorGrey + 7.0 * floorBlotch.at(x + 0.8 * y) * floorAcross + 6.0 * nearness;
                 tint = floorTint;
             } else if (y >= stackTop) {
                 grey = p.wallGrey + 4.0 * wallBlotch.at(x - 0.3 * y);
                 if (x >= p.wallStripStart && x - p.wallStripStart < p.wallStripColumns)
-                    grey = p.wallStripGrey + 2.0 * wallBlotch.at(y);
+                    grey = p.wallStripGrey + 2.0 * wallStrip;
                 tint = wallTint;
             } else {
                 const int j = nearestJoint[y];
@@ -307,29 +363,23 @@ BitmapPtr renderStack(const StackPhoto& p, std::uint32_t seed) {
                 double low = 0.0;
                 double high = 0.0;
                 if (j >= 0) {
-                    const Joint& joint = p.joints[j];
-                    low = paths[j].start + paths[j].offset(joint, u, x);
-                    high = low + joint.rows;
+                    low = paths[j].start + paths[j].offset[x];
+                    high = low + p.joints[j].rows;
                     board = (y + 0.5 < 0.5 * (low + high)) ? j : j + 1;
                 }
                 const FaceLook& look = faces[board];
+                const FaceGrain& grain = grains[board];
                 const double along = y - boardStart[board];
                 face = p.boards[board].grey +
-                       p.grain *
-                           (0.6 * look.coarse.at(x + look.slant * along) + 0.4 * look.fine.at(x)) +
-                       0.3 * p.grain * look.layers.at(along) + look.drift * (u - 0.5) + fleck[x];
+                       p.grain * (0.6 * grain.coarse.at(x + look.slant * along) +
+                                  0.4 * grain.fine.at(x)) +
+                       0.3 * p.grain * grain.layers.at(along) + look.drift * (u - 0.5) + fleck[x];
                 if (j >= 0) {
-                    const Joint& joint = p.joints[j];
                     // Rounded board edges catch less light next to a joint.
                     const double away = std::max(0.0, std::max(low - (y + 1.0), y - high));
-                    face *= 1.0 - p.edgeShade * std::exp(-away / 1.5);
+                    if (away < 12.0) face *= 1.0 - p.edgeShade * std::exp(-away / 1.5);
                     const double c = coverage(y, low, high);
-                    if (c > 0.0) {
-                        double core = joint.grey + joint.greyWander * paths[j].wander.at(x);
-                        if (x >= joint.gapStart && x < joint.gapStart + joint.gapLength)
-                            core = joint.gapGrey;
-                        face = face * (1.0 - c) + core * c;
-                    }
+                    if (c > 0.0) face = face * (1.0 - c) + paths[j].grey[x] * c;
                 }
                 grey = face;
             }

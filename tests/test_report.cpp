@@ -1,0 +1,234 @@
+// Tests of the end of a count (the result image, its BMP file, the texts and the time the
+// operator reads) and of whole counts of small photographs built in memory.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/counting.h"
+#include "engine/report.h"
+#include "tests/support/bitmaps.h"
+
+namespace lathmark {
+namespace {
+
+namespace fs = std::filesystem;
+using test::rowRange;
+
+Bitmap randomBinary(int width, int height) {
+    std::mt19937 random(5);
+    Bitmap dib = test::blankBinary(width, height);
+    for (int y = 0; y < height; ++y)
+        test::darken(dib.get(), y, 0, static_cast<int>(random() % static_cast<unsigned>(width)));
+    return dib;
+}
+
+// Rows of `dib` dark across the whole width; every other row must be entirely light.
+std::vector<int> blackRows(FIBITMAP* dib) {
+    const int width = static_cast<int>(FreeImage_GetWidth(dib));
+    std::vector<int> black;
+    for (int y = 0; y < static_cast<int>(FreeImage_GetHeight(dib)); ++y) {
+        const int dark = test::darkPixelsByLibrary(dib, y, 0, width);
+        EXPECT_TRUE(dark == 0 || dark == width) << "row " << y << " has " << dark << " dark";
+        if (dark == width) black.push_back(y);
+    }
+    return black;
+}
+
+// ---- Result image ----
+
+TEST(ResultImage, BlackExactlyWhereAnyPassFoundALineRow) {
+    CountingState state = test::stateWithBand(randomBinary(13, 60));
+    test::fitProfiles(state);
+    const std::pair<RowProfile*, std::pair<int, int>> lines[] = {
+        {&state.passProfile1, {20, 23}},
+        {&state.passProfile2, {34, 40}},
+        {&state.passProfile3, {45, 45}},
+        {&state.passProfile4, {50, 53}},
+    };
+    for (auto [profile, run] : lines) {
+        std::fill(profile->begin() + run.first, profile->begin() + run.second + 1, 9);
+        std::fill(profile->begin() + 60, profile->begin() + 80, 9);  // stale, above the band
+    }
+    drawResultImage(state);
+    EXPECT_EQ(state.dibBand.width(), 13);
+    EXPECT_EQ(state.dibBand.height(), 60);
+    std::vector<int> expected = rowRange(20, 23);
+    for (const auto& rows : {rowRange(34, 40), rowRange(45, 45), rowRange(50, 53)})
+        expected.insert(expected.end(), rows.begin(), rows.end());
+    EXPECT_EQ(blackRows(state.dibBand.get()), expected);
+}
+
+TEST(ResultImage, AllWhiteWithoutLines) {
+    CountingState state = test::stateWithBand(randomBinary(70, 20));
+    test::fitProfiles(state);
+    drawResultImage(state);
+    EXPECT_EQ(test::lightRows(state.dibBand.get()), rowRange(0, 19));
+}
+
+// ---- Result file ----
+
+TEST(ResultFile, OneBitBmpReadsBackEqual) {
+    const fs::path file =
+        fs::temp_directory_path() / ("lathmark-report-" + std::to_string(getpid()) + ".bmp");
+    Bitmap written = randomBinary(37, 11);
+    ASSERT_EQ(writeBmp(written.get(), file), std::nullopt);
+    Bitmap read(FreeImage_Load(FIF_BMP, file.c_str(), 0));
+    fs::remove(file);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(FreeImage_GetBPP(read.get()), 1u);
+    ASSERT_EQ(read.width(), 37);
+    ASSERT_EQ(read.height(), 11);
+    EXPECT_EQ(FreeImage_GetPalette(read.get())[0].rgbRed, 0);
+    EXPECT_EQ(FreeImage_GetPalette(read.get())[1].rgbRed, 255);
+    for (int y = 0; y < 11; ++y)
+        for (int x = 0; x < 37; ++x)
+            EXPECT_EQ(test::darkPixelsByLibrary(read.get(), y, x, x + 1),
+                      test::darkPixelsByLibrary(written.get(), y, x, x + 1))
+                << x << "," << y;
+}
+
+TEST(ResultFile, UnwritablePathIsNamed) {
+    const fs::path file =
+        fs::temp_directory_path() / ("lathmark-no-folder-" + std::to_string(getpid())) / "test.bmp";
+    Bitmap dib = test::blankBinary(8, 2);
+    const auto failure = writeBmp(dib.get(), file);
+    ASSERT_TRUE(failure);
+    EXPECT_TRUE(failure->starts_with(file.string() + " could not be written")) << *failure;
+}
+
+// ---- Texts and time ----
+
+TEST(ReportTexts, DetectionMessageAndCaption) {
+    EXPECT_EQ(detectionMessage(5), "Detected 5 obvious lines.");
+    EXPECT_EQ(detectionMessage(1), "Detected 1 obvious lines.");
+    EXPECT_EQ(processTimeCaption(1500), "Process Time: 1.5 sec.");
+    EXPECT_EQ(processTimeCaption(250, ","), "Process Time: 0,25 sec.");
+}
+
+TEST(ReportTexts, SecondsRoundedToHundredthsInShortestForm) {
+    const std::pair<std::uint32_t, const char*> cases[] = {
+        {1500, "1.5"}, {250, "0.25"}, {2000, "2"},      {3, "0"},
+        {4, "0"},      {5, "0.01"},   {1234, "1.23"},   {1235, "1.24"},  // halves round up
+        {0, "0"},      {995, "1"},    {60010, "60.01"}, {4294967295, "4294967.3"},
+    };
+    for (const auto& [milliseconds, text] : cases)
+        EXPECT_EQ(secondsText(milliseconds), text) << milliseconds;
+    EXPECT_EQ(secondsText(1500, ","), "1,5");
+    EXPECT_EQ(secondsText(2000, ","), "2");
+}
+
+TEST(ElapsedTime, ExactAcrossAWrapAndForLargeReadings) {
+    EXPECT_EQ(elapsedMilliseconds(0xFFFFFF00u, 0x100u), 512u);
+    for (std::uint32_t start : {0u, (1u << 24) + 7, 3000000000u, 0xFFFFFFFFu})
+        EXPECT_EQ(secondsText(elapsedMilliseconds(start, start + 1234)), "1.23") << start;
+
+    const std::uint32_t start = tickCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const std::uint32_t elapsed = elapsedMilliseconds(start, tickCount());
+    EXPECT_GE(elapsed, 30u);
+    EXPECT_LT(elapsed, 10000u);
+}
+
+// ---- Whole counts ----
+
+struct Joint {
+    int firstRow;  // `rows` rows from here, in columns 4 to 4 + columns - 1
+    int grey;
+    int columns = 100;
+    int rows = 5;
+};
+
+// A photograph 104 wide and 80 high: dark floor (rows 0 to 9) and wall (rows 70 to 79), light
+// boards between them with the given joints. Its band is photograph rows 10 to 68.
+Bitmap stackPhotograph(const std::vector<Joint>& joints, int width = 104) {
+    std::vector<int> greys(80, 200);
+    for (int y : rowRange(0, 9)) greys[static_cast<std::size_t>(y)] = 20;
+    for (int y : rowRange(70, 79)) greys[static_cast<std::size_t>(y)] = 20;
+    Bitmap photo = test::greyPhotograph(width, greys);
+    for (const Joint& joint : joints)
+        for (int y = joint.firstRow; y < joint.firstRow + joint.rows; ++y) {
+            BYTE* line = FreeImage_GetScanLine(photo.get(), y);
+            std::fill(line + 4 * 3, line + (4 + joint.columns) * 3, static_cast<BYTE>(joint.grey));
+        }
+    return photo;
+}
+
+struct WholeCase {
+    const char* name;
+    std::vector<Joint> joints;
+    std::array<int, kPassCount> passLines;
+    std::vector<int> blackRows;  // rows of the result image, counted in the band
+};
+
+class WholeCount : public testing::TestWithParam<WholeCase> {};
+
+TEST_P(WholeCount, FindsEachJointInItsPass) {
+    const WholeCase& c = GetParam();
+    const CountResult result = countDecoded(stackPhotograph(c.joints), "stack.jpg", 40, 128);
+    ASSERT_TRUE(result.ok()) << result.error->message();
+    EXPECT_EQ(result.passLines, c.passLines);
+    EXPECT_EQ(result.boards(),
+              1 + c.passLines[0] + c.passLines[1] + c.passLines[2] + c.passLines[3]);
+    EXPECT_EQ(result.band.top, 11);
+    EXPECT_EQ(result.band.bottom, 70);
+    EXPECT_EQ(result.band.width, 100);
+    EXPECT_EQ(result.band.height, 59);
+    ASSERT_EQ(result.marked.width(), 100);
+    ASSERT_EQ(result.marked.height(), 59);
+    EXPECT_EQ(blackRows(result.marked.get()), c.blackRows);
+    EXPECT_FALSE(result.photograph);
+}
+
+// A joint of grey 40 is dark at THRESHOLD 128; one of grey 133 only at 128 + 10. A joint dark
+// in 20 columns is too short for passes 1 and 2 but a full row for pass 3.
+const WholeCase kWholeCases[] = {
+    {"NoJoint", {}, {0, 0, 0, 0}, {}},
+    // Pass 2 trims only the bottom row, passes 3 and 4 both: each must trim a fresh band.
+    {"EdgeRowsTrimmedAnewByEachPass", {{10, 40, 50, 1}, {11, 40, 30, 1}}, {0, 0, 0, 0}, {}},
+    {"DarkJointInPass1", {{30, 40}}, {1, 0, 0, 0}, rowRange(20, 24)},
+    {"FaintJointInPass2", {{50, 133}}, {0, 1, 0, 0}, rowRange(40, 44)},
+    {"ShortJointInPass3", {{50, 40, 20}}, {0, 0, 1, 0}, rowRange(40, 44)},
+    {"DarkAndFaintJoints",
+     {{30, 40}, {50, 133}},
+     {1, 1, 0, 0},
+     {20, 21, 22, 23, 24, 40, 41, 42, 43, 44}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Report, WholeCount, testing::ValuesIn(kWholeCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(WholeCountInput, RefusedInputNamesThePhotograph) {
+    for (int level : {246, -1}) {
+        const CountResult result =
+            countDecoded(stackPhotograph({}), "stack.jpg", 40, static_cast<std::int16_t>(level));
+        ASSERT_FALSE(result.ok()) << level;
+        EXPECT_TRUE(result.error->message().starts_with(
+            "stack.jpg: THRESHOLD " + std::to_string(level) + " is outside 0 to 245"))
+            << result.error->message();
+    }
+    EXPECT_TRUE(countDecoded(stackPhotograph({}), "stack.jpg", 40, 245).ok());
+    EXPECT_EQ(countDecoded(Bitmap(), "stack.jpg", 40, 128).error->message(),
+              "stack.jpg: there is no photograph to count");
+    const CountResult narrow = countDecoded(stackPhotograph({}, 4), "narrow.jpg", 40, 128);
+    ASSERT_FALSE(narrow.ok());
+    EXPECT_TRUE(narrow.error->message().starts_with("narrow.jpg: is 4 pixels wide"));
+}
+
+TEST(WholeCountInput, KeepsThePhotographWhenAsked) {
+    const CountResult result =
+        countDecoded(stackPhotograph({}), "stack.jpg", 40, 128, CountOptions{true});
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.photograph.width(), 104);
+    EXPECT_EQ(result.photograph.height(), 80);
+}
+
+}  // namespace
+}  // namespace lathmark

@@ -21,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::rowRange;
+using test::stackPhotograph;
 
 Bitmap randomBinary(int width, int height) {
     std::mt19937 random(5);
@@ -64,13 +65,6 @@ TEST(ResultImage, BlackExactlyWhereAnyPassFoundALineRow) {
     for (const auto& rows : {rowRange(34, 40), rowRange(45, 45), rowRange(50, 53)})
         expected.insert(expected.end(), rows.begin(), rows.end());
     EXPECT_EQ(blackRows(state.dibBand.get()), expected);
-}
-
-TEST(ResultImage, AllWhiteWithoutLines) {
-    CountingState state = test::stateWithBand(randomBinary(70, 20));
-    test::fitProfiles(state);
-    drawResultImage(state);
-    EXPECT_EQ(test::lightRows(state.dibBand.get()), rowRange(0, 19));
 }
 
 // ---- Result file ----
@@ -139,31 +133,9 @@ TEST(ElapsedTime, ExactAcrossAWrapAndForLargeReadings) {
 
 // ---- Whole counts ----
 
-struct Joint {
-    int firstRow;  // `rows` rows from here, in columns 4 to 4 + columns - 1
-    int grey;
-    int columns = 100;
-    int rows = 5;
-};
-
-// A photograph 104 wide and 80 high: dark floor (rows 0 to 9) and wall (rows 70 to 79), light
-// boards between them with the given joints. Its band is photograph rows 10 to 68.
-Bitmap stackPhotograph(const std::vector<Joint>& joints, int width = 104) {
-    std::vector<int> greys(80, 200);
-    for (int y : rowRange(0, 9)) greys[static_cast<std::size_t>(y)] = 20;
-    for (int y : rowRange(70, 79)) greys[static_cast<std::size_t>(y)] = 20;
-    Bitmap photo = test::greyPhotograph(width, greys);
-    for (const Joint& joint : joints)
-        for (int y = joint.firstRow; y < joint.firstRow + joint.rows; ++y) {
-            BYTE* line = FreeImage_GetScanLine(photo.get(), y);
-            std::fill(line + 4 * 3, line + (4 + joint.columns) * 3, static_cast<BYTE>(joint.grey));
-        }
-    return photo;
-}
-
 struct WholeCase {
     const char* name;
-    std::vector<Joint> joints;
+    std::vector<test::Joint> joints;
     std::array<int, kPassCount> passLines;
     std::vector<int> blackRows;  // rows of the result image, counted in the band
 };
@@ -220,14 +192,6 @@ TEST(WholeCountInput, RefusedInputNamesThePhotograph) {
     const CountResult narrow = countDecoded(stackPhotograph({}, 4), "narrow.jpg", 40, 128);
     ASSERT_FALSE(narrow.ok());
     EXPECT_TRUE(narrow.error->message().starts_with("narrow.jpg: is 4 pixels wide"));
-}
-
-TEST(WholeCountInput, KeepsThePhotographWhenAsked) {
-    const CountResult result =
-        countDecoded(stackPhotograph({}), "stack.jpg", 40, 128, CountOptions{true});
-    ASSERT_TRUE(result.ok());
-    EXPECT_EQ(result.photograph.width(), 104);
-    EXPECT_EQ(result.photograph.height(), 80);
 }
 
 }  // namespace

@@ -115,4 +115,17 @@ Bitmap greyPhotograph(int width, const std::vector<int>& greyFromBottom, int bit
     return photo;
 }
 
+Bitmap stackPhotograph(const std::vector<Joint>& joints, int width) {
+    std::vector<int> greys(80, 200);
+    std::fill(greys.begin(), greys.begin() + 10, 20);
+    std::fill(greys.begin() + 70, greys.end(), 20);
+    Bitmap photo = greyPhotograph(width, greys);
+    for (const Joint& joint : joints)
+        for (int y = joint.firstRow; y < joint.firstRow + joint.rows; ++y) {
+            BYTE* line = FreeImage_GetScanLine(photo.get(), y);
+            std::fill(line + 4 * 3, line + (4 + joint.columns) * 3, static_cast<BYTE>(joint.grey));
+        }
+    return photo;
+}
+
 }  // namespace lathmark::test

@@ -51,4 +51,17 @@ std::vector<int> rowRange(int lo, int hi);
 // greyFromBottom[y].
 Bitmap greyPhotograph(int width, const std::vector<int>& greyFromBottom, int bitsPerPixel = 24);
 
+// A joint between two boards: `rows` rows of grey level `grey` from row firstRow up, in columns
+// 4 to 4 + columns - 1.
+struct Joint {
+    int firstRow;
+    int grey;
+    int columns = 100;
+    int rows = 5;
+};
+
+// A 24-bit photograph 80 rows high: dark floor (rows 0 to 9) and wall (rows 70 to 79), light
+// boards (grey 200) between them with the given joints. Its band is rows 10 to 68.
+Bitmap stackPhotograph(const std::vector<Joint>& joints, int width = 104);
+
 }  // namespace lathmark::test

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -203,7 +204,10 @@ TEST(SampleGen, RowsHoldWhatTheDescriptionPutsThere) {
 // The counter decodes with the library's default, fast, decoder. At high JPEG qualities that
 // decoder shifts whole rows by several grey levels, which turns faint joints dark at 128.
 TEST(SampleGen, RowsStillHoldAfterTheJpegRoundTripTheCounterSees) {
-    const fs::path folder = fs::temp_directory_path() / "lathmark-samplegen-test";
+    // A folder of this run's own, so that test runs side by side do not overwrite each other.
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const fs::path folder =
+        fs::temp_directory_path() / ("lathmark-samplegen-test-" + std::to_string(stamp));
     fs::create_directories(folder);
     for (std::uint32_t seed : {4u, 5u}) {
         for (bool colour : {true, false}) {
@@ -211,13 +215,13 @@ TEST(SampleGen, RowsStillHoldAfterTheJpegRoundTripTheCounterSees) {
             photo.colour = colour;
             auto dib = lathmark::samplegen::renderStack(photo, seed);
             if (!colour) dib = lathmark::samplegen::toGreyscale(dib.get());
-            const fs::path file = folder / ("round_trip_" + std::to_string(seed) + ".jpg");
+            const fs::path file = folder / ("round_trip_" + std::to_string(seed) +
+                                            (colour ? "_colour.jpg" : "_grey.jpg"));
             lathmark::samplegen::saveJpeg(dib.get(), file.string());
             const BitmapPtr loaded(FreeImage_Load(FIF_JPEG, file.string().c_str(), 0));
             ASSERT_TRUE(loaded) << file;
             EXPECT_EQ(FreeImage_GetBPP(loaded.get()), colour ? 24u : 8u);
-            expectRowsFollowTheCountingRules(photo, Greys(loaded.get()),
-                                             file.string() + (colour ? " in colour" : " in grey"));
+            expectRowsFollowTheCountingRules(photo, Greys(loaded.get()), file.string());
         }
     }
     fs::remove_all(folder);

@@ -4,9 +4,9 @@
 #
 #   tools/screenshot_window.sh [folder] [output.png]
 #
-# folder: photographs to list (default: samples/ of the source tree); it becomes the working
-# directory, so the count writes test.bmp there. output: default lathmark-window.png in the
-# current directory. Builds nothing: build/bin/lathmark must exist. Needs xvfb-run, xdotool
+# folder: photographs to list (default: samples/ of the source tree). Its JPEG files are
+# copied into a temporary working directory, so the test.bmp that the count writes does not
+# land in the folder. output: default lathmark-window.png in the current directory. Builds nothing: build/bin/lathmark must exist. Needs xvfb-run, xdotool
 # and ImageMagick's import.
 set -eu
 
@@ -46,6 +46,9 @@ import -window root "$output"
 INNER
 )
 
-cd "$folder"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+find "$folder" -maxdepth 1 -type f -iname '*.jpg' -exec cp {} "$work" \;
+cd "$work"
 xvfb-run -a -s "-screen 0 1024x768x24" sh -c "$inner" screenshot "$program" "$output"
 echo "$output"

@@ -155,7 +155,6 @@ struct Wobble {
     double wavelength[3] = {1, 1, 1};
     double phase[3] = {0, 0, 0};
 
-    Wobble() = default;
     Wobble(Random& rnd, double shortest, double longest) {
         for (int k = 0; k < 3; ++k) {
             wavelength[k] = rnd.uniform(shortest, longest);

@@ -14,7 +14,7 @@
 namespace lathmark {
 
 // The photographs that the arguments name, in order: a directory stands for its *.jpg files
-// (letter case ignored, directories left out), sorted by name ignoring case; anything else
+// (letter case ignored, regular files only), sorted by name ignoring case; anything else
 // stands for itself.
 std::vector<std::string> expandArguments(const std::vector<std::string>& arguments);
 

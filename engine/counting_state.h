@@ -16,7 +16,9 @@ using RowProfile = std::vector<int>;
 
 // The entry of row y, or 0 for a row outside [0, height).
 inline int entryAt(const RowProfile& profile, int y, int height) {
-    return (y >= 0 && y < height) ? profile[static_cast<std::size_t>(y)] : 0;
+    return (y >= 0 && y < height && static_cast<std::size_t>(y) < profile.size())
+               ? profile[static_cast<std::size_t>(y)]
+               : 0;
 }
 
 // Profiles start with room for a camera frame's 577 rows and grow beyond that when needed.

@@ -26,7 +26,7 @@ std::vector<std::string> listPhotographs(const std::filesystem::path& folder) {
          it.increment(error)) {
         const std::string name = it->path().filename().string();
         std::error_code typeError;
-        if (isJpgName(name) && !it->is_directory(typeError)) names.push_back(name);
+        if (isJpgName(name) && it->is_regular_file(typeError)) names.push_back(name);
     }
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         const std::string la = lowerCase(a), lb = lowerCase(b);

@@ -1,7 +1,7 @@
 #pragma once
-// Which photographs a folder offers: its "*.jpg" entries (letter case ignored) that are not
-// folders, sorted by name ignoring case. The window's file list and the batch counter's folder
-// arguments show the same entries.
+// Which photographs a folder offers: its "*.jpg" entries (letter case ignored) that are regular
+// files or links to them, sorted by name ignoring case. The window's file list and the batch
+// counter's folder arguments show the same entries.
 
 #include <filesystem>
 #include <string>

@@ -29,6 +29,9 @@ StepFailure checkReadable(const std::filesystem::path& file) {
     if (status.type() == std::filesystem::file_type::not_found) return "the file does not exist";
     if (status.type() == std::filesystem::file_type::directory)
         return "is a directory, not a photograph";
+    // A pipe or device could block the reader forever, or never end.
+    if (status.type() != std::filesystem::file_type::regular)
+        return "is not a regular file, not a photograph";
     std::FILE* stream = std::fopen(file.c_str(), "rb");
     if (!stream) return std::string("cannot be read: ") + std::strerror(errno);
     std::fclose(stream);

@@ -1,6 +1,7 @@
 // End-to-end tests of lathmark-count: the real executable over the committed samples.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -180,6 +181,18 @@ TEST_F(CountCli, APhotographThatCannotBeCountedDoesNotStopTheBatch) {
               std::string::npos)
         << text.err;
     EXPECT_EQ(text.out, "Book: 0 boards in 0 photographs\n");
+}
+
+TEST_F(CountCli, APipeNamedLikeAPhotographIsRefusedWithoutWaitingOnIt) {
+    const fs::path pipe = scratch / "pipe.jpg";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // A folder lists regular files only; a pipe named outright gets a message.
+    const CliRun listed = count("--json " + quoted(scratch));
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(jsonLines(listed.out).size(), 1u);
+    const CliRun named = count(quoted(pipe));
+    EXPECT_EQ(named.status, 1);
+    EXPECT_NE(named.err.find("pipe.jpg: is not a regular file"), std::string::npos) << named.err;
 }
 
 TEST_F(CountCli, UsageAndSettingsErrorsCountNothing) {

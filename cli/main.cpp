@@ -10,6 +10,7 @@
 
 #include "app/settings.h"
 #include "cli/batch.h"
+#include "engine/photographs.h"
 
 namespace {
 
@@ -136,6 +137,12 @@ int main(int argc, char** argv) {
         options.markedFolder = *markedFolder;
     }
 
+    for (const std::string& argument : arguments) {
+        std::error_code error;
+        if (std::filesystem::is_directory(argument, error) &&
+            lathmark::listPhotographs(argument).empty())
+            std::cerr << argument << ": folder holds no *.jpg photographs\n";
+    }
     const std::vector<std::string> files = lathmark::expandArguments(arguments);
     Tally tally;
     lathmark::countAll(files, options, [&](const PhotographOutcome& outcome) {

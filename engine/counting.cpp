@@ -63,6 +63,19 @@ CountResult countBoards(const std::filesystem::path& file, std::int16_t bdLine,
     return countPrepared(state, std::move(result), bdLine, thresholdLevel, options);
 }
 
+CountResult countJpegInMemory(const std::uint8_t* data, std::size_t size, const std::string& name,
+                              std::int16_t bdLine, std::int16_t thresholdLevel,
+                              const CountOptions& options) {
+    CountResult result;
+    result.file = name;
+    if (auto problem = thresholdProblem(thresholdLevel)) return failed(std::move(result), *problem);
+    CountingState state;
+    if (auto failure = decodePhotographFromMemory(state, data, size))
+        return failed(std::move(result), *failure);
+    result.warning = libraryMessages();
+    return countPrepared(state, std::move(result), bdLine, thresholdLevel, options);
+}
+
 CountResult countDecoded(Bitmap photograph, const std::string& name, std::int16_t bdLine,
                          std::int16_t thresholdLevel, const CountOptions& options) {
     CountResult result;

@@ -47,6 +47,11 @@ std::optional<std::string> thresholdProblem(int thresholdLevel);
 CountResult countBoards(const std::filesystem::path& file, std::int16_t bdLine,
                         std::int16_t thresholdLevel, const CountOptions& options = {});
 
+// Counts the boards in a JPEG photograph held in memory; `name` names it in errors.
+CountResult countJpegInMemory(const std::uint8_t* data, std::size_t size, const std::string& name,
+                              std::int16_t bdLine, std::int16_t thresholdLevel,
+                              const CountOptions& options = {});
+
 // Counts the boards in a photograph already decoded; `name` names it in errors.
 CountResult countDecoded(Bitmap photograph, const std::string& name, std::int16_t bdLine,
                          std::int16_t thresholdLevel, const CountOptions& options = {});

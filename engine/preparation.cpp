@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <system_error>
 
 #include "engine/library_messages.h"
@@ -38,18 +40,51 @@ StepFailure checkReadable(const std::filesystem::path& file) {
     return std::nullopt;
 }
 
+// Decodes through `load(flags)`: first the header alone, to refuse a photograph over the pixel
+// budget before any pixel is decoded, then the whole photograph. What the decoder says on the
+// way is kept: it explains a failure, or becomes the warning of a photograph it still decoded.
+template <typename Load>
+StepFailure decodeWithinBudget(CountingState& state, Load load) {
+    listenToLibraryMessages();
+    clearLibraryMessages();
+    auto undecodable = [] {
+        const std::string why = libraryMessages();
+        return "cannot be decoded as a JPEG photograph" + (why.empty() ? "" : " (" + why + ")");
+    };
+    const Bitmap header(load(FIF_LOAD_NOPIXELS));
+    if (!header) return undecodable();
+    const auto pixels =
+        static_cast<std::uint64_t>(header.width()) * static_cast<std::uint64_t>(header.height());
+    if (pixels > kMaxPhotographPixels)
+        return "is " + std::to_string(header.width()) + " x " + std::to_string(header.height()) +
+               " pixels, more than the " + std::to_string(kMaxPhotographPixels / 1'000'000) +
+               " megapixels a photograph may have";
+    state.dibSource.reset(load(0));
+    if (!state.dibSource) return undecodable();
+    return std::nullopt;
+}
+
 }  // namespace
 
 StepFailure decodePhotograph(CountingState& state, const std::filesystem::path& file) {
     if (auto failure = checkReadable(file)) return failure;
-    listenToLibraryMessages();
-    clearLibraryMessages();
-    state.dibSource.reset(FreeImage_Load(FIF_JPEG, file.c_str(), 0));
-    if (!state.dibSource) {
-        const std::string why = libraryMessages();
-        return "cannot be decoded as a JPEG photograph" + (why.empty() ? "" : " (" + why + ")");
-    }
-    return std::nullopt;
+    return decodeWithinBudget(
+        state, [&file](int flags) { return FreeImage_Load(FIF_JPEG, file.c_str(), flags); });
+}
+
+StepFailure decodePhotographFromMemory(CountingState& state, const std::uint8_t* data,
+                                       std::size_t size) {
+    if (size == 0) return "is empty";
+    if (size > std::numeric_limits<DWORD>::max()) return "is too large to be a photograph";
+    // The library only reads through this handle, though its signature asks for writable bytes.
+    std::unique_ptr<FIMEMORY, decltype(&FreeImage_CloseMemory)> memory(
+        FreeImage_OpenMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size)),
+        &FreeImage_CloseMemory);
+    if (!memory) return "could not be opened in memory";
+    return decodeWithinBudget(state, [&memory](int flags) {
+        FreeImage_SeekMemory(memory.get(), 0, SEEK_SET);
+        return FreeImage_LoadFromMemory(FIF_JPEG, memory.get(), flags);
+    });
 }
 
 StepFailure thresholdPhotograph(CountingState& state, int threshold) {
@@ -93,8 +128,9 @@ Bitmap cutBand(const CountingState& state, FIBITMAP* binary) {
 
 StepFailure cutBandFromBinary(CountingState& state) {
     if (state.width <= kBandLeftColumn)
-        return "is " + std::to_string(state.width) + " pixels wide; the band needs at least " +
-               std::to_string(kBandLeftColumn + 1);
+        return "is too narrow: " + std::to_string(state.width) +
+               (state.width == 1 ? " pixel" : " pixels") +
+               " wide, but the board band needs at least " + std::to_string(kBandLeftColumn + 1);
     const BandRows rows = bandRows(state);
     if (rows.top == rows.bottom)
         return "has no board band: only one of its rows is not dark background";

@@ -2,6 +2,8 @@
 // Preparing a photograph for counting: decode it, threshold it to two levels, find the band of
 // rows the stack occupies and cut that band out.
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,8 +18,19 @@ constexpr int kBandLeftColumn = 4;
 // A failed step says why, in words that follow the photograph's name.
 using StepFailure = std::optional<std::string>;
 
-// Decodes the JPEG file into state.dibSource.
+// The most pixels a photograph may have. Its size is read from the header first, so a file
+// that claims more is refused before anything is decoded: no file can make a count allocate
+// more than about 300 MB for its pixels.
+constexpr std::uint64_t kMaxPhotographPixels = 100'000'000;
+
+// Decodes the JPEG file into state.dibSource. Whatever the decoder noted on the way, for a
+// photograph it could still decode (such as data that ends early), is left in
+// libraryMessages() for the caller to pass on as a warning.
 StepFailure decodePhotograph(CountingState& state, const std::filesystem::path& file);
+
+// The same for a JPEG photograph held in memory.
+StepFailure decodePhotographFromMemory(CountingState& state, const std::uint8_t* data,
+                                       std::size_t size);
 
 // state.dibBinary := state.dibSource thresholded at `threshold` (0 to 255): grey levels below
 // it become dark (index 0), all others light (index 1).

@@ -104,8 +104,8 @@ TEST(BandLimits, BackgroundNeedsMoreThanSevenTenthsOfTheWidthFromColumnFour) {
 // Too narrow for band columns, or only one row that is not background: no band to count.
 TEST(BandLimits, PhotographsWithoutABandAreRefused) {
     const std::tuple<int, int, std::string> cases[] = {
-        {1, 6, "is 1 pixels wide"},
-        {4, 6, "is 4 pixels wide"},
+        {1, 6, "is too narrow: 1 pixel wide"},
+        {4, 6, "is too narrow: 4 pixels wide"},
         {kWidth, 1, "has no board band"},
         {kWidth, 5, "has no board band"},
     };

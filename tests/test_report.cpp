@@ -191,7 +191,7 @@ TEST(WholeCountInput, RefusedInputNamesThePhotograph) {
               "stack.jpg: there is no photograph to count");
     const CountResult narrow = countDecoded(stackPhotograph({}, 4), "narrow.jpg", 40, 128);
     ASSERT_FALSE(narrow.ok());
-    EXPECT_TRUE(narrow.error->message().starts_with("narrow.jpg: is 4 pixels wide"));
+    EXPECT_TRUE(narrow.error->message().starts_with("narrow.jpg: is too narrow: 4 pixels wide"));
 }
 
 }  // namespace

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Writes the seed photographs of the fuzz_count target into fuzz/corpus/count/: small stack
+# photographs drawn with ImageMagick's convert (dark floor rows at the bottom, dark wall rows
+# at the top, light boards between, dark joints of four rows), each behind the three settings
+# bytes the target reads first (BDLINE as little-endian int16, then THRESHOLD).
+#
+#     fuzz/make_seeds.sh        # needs convert (Debian package imagemagick)
+#
+# The drawings and settings are fixed, so running it again gives the same files.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+out=$here/corpus/count
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+command -v convert >/dev/null || { echo "make_seeds.sh: convert (ImageMagick) is missing" >&2; exit 1; }
+mkdir -p "$out"
+
+# stack WIDTH HEIGHT JOINT_ROWS... : draws a stack; the top and bottom eighth are background,
+# each joint is four dark rows starting at the given row, and the two left columns are dark
+# (columns the band never includes).
+stack() {
+    local width=$1 height=$2
+    shift 2
+    local edge=$((height / 8))
+    local draw=(-draw "rectangle 0,0 $((width - 1)),$((edge - 1))"
+                -draw "rectangle 0,$((height - edge)) $((width - 1)),$((height - 1))"
+                -draw "rectangle 0,0 1,$((height - 1))")
+    for row in "$@"; do
+        draw+=(-draw "rectangle 0,$row $((width - 1)),$((row + 3))")
+    done
+    convert -size "${width}x${height}" xc:'rgb(205,190,160)' -fill 'rgb(40,35,30)' "${draw[@]}" \
+        "$work/stack.ppm"
+}
+
+# seed NAME BDLINE THRESHOLD CONVERT-OPTIONS...: encodes $work/stack.ppm and prefixes it.
+seed() {
+    local name=$1 bdline=$2 threshold=$3
+    shift 3
+    convert "$work/stack.ppm" -strip "$@" "$work/$name.jpg"
+    settings "$bdline" "$threshold" >"$out/$name"
+    cat "$work/$name.jpg" >>"$out/$name"
+}
+
+settings() {
+    local word=$(($1 & 0xFFFF))
+    printf "\\x$(printf %02x $((word & 0xFF)))\\x$(printf %02x $((word >> 8)))"
+    printf "\\x$(printf %02x "$2")"
+}
+
+stack 64 48 18 28
+seed stack_64x48 40 128 -quality 80
+
+stack 96 72 20 32 44
+seed stack_96x72 40 128 -quality 80
+seed stack_96x72_bdline20_threshold100 20 100 -quality 60
+seed stack_96x72_420 40 128 -quality 70 -sampling-factor 2x2
+seed grey_96x72 40 128 -quality 75 -colorspace Gray
+seed progressive_96x72 40 128 -quality 75 -interlace Plane
+seed cmyk_64x48 30 128 -resize 64x48! -quality 70 -colorspace CMYK
+seed stack_96x72_bdline_max 32767 245 -quality 50
+seed stack_96x72_bdline_negative -5 0 -quality 50
+
+# A photograph whose data stops in the middle of the scan: decoded with a warning.
+convert "$work/stack.ppm" -strip -quality 80 "$work/whole.jpg"
+settings 40 128 >"$out/truncated_96x72"
+head -c $(($(stat -c %s "$work/whole.jpg") * 2 / 3)) "$work/whole.jpg" >>"$out/truncated_96x72"
+
+# Too narrow for a band, and all background: both refused.
+stack 4 40
+seed narrow_4x40 40 128 -quality 80
+convert -size 48x32 xc:'rgb(40,35,30)' -strip -quality 80 "$work/dark.jpg"
+settings 40 128 >"$out/all_dark_48x32"
+cat "$work/dark.jpg" >>"$out/all_dark_48x32"
+
+ls -l "$out" | awk 'NR > 1 { total += $5 } END { print "count seeds: " NR - 1 " files, " total " bytes" }'

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets in build-fuzz/ (beside fuzz/), checks every regression input, then
+# fuzzes each target for about half of SECONDS (default 60) over a copy of its committed
+# corpus, so that a run never changes the repository. Exits non-zero if a regression input or
+# a fuzz run fails, printing the input that failed: its path and its bytes in base64.
+#
+#     fuzz/run.sh [SECONDS]
+#
+# Needs clang++-14 and libclang-rt-14-dev (libFuzzer and the sanitizer runtimes), cmake and
+# libfreeimage-dev.
+set -uo pipefail
+
+seconds=${1:-60}
+if ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds < 2)); then
+    echo "usage: fuzz/run.sh [SECONDS]  (SECONDS a whole number, at least 2; got '$seconds')" >&2
+    exit 2
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=$root/build-fuzz
+compiler=${CXX_FUZZ:-clang++-14}
+per_target=$((seconds / 2))
+
+# What libFuzzer may spend on one input: the engine refuses photographs over 100 megapixels
+# from the header, and the largest allowed one still decodes in a few seconds and well under
+# 2 GB. One allocation above 1 GB means the budget has a hole.
+limits=(-timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024)
+
+if ! command -v "$compiler" >/dev/null; then
+    echo "fuzz/run.sh: $compiler is missing (Debian: apt-get install clang-14 libclang-rt-14-dev)" >&2
+    exit 2
+fi
+
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+[[ -f $build/CMakeCache.txt ]] && generator=()  # keep whatever generator the folder has
+log=$(mktemp)
+if ! cmake -S "$here" -B "$build" "${generator[@]}" -DCMAKE_CXX_COMPILER="$compiler" >"$log" 2>&1 ||
+    ! cmake --build "$build" -j "$(nproc)" >>"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    echo "fuzz/run.sh: building the fuzz targets in $build failed" >&2
+    rm -f "$log"
+    exit 2
+fi
+rm -f "$log"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/lathmark-fuzz.XXXXXX")
+failed=0
+
+# Prints what is known of a failing input, for someone who only has the CI log.
+show_input() {
+    local file=$1
+    echo "failing input: $file ($(stat -c %s "$file") bytes), base64:"
+    base64 -w 76 "$file"
+}
+
+check_regressions() {
+    local target=$1 dir=$here/regressions/$1
+    [[ -d $dir ]] || return 0
+    local inputs=()
+    mapfile -t inputs < <(find "$dir" -type f ! -name '*.md' | sort)
+    ((${#inputs[@]})) || return 0
+    local input
+    for input in "${inputs[@]}"; do
+        local out=$work/$target-regression.log
+        if ! "$build/$target" "${limits[@]}" "$input" >"$out" 2>&1; then
+            echo "== $target: regression input fails: ${input#"$root"/}"
+            grep -E "ERROR|SUMMARY|broken|#[0-9]+ 0x" "$out" | head -n 20
+            show_input "$input"
+            failed=1
+        fi
+    done
+    echo "== $target: ${#inputs[@]} regression inputs checked"
+}
+
+fuzz() {
+    local target=$1 dict=$2
+    local corpus=$work/$target-corpus artifacts=$work/$target-artifacts/ out=$work/$target.log
+    mkdir -p "$corpus" "$artifacts"
+    cp "$here/corpus/${target#fuzz_}/"* "$corpus/"
+    "$build/$target" "${limits[@]}" -max_total_time="$per_target" -print_final_stats=1 \
+        -dict="$here/$dict" -artifact_prefix="$artifacts" "$corpus" >"$out" 2>&1
+    local status=$?
+    # The last status line says how far the run got: executions, coverage, corpus.
+    local last
+    last=$(grep -E '^#[0-9]+' "$out" | tail -n 1)
+    local speed
+    speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$out")
+    echo "== $target: ${per_target}s, exit $status, ${speed:-?} exec/s; ${last:-no status line}"
+    if ((status != 0)); then
+        failed=1
+        tail -n 60 "$out"
+        local input
+        for input in "$artifacts"*; do
+            [[ -f $input ]] && show_input "$input"
+        done
+        echo "(log and inputs kept in $work)"
+    fi
+}
+
+check_regressions fuzz_count
+check_regressions fuzz_settings
+if ((per_target > 0)); then
+    fuzz fuzz_count jpeg.dict
+    fuzz fuzz_settings settings.dict
+fi
+
+if ((failed)); then
+    echo "fuzz/run.sh: FAILED" >&2
+    exit 1
+fi
+rm -rf "$work"
+echo "fuzz/run.sh: no failure"

@@ -61,6 +61,52 @@ seed cmyk_64x48 30 128 -resize 64x48! -quality 70 -colorspace CMYK
 seed stack_96x72_bdline_max 32767 245 -quality 50
 seed stack_96x72_bdline_negative -5 0 -quality 50
 
+# The same photograph with the metadata the decoder reads before any pixel, even from the
+# header alone: Exif (with Exif and GPS sub-directories), IPTC in a Photoshop block, XMP and a
+# comment. The segments are built here byte by byte.
+convert "$work/stack.ppm" -strip -quality 60 -set comment "stack of fibreboard" "$work/plain.jpg"
+python3 - "$work/plain.jpg" "$work/meta.jpg" <<'PYTHON'
+import struct, sys
+
+def segment(marker, payload):
+    return struct.pack(">BBH", 0xFF, marker, len(payload) + 2) + payload
+
+def ifd(entries, next_offset=0):
+    # entries: (tag, type, count, 4-byte value or offset) in little-endian TIFF order
+    out = struct.pack("<H", len(entries))
+    for tag, kind, count, value in entries:
+        out += struct.pack("<HHI", tag, kind, count) + value
+    return out + struct.pack("<I", next_offset)
+
+# TIFF header at 0, IFD0 at 8 (4 entries: 54 bytes), Exif IFD at 62 (2 entries: 30 bytes),
+# GPS IFD at 92 (1 entry: 18 bytes), then the data: make at 110, date at 119, note at 139.
+make, date, note = b"Lathmark\0", b"2024:01:31 12:00:00\0", b"NOTE\x01\x02\x03\x04"
+tiff = b"II*\0" + struct.pack("<I", 8)
+tiff += ifd([(0x010F, 2, len(make), struct.pack("<I", 110)),
+             (0x0112, 3, 1, struct.pack("<HH", 1, 0)),
+             (0x8769, 4, 1, struct.pack("<I", 62)),
+             (0x8825, 4, 1, struct.pack("<I", 92))])
+tiff += ifd([(0x9003, 2, len(date), struct.pack("<I", 119)),
+             (0x927C, 7, len(note), struct.pack("<I", 139))])
+tiff += ifd([(0x0000, 1, 4, bytes([2, 2, 0, 0]))])
+assert len(tiff) == 110
+tiff += make + date + note
+exif = segment(0xE1, b"Exif\0\0" + tiff)
+
+iptc = b"\x1c\x02\x05" + struct.pack(">H", 5) + b"stack" + b"\x1c\x02\x19" + struct.pack(">H", 5) + b"board"
+if len(iptc) % 2: iptc += b"\0"
+photoshop = segment(0xED, b"Photoshop 3.0\0" + b"8BIM" + struct.pack(">H", 0x0404) + b"\0\0" +
+                    struct.pack(">I", len(iptc)) + iptc)
+xmp = segment(0xE1, b"http://ns.adobe.com/xap/1.0/\0" +
+              b'<x:xmpmeta xmlns:x="adobe:ns:meta/"></x:xmpmeta>')
+
+jpeg = open(sys.argv[1], "rb").read()
+assert jpeg[:2] == b"\xff\xd8"
+open(sys.argv[2], "wb").write(jpeg[:2] + exif + xmp + photoshop + jpeg[2:])
+PYTHON
+settings 40 128 >"$out/metadata_96x72"
+cat "$work/meta.jpg" >>"$out/metadata_96x72"
+
 # A photograph whose data stops in the middle of the scan: decoded with a warning.
 convert "$work/stack.ppm" -strip -quality 80 "$work/whole.jpg"
 settings 40 128 >"$out/truncated_96x72"

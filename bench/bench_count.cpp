@@ -1,0 +1,369 @@
+// Speed of a count, stage by stage, and of a whole count against decoding alone.
+//
+// Every case runs at two sizes: a 768 x 576 camera frame and a 4000 x 3000 photograph, both
+// drawn once per process by the sample generator into a temporary folder. The stage cases use
+// the engine's public steps in the order a count runs them; BM_CountToDecode times a whole
+// count and a bare FreeImage_Load of the same file alternately and reports the ratio of their
+// medians, the figure the speed target is about.
+
+#include <FreeImage.h>
+#include <benchmark/benchmark.h>
+
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/fixtures.h"
+#include "engine/counting.h"
+#include "engine/counting_state.h"
+#include "engine/passes.h"
+#include "engine/preparation.h"
+#include "engine/report.h"
+
+namespace {
+
+using namespace lathmark;
+using Clock = std::chrono::steady_clock;
+
+// The most a whole count may take, as a multiple of decoding the same file.
+constexpr double kCountToDecodeTarget = 1.5;
+
+struct Fixtures {
+    bench::ScratchFolder folder{"lathmark-bench"};
+    std::map<int, bench::BenchPhotograph> byWidth;  // keyed by width: 768 and 4000
+};
+
+// Made on first use, so that listing the benchmarks draws nothing.
+const Fixtures& fixtures() {
+    static const std::unique_ptr<Fixtures> made = [] {
+        auto f = std::make_unique<Fixtures>();
+        const std::pair<int, int> sizes[] = {{bench::kSmallWidth, bench::kSmallHeight},
+                                             {bench::kLargeWidth, bench::kLargeHeight}};
+        for (const auto& [width, height] : sizes) {
+            const auto file = f->folder.path() /
+                              ("stack_" + std::to_string(width) + "x" + std::to_string(height) +
+                               ".jpg");
+            f->byWidth.emplace(width, bench::writeBenchPhotograph(file, width, height));
+        }
+        return f;
+    }();
+    return *made;
+}
+
+const bench::BenchPhotograph& photographFor(const benchmark::State& state) {
+    return fixtures().byWidth.at(static_cast<int>(state.range(0)));
+}
+
+std::filesystem::path resultFileFor(const benchmark::State& state) {
+    return fixtures().folder.path() / ("marked_" + std::to_string(state.range(0)) + ".bmp");
+}
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Processor time of the calling thread, in milliseconds. On a machine that other work keeps
+// busy, a step's processor time changes less from run to run than its elapsed time.
+double threadCpuMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// A count's state and its two-level images, as they stand after each step of a real count of
+// the fixture: the stage cases start from here.
+struct Prepared {
+    CountingState state;
+    Bitmap binaryAtThreshold;    // the photograph thresholded at THRESHOLD
+    Bitmap binaryAtThreshold10;  // and at THRESHOLD + 10
+    int bandTop = 0;
+    int bandBottom = 0;
+    int photographWidth = 0;
+    int photographHeight = 0;
+    int boards = 0;
+};
+
+// Runs a whole count step by step, as countBoards does, keeping what the stages need.
+// Gives back why it failed, if it did.
+std::optional<std::string> prepare(Prepared& p, const std::filesystem::path& file) {
+    CountingState& s = p.state;
+    if (auto failure = decodePhotograph(s, file)) return failure;
+    if (auto failure = thresholdPhotograph(s, bench::kThreshold)) return failure;
+    findBandEdges(s);
+    p.bandTop = s.bandTop;
+    p.bandBottom = s.bandBottom;
+    p.photographWidth = s.width;
+    p.photographHeight = s.height;
+    if (auto failure = cutBandFromBinary(s)) return failure;
+    p.binaryAtThreshold = std::move(s.dibBinary);
+    int lines = runPass(s, 0, bench::kBdLine);
+    if (auto failure = thresholdPhotograph(s, bench::kThreshold + kPasses[1].thresholdIncrement))
+        return failure;
+    p.binaryAtThreshold10 = std::move(s.dibBinary);
+    for (int pass = 1; pass < kPassCount; ++pass) {
+        s.dibBand = cutBand(s, p.binaryAtThreshold10.get());
+        lines += runPass(s, pass, bench::kBdLine);
+    }
+    drawResultImage(s);
+    p.boards = lines + 1;
+    return std::nullopt;
+}
+
+// Sizes, unit and repetitions shared by the cases; their medians are what counts.
+void atBothSizes(benchmark::internal::Benchmark* b) {
+    b->ArgName("width")
+        ->Arg(bench::kSmallWidth)
+        ->Arg(bench::kLargeWidth)
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(0.3)
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Decoding
+
+// The library's decoder alone: the yardstick of the speed target.
+void BM_Decode(benchmark::State& state) {
+    const auto file = photographFor(state).file;
+    for (auto _ : state) {
+        FIBITMAP* dib = FreeImage_Load(FIF_JPEG, file.c_str(), 0);
+        if (dib == nullptr) {
+            state.SkipWithError("the fixture could not be decoded");
+            break;
+        }
+        FreeImage_Unload(dib);
+    }
+}
+BENCHMARK(BM_Decode)->Apply(atBothSizes);
+
+// The engine's decoding step: file checks, the header read for the size limit, then the
+// decode itself.
+void BM_DecodePhotograph(benchmark::State& state) {
+    const auto file = photographFor(state).file;
+    for (auto _ : state) {
+        CountingState s;
+        if (decodePhotograph(s, file)) {
+            state.SkipWithError("the fixture could not be decoded");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_DecodePhotograph)->Apply(atBothSizes);
+
+// ---------------------------------------------------------------------------------------------
+// The steps after decoding, each from the state a real count has reached before it
+
+// One threshold of the decoded photograph; a count makes two.
+void BM_Threshold(benchmark::State& state) {
+    Prepared p;
+    if (auto failure = prepare(p, photographFor(state).file)) {
+        state.SkipWithError(failure->c_str());
+        return;
+    }
+    for (auto _ : state) {
+        if (thresholdPhotograph(p.state, bench::kThreshold)) {
+            state.SkipWithError("threshold failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_Threshold)->Apply(atBothSizes);
+
+void BM_FindBand(benchmark::State& state) {
+    Prepared p;
+    if (auto failure = prepare(p, photographFor(state).file)) {
+        state.SkipWithError(failure->c_str());
+        return;
+    }
+    p.state.dibBinary = std::move(p.binaryAtThreshold);
+    for (auto _ : state) {
+        findBandEdges(p.state);
+        benchmark::DoNotOptimize(p.state.bandTop);
+    }
+}
+BENCHMARK(BM_FindBand)->Apply(atBothSizes);
+
+void BM_CutBand(benchmark::State& state) {
+    Prepared p;
+    if (auto failure = prepare(p, photographFor(state).file)) {
+        state.SkipWithError(failure->c_str());
+        return;
+    }
+    CountingState& s = p.state;
+    s.dibBinary = std::move(p.binaryAtThreshold);
+    for (auto _ : state) {
+        // Cutting sets the size to the band's; the photograph's is what it starts from.
+        s.width = p.photographWidth;
+        s.height = p.photographHeight;
+        if (cutBandFromBinary(s)) {
+            state.SkipWithError("the band could not be cut");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_CutBand)->Apply(atBothSizes);
+
+// One pass on a fresh band, with the earlier passes' profiles in place as in a count. The band
+// is cut outside the timing: BM_CutBand measures cutting.
+void BM_Pass(benchmark::State& state) {
+    Prepared p;
+    if (auto failure = prepare(p, photographFor(state).file)) {
+        state.SkipWithError(failure->c_str());
+        return;
+    }
+    const int pass = static_cast<int>(state.range(1));
+    CountingState& s = p.state;
+    FIBITMAP* binary = pass == 0 ? p.binaryAtThreshold.get() : p.binaryAtThreshold10.get();
+    for (auto _ : state) {
+        s.dibBand = cutBand(s, binary);
+        const auto start = Clock::now();
+        benchmark::DoNotOptimize(runPass(s, pass, bench::kBdLine));
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+}
+BENCHMARK(BM_Pass)
+    ->ArgNames({"width", "pass"})
+    ->ArgsProduct({{bench::kSmallWidth, bench::kLargeWidth}, {0, 1, 2, 3}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.3)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+void BM_DrawResult(benchmark::State& state) {
+    Prepared p;
+    if (auto failure = prepare(p, photographFor(state).file)) {
+        state.SkipWithError(failure->c_str());
+        return;
+    }
+    for (auto _ : state) drawResultImage(p.state);
+}
+BENCHMARK(BM_DrawResult)->Apply(atBothSizes);
+
+void BM_WriteBmp(benchmark::State& state) {
+    Prepared p;
+    if (auto failure = prepare(p, photographFor(state).file)) {
+        state.SkipWithError(failure->c_str());
+        return;
+    }
+    const auto target = resultFileFor(state);
+    for (auto _ : state) {
+        if (writeBmp(p.state.dibBand.get(), target)) {
+            state.SkipWithError("the result image could not be written");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_WriteBmp)->Apply(atBothSizes);
+
+// ---------------------------------------------------------------------------------------------
+// Whole counts
+
+// Reads the fixture's boards off a count, or says why the count does not stand.
+bool checkCount(benchmark::State& state, const CountResult& result) {
+    if (!result.ok()) {
+        state.SkipWithError(result.error->message().c_str());
+        return false;
+    }
+    if (result.boards() != photographFor(state).boards) {
+        state.SkipWithError("the count found the wrong number of boards");
+        return false;
+    }
+    return true;
+}
+
+// What the batch counter does per photograph with --marked: count, then write the result image.
+bool countAndWrite(benchmark::State& state, const std::filesystem::path& file,
+                   const std::filesystem::path& target) {
+    const CountResult result = countBoards(file, bench::kBdLine, bench::kThreshold);
+    if (!checkCount(state, result)) return false;
+    if (writeBmp(result.marked.get(), target)) {
+        state.SkipWithError("the result image could not be written");
+        return false;
+    }
+    return true;
+}
+
+void BM_FullCount(benchmark::State& state) {
+    const auto file = photographFor(state).file;
+    const auto target = resultFileFor(state);
+    for (auto _ : state)
+        if (!countAndWrite(state, file, target)) break;
+}
+BENCHMARK(BM_FullCount)->Apply(atBothSizes);
+
+// A whole count and a bare decode of the same file, timed alternately so that both see the
+// same state of the machine. Counters: the medians of each in elapsed time (ms) and their
+// ratio, the target, and the same ratio in the thread's processor time (cpu_ratio), which
+// holds steadier when other programs share the cores.
+void BM_CountToDecode(benchmark::State& state) {
+    const auto file = photographFor(state).file;
+    const auto target = resultFileFor(state);
+    // One of each first, so that neither pays for a cold cache or a fresh heap.
+    FreeImage_Unload(FreeImage_Load(FIF_JPEG, file.c_str(), 0));
+    if (!countAndWrite(state, file, target)) return;
+
+    std::vector<double> decodeMs, countMs, decodeCpuMs, countCpuMs;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        double startCpu = threadCpuMilliseconds();
+        FIBITMAP* dib = FreeImage_Load(FIF_JPEG, file.c_str(), 0);
+        FreeImage_Unload(dib);
+        decodeCpuMs.push_back(threadCpuMilliseconds() - startCpu);
+        decodeMs.push_back(millisecondsSince(start));
+        if (dib == nullptr) {
+            state.SkipWithError("the fixture could not be decoded");
+            return;
+        }
+        start = Clock::now();
+        startCpu = threadCpuMilliseconds();
+        if (!countAndWrite(state, file, target)) return;
+        countCpuMs.push_back(threadCpuMilliseconds() - startCpu);
+        countMs.push_back(millisecondsSince(start));
+    }
+    const double decode = median(decodeMs);
+    const double count = median(countMs);
+    const double decodeCpu = median(decodeCpuMs);
+    const double countCpu = median(countCpuMs);
+    state.counters["decode_ms"] = decode;
+    state.counters["count_ms"] = count;
+    state.counters["ratio"] = decode > 0 ? count / decode : 0;
+    state.counters["target"] = kCountToDecodeTarget;
+    state.counters["cpu_ratio"] = decodeCpu > 0 ? countCpu / decodeCpu : 0;
+}
+BENCHMARK(BM_CountToDecode)
+    ->ArgName("width")
+    ->Arg(bench::kSmallWidth)
+    ->Iterations(60)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CountToDecode)
+    ->ArgName("width")
+    ->Arg(bench::kLargeWidth)
+    ->Iterations(15)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    FreeImage_Initialise();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    FreeImage_DeInitialise();
+    return 0;
+}

@@ -1,0 +1,53 @@
+#pragma once
+// The photographs the benchmarks measure. They are drawn by the sample generator at the size
+// wanted, so that no large file has to be kept in the repository, and written at the
+// generator's default JPEG quality, as the committed samples are.
+
+#include <filesystem>
+#include <string>
+
+namespace lathmark::bench {
+
+// The sizes measured: a camera frame and a 12-megapixel photograph.
+constexpr int kSmallWidth = 768;
+constexpr int kSmallHeight = 576;
+constexpr int kLargeWidth = 4000;
+constexpr int kLargeHeight = 3000;
+
+// The settings every benchmark counts with: those of the bundled Lathmark.ini.
+constexpr short kBdLine = 40;
+constexpr short kThreshold = 128;
+
+struct BenchPhotograph {
+    std::filesystem::path file;
+    int width = 0;
+    int height = 0;
+    int boards = 0;  // the true count, for checking that a benchmark measured a real count
+};
+
+// Draws a stack photograph of `width` x `height` pixels (at least 64 x 64) and writes it as
+// `file`. The layout scales with the height: the floor and wall each take about a ninth of
+// it, and the stack holds 12 boards, as the first 768 x 576 sample does.
+// Throws std::runtime_error or std::invalid_argument when it cannot.
+BenchPhotograph writeBenchPhotograph(const std::filesystem::path& file, int width, int height);
+
+// Writes a 1 x 1 mid-grey JPEG: a photograph the counter decodes and then refuses at once,
+// which shows what a run costs apart from the photograph.
+void writeTinyPhotograph(const std::filesystem::path& file);
+
+// A fresh folder under the system's temporary folder, removed with everything in it when the
+// object goes.
+class ScratchFolder {
+  public:
+    explicit ScratchFolder(const std::string& prefix);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+}  // namespace lathmark::bench

@@ -8,10 +8,13 @@
 //   byte 3-   the JPEG.
 //
 // A refusal is a fine outcome; a crash, a sanitizer report, a hang or a broken result is not.
+// A small photograph is also written to a file and counted from there, as the batch counter
+// does: both ways must give the same count, or the same refusal.
 // With LATHMARK_FUZZ_PRINT set, each input's settings and outcome are printed, which helps to
 // see what a seed or a crash input does: LATHMARK_FUZZ_PRINT=1 ./fuzz_count corpus/count/*
 
 #include <FreeImage.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +23,7 @@
 #include <string>
 
 #include "engine/counting.h"
+#include "engine/preparation.h"
 
 namespace {
 
@@ -58,6 +62,38 @@ unsigned checksum(const lathmark::Bitmap& bitmap) {
 
 volatile unsigned sink;
 
+// Photographs up to this size are counted a second time from a file; larger ones would make
+// every execution slow for little gain.
+constexpr std::uint64_t kMaxPixelsCountedTwice = 1 << 20;
+
+// Width times height as the header gives them, or 0 if the header cannot be read.
+std::uint64_t headerPixels(const std::uint8_t* data, std::size_t size) {
+    FIMEMORY* memory = FreeImage_OpenMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size));
+    if (!memory) return 0;
+    const lathmark::Bitmap header(FreeImage_LoadFromMemory(FIF_JPEG, memory, FIF_LOAD_NOPIXELS));
+    FreeImage_CloseMemory(memory);
+    return std::uint64_t{static_cast<unsigned>(header.width())} *
+           static_cast<unsigned>(header.height());
+}
+
+// One file per process, so that parallel jobs do not count each other's photographs.
+const std::string& photographFile() {
+    static const std::string file = [] {
+        const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        return std::string(folder) + "/lathmark-fuzz-" + std::to_string(getpid()) + ".jpg";
+    }();
+    static const int removeAtExit = std::atexit([] { std::remove(photographFile().c_str()); });
+    (void)removeAtExit;
+    return file;
+}
+
+bool writeFile(const std::string& file, const std::uint8_t* data, std::size_t size) {
+    std::FILE* stream = std::fopen(file.c_str(), "wb");
+    if (!stream) return false;
+    const bool written = std::fwrite(data, 1, size, stream) == size;
+    return std::fclose(stream) == 0 && written;
+}
+
 void print(const lathmark::CountResult& result, int bdLine, int threshold) {
     static const bool wanted = std::getenv("LATHMARK_FUZZ_PRINT") != nullptr;
     if (!wanted) return;
@@ -69,21 +105,12 @@ void print(const lathmark::CountResult& result, int bdLine, int threshold) {
     std::fprintf(stderr, "%d boards (lines %d + %d + %d + %d), band %d..%d, %d x %d%s%s\n",
                  result.boards(), result.passLines[0], result.passLines[1], result.passLines[2],
                  result.passLines[3], result.band.top, result.band.bottom, result.band.width,
-                 result.band.height, result.warning.empty() ? "" : ", warning: ",
-                 result.warning.c_str());
+                 result.band.height,
+                 result.warning.empty() ? "" : ", warning: ", result.warning.c_str());
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < kSettingsBytes) return 0;
-    const std::int16_t bdLine = bdLineFrom(data[0], data[1]);
-    const auto threshold = static_cast<std::int16_t>(data[2] % 246);
-
-    const lathmark::CountResult result = lathmark::countJpegInMemory(
-        data + kSettingsBytes, size - kSettingsBytes, kName, bdLine, threshold);
-    print(result, bdLine, threshold);
-
+// What any result must be like, whatever the photograph.
+void checkResult(const lathmark::CountResult& result) {
     // The faces print one line per photograph: file, reason or warning, nothing that breaks it.
     if (hasLineBreak(result.warning)) broken("the warning has a line break");
     if (result.file != kName) broken("the result names another file");
@@ -92,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (result.error->reason.empty()) broken("the error gives no reason");
         if (hasLineBreak(result.error->reason)) broken("the error reason has a line break");
         sink = static_cast<unsigned>(result.error->reason.size());
-        return 0;
+        return;
     }
 
     for (int lines : result.passLines)
@@ -104,8 +131,52 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         broken("the result image is not the band's size");
     if (FreeImage_GetBPP(result.marked.get()) != 1) broken("the result image is not two-level");
 
+    if (!result.photograph) broken("the photograph was asked for but not handed back");
+    if (result.photograph.width() != band.width + lathmark::kBandLeftColumn)
+        broken("the band is not as wide as the photograph less its left columns");
+    if (band.height > result.photograph.height()) broken("the band is higher than the photograph");
+
     sink = checksum(result.marked) + static_cast<unsigned>(result.boards()) +
            static_cast<unsigned>(band.top + band.bottom) +
            static_cast<unsigned>(result.warning.size());
+}
+
+// Counts the photograph again from a file and stops if the two counts differ.
+void compareWithFile(const std::uint8_t* jpeg, std::size_t size,
+                     const lathmark::CountResult& inMemory, std::int16_t bdLine,
+                     std::int16_t threshold) {
+    if (size == 0 || headerPixels(jpeg, size) > kMaxPixelsCountedTwice) return;
+    const std::string& file = photographFile();
+    if (!writeFile(file, jpeg, size)) return;  // no room to write: nothing to compare
+    const lathmark::CountResult fromFile = lathmark::countBoards(file, bdLine, threshold);
+    if (fromFile.ok() != inMemory.ok())
+        broken("counted in memory and from a file, only one failed");
+    if (!inMemory.ok()) {
+        if (fromFile.error->reason != inMemory.error->reason)
+            broken("counted in memory and from a file, refused for different reasons");
+        return;
+    }
+    if (fromFile.passLines != inMemory.passLines || fromFile.band.top != inMemory.band.top ||
+        fromFile.band.bottom != inMemory.band.bottom ||
+        fromFile.band.width != inMemory.band.width ||
+        fromFile.band.height != inMemory.band.height || fromFile.warning != inMemory.warning ||
+        checksum(fromFile.marked) != checksum(inMemory.marked))
+        broken("counted in memory and from a file, the results differ");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < kSettingsBytes) return 0;
+    const std::int16_t bdLine = bdLineFrom(data[0], data[1]);
+    const auto threshold = static_cast<std::int16_t>(data[2] % 246);
+
+    const std::uint8_t* jpeg = data + kSettingsBytes;
+    const std::size_t jpegSize = size - kSettingsBytes;
+    const lathmark::CountResult result = lathmark::countJpegInMemory(
+        jpeg, jpegSize, kName, bdLine, threshold, {.keepPhotograph = true});
+    print(result, bdLine, threshold);
+    checkResult(result);
+    compareWithFile(jpeg, jpegSize, result, bdLine, threshold);
     return 0;
 }

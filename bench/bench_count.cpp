@@ -9,17 +9,14 @@
 #include <FreeImage.h>
 #include <benchmark/benchmark.h>
 
-#include <time.h>
-
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/fixtures.h"
+#include "bench/timing.h"
 #include "engine/counting.h"
 #include "engine/counting_state.h"
 #include "engine/passes.h"
@@ -29,7 +26,7 @@
 namespace {
 
 using namespace lathmark;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 // The most a whole count may take, as a multiple of decoding the same file.
 constexpr double kCountToDecodeTarget = 1.5;
@@ -46,9 +43,8 @@ const Fixtures& fixtures() {
         const std::pair<int, int> sizes[] = {{bench::kSmallWidth, bench::kSmallHeight},
                                              {bench::kLargeWidth, bench::kLargeHeight}};
         for (const auto& [width, height] : sizes) {
-            const auto file = f->folder.path() /
-                              ("stack_" + std::to_string(width) + "x" + std::to_string(height) +
-                               ".jpg");
+            const auto file = f->folder.path() / ("stack_" + std::to_string(width) + "x" +
+                                                  std::to_string(height) + ".jpg");
             f->byWidth.emplace(width, bench::writeBenchPhotograph(file, width, height));
         }
         return f;
@@ -62,25 +58,6 @@ const bench::BenchPhotograph& photographFor(const benchmark::State& state) {
 
 std::filesystem::path resultFileFor(const benchmark::State& state) {
     return fixtures().folder.path() / ("marked_" + std::to_string(state.range(0)) + ".bmp");
-}
-
-double millisecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// Processor time of the calling thread, in milliseconds. On a machine that other work keeps
-// busy, a step's processor time changes less from run to run than its elapsed time.
-double threadCpuMilliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
-
-double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 // A count's state and its two-level images, as they stand after each step of a real count of
@@ -317,33 +294,24 @@ void BM_CountToDecode(benchmark::State& state) {
     FreeImage_Unload(FreeImage_Load(FIF_JPEG, file.c_str(), 0));
     if (!countAndWrite(state, file, target)) return;
 
-    std::vector<double> decodeMs, countMs, decodeCpuMs, countCpuMs;
+    bench::Samples decodes, counts;
     for (auto _ : state) {
-        auto start = Clock::now();
-        double startCpu = threadCpuMilliseconds();
-        FIBITMAP* dib = FreeImage_Load(FIF_JPEG, file.c_str(), 0);
-        FreeImage_Unload(dib);
-        decodeCpuMs.push_back(threadCpuMilliseconds() - startCpu);
-        decodeMs.push_back(millisecondsSince(start));
-        if (dib == nullptr) {
+        const bool decoded = decodes.time([&file] {
+            FIBITMAP* dib = FreeImage_Load(FIF_JPEG, file.c_str(), 0);
+            FreeImage_Unload(dib);
+            return dib != nullptr;
+        });
+        if (!decoded) {
             state.SkipWithError("the fixture could not be decoded");
-            return;
+            break;
         }
-        start = Clock::now();
-        startCpu = threadCpuMilliseconds();
-        if (!countAndWrite(state, file, target)) return;
-        countCpuMs.push_back(threadCpuMilliseconds() - startCpu);
-        countMs.push_back(millisecondsSince(start));
+        if (!counts.time([&] { return countAndWrite(state, file, target); })) break;
     }
-    const double decode = median(decodeMs);
-    const double count = median(countMs);
-    const double decodeCpu = median(decodeCpuMs);
-    const double countCpu = median(countCpuMs);
-    state.counters["decode_ms"] = decode;
-    state.counters["count_ms"] = count;
-    state.counters["ratio"] = decode > 0 ? count / decode : 0;
+    state.counters["decode_ms"] = decodes.medianMs();
+    state.counters["count_ms"] = counts.medianMs();
+    state.counters["ratio"] = bench::ratio(counts.medianMs(), decodes.medianMs());
     state.counters["target"] = kCountToDecodeTarget;
-    state.counters["cpu_ratio"] = decodeCpu > 0 ? countCpu / decodeCpu : 0;
+    state.counters["cpu_ratio"] = bench::ratio(counts.medianCpuMs(), decodes.medianCpuMs());
 }
 BENCHMARK(BM_CountToDecode)
     ->ArgName("width")

@@ -19,7 +19,11 @@ CountResult failed(CountResult result, std::string reason) {
 // Runs everything after decoding on `state`, whose dibSource holds the photograph.
 CountResult countPrepared(CountingState& state, CountResult result, std::int16_t bdLine,
                           std::int16_t thresholdLevel, const CountOptions& options) {
-    if (auto failure = thresholdPhotograph(state, thresholdLevel))
+    // Passes 2 to 4 all see the photograph at the higher threshold; it is made in the same
+    // sweep as the first pass's, and each of those passes still starts from a fresh band.
+    Bitmap laterBinary;
+    if (auto failure = thresholdPhotograph(
+            state, thresholdLevel, thresholdLevel + kPasses[1].thresholdIncrement, laterBinary))
         return failed(std::move(result), *failure);
     findBandEdges(state);
     if (auto failure = cutBandFromBinary(state)) return failed(std::move(result), *failure);
@@ -27,10 +31,7 @@ CountResult countPrepared(CountingState& state, CountResult result, std::int16_t
 
     result.passLines[0] = runPass(state, 0, bdLine);
 
-    // Passes 2 to 4 see the same two-level image, so it is made once; each pass still starts
-    // from a fresh band cut out of it.
-    if (auto failure = thresholdPhotograph(state, thresholdLevel + kPasses[1].thresholdIncrement))
-        return failed(std::move(result), *failure);
+    state.dibBinary = std::move(laterBinary);
     for (int pass = 1; pass < kPassCount; ++pass) {
         state.dibBand = cutBand(state, state.dibBinary.get());
         if (!state.dibBand) return failed(std::move(result), "out of memory cutting the band");

@@ -12,7 +12,7 @@ constexpr int kMarginAbove = 10;
 
 // Trim profile: dark pixels over the whole band width, full rows marked.
 void buildTrimProfile(CountingState& state, const PassParameters& parameters, std::int16_t bdLine) {
-    FIBITMAP* band = state.dibBand.get();
+    const TwoLevelRows band(state.dibBand.get());
     const int width = state.width;
     const double fullRowLimit = 0.7 * width;
     fitProfile(state.bandProfile, state.height);
@@ -27,7 +27,7 @@ void buildTrimProfile(CountingState& state, const PassParameters& parameters, st
 // Whitens the unbroken stacks of dark rows at the band's bottom and top edges, so that a line
 // touching an edge is never counted. The top trim never reaches row 0.
 void trimEdges(CountingState& state, double trimLimit) {
-    FIBITMAP* band = state.dibBand.get();
+    const TwoLevelRows band(state.dibBand.get());
     const RowProfile& profile = state.bandProfile;
     const int height = state.height;
     for (int y = 0; y < height && profile[static_cast<std::size_t>(y)] > trimLimit; ++y)
@@ -53,7 +53,7 @@ void clearShortRunBelow(RowProfile& p, int y) {
 }  // namespace
 
 void lightenFoundLines(CountingState& state, int pass) {
-    FIBITMAP* band = state.dibBand.get();
+    const TwoLevelRows band(state.dibBand.get());
     const int height = state.height;
     int y = 0;
     while (y < height) {
@@ -72,7 +72,7 @@ void lightenFoundLines(CountingState& state, int pass) {
 }
 
 void buildPassProfile(CountingState& state, const PassParameters& parameters, std::int16_t bdLine) {
-    FIBITMAP* band = state.dibBand.get();
+    const TwoLevelRows band(state.dibBand.get());
     RowProfile& profile = state.*parameters.profile;
     const int width = state.width;
     const double fullRowLimit = parameters.fullRowRatio * width;

@@ -9,6 +9,7 @@
 
 #include "engine/library_messages.h"
 #include "engine/rows.h"
+#include "engine/two_level.h"
 
 namespace lathmark {
 namespace {
@@ -87,16 +88,26 @@ StepFailure decodePhotographFromMemory(CountingState& state, const std::uint8_t*
     });
 }
 
-StepFailure thresholdPhotograph(CountingState& state, int threshold) {
-    if (threshold < 0 || threshold > 255)
-        return "threshold " + std::to_string(threshold) + " is not a grey level (0 to 255)";
-    state.dibBinary.reset(FreeImage_Threshold(state.dibSource.get(), static_cast<BYTE>(threshold)));
-    if (!state.dibBinary) return "its pixel format cannot be turned into black and white";
+StepFailure thresholdPhotograph(CountingState& state, int threshold, int laterThreshold,
+                                Bitmap& later) {
+    for (int level : {threshold, laterThreshold})
+        if (level < 0 || level > 255)
+            return "threshold " + std::to_string(level) + " is not a grey level (0 to 255)";
+    TwoLevelPair pair = thresholdTwice(state.dibSource.get(), static_cast<BYTE>(threshold),
+                                       static_cast<BYTE>(laterThreshold));
+    if (!pair.low || !pair.high) return "its pixel format cannot be turned into black and white";
+    state.dibBinary = std::move(pair.low);
+    later = std::move(pair.high);
     return std::nullopt;
 }
 
+StepFailure thresholdPhotograph(CountingState& state, int threshold) {
+    Bitmap unused;
+    return thresholdPhotograph(state, threshold, threshold, unused);
+}
+
 void findBandEdges(CountingState& state) {
-    FIBITMAP* binary = state.dibBinary.get();
+    const TwoLevelRows binary(state.dibBinary.get());
     state.width = state.dibBinary.width();
     state.height = state.dibBinary.height();
     const int width = state.width;
@@ -122,8 +133,8 @@ void findBandEdges(CountingState& state) {
 
 Bitmap cutBand(const CountingState& state, FIBITMAP* binary) {
     const BandRows rows = bandRows(state);
-    return Bitmap(FreeImage_Copy(binary, kBandLeftColumn, rows.top,
-                                 static_cast<int>(FreeImage_GetWidth(binary)), rows.bottom));
+    return copyTwoLevel(binary, kBandLeftColumn, rows.top,
+                        static_cast<int>(FreeImage_GetWidth(binary)), rows.bottom);
 }
 
 StepFailure cutBandFromBinary(CountingState& state) {

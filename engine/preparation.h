@@ -33,14 +33,18 @@ StepFailure decodePhotographFromMemory(CountingState& state, const std::uint8_t*
                                        std::size_t size);
 
 // state.dibBinary := state.dibSource thresholded at `threshold` (0 to 255): grey levels below
-// it become dark (index 0), all others light (index 1).
+// it become dark (index 0), all others light (index 1). `later` gets the photograph thresholded
+// at `laterThreshold`, for the later passes: both come from one sweep over the photograph.
+StepFailure thresholdPhotograph(CountingState& state, int threshold, int laterThreshold,
+                                Bitmap& later);
 StepFailure thresholdPhotograph(CountingState& state, int threshold);
 
 // From state.dibBinary: width and height of the photograph, the dark-pixel profile of columns
 // 4 and up with full rows marked, and the band edges bandTop and bandBottom.
 void findBandEdges(CountingState& state);
 
-// Cuts the band out of `binary`, a two-level image of the photograph's size.
+// Cuts the band out of `binary`, a two-level image of the photograph's size, as the library's
+// copy of that rectangle would.
 Bitmap cutBand(const CountingState& state, FIBITMAP* binary);
 
 // state.dibBand := the band of state.dibBinary; width and height become the band's size.

@@ -9,7 +9,7 @@
 namespace lathmark {
 
 void drawResultImage(CountingState& state) {
-    FIBITMAP* marked = state.dibBand.get();
+    const TwoLevelRows marked(state.dibBand.get());
     for (int y = 0; y < state.height; ++y) {
         bool lineRow = false;
         for (const PassParameters& pass : kPasses)

@@ -1,44 +1,47 @@
 #include "engine/rows.h"
 
-#include <bit>
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 namespace lathmark {
 namespace {
 
+// Set bits of a 64-bit word. Written out, because without a popcount instruction in the
+// baseline instruction set the compiler would call a library routine for every word.
+inline int bitsSet(std::uint64_t word) {
+    word = word - ((word >> 1) & 0x5555555555555555ULL);
+    word = (word & 0x3333333333333333ULL) + ((word >> 2) & 0x3333333333333333ULL);
+    word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return static_cast<int>((word * 0x0101010101010101ULL) >> 56);
+}
+
 // Light pixels (set bits) in columns [from, to) of one scanline; the leftmost column is the
 // most significant bit of the first byte.
 int countLightBits(const BYTE* line, int from, int to) {
-    if (from >= to) return 0;
     const int firstByte = from >> 3;
     const int lastByte = (to - 1) >> 3;
     const unsigned headMask = 0xFFu >> (from & 7);
     const unsigned tailMask = (0xFFu << (7 - ((to - 1) & 7))) & 0xFFu;
-    if (firstByte == lastByte) return std::popcount(line[firstByte] & headMask & tailMask);
+    if (firstByte == lastByte) return bitsSet(line[firstByte] & headMask & tailMask);
 
-    int light = std::popcount(line[firstByte] & headMask);
+    int light = bitsSet(line[firstByte] & headMask);
     int byte = firstByte + 1;
     for (; byte + 8 <= lastByte; byte += 8) {
         std::uint64_t word;
         std::memcpy(&word, line + byte, sizeof word);
-        light += std::popcount(word);
+        light += bitsSet(word);
     }
-    for (; byte < lastByte; ++byte) light += std::popcount(static_cast<unsigned>(line[byte]));
-    return light + std::popcount(line[lastByte] & tailMask);
+    for (; byte < lastByte; ++byte) light += bitsSet(line[byte]);
+    return light + bitsSet(line[lastByte] & tailMask);
 }
 
-bool isRowInside(FIBITMAP* dib, int y) {
-    return y >= 0 && y < static_cast<int>(FreeImage_GetHeight(dib));
-}
-
-void fillRow(FIBITMAP* dib, int y, bool light) {
-    if (!isRowInside(dib, y)) return;
-    BYTE* line = FreeImage_GetScanLine(dib, y);
-    const int width = static_cast<int>(FreeImage_GetWidth(dib));
-    const int wholeBytes = width >> 3;
+void fillRow(const TwoLevelRows& rows, int y, bool light) {
+    if (!rows.contains(y)) return;
+    BYTE* line = rows.row(y);
+    const int wholeBytes = rows.width() >> 3;
     std::memset(line, light ? 0xFF : 0x00, static_cast<std::size_t>(wholeBytes));
-    if (const int rest = width & 7) {
+    if (const int rest = rows.width() & 7) {
         const auto mask = static_cast<BYTE>(0xFFu << (8 - rest));
         line[wholeBytes] = light ? static_cast<BYTE>(line[wholeBytes] | mask)
                                  : static_cast<BYTE>(line[wholeBytes] & ~mask);
@@ -47,24 +50,20 @@ void fillRow(FIBITMAP* dib, int y, bool light) {
 
 }  // namespace
 
-int countDarkPixels(FIBITMAP* dib, int y, int fromColumn, int toColumn) {
-    if (!isRowInside(dib, y) || fromColumn >= toColumn) return 0;
-    return (toColumn - fromColumn) -
-           countLightBits(FreeImage_GetScanLine(dib, y), fromColumn, toColumn);
+int countDarkPixels(const TwoLevelRows& rows, int y, int fromColumn, int toColumn) {
+    if (!rows.contains(y) || fromColumn >= toColumn) return 0;
+    return (toColumn - fromColumn) - countLightBits(rows.row(y), fromColumn, toColumn);
 }
 
-void whitenRow(FIBITMAP* dib, int y) {
-    fillRow(dib, y, true);
+void whitenRow(const TwoLevelRows& rows, int y) {
+    fillRow(rows, y, true);
 }
-void blackenRow(FIBITMAP* dib, int y) {
-    fillRow(dib, y, false);
+void blackenRow(const TwoLevelRows& rows, int y) {
+    fillRow(rows, y, false);
 }
 
-void whitenRows(FIBITMAP* dib, int fromRow, int toRow) {
-    const int height = static_cast<int>(FreeImage_GetHeight(dib));
-    if (fromRow < 0) fromRow = 0;
-    if (toRow > height) toRow = height;
-    for (int y = fromRow; y < toRow; ++y) whitenRow(dib, y);
+void whitenRows(const TwoLevelRows& rows, int fromRow, int toRow) {
+    for (int y = std::max(fromRow, 0); y < std::min(toRow, rows.height()); ++y) whitenRow(rows, y);
 }
 
 }  // namespace lathmark

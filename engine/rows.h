@@ -6,17 +6,55 @@
 
 #include <FreeImage.h>
 
+#include <cstddef>
+
 namespace lathmark {
 
-// Dark pixels in columns [fromColumn, toColumn) of row y.
-int countDarkPixels(FIBITMAP* dib, int y, int fromColumn, int toColumn);
+// The scanlines of a two-level bitmap, looked up once so that loops over rows need no library
+// call per row.
+class TwoLevelRows {
+  public:
+    explicit TwoLevelRows(FIBITMAP* dib)
+        : bits_(FreeImage_GetBits(dib)),
+          pitch_(FreeImage_GetPitch(dib)),
+          width_(static_cast<int>(FreeImage_GetWidth(dib))),
+          height_(static_cast<int>(FreeImage_GetHeight(dib))) {}
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    bool contains(int y) const { return y >= 0 && y < height_; }
+    BYTE* row(int y) const { return bits_ + static_cast<std::size_t>(y) * pitch_; }
+
+  private:
+    BYTE* bits_;
+    std::size_t pitch_;
+    int width_;
+    int height_;
+};
+
+// Dark pixels in columns [fromColumn, toColumn) of row y; 0 for a row outside the bitmap.
+int countDarkPixels(const TwoLevelRows& rows, int y, int fromColumn, int toColumn);
 
 // Gives every pixel of row y, columns 0 to width-1, index 1 (whiten) or 0 (blacken).
 // A row outside the bitmap is skipped, as the library skips pixel writes outside it.
-void whitenRow(FIBITMAP* dib, int y);
-void blackenRow(FIBITMAP* dib, int y);
+void whitenRow(const TwoLevelRows& rows, int y);
+void blackenRow(const TwoLevelRows& rows, int y);
 
 // Whitens rows [fromRow, toRow), skipping those outside the bitmap.
-void whitenRows(FIBITMAP* dib, int fromRow, int toRow);
+void whitenRows(const TwoLevelRows& rows, int fromRow, int toRow);
+
+// The same on a bitmap, for single calls.
+inline int countDarkPixels(FIBITMAP* dib, int y, int fromColumn, int toColumn) {
+    return countDarkPixels(TwoLevelRows(dib), y, fromColumn, toColumn);
+}
+inline void whitenRow(FIBITMAP* dib, int y) {
+    whitenRow(TwoLevelRows(dib), y);
+}
+inline void blackenRow(FIBITMAP* dib, int y) {
+    blackenRow(TwoLevelRows(dib), y);
+}
+inline void whitenRows(FIBITMAP* dib, int fromRow, int toRow) {
+    whitenRows(TwoLevelRows(dib), fromRow, toRow);
+}
 
 }  // namespace lathmark

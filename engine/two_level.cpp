@@ -1,0 +1,145 @@
+#include "engine/two_level.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace lathmark {
+namespace {
+
+// A new two-level bitmap like the library's: black-and-white palette, the resolution of
+// `like`, every bit 0 (padding included),
+// as the library allocates it.
+Bitmap newTwoLevel(int width, int height, FIBITMAP* like) {
+    Bitmap dib(FreeImage_Allocate(width, height, 1));
+    if (!dib) return dib;
+    RGBQUAD* palette = FreeImage_GetPalette(dib.get());
+    palette[0] = RGBQUAD{0, 0, 0, 0};
+    palette[1] = RGBQUAD{255, 255, 255, 0};
+    FreeImage_SetDotsPerMeterX(dib.get(), FreeImage_GetDotsPerMeterX(like));
+    FreeImage_SetDotsPerMeterY(dib.get(), FreeImage_GetDotsPerMeterY(like));
+    return dib;
+}
+
+// Packs a row of grey levels into bits: 1 (light) where grey >= threshold. Padding stays 0.
+void packRow(const BYTE* grey, int width, BYTE threshold, BYTE* bits) {
+    const int wholeBytes = width >> 3;
+    for (int k = 0; k < wholeBytes; ++k) {
+        const BYTE* g = grey + 8 * k;
+        unsigned byte = 0;
+        for (int i = 0; i < 8; ++i) byte = (byte << 1) | (g[i] >= threshold ? 1u : 0u);
+        bits[k] = static_cast<BYTE>(byte);
+    }
+    if (const int rest = width & 7) {
+        const BYTE* g = grey + 8 * wholeBytes;
+        unsigned byte = 0;
+        for (int i = 0; i < rest; ++i) byte |= (g[i] >= threshold ? 1u : 0u) << (7 - i);
+        bits[wholeBytes] = static_cast<BYTE>(byte);
+    }
+}
+
+}  // namespace
+
+GreyConverter::GreyConverter(int width)
+    : width_(width),
+      red_(static_cast<std::size_t>(width)),
+      green_(static_cast<std::size_t>(width)),
+      blue_(static_cast<std::size_t>(width)),
+      grey_(static_cast<std::size_t>(width)) {}
+
+const BYTE* GreyConverter::row(const BYTE* pixels) {
+    std::int32_t* __restrict red = red_.data();
+    std::int32_t* __restrict green = green_.data();
+    std::int32_t* __restrict blue = blue_.data();
+    BYTE* __restrict grey = grey_.data();
+    for (int x = 0; x < width_; ++x) {
+        red[x] = pixels[3 * x + FI_RGBA_RED];
+        green[x] = pixels[3 * x + FI_RGBA_GREEN];
+        blue[x] = pixels[3 * x + FI_RGBA_BLUE];
+    }
+    for (int x = 0; x < width_; ++x) {
+        const float redPart = 0.2126F * static_cast<float>(red[x]);
+        const float greenPart = 0.7152F * static_cast<float>(green[x]);
+        const float bluePart = 0.0722F * static_cast<float>(blue[x]);
+        float sum = redPart + greenPart;
+        sum = sum + bluePart;
+        sum = sum + 0.5F;
+        grey[x] = static_cast<BYTE>(static_cast<std::int32_t>(sum));
+    }
+    return grey;
+}
+
+bool hasOwnThreshold(FIBITMAP* photograph) {
+    if (FreeImage_GetImageType(photograph) != FIT_BITMAP || !FreeImage_HasPixels(photograph))
+        return false;
+    const unsigned bpp = FreeImage_GetBPP(photograph);
+    return bpp == 24 || (bpp == 8 && FreeImage_GetColorType(photograph) == FIC_MINISBLACK);
+}
+
+TwoLevelPair thresholdTwice(FIBITMAP* photograph, BYTE low, BYTE high) {
+    if (!hasOwnThreshold(photograph))
+        return {Bitmap(FreeImage_Threshold(photograph, low)),
+                Bitmap(FreeImage_Threshold(photograph, high))};
+
+    const int width = static_cast<int>(FreeImage_GetWidth(photograph));
+    const int height = static_cast<int>(FreeImage_GetHeight(photograph));
+    TwoLevelPair pair{newTwoLevel(width, height, photograph),
+                      newTwoLevel(width, height, photograph)};
+    if (!pair.low || !pair.high) return {};
+
+    const bool colour = FreeImage_GetBPP(photograph) == 24;
+    GreyConverter converter(colour ? width : 0);
+    for (int y = 0; y < height; ++y) {
+        const BYTE* line = FreeImage_GetScanLine(photograph, y);
+        const BYTE* grey = colour ? converter.row(line) : line;
+        packRow(grey, width, low, FreeImage_GetScanLine(pair.low.get(), y));
+        packRow(grey, width, high, FreeImage_GetScanLine(pair.high.get(), y));
+    }
+    return pair;
+}
+
+Bitmap copyTwoLevel(FIBITMAP* binary, int left, int top, int right, int bottom) {
+    const int sourceWidth = static_cast<int>(FreeImage_GetWidth(binary));
+    const int sourceHeight = static_cast<int>(FreeImage_GetHeight(binary));
+    if (left < 0 || top < 0 || right > sourceWidth || bottom > sourceHeight || left >= right ||
+        top >= bottom)
+        return Bitmap();
+    const int width = right - left;
+    const int height = bottom - top;
+    Bitmap copy = newTwoLevel(width, height, binary);
+    if (!copy) return copy;
+
+    const int usedSourceBytes = (sourceWidth + 7) >> 3;
+    const int firstByte = left >> 3;
+    const int shift = left & 7;
+    const int wholeBytes = width >> 3;
+    const int rest = width & 7;
+    const auto restMask = static_cast<BYTE>(0xFFu << (8 - rest));
+    // Whole bytes of the copy whose source bytes lie within the used part of the source row.
+    const int inside = std::min(wholeBytes, usedSourceBytes - firstByte - 1);
+    for (int y = 0; y < height; ++y) {
+        // Row y from the bottom of the copy is row y from the bottom of the rectangle.
+        const BYTE* __restrict from =
+            FreeImage_GetScanLine(binary, sourceHeight - bottom + y) + firstByte;
+        BYTE* __restrict to = FreeImage_GetScanLine(copy.get(), y);
+        auto shifted = [&](int k) -> BYTE {
+            const unsigned high = from[k];
+            const unsigned low =
+                (shift != 0 && k + 1 < usedSourceBytes - firstByte) ? from[k + 1] : 0u;
+            return static_cast<BYTE>(((high << shift) | (low >> (8 - shift))) & 0xFFu);
+        };
+        if (shift == 0) {
+            std::memcpy(to, from, static_cast<std::size_t>(wholeBytes));
+        } else {
+            int k = 0;
+            for (; k < inside; ++k)
+                to[k] = static_cast<BYTE>((from[k] << shift) | (from[k + 1] >> (8 - shift)));
+            for (; k < wholeBytes; ++k) to[k] = shifted(k);
+        }
+        if (rest != 0) to[wholeBytes] = static_cast<BYTE>(shifted(wholeBytes) & restMask);
+    }
+    return copy;
+}
+
+}  // namespace lathmark

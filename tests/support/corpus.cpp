@@ -1,0 +1,390 @@
+#include "tests/support/corpus.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <stdexcept>
+#include <system_error>
+
+#include "tools/samplegen.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define LATHMARK_CORPUS_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LATHMARK_CORPUS_ASAN 1
+#endif
+#endif
+
+namespace lathmark::test {
+namespace {
+
+namespace fs = std::filesystem;
+namespace sg = lathmark::samplegen;
+
+// The frame size the oversized cases claim: 4.2 gigapixels, far over the engine's budget, and
+// still a valid 16-bit JPEG dimension.
+constexpr int kClaimedSide = 65000;
+
+// Board counts differ from case to case, so that a count shown for the wrong file is caught.
+constexpr int kGoodBoards = 6;
+constexpr int kGreyBoards = 7;
+constexpr int kCmykBoards = 8;
+constexpr int kProgressiveBoards = 9;
+constexpr int kDamagedBoards = 12;
+constexpr int kLargeBoards = 40;
+
+sg::BitmapPtr renderPlan(int boards, std::uint32_t seed, int width = 768, int height = 576) {
+    sg::StackPlan plan;
+    plan.width = width;
+    plan.height = height;
+    plan.boards = boards;
+    return sg::renderStack(sg::planStack(plan, seed), seed);
+}
+
+sg::StackPlan largePlan() {
+    sg::StackPlan plan;
+    plan.width = 4000;
+    plan.height = 3000;
+    plan.floorRows = 300;
+    plan.wallRows = 300;
+    plan.boards = kLargeBoards;
+    return plan;
+}
+constexpr std::uint32_t kLargeSeed = 11;
+
+// The flags of saveJpeg (quality 90, no chroma subsampling, optimised tables), progressive.
+constexpr int kProgressiveFlags = 90 | JPEG_SUBSAMPLING_444 | JPEG_OPTIMIZE | JPEG_PROGRESSIVE;
+
+void savePng(FIBITMAP* dib, const fs::path& file) {
+    if (!FreeImage_Save(FIF_PNG, dib, file.c_str(), PNG_DEFAULT))
+        throw std::runtime_error(file.string() + ": cannot write the PNG file");
+}
+
+void saveProgressive(FIBITMAP* dib, const fs::path& file) {
+    if (!FreeImage_Save(FIF_JPEG, dib, file.c_str(), kProgressiveFlags))
+        throw std::runtime_error(file.string() + ": cannot write the progressive JPEG file");
+}
+
+// A corpus file must be what its case says it is; a library that quietly wrote something else
+// would make the case test nothing.
+void requireFrame(const fs::path& file, unsigned char marker, int components) {
+    const auto frame = findJpegFrame(readBytes(file));
+    if (!frame || frame->marker != marker || frame->components != components)
+        throw std::runtime_error(file.string() +
+                                 ": the written JPEG does not have the frame "
+                                 "its corpus case needs");
+}
+
+// Keeps the first `numerator / denominator` of the file's bytes.
+void cutJpeg(const fs::path& file, int numerator, int denominator) {
+    const std::string bytes = readBytes(file);
+    writeBytes(file, bytes.substr(0, bytes.size() * static_cast<std::size_t>(numerator) /
+                                         static_cast<std::size_t>(denominator)));
+}
+
+void claimHugeFrame(const fs::path& file) {
+    std::string bytes = readBytes(file);
+    const auto frame = findJpegFrame(bytes);
+    if (!frame) throw std::runtime_error(file.string() + ": no frame header to enlarge");
+    const auto put16 = [&bytes](std::size_t at, int value) {
+        bytes[at] = static_cast<char>((value >> 8) & 0xFF);
+        bytes[at + 1] = static_cast<char>(value & 0xFF);
+    };
+    put16(frame->offset + 5, kClaimedSide);  // height
+    put16(frame->offset + 7, kClaimedSide);  // width
+    writeBytes(file, bytes);
+}
+
+void writeDamaged(const fs::path& file, int numerator, int denominator) {
+    sg::saveJpeg(renderPlan(kDamagedBoards, 21).get(), file.string());
+    cutJpeg(file, numerator, denominator);
+}
+
+// Cut just after the frame header: the decoder learns the size but finds no scan.
+void writeCutInHeader(const fs::path& file) {
+    sg::saveJpeg(renderPlan(kDamagedBoards, 21).get(), file.string());
+    const std::string bytes = readBytes(file);
+    const auto frame = findJpegFrame(bytes);
+    if (!frame) throw std::runtime_error(file.string() + ": no frame header to cut after");
+    writeBytes(file, bytes.substr(0, frame->offset + 12));
+}
+
+void writeCmyk(const fs::path& file) {
+    const sg::BitmapPtr rgb = renderPlan(kCmykBoards, 23);
+    const unsigned width = FreeImage_GetWidth(rgb.get());
+    const unsigned height = FreeImage_GetHeight(rgb.get());
+    const sg::BitmapPtr cmyk(
+        FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height), 32));
+    if (!cmyk) throw std::runtime_error(file.string() + ": cannot allocate the CMYK bitmap");
+    // The library writes a 32-bit bitmap as a CMYK JPEG when it is marked as CMYK.
+    FreeImage_GetICCProfile(cmyk.get())->flags |= FIICC_COLOR_IS_CMYK;
+    for (unsigned y = 0; y < height; ++y) {
+        const BYTE* from = FreeImage_GetScanLine(rgb.get(), static_cast<int>(y));
+        BYTE* to = FreeImage_GetScanLine(cmyk.get(), static_cast<int>(y));
+        for (unsigned x = 0; x < width; ++x, from += 3, to += 4) {
+            // Inks without black: cyan is what red lacks, and so on.
+            to[0] = static_cast<BYTE>(255 - from[FI_RGBA_RED]);
+            to[1] = static_cast<BYTE>(255 - from[FI_RGBA_GREEN]);
+            to[2] = static_cast<BYTE>(255 - from[FI_RGBA_BLUE]);
+            to[3] = 0;
+        }
+    }
+    if (!FreeImage_Save(FIF_JPEG, cmyk.get(), file.c_str(), 90 | JPEG_OPTIMIZE))
+        throw std::runtime_error(file.string() + ": cannot write the CMYK JPEG file");
+    requireFrame(file, 0xC0, 4);
+}
+
+void writeOnePixel(const fs::path& file) {
+    const sg::BitmapPtr pixel(FreeImage_Allocate(1, 1, 24));
+    if (!pixel) throw std::runtime_error(file.string() + ": cannot allocate the bitmap");
+    RGBQUAD grey{128, 128, 128, 0};
+    FreeImage_SetPixelColor(pixel.get(), 0, 0, &grey);
+    sg::saveJpeg(pixel.get(), file.string());
+}
+
+// Dark floor and wall with one light board row between them: no band is left.
+void writeOneLightRow(const fs::path& file) {
+    sg::StackPhoto photo;
+    photo.width = 320;
+    photo.height = 64;
+    photo.floorRows = 40;
+    photo.wallRows = 23;
+    photo.boards = {sg::Board{1, 230.0}};
+    sg::saveJpeg(sg::renderStack(photo, 27).get(), file.string());
+}
+
+// The fingerprint of the generator's current drawing, so that a cached large photograph made by
+// an older generator is not used.
+std::string generatorFingerprint() {
+    const sg::BitmapPtr small = renderPlan(3, kLargeSeed, 96, 160);
+    std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
+    const unsigned height = FreeImage_GetHeight(small.get());
+    const unsigned rowBytes = FreeImage_GetLine(small.get());
+    for (unsigned y = 0; y < height; ++y) {
+        const BYTE* row = FreeImage_GetScanLine(small.get(), static_cast<int>(y));
+        for (unsigned i = 0; i < rowBytes; ++i) hash = (hash ^ row[i]) * 1099511628211ull;
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+void writeLarge(const fs::path& file) {
+    const fs::path cacheFolder = LATHMARK_CORPUS_CACHE;
+    const fs::path cached = cacheFolder / ("large-4000x3000-" + std::to_string(kLargeBoards) + "-" +
+                                           generatorFingerprint() + ".jpg");
+    std::error_code error;
+    if (!fs::is_regular_file(cached, error)) {
+        fs::create_directories(cacheFolder, error);
+        // Several test programs may make it at once: each writes its own file and renames it
+        // into place, which replaces the file whole.
+        const fs::path partial = cached.string() + "." + std::to_string(::getpid()) + ".part";
+        sg::saveJpeg(sg::renderStack(sg::planStack(largePlan(), kLargeSeed), kLargeSeed).get(),
+                     partial.string());
+        fs::rename(partial, cached);
+    }
+    fs::copy_file(cached, file, fs::copy_options::overwrite_existing);
+}
+
+struct Entry {
+    CorpusCase corpusCase;
+    std::function<void(const fs::path&)> write;
+};
+
+const std::vector<Entry>& entries() {
+    using E = Expect;
+    static const std::vector<Entry> all = {
+        {{"empty.jpg", "empty file", E::Refused, 0, "empty"},
+         [](const fs::path& f) { writeBytes(f, ""); }},
+        {{"cut_third.jpg", "JPEG cut off after a third of its bytes", E::CountedWithWarning,
+          kDamagedBoards, "Premature end of JPEG file"},
+         [](const fs::path& f) { writeDamaged(f, 1, 3); }},
+        {{"cut_half.jpg", "JPEG cut off after half of its bytes", E::CountedWithWarning,
+          kDamagedBoards, "Premature end of JPEG file"},
+         [](const fs::path& f) { writeDamaged(f, 1, 2); }},
+        {{"cut_header.jpg", "JPEG cut off right after its frame header", E::Refused, 0,
+          "cannot be decoded"},
+         writeCutInHeader},
+        {{"png.jpg", "PNG file named .jpg", E::Refused, 0, "Not a JPEG file"},
+         [](const fs::path& f) { savePng(renderPlan(5, 29).get(), f); }},
+        {{"text.jpg", "text file named .jpg", E::Refused, 0, "Not a JPEG file"},
+         [](const fs::path& f) { writeBytes(f, "Delivery note: 40 boards, 18 mm MDF.\n"); }},
+        {{"huge_frame.jpg", "baseline JPEG whose frame header claims 65000 x 65000", E::Refused, 0,
+          "megapixels"},
+         [](const fs::path& f) {
+             sg::saveJpeg(renderPlan(5, 31).get(), f.string());
+             requireFrame(f, 0xC0, 3);
+             claimHugeFrame(f);
+         }},
+        {{"huge_progressive.jpg", "progressive JPEG whose frame header claims 65000 x 65000",
+          E::Refused, 0, "megapixels"},
+         [](const fs::path& f) {
+             saveProgressive(renderPlan(5, 31).get(), f);
+             requireFrame(f, 0xC2, 3);
+             claimHugeFrame(f);
+         }},
+        {{"x.jpg", "directory named like a photograph", E::Refused, 0, "is a directory", false},
+         [](const fs::path& f) { fs::create_directory(f); }},
+        {{"one_pixel.jpg", "1 x 1 photograph", E::Refused, 0, "1 pixel wide"}, writeOnePixel},
+        {{"four_wide.jpg", "stack photograph 4 pixels wide", E::Refused, 0, "4 pixels wide"},
+         [](const fs::path& f) { sg::saveJpeg(renderPlan(10, 33, 4).get(), f.string()); }},
+        {{"one_light_row.jpg", "dark photograph with one light row", E::Refused, 0,
+          "no board band"},
+         writeOneLightRow},
+        {{"grey.jpg", "grey-scale JPEG", E::Counted, kGreyBoards, ""},
+         [](const fs::path& f) {
+             sg::saveJpeg(sg::toGreyscale(renderPlan(kGreyBoards, 35).get()).get(), f.string());
+             requireFrame(f, 0xC0, 1);
+         }},
+        {{"cmyk.jpg", "CMYK JPEG", E::Counted, kCmykBoards, ""}, writeCmyk},
+        {{"progressive.jpg", "progressive JPEG", E::Counted, kProgressiveBoards, ""},
+         [](const fs::path& f) {
+             saveProgressive(renderPlan(kProgressiveBoards, 37).get(), f);
+             requireFrame(f, 0xC2, 3);
+         }},
+        {{"large.jpg", "4000 x 3000 photograph", E::Counted, kLargeBoards, "", true, true},
+         writeLarge},
+    };
+    return all;
+}
+
+}  // namespace
+
+const char* toString(Expect expect) {
+    switch (expect) {
+        case Expect::Counted:
+            return "counted";
+        case Expect::CountedWithWarning:
+            return "counted with a warning";
+        case Expect::Refused:
+            return "refused";
+    }
+    return "?";
+}
+
+void PrintTo(const CorpusCase& corpusCase, std::ostream* out) {
+    *out << corpusCase.name << " (" << corpusCase.kind << ")";
+}
+
+std::vector<CorpusCase> corpusCases(bool large) {
+    std::vector<CorpusCase> cases;
+    for (const Entry& entry : entries()) {
+        const CorpusCase& c = entry.corpusCase;
+        if (c.large && !large) continue;
+        if (c.name == "huge_progressive.jpg" && !AddressSpaceCap::available()) continue;
+        cases.push_back(c);
+    }
+    return cases;
+}
+
+void writeCase(const CorpusCase& corpusCase, const fs::path& folder) {
+    for (const Entry& entry : entries())
+        if (entry.corpusCase.name == corpusCase.name) return entry.write(folder / corpusCase.name);
+    throw std::out_of_range("no corpus case " + corpusCase.name);
+}
+
+std::vector<CorpusCase> writeCorpus(const fs::path& folder, bool large) {
+    std::vector<CorpusCase> cases = corpusCases(large);
+    for (const CorpusCase& c : cases) writeCase(c, folder);
+    return cases;
+}
+
+CorpusCase corpusCase(const std::string& name) {
+    for (const Entry& entry : entries())
+        if (entry.corpusCase.name == name) return entry.corpusCase;
+    throw std::out_of_range("no corpus case " + name);
+}
+
+int writeGoodPhotograph(const fs::path& file) {
+    sg::saveJpeg(renderPlan(kGoodBoards, 39).get(), file.string());
+    return kGoodBoards;
+}
+
+bool mentions(const std::string& text, const std::string& words) {
+    const auto lower = [](unsigned char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c);
+    };
+    return std::search(text.begin(), text.end(), words.begin(), words.end(),
+                       [&](char a, char b) { return lower(a) == lower(b); }) != text.end();
+}
+
+std::optional<JpegFrame> findJpegFrame(const std::string& bytes) {
+    const auto at = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    if (bytes.size() < 4 || at(0) != 0xFF || at(1) != 0xD8) return std::nullopt;
+    std::size_t i = 2;
+    while (i + 4 <= bytes.size()) {
+        if (at(i) != 0xFF) return std::nullopt;
+        const unsigned char marker = at(i + 1);
+        if (marker == 0xFF) {  // fill byte before a marker
+            ++i;
+            continue;
+        }
+        const std::size_t length = (std::size_t{at(i + 2)} << 8) | at(i + 3);
+        // SOF0 to SOF15, except DHT (C4), JPG (C8) and DAC (CC), which share the range.
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            if (i + 10 > bytes.size()) return std::nullopt;
+            return JpegFrame{marker, i, (at(i + 5) << 8) | at(i + 6), (at(i + 7) << 8) | at(i + 8),
+                             at(i + 9)};
+        }
+        if (marker == 0xDA || marker == 0xD9) return std::nullopt;  // scan or end before a frame
+        i += 2 + length;
+    }
+    return std::nullopt;
+}
+
+std::string readBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw std::runtime_error(file.string() + ": cannot be read");
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const fs::path& file, const std::string& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error(file.string() + ": cannot be written");
+}
+
+bool AddressSpaceCap::available() {
+#ifdef LATHMARK_CORPUS_ASAN
+    return false;
+#else
+    return true;
+#endif
+}
+
+std::uint64_t AddressSpaceCap::currentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::uint64_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+AddressSpaceCap::AddressSpaceCap(std::uint64_t headroomBytes) {
+    if (!available()) return;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) != 0) return;
+    const rlim_t wanted = static_cast<rlim_t>(currentBytes() + headroomBytes);
+    // A tighter limit set from outside stays.
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur <= wanted) return;
+    previousSoftLimit_ = limit.rlim_cur;
+    limit.rlim_cur = wanted;
+    active_ = ::setrlimit(RLIMIT_AS, &limit) == 0;
+}
+
+AddressSpaceCap::~AddressSpaceCap() {
+    if (!active_) return;
+    rlimit limit{};
+    ::getrlimit(RLIMIT_AS, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(previousSoftLimit_);
+    ::setrlimit(RLIMIT_AS, &limit);
+}
+
+}  // namespace lathmark::test

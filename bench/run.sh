@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release and measures every speed and memory target, then prints
+# where a count's time goes and a summary table (measure, value, target, PASS or FAIL).
+#
+#   bash bench/run.sh [--no-window] [--summary]
+#
+# The build goes to build-bench/ (or $LATHMARK_BENCH_BUILD_DIR), the raw results to
+# <build>/bench-results/. --no-window skips the window's benchmark (and builds without Qt).
+# --summary builds and measures nothing: it prints the tables from the last results.
+# Exit status: 0 every target met, 1 at least one missed, 2 something could not be measured.
+# A full run takes several minutes; on a machine that other work keeps busy the times grow,
+# and the ratios, each measured within one run, are what to read.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${LATHMARK_BENCH_BUILD_DIR:-$root/build-bench}
+window=ON
+measure=yes
+for argument in "$@"; do
+  case "$argument" in
+    --no-window) window=OFF ;;
+    --summary) measure=no ;;
+    *) echo "usage: $0 [--no-window] [--summary]" >&2; exit 2 ;;
+  esac
+done
+results=$build/bench-results
+[ "$measure" = no ] && [ ! -f "$results/window.json" ] && window=OFF
+
+# The value of `field` in the first result of a Google Benchmark JSON file whose name matches
+# the extended regular expression `pattern`.
+field() {
+  local file=$1 pattern=$2 name=$3
+  awk -v pattern="$pattern" -v want="\"$name\":" '
+    $1 == "\"name\":" { current = $2; gsub(/[",]/, "", current) }
+    $1 == want && current ~ pattern { value = $2; sub(/,$/, "", value); print value + 0; exit }
+  ' "$file"
+}
+
+measure_all() {
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLATHMARK_BUILD_BENCH=ON \
+    -DLATHMARK_BUILD_TESTS=OFF -DLATHMARK_BUILD_APP=$window > /dev/null
+  targets=(bench_count lathmark-count lathmark-bench-photograph)
+  [ "$window" = ON ] && targets+=(bench_window)
+  cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" > "$build/bench-build.log" 2>&1 ||
+    { tail -40 "$build/bench-build.log" >&2; exit 2; }
+  mkdir -p "$results"
+
+  echo "== machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+
+  echo "== counting benchmarks (bench_count)"
+  (cd "$results" && "$build/bin/bench_count" --benchmark_out="$results/count.json" \
+    --benchmark_out_format=json) | tee "$results/count.txt"
+
+  if [ "$window" = ON ]; then
+    echo "== window benchmark (bench_window)"
+    (cd "$results" && "$build/bin/bench_window" --benchmark_out="$results/window.json" \
+      --benchmark_out_format=json) | tee "$results/window.txt"
+  fi
+
+  echo "== --jobs 2 against --jobs 1 (bench_jobs.sh)"
+  bash "$root/bench/bench_jobs.sh" "$build" | tee "$results/jobs.txt"
+
+  echo "== peak memory (peak_memory.sh)"
+  bash "$root/bench/peak_memory.sh" "$build" | tee "$results/memory.txt"
+}
+[ "$measure" = yes ] && measure_all
+
+# Where a count's time goes: the median of each step in elapsed and in processor time, and the
+# processor time per count (times how often a count runs the step).
+stage_table() {
+  local width=$1 json=$results/count.json
+  printf '\n%-24s %11s %13s %6s %14s\n' "step at width $width" "elapsed ms" "processor ms" \
+    "times" "processor/count"
+  local total=0 label pattern times elapsed cpu
+  while read -r label pattern times; do
+    elapsed=$(field "$json" "^${pattern}.*_median\$" real_time)
+    cpu=$(field "$json" "^${pattern}.*_median\$" cpu_time)
+    [ -z "$elapsed" ] && continue
+    printf '%-24s %11.3f %13.3f %6s %14.3f\n' "$label" "$elapsed" "$cpu" "$times" \
+      "$(awk -v a="$cpu" -v b="$times" 'BEGIN { print a * b }')"
+    case "$label" in
+      FreeImage_Load|full_count+writeBmp) ;;
+      *) total=$(awk -v a="$total" -v b="$cpu" -v c="$times" 'BEGIN { print a + b * c }') ;;
+    esac
+  done <<EOF
+FreeImage_Load BM_Decode/width:$width/ 1
+decodePhotograph BM_DecodePhotograph/width:$width/ 1
+thresholdPhotograph BM_Threshold/width:$width/ 2
+findBandEdges BM_FindBand/width:$width/ 1
+cutBand(FromBinary) BM_CutBand/width:$width/ 4
+runPass(1) BM_Pass/width:$width/pass:0/ 1
+runPass(2) BM_Pass/width:$width/pass:1/ 1
+runPass(3) BM_Pass/width:$width/pass:2/ 1
+runPass(4) BM_Pass/width:$width/pass:3/ 1
+drawResultImage BM_DrawResult/width:$width/ 1
+writeBmp BM_WriteBmp/width:$width/ 1
+full_count+writeBmp BM_FullCount/width:$width/ 1
+EOF
+  printf '%-24s %11s %13s %6s %14.3f\n' "sum of the steps" "" "" "" "$total"
+}
+echo "== where a count's time goes (medians; the steps are timed apart, so their sum need"
+echo "   not equal the whole count)"
+stage_table 768
+stage_table 4000
+
+# The summary: one row per target.
+status=0
+row() {
+  local measure=$1 value=$2 target=$3 verdict=$4
+  printf '%-44s %14s %14s  %s\n' "$measure" "$value" "$target" "$verdict"
+  [ "$verdict" = FAIL ] && status=1
+  [ "$verdict" = "n/a" ] && [ "$status" = 0 ] && status=2
+  return 0
+}
+verdict_at_most() { awk -v v="$1" -v t="$2" 'BEGIN { print (v != "" && v <= t) ? "PASS" : "FAIL" }'; }
+
+echo
+echo "== summary (load average now $(cut -d' ' -f1-3 /proc/loadavg))"
+printf '%-44s %14s %14s  %s\n' measure value target verdict
+for width in 768 4000; do
+  json=$results/count.json
+  ratio=$(field "$json" "^BM_CountToDecode/width:$width/" ratio)
+  cpu=$(field "$json" "^BM_CountToDecode/width:$width/" cpu_ratio)
+  count=$(field "$json" "^BM_CountToDecode/width:$width/" count_ms)
+  decode=$(field "$json" "^BM_CountToDecode/width:$width/" decode_ms)
+  label=$([ "$width" = 768 ] && echo "768 x 576" || echo "4000 x 3000")
+  if [ -n "$ratio" ]; then
+    row "full count / FreeImage_Load, $label" "$(printf '%.2f x' "$ratio")" "<= 1.5 x" \
+      "$(verdict_at_most "$ratio" 1.5)"
+    printf '    (count %.1f ms, decode %.1f ms; in processor time %.2f x)\n' "$count" "$decode" "$cpu"
+  else
+    row "full count / FreeImage_Load, $label" "-" "<= 1.5 x" "n/a"
+  fi
+done
+jobs=$(awk '/^jobs_ratio/ { print $2 }' "$results/jobs.txt")
+if [ -n "$jobs" ]; then
+  row "throughput --jobs 2 / --jobs 1, 100 photos" "$jobs x" ">= 1.7 x" \
+    "$(awk -v v="$jobs" 'BEGIN { print (v >= 1.7) ? "PASS" : "FAIL" }')"
+else
+  row "throughput --jobs 2 / --jobs 1, 100 photos" "-" ">= 1.7 x" "n/a"
+fi
+for kind in raw net; do
+  mb=$(awk -v k="peak_$kind" '$1 == k { print $2 }' "$results/memory.txt")
+  what=$([ "$kind" = raw ] && echo "peak memory, 4000 x 3000" || echo "peak memory less baseline, 4000 x 3000")
+  if [ -n "$mb" ]; then
+    row "$what" "$mb MB" "<= 90 MB" "$(verdict_at_most "$mb" 90)"
+  else
+    row "$what" "-" "<= 90 MB" "n/a"
+  fi
+done
+if [ "$window" = ON ]; then
+  ratio=$(field "$results/window.json" "^BM_PickToDecode" ratio)
+  if [ -n "$ratio" ]; then
+    row "window pick / FreeImage_Load, 768 x 576" "$(printf '%.2f x' "$ratio")" "<= 2 x" \
+      "$(verdict_at_most "$ratio" 2)"
+    printf '    (pick %.1f ms, decode %.1f ms; painting afterwards %.1f ms)\n' \
+      "$(field "$results/window.json" "^BM_PickToDecode" pick_ms)" \
+      "$(field "$results/window.json" "^BM_PickToDecode" decode_ms)" \
+      "$(field "$results/window.json" "^BM_PickToDecode" paint_ms)"
+  else
+    row "window pick / FreeImage_Load, 768 x 576" "-" "<= 2 x" "n/a"
+  fi
+fi
+exit "$status"

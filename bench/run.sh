@@ -85,7 +85,7 @@ stage_table() {
   done <<EOF
 FreeImage_Load BM_Decode/width:$width/ 1
 decodePhotograph BM_DecodePhotograph/width:$width/ 1
-thresholdPhotograph BM_Threshold/width:$width/ 2
+thresholdPhotograph(x2) BM_Threshold/width:$width/ 1
 findBandEdges BM_FindBand/width:$width/ 1
 cutBand(FromBinary) BM_CutBand/width:$width/ 4
 runPass(1) BM_Pass/width:$width/pass:0/ 1

@@ -1,9 +1,11 @@
 #include "tests/support/corpus.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -385,6 +387,40 @@ AddressSpaceCap::~AddressSpaceCap() {
     ::getrlimit(RLIMIT_AS, &limit);
     limit.rlim_cur = static_cast<rlim_t>(previousSoftLimit_);
     ::setrlimit(RLIMIT_AS, &limit);
+}
+
+PipeRescuer::PipeRescuer(fs::path pipe, std::chrono::milliseconds grace)
+    : pipe_(std::move(pipe)), previousSigpipe_(std::signal(SIGPIPE, SIG_IGN)) {
+    thread_ = std::thread([this, grace] { standBy(grace); });
+}
+
+PipeRescuer::~PipeRescuer() {
+    done_ = true;
+    thread_.join();
+    std::signal(SIGPIPE, previousSigpipe_);
+}
+
+void PipeRescuer::standBy(std::chrono::milliseconds grace) {
+    const auto poll = std::chrono::milliseconds(20);
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    while (!done_ && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(poll);
+    while (!done_) {
+        // Opening the writing end without blocking works only while some reader has the pipe
+        // open or waits in open() for a writer; a reader then sees the file end.
+        const int writer = ::open(pipe_.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) {
+            rescued_ = true;
+            ::close(writer);
+        }
+        // A writer that waits for room gets it.
+        const int reader = ::open(pipe_.c_str(), O_RDONLY | O_NONBLOCK);
+        if (reader >= 0) {
+            char buffer[65536];
+            while (::read(reader, buffer, sizeof buffer) > 0) rescued_ = true;
+            ::close(reader);
+        }
+        std::this_thread::sleep_for(poll);
+    }
 }
 
 }  // namespace lathmark::test

@@ -4,11 +4,14 @@
 // Everything is made here from the sample generator (tools/samplegen.h) and byte edits of its
 // output, so the tests need nothing from outside the repository.
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace lathmark::test {
@@ -93,6 +96,30 @@ class AddressSpaceCap {
   private:
     bool active_ = false;
     std::uint64_t previousSoftLimit_ = 0;
+};
+
+// Stands at the far end of a named pipe while it lives. After `grace`, it drains whatever a
+// writer put into the pipe and lets a reader waiting in open() for a writer go on, so that a
+// program stuck on the pipe finishes and its test can fail instead of hanging. A broken pipe
+// does not end this process meanwhile.
+class PipeRescuer {
+  public:
+    PipeRescuer(std::filesystem::path pipe, std::chrono::milliseconds grace);
+    ~PipeRescuer();
+    PipeRescuer(const PipeRescuer&) = delete;
+    PipeRescuer& operator=(const PipeRescuer&) = delete;
+
+    // Whether something was stuck on the pipe and had to be let go.
+    bool rescued() const { return rescued_; }
+
+  private:
+    void standBy(std::chrono::milliseconds grace);
+
+    std::filesystem::path pipe_;
+    std::atomic<bool> done_{false};
+    std::atomic<bool> rescued_{false};
+    void (*previousSigpipe_)(int) = nullptr;
+    std::thread thread_;
 };
 
 }  // namespace lathmark::test

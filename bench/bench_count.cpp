@@ -55,9 +55,32 @@ const bench::BenchPhotograph& photographFor(const benchmark::State& state) {
     return fixtures().byWidth.at(static_cast<int>(state.range(0)));
 }
 
-std::filesystem::path resultFileFor(const benchmark::State& state) {
-    return fixtures().folder.path() / ("marked_" + std::to_string(state.range(0)) + ".bmp");
-}
+// Result images are written to a new file each time, as lathmark-count --marked writes them
+// into an empty folder. Writing over an existing file can cost far more than the writing
+// itself: ext4, for one, starts writing a file back to disk when it is closed after being
+// emptied by opening it for writing. BM_WriteBmp measures both ways.
+class ResultFiles {
+  public:
+    explicit ResultFiles(const benchmark::State& state)
+        : folder_(fixtures().folder.path() / ("marked_" + std::to_string(state.range(0)))) {
+        std::filesystem::create_directories(folder_);
+    }
+    ~ResultFiles() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    ResultFiles(const ResultFiles&) = delete;
+    ResultFiles& operator=(const ResultFiles&) = delete;
+
+    // A file name not used before.
+    std::filesystem::path next() { return folder_ / (std::to_string(written_++) + ".bmp"); }
+    // The same file name every time.
+    std::filesystem::path same() const { return folder_ / "same.bmp"; }
+
+  private:
+    std::filesystem::path folder_;
+    int written_ = 0;
+};
 
 // The threshold of the later passes.
 constexpr int kLaterThreshold = bench::kThreshold + kPasses[1].thresholdIncrement;
@@ -247,15 +270,22 @@ void BM_WriteBmp(benchmark::State& state) {
         state.SkipWithError(failure->c_str());
         return;
     }
-    const auto target = resultFileFor(state);
+    ResultFiles results(state);
+    const bool overwrite = state.range(1) != 0;
     for (auto _ : state) {
-        if (writeBmp(p.state.dibBand.get(), target)) {
+        if (writeBmp(p.state.dibBand.get(), overwrite ? results.same() : results.next())) {
             state.SkipWithError("the result image could not be written");
             break;
         }
     }
 }
-BENCHMARK(BM_WriteBmp)->Apply(atBothSizes);
+BENCHMARK(BM_WriteBmp)
+    ->ArgNames({"width", "overwrite"})
+    ->ArgsProduct({{bench::kSmallWidth, bench::kLargeWidth}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.3)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 // ---------------------------------------------------------------------------------------------
 // Whole counts
@@ -287,9 +317,9 @@ bool countAndWrite(benchmark::State& state, const std::filesystem::path& file,
 
 void BM_FullCount(benchmark::State& state) {
     const auto file = photographFor(state).file;
-    const auto target = resultFileFor(state);
+    ResultFiles results(state);
     for (auto _ : state)
-        if (!countAndWrite(state, file, target)) break;
+        if (!countAndWrite(state, file, results.next())) break;
 }
 BENCHMARK(BM_FullCount)->Apply(atBothSizes);
 
@@ -299,10 +329,10 @@ BENCHMARK(BM_FullCount)->Apply(atBothSizes);
 // holds steadier when other programs share the cores.
 void BM_CountToDecode(benchmark::State& state) {
     const auto file = photographFor(state).file;
-    const auto target = resultFileFor(state);
+    ResultFiles results(state);
     // One of each first, so that neither pays for a cold cache or a fresh heap.
     FreeImage_Unload(FreeImage_Load(FIF_JPEG, file.c_str(), 0));
-    if (!countAndWrite(state, file, target)) return;
+    if (!countAndWrite(state, file, results.next())) return;
 
     bench::Samples decodes, counts;
     for (auto _ : state) {
@@ -315,6 +345,7 @@ void BM_CountToDecode(benchmark::State& state) {
             state.SkipWithError("the fixture could not be decoded");
             break;
         }
+        const auto target = results.next();
         if (!counts.time([&] { return countAndWrite(state, file, target); })) break;
     }
     state.counters["decode_ms"] = decodes.medianMs();

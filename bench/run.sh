@@ -93,7 +93,8 @@ runPass(2) BM_Pass/width:$width/pass:1/ 1
 runPass(3) BM_Pass/width:$width/pass:2/ 1
 runPass(4) BM_Pass/width:$width/pass:3/ 1
 drawResultImage BM_DrawResult/width:$width/ 1
-writeBmp BM_WriteBmp/width:$width/ 1
+writeBmp(new_file) BM_WriteBmp/width:$width/overwrite:0/ 1
+writeBmp(overwrite) BM_WriteBmp/width:$width/overwrite:1/ 0
 full_count+writeBmp BM_FullCount/width:$width/ 1
 EOF
   printf '%-24s %11s %13s %6s %14.3f\n' "sum of the steps" "" "" "" "$total"

@@ -96,8 +96,8 @@ check_regressions() {
     while read -r verdict input log; do
         ((++checked))
         if [[ $verdict == pass ]]; then
-            echo "== $target: known failure passes now: ${input#"$root"/}" \
-                "(if it is fixed, move it to fuzz/regressions/$kind/)"
+            echo "== $target: known failure did not fail this time: ${input#"$root"/}" \
+                "(some fail only now and then; once a fix is in, move it to fuzz/regressions/$kind/)"
             continue
         fi
         summary=$(summary_of "$log")

@@ -91,24 +91,19 @@ struct Prepared {
     CountingState state;
     Bitmap binaryAtThreshold;    // the photograph thresholded at THRESHOLD
     Bitmap binaryAtThreshold10;  // and at THRESHOLD + 10
-    int bandTop = 0;
-    int bandBottom = 0;
     int photographWidth = 0;
     int photographHeight = 0;
-    int boards = 0;
 };
 
-// Runs a whole count step by step, as countBoards does, keeping what the stages need.
-// Gives back why it failed, if it did.
-std::optional<std::string> prepare(Prepared& p, const std::filesystem::path& file) {
+// Runs a whole count of the fixture step by step, as countBoards does, keeping what the stages
+// need. Gives back why it failed, if it did, or found the wrong number of boards.
+std::optional<std::string> prepare(Prepared& p, const bench::BenchPhotograph& photograph) {
     CountingState& s = p.state;
-    if (auto failure = decodePhotograph(s, file)) return failure;
+    if (auto failure = decodePhotograph(s, photograph.file)) return failure;
     if (auto failure =
             thresholdPhotograph(s, bench::kThreshold, kLaterThreshold, p.binaryAtThreshold10))
         return failure;
     findBandEdges(s);
-    p.bandTop = s.bandTop;
-    p.bandBottom = s.bandBottom;
     p.photographWidth = s.width;
     p.photographHeight = s.height;
     if (auto failure = cutBandFromBinary(s)) return failure;
@@ -119,7 +114,9 @@ std::optional<std::string> prepare(Prepared& p, const std::filesystem::path& fil
         lines += runPass(s, pass, bench::kBdLine);
     }
     drawResultImage(s);
-    p.boards = lines + 1;
+    if (lines + 1 != photograph.boards)
+        return "the steps found " + std::to_string(lines + 1) + " boards, not " +
+               std::to_string(photograph.boards);
     return std::nullopt;
 }
 
@@ -171,7 +168,7 @@ BENCHMARK(BM_DecodePhotograph)->Apply(atBothSizes);
 // The decoded photograph thresholded at both levels, in the one step a count makes of it.
 void BM_Threshold(benchmark::State& state) {
     Prepared p;
-    if (auto failure = prepare(p, photographFor(state).file)) {
+    if (auto failure = prepare(p, photographFor(state))) {
         state.SkipWithError(failure->c_str());
         return;
     }
@@ -187,7 +184,7 @@ BENCHMARK(BM_Threshold)->Apply(atBothSizes);
 
 void BM_FindBand(benchmark::State& state) {
     Prepared p;
-    if (auto failure = prepare(p, photographFor(state).file)) {
+    if (auto failure = prepare(p, photographFor(state))) {
         state.SkipWithError(failure->c_str());
         return;
     }
@@ -201,7 +198,7 @@ BENCHMARK(BM_FindBand)->Apply(atBothSizes);
 
 void BM_CutBand(benchmark::State& state) {
     Prepared p;
-    if (auto failure = prepare(p, photographFor(state).file)) {
+    if (auto failure = prepare(p, photographFor(state))) {
         state.SkipWithError(failure->c_str());
         return;
     }
@@ -224,7 +221,7 @@ BENCHMARK(BM_CutBand)->Apply(atBothSizes);
 // measures cutting.
 void BM_Pass(benchmark::State& state) {
     Prepared p;
-    if (auto failure = prepare(p, photographFor(state).file)) {
+    if (auto failure = prepare(p, photographFor(state))) {
         state.SkipWithError(failure->c_str());
         return;
     }
@@ -256,7 +253,7 @@ BENCHMARK(BM_Pass)
 
 void BM_DrawResult(benchmark::State& state) {
     Prepared p;
-    if (auto failure = prepare(p, photographFor(state).file)) {
+    if (auto failure = prepare(p, photographFor(state))) {
         state.SkipWithError(failure->c_str());
         return;
     }
@@ -266,7 +263,7 @@ BENCHMARK(BM_DrawResult)->Apply(atBothSizes);
 
 void BM_WriteBmp(benchmark::State& state) {
     Prepared p;
-    if (auto failure = prepare(p, photographFor(state).file)) {
+    if (auto failure = prepare(p, photographFor(state))) {
         state.SkipWithError(failure->c_str());
         return;
     }

@@ -21,6 +21,7 @@
 #include <FreeImage.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -86,10 +87,16 @@ std::uint64_t framePixels(const std::uint8_t* data, std::size_t size) {
         while (at < size && data[at] == 0xFF) ++at;
         if (at >= size) return 0;
         const std::uint8_t marker = data[at++];
-        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
         if (marker == 0xD9 || marker == 0xDA) return 0;  // end of image or first scan
+        // Frames, tables, application data and comments have a length. The decoder takes any
+        // other marker as one without (after a message), so the walk does too.
+        const bool hasLength = (marker >= 0xC0 && marker <= 0xCF) || marker == 0xDB ||
+                               marker == 0xDC || marker == 0xDD ||
+                               (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE;
+        if (!hasLength) continue;
         if (at + 2 > size) return 0;
-        const std::size_t length = static_cast<std::size_t>(data[at] << 8 | data[at + 1]);
+        const std::size_t length =
+            std::max<std::size_t>(2, static_cast<std::size_t>(data[at] << 8 | data[at + 1]));
         const bool frame =
             marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) {

@@ -15,6 +15,7 @@
 // accepts, is not counted: one such count takes seconds under the sanitizers, and the fuzzer
 // would spend its time on them instead of on the code. Bigger claims are still counted, to
 // check that the engine refuses them.
+//
 // With LATHMARK_FUZZ_PRINT set, each input's settings and outcome are printed, which helps to
 // see what a seed or a crash input does: LATHMARK_FUZZ_PRINT=1 ./fuzz_count corpus/count/*
 

@@ -3,10 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <system_error>
+#include <vector>
 
+#include "engine/jpeg_segments.h"
 #include "engine/library_messages.h"
 #include "engine/rows.h"
 #include "engine/two_level.h"
@@ -35,9 +36,28 @@ StepFailure checkReadable(const std::filesystem::path& file) {
     // A pipe or device could block the reader forever, or never end.
     if (status.type() != std::filesystem::file_type::regular)
         return "is not a regular file, not a photograph";
-    std::FILE* stream = std::fopen(file.c_str(), "rb");
+    return std::nullopt;
+}
+
+StepFailure checkPixelBudget(int width, int height) {
+    const auto pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    if (pixels <= kMaxPhotographPixels) return std::nullopt;
+    return "is " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels, more than the " + std::to_string(kMaxPhotographPixels / 1'000'000) +
+           " megapixels a photograph may have";
+}
+
+// The whole file, or why it cannot be read. A photograph's file is a few megabytes at most.
+StepFailure readWholeFile(const std::filesystem::path& file, std::vector<std::uint8_t>& bytes) {
+    std::unique_ptr<std::FILE, decltype(&std::fclose)> stream(std::fopen(file.c_str(), "rb"),
+                                                              &std::fclose);
     if (!stream) return std::string("cannot be read: ") + std::strerror(errno);
-    std::fclose(stream);
+    std::uint8_t chunk[1 << 16];
+    while (std::size_t got = std::fread(chunk, 1, sizeof chunk, stream.get())) {
+        if (bytes.size() + got > kMaxPhotographBytes) return "is too large to be a photograph";
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    if (std::ferror(stream.get())) return std::string("cannot be read: ") + std::strerror(errno);
     return std::nullopt;
 }
 
@@ -54,12 +74,7 @@ StepFailure decodeWithinBudget(CountingState& state, Load load) {
     };
     const Bitmap header(load(FIF_LOAD_NOPIXELS));
     if (!header) return undecodable();
-    const auto pixels =
-        static_cast<std::uint64_t>(header.width()) * static_cast<std::uint64_t>(header.height());
-    if (pixels > kMaxPhotographPixels)
-        return "is " + std::to_string(header.width()) + " x " + std::to_string(header.height()) +
-               " pixels, more than the " + std::to_string(kMaxPhotographPixels / 1'000'000) +
-               " megapixels a photograph may have";
+    if (auto failure = checkPixelBudget(header.width(), header.height())) return failure;
     state.dibSource.reset(load(0));
     if (!state.dibSource) return undecodable();
     return std::nullopt;
@@ -69,17 +84,21 @@ StepFailure decodeWithinBudget(CountingState& state, Load load) {
 
 StepFailure decodePhotograph(CountingState& state, const std::filesystem::path& file) {
     if (auto failure = checkReadable(file)) return failure;
-    return decodeWithinBudget(
-        state, [&file](int flags) { return FreeImage_Load(FIF_JPEG, file.c_str(), flags); });
+    std::vector<std::uint8_t> bytes;
+    if (auto failure = readWholeFile(file, bytes)) return failure;
+    return decodePhotographFromMemory(state, bytes.data(), bytes.size());
 }
 
 StepFailure decodePhotographFromMemory(CountingState& state, const std::uint8_t* data,
                                        std::size_t size) {
-    if (size == 0) return "is empty";
-    if (size > std::numeric_limits<DWORD>::max()) return "is too large to be a photograph";
+    if (size == 0) return "cannot be decoded as a JPEG photograph (the file is empty)";
+    if (size > kMaxPhotographBytes) return "is too large to be a photograph";
+    JpegWithoutMetadata jpeg = withoutMetadataSegments(data, size);
+    if (jpeg.hasFrame)
+        if (auto failure = checkPixelBudget(jpeg.width, jpeg.height)) return failure;
     // The library only reads through this handle, though its signature asks for writable bytes.
     std::unique_ptr<FIMEMORY, decltype(&FreeImage_CloseMemory)> memory(
-        FreeImage_OpenMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size)),
+        FreeImage_OpenMemory(jpeg.data.data(), static_cast<DWORD>(jpeg.data.size())),
         &FreeImage_CloseMemory);
     if (!memory) return "could not be opened in memory";
     return decodeWithinBudget(state, [&memory](int flags) {

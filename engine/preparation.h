@@ -18,12 +18,17 @@ constexpr int kBandLeftColumn = 4;
 // A failed step says why, in words that follow the photograph's name.
 using StepFailure = std::optional<std::string>;
 
-// The most pixels a photograph may have. Its size is read from the header first, so a file
-// that claims more is refused before anything is decoded: no file can make a count allocate
-// more than about 300 MB for its pixels.
+// The most pixels a photograph may have. Its size is read from the frame header first, so a
+// file that claims more is refused before anything is decoded: no file can make a count
+// allocate more than about 300 MB for its pixels (the decoder's own buffers come on top: up to
+// about twice that again for a progressive photograph).
 constexpr std::uint64_t kMaxPhotographPixels = 100'000'000;
 
-// Decodes the JPEG file into state.dibSource. Whatever the decoder noted on the way, for a
+// The largest JPEG file accepted; far more than any photograph within the pixel budget needs.
+constexpr std::size_t kMaxPhotographBytes = 256u << 20;
+
+// Decodes the JPEG file into state.dibSource, without its metadata segments (see
+// jpeg_segments.h). Whatever the decoder noted on the way, for a
 // photograph it could still decode (such as data that ends early), is left in
 // libraryMessages() for the caller to pass on as a warning.
 StepFailure decodePhotograph(CountingState& state, const std::filesystem::path& file);

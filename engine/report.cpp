@@ -1,12 +1,30 @@
 #include "engine/report.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <memory>
 
 #include "engine/library_messages.h"
 #include "engine/passes.h"
 #include "engine/rows.h"
 
 namespace lathmark {
+namespace {
+
+// The process's file creation mask, so that a result image gets the permissions any new file
+// would get.
+mode_t currentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+}  // namespace
 
 void drawResultImage(CountingState& state) {
     const TwoLevelRows marked(state.dibBand.get());
@@ -22,11 +40,54 @@ void drawResultImage(CountingState& state) {
 }
 
 std::optional<std::string> writeBmp(FIBITMAP* dib, const std::filesystem::path& file) {
+    namespace fs = std::filesystem;
+    auto notWritten = [&file](const std::string& why) {
+        return file.string() + " could not be written (" + why + ")";
+    };
+    // A pipe or device in the way would hold the writer up for ever, and a folder cannot be
+    // overwritten; neither is replaced.
+    std::error_code error;
+    const fs::file_type type = fs::status(file, error).type();
+    if (type != fs::file_type::regular && type != fs::file_type::not_found &&
+        type != fs::file_type::none)
+        return notWritten(type == fs::file_type::directory ? "a directory has that name"
+                                                           : "it is not a regular file");
+
     listenToLibraryMessages();
     clearLibraryMessages();
-    if (FreeImage_Save(FIF_BMP, dib, file.c_str(), 0)) return std::nullopt;
-    const std::string why = libraryMessages();
-    return file.string() + " could not be written" + (why.empty() ? "" : " (" + why + ")");
+    std::unique_ptr<FIMEMORY, decltype(&FreeImage_CloseMemory)> memory(FreeImage_OpenMemory(),
+                                                                       &FreeImage_CloseMemory);
+    BYTE* bytes = nullptr;
+    DWORD size = 0;
+    if (!memory || !FreeImage_SaveToMemory(FIF_BMP, dib, memory.get(), 0) ||
+        !FreeImage_AcquireMemory(memory.get(), &bytes, &size)) {
+        const std::string why = libraryMessages();
+        return notWritten(why.empty() ? "the library could not make a BMP of it" : why);
+    }
+
+    // Written beside the target and renamed over it: overwriting an existing file in place is
+    // several times slower, and a reader never sees a half-written file.
+    std::string name(1, '.');
+    name.append(file.filename().string()).append(".XXXXXX");
+    std::string temporary = (file.parent_path() / name).string();
+    const int descriptor = ::mkstemp(temporary.data());
+    if (descriptor < 0) return notWritten(std::strerror(errno));
+    std::size_t written = 0;
+    while (written < size) {
+        const ssize_t n = ::write(descriptor, bytes + written, size - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        written += static_cast<std::size_t>(n);
+    }
+    const int writeError = written == size ? 0 : errno;
+    ::fchmod(descriptor, 0644 & ~currentUmask());
+    if (::close(descriptor) != 0 || writeError != 0 ||
+        ::rename(temporary.c_str(), file.c_str()) != 0) {
+        const int why = writeError != 0 ? writeError : errno;
+        ::unlink(temporary.c_str());
+        return notWritten(std::strerror(why != 0 ? why : EIO));
+    }
+    return std::nullopt;
 }
 
 std::string detectionMessage(long long boards) {

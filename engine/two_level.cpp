@@ -39,26 +39,57 @@ void packRow(const BYTE* grey, int width, BYTE threshold, BYTE* bits) {
     }
 }
 
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#define LATHMARK_WIDE_GREY 1
+// greyLevel over a row, straight from the interleaved pixels.
+__attribute__((target("avx2"))) void greyRowWide(const BYTE* __restrict pixels,
+                                                 BYTE* __restrict grey, int width) {
+    for (int x = 0; x < width; ++x) {
+        const BYTE* pixel = pixels + 3 * x;
+        grey[x] = greyLevel(pixel[FI_RGBA_RED], pixel[FI_RGBA_GREEN], pixel[FI_RGBA_BLUE]);
+    }
+}
+#endif
+
 }  // namespace
 
-GreyConverter::GreyConverter(int width)
+bool GreyConverter::wideAvailable() {
+#ifdef LATHMARK_WIDE_GREY
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+#else
+    return false;
+#endif
+}
+
+GreyConverter::GreyConverter(int width, bool wide)
     : width_(width),
-      red_(static_cast<std::size_t>(width)),
-      green_(static_cast<std::size_t>(width)),
-      blue_(static_cast<std::size_t>(width)),
+      wide_(wide && wideAvailable()),
+      red_(wide_ ? 0 : static_cast<std::size_t>(width)),
+      green_(wide_ ? 0 : static_cast<std::size_t>(width)),
+      blue_(wide_ ? 0 : static_cast<std::size_t>(width)),
       grey_(static_cast<std::size_t>(width)) {}
 
 const BYTE* GreyConverter::row(const BYTE* pixels) {
+    // Copied to a local: the stores below could otherwise alias the member, and the compiler
+    // would read it again after each one instead of running the loops on several pixels at once.
+    const int width = width_;
+    BYTE* __restrict grey = grey_.data();
+#ifdef LATHMARK_WIDE_GREY
+    if (wide_) {
+        greyRowWide(pixels, grey, width);
+        return grey;
+    }
+#endif
     std::int32_t* __restrict red = red_.data();
     std::int32_t* __restrict green = green_.data();
     std::int32_t* __restrict blue = blue_.data();
-    BYTE* __restrict grey = grey_.data();
-    for (int x = 0; x < width_; ++x) {
+    for (int x = 0; x < width; ++x) {
         red[x] = pixels[3 * x + FI_RGBA_RED];
         green[x] = pixels[3 * x + FI_RGBA_GREEN];
         blue[x] = pixels[3 * x + FI_RGBA_BLUE];
     }
-    for (int x = 0; x < width_; ++x) {
+    for (int x = 0; x < width; ++x) {
         const float redPart = 0.2126F * static_cast<float>(red[x]);
         const float greenPart = 0.7152F * static_cast<float>(green[x]);
         const float bluePart = 0.0722F * static_cast<float>(blue[x]);

@@ -56,11 +56,17 @@ Bitmap everyColour() {
     return dib;
 }
 
-TEST(GreyLevels, EqualTheLibrarysForEveryColour) {
+// Both loops of the converter (the wide one where this processor has it), and the one-pixel
+// function, against the library for all 2^24 colours.
+class GreyLevels : public ::testing::TestWithParam<bool> {};
+
+TEST_P(GreyLevels, EqualTheLibrarysForEveryColour) {
+    const bool wide = GetParam();
+    if (wide && !GreyConverter::wideAvailable()) GTEST_SKIP() << "no AVX2 on this processor";
     const Bitmap colours = everyColour();
     const Bitmap libraryGrey(FreeImage_ConvertToGreyscale(colours.get()));
     ASSERT_EQ(FreeImage_GetBPP(libraryGrey.get()), 8u);
-    GreyConverter converter(4096);
+    GreyConverter converter(4096, wide);
     long long differing = 0, differingOneByOne = 0;
     for (int y = 0; y < 4096; ++y) {
         const BYTE* pixels = FreeImage_GetScanLine(colours.get(), y);
@@ -76,6 +82,9 @@ TEST(GreyLevels, EqualTheLibrarysForEveryColour) {
     EXPECT_EQ(differing, 0);
     EXPECT_EQ(differingOneByOne, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Loops, GreyLevels, ::testing::Values(false, true),
+                         [](const auto& loop) { return loop.param ? "Wide" : "Portable"; });
 
 TEST(Threshold, EqualsTheLibrarysForEveryGreyLevelAndEveryThreshold) {
     // Every grey level in each row, in a width that leaves padding bits.

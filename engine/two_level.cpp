@@ -1,6 +1,7 @@
 #include "engine/two_level.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -22,20 +23,28 @@ Bitmap newTwoLevel(int width, int height, FIBITMAP* like) {
     return dib;
 }
 
-// Packs a row of grey levels into bits: 1 (light) where grey >= threshold. Padding stays 0.
-void packRow(const BYTE* grey, int width, BYTE threshold, BYTE* bits) {
-    const int wholeBytes = width >> 3;
-    for (int k = 0; k < wholeBytes; ++k) {
-        const BYTE* g = grey + 8 * k;
-        unsigned byte = 0;
-        for (int i = 0; i < 8; ++i) byte = (byte << 1) | (g[i] >= threshold ? 1u : 0u);
-        bits[k] = static_cast<BYTE>(byte);
-    }
-    if (const int rest = width & 7) {
-        const BYTE* g = grey + 8 * wholeBytes;
-        unsigned byte = 0;
-        for (int i = 0; i < rest; ++i) byte |= (g[i] >= threshold ? 1u : 0u) << (7 - i);
-        bits[wholeBytes] = static_cast<BYTE>(byte);
+// Packs a row of grey levels into the rows of both two-level images: a bit is 1 (light) where
+// the grey level is at or above that image's threshold; padding bits stay 0. Both comparisons
+// go first into one flag byte per pixel (bit 0 for `low`, bit 1 for `high`), a loop the
+// compiler runs on many pixels at once; then each eight flags become a byte with one
+// multiplication, the first pixel in the highest bit. `flags` holds the row width rounded up to
+// a multiple of 8.
+void packRows(const BYTE* __restrict grey, int width, BYTE low, BYTE high,
+              BYTE* __restrict flags, BYTE* __restrict lowBits, BYTE* __restrict highBits) {
+    for (int x = 0; x < width; ++x)
+        flags[x] = static_cast<BYTE>((grey[x] >= low ? 1u : 0u) | (grey[x] >= high ? 2u : 0u));
+    const int bytes = (width + 7) >> 3;
+    std::fill(flags + width, flags + 8 * bytes, BYTE{0});
+
+    constexpr std::uint64_t kLowestBits = 0x0101010101010101u;
+    // Moves bit 0 of byte i of a word to bit 63 - i, without carries between them.
+    constexpr std::uint64_t kGather = 0x8040201008040201u;
+    for (int k = 0; k < bytes; ++k) {
+        std::uint64_t eight;
+        std::memcpy(&eight, flags + 8 * k, sizeof eight);
+        if constexpr (std::endian::native == std::endian::big) eight = __builtin_bswap64(eight);
+        lowBits[k] = static_cast<BYTE>(((eight & kLowestBits) * kGather) >> 56);
+        highBits[k] = static_cast<BYTE>((((eight >> 1) & kLowestBits) * kGather) >> 56);
     }
 }
 
@@ -121,11 +130,12 @@ TwoLevelPair thresholdTwice(FIBITMAP* photograph, BYTE low, BYTE high) {
 
     const bool colour = FreeImage_GetBPP(photograph) == 24;
     GreyConverter converter(colour ? width : 0);
+    std::vector<BYTE> flags(static_cast<std::size_t>(width + 7) & ~std::size_t{7});
     for (int y = 0; y < height; ++y) {
         const BYTE* line = FreeImage_GetScanLine(photograph, y);
         const BYTE* grey = colour ? converter.row(line) : line;
-        packRow(grey, width, low, FreeImage_GetScanLine(pair.low.get(), y));
-        packRow(grey, width, high, FreeImage_GetScanLine(pair.high.get(), y));
+        packRows(grey, width, low, high, flags.data(), FreeImage_GetScanLine(pair.low.get(), y),
+                 FreeImage_GetScanLine(pair.high.get(), y));
     }
     return pair;
 }

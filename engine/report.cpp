@@ -65,8 +65,10 @@ std::optional<std::string> writeBmp(FIBITMAP* dib, const std::filesystem::path& 
         return notWritten(why.empty() ? "the library could not make a BMP of it" : why);
     }
 
-    // Written beside the target and renamed over it: overwriting an existing file in place is
-    // several times slower, and a reader never sees a half-written file.
+    // Written beside the target and renamed to its name: overwriting an existing file in place
+    // is several times slower, and a reader never sees a half-written file. The old file is
+    // removed just before the rename, as a rename over it would make the file system push the
+    // new file to disk at once.
     std::string name(1, '.');
     name.append(file.filename().string()).append(".XXXXXX");
     std::string temporary = (file.parent_path() / name).string();
@@ -81,8 +83,9 @@ std::optional<std::string> writeBmp(FIBITMAP* dib, const std::filesystem::path& 
     }
     const int writeError = written == size ? 0 : errno;
     ::fchmod(descriptor, 0644 & ~currentUmask());
-    if (::close(descriptor) != 0 || writeError != 0 ||
-        ::rename(temporary.c_str(), file.c_str()) != 0) {
+    const bool closed = ::close(descriptor) == 0;
+    if (closed && writeError == 0 && type == fs::file_type::regular) ::unlink(file.c_str());
+    if (!closed || writeError != 0 || ::rename(temporary.c_str(), file.c_str()) != 0) {
         const int why = writeError != 0 ? writeError : errno;
         ::unlink(temporary.c_str());
         return notWritten(std::strerror(why != 0 ? why : EIO));

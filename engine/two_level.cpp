@@ -29,8 +29,8 @@ Bitmap newTwoLevel(int width, int height, FIBITMAP* like) {
 // compiler runs on many pixels at once; then each eight flags become a byte with one
 // multiplication, the first pixel in the highest bit. `flags` holds the row width rounded up to
 // a multiple of 8.
-void packRows(const BYTE* __restrict grey, int width, BYTE low, BYTE high,
-              BYTE* __restrict flags, BYTE* __restrict lowBits, BYTE* __restrict highBits) {
+void packRows(const BYTE* __restrict grey, int width, BYTE low, BYTE high, BYTE* __restrict flags,
+              BYTE* __restrict lowBits, BYTE* __restrict highBits) {
     for (int x = 0; x < width; ++x)
         flags[x] = static_cast<BYTE>((grey[x] >= low ? 1u : 0u) | (grey[x] >= high ? 2u : 0u));
     const int bytes = (width + 7) >> 3;

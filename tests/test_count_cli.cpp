@@ -56,8 +56,7 @@ class CountCli : public ::testing::Test {
     // Runs lathmark-count with `arguments` (already shell-quoted where needed).
     CliRun count(const std::string& arguments) const {
         const fs::path errFile = scratch / "stderr.txt";
-        const std::string command =
-            quoted(kCounter) + " " + arguments + " 2>" + quoted(errFile);
+        const std::string command = quoted(kCounter) + " " + arguments + " 2>" + quoted(errFile);
         CliRun run;
         FILE* pipe = ::popen(command.c_str(), "r");
         std::array<char, 4096> buffer;
@@ -103,7 +102,6 @@ std::vector<Json> jsonLines(const std::string& out) {
 std::string withoutTimes(const std::string& out) {
     return std::regex_replace(out, std::regex(R"("ms":[0-9.e+-]+)"), "\"ms\":_");
 }
-
 
 TEST_F(CountCli, EverySampleCountsAsItsManifestSays) {
     const auto expected = manifest();

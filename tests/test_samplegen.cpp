@@ -3,8 +3,6 @@
 // at the looser threshold, faint joints dark only at the looser threshold, and all of it still true
 // after the JPEG round trip that the counter sees. Also checks the committed samples' manifest.
 
-#include "tools/samplegen.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +15,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tools/samplegen.h"
 
 namespace {
 

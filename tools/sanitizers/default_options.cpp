@@ -20,5 +20,4 @@ __attribute__((visibility("default"), used)) const char* __asan_default_options(
 __attribute__((visibility("default"), used)) const char* __ubsan_default_options() {
     return "halt_on_error=1:print_stacktrace=1:exitcode=23";
 }
-
 }

@@ -13,4 +13,9 @@ namespace lathmark {
 // QImage for no bitmap, or for one that neither way can turn into colours.
 QImage toQImage(FIBITMAP* dib);
 
+// A one-bit image (QImage::Format_Mono) in 32-bit colour (QImage::Format_RGB32), the form a
+// pixmap needs on screen, made eight pixels at a time from a table: several times faster than
+// Qt's own conversion, which the pixmap would otherwise make. Other images come back as they are.
+QImage monoToRgb32(const QImage& mono);
+
 }  // namespace lathmark

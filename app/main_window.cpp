@@ -57,16 +57,20 @@ enum class Face { Tahoma, MsSansSerif };
 // DejaVu Sans (Verdana's build) in its semi-condensed width stands in for it; the older
 // MS Sans Serif is as wide as plain DejaVu Sans.
 QFont layoutFont(Face face, double points, QFont::Weight weight) {
+    // Asking the font database costs a good part of a millisecond, and the message font is
+    // made at every pick; the installed fonts do not change while the window is open.
+    static const bool hasTahoma = QFontDatabase::hasFamily("Tahoma");
+    static const bool hasMsSansSerif = QFontDatabase::hasFamily("MS Sans Serif");
     QFont font;
     if (face == Face::Tahoma) {
-        if (QFontDatabase::hasFamily("Tahoma")) {
+        if (hasTahoma) {
             font.setFamily("Tahoma");
         } else {
             font.setFamily("DejaVu Sans");
             font.setStretch(QFont::SemiCondensed);
         }
     } else {
-        font.setFamily(QFontDatabase::hasFamily("MS Sans Serif") ? "MS Sans Serif" : "DejaVu Sans");
+        font.setFamily(hasMsSansSerif ? "MS Sans Serif" : "DejaVu Sans");
     }
     font.setPointSizeF(points);
     font.setWeight(weight);
@@ -272,7 +276,7 @@ void Lathmark::countSelectedFile() {
         return;
     }
 
-    const QImage photograph = toQImage(result.photograph.get());
+    QImage photograph = toQImage(result.photograph.get());
     result.photograph.reset();
 
     QString message = QString::fromStdString(detectionMessage(result.boards()));
@@ -296,8 +300,9 @@ void Lathmark::countSelectedFile() {
     imageLines = result.boards();
     bookTotal += imageLines;
 
-    Image2->setPixmap(QPixmap::fromImage(photograph));
-    Image1->setPixmap(QPixmap::fromImage(marked));
+    // Handed over rather than copied: the pixmaps may take the images' pixels as they are.
+    Image2->setPixmap(QPixmap::fromImage(std::move(photograph)));
+    Image1->setPixmap(QPixmap::fromImage(monoToRgb32(marked)));
     showMessage(message, false);
     vCount->setText(QString::number(imageCount));
     vCurrentCount->setText(QString::number(imageLines));

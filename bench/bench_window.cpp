@@ -121,7 +121,7 @@ void BM_PickToDecode(benchmark::State& state) {
                 state.SkipWithError("the engine alone could not count the photograph");
                 break;
             }
-            const QImage photograph =
+            QImage photograph =
                 toQImages.time([&result] { return toQImage(result.photograph.get()); });
             const bool written =
                 bmpWrites.time([&result] { return !writeBmp(result.marked.get(), "test.bmp"); });
@@ -132,8 +132,8 @@ void BM_PickToDecode(benchmark::State& state) {
                 break;
             }
             pixmaps.time([&] {
-                return !QPixmap::fromImage(photograph).isNull() &&
-                       !QPixmap::fromImage(marked).isNull();
+                return !QPixmap::fromImage(std::move(photograph)).isNull() &&
+                       !QPixmap::fromImage(monoToRgb32(marked)).isNull();
             });
             // Keep the book far from its limit of photographs.
             newBook->click();

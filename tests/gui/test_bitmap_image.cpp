@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <random>
 
 #include "app/bitmap_image.h"
 #include "engine/bitmap.h"
@@ -107,6 +108,25 @@ TEST(BitmapImage, OtherPixelFormatsGoThroughColourAndNoBitmapGivesNoImage) {
     EXPECT_EQ(image.pixel(2, 1), qRgb(0, 0, 0));
 
     EXPECT_TRUE(toQImage(nullptr).isNull());
+}
+
+TEST(MonoToRgb32, EqualsQtsOwnConversion) {
+    // Widths around a byte, random bits (padding bits set too), a palette that is not black
+    // and white, and the result image's own palette as the window reads it back.
+    std::mt19937 random(7);
+    for (int width : {1, 7, 8, 9, 16, 23, 764}) {
+        SCOPED_TRACE(width);
+        QImage mono(width, 5, QImage::Format_Mono);
+        mono.setColorTable({qRgb(200, 10, 30), qRgb(5, 250, 128)});
+        for (int y = 0; y < mono.height(); ++y)
+            for (qsizetype i = 0; i < mono.bytesPerLine(); ++i)
+                mono.scanLine(y)[i] = static_cast<uchar>(random());
+        const QImage ours = monoToRgb32(mono);
+        EXPECT_EQ(ours.format(), QImage::Format_RGB32);
+        EXPECT_EQ(ours, mono.convertToFormat(QImage::Format_RGB32));
+    }
+    const QImage colour(3, 2, QImage::Format_RGB32);
+    EXPECT_EQ(monoToRgb32(colour), colour);
 }
 
 }  // namespace

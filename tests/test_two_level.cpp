@@ -107,14 +107,20 @@ TEST(Threshold, EqualsTheLibrarysForEveryGreyLevelAndEveryThreshold) {
 }
 
 TEST(Threshold, OfAColourPhotographEqualsTheLibrarysAtBothLevels) {
-    const Bitmap colours = everyColour();
-    ASSERT_TRUE(hasOwnThreshold(colours.get()));
-    for (auto [low, high] : {std::pair<BYTE, BYTE>{128, 138}, {0, 10}, {245, 255}}) {
-        const TwoLevelPair ours = thresholdTwice(colours.get(), low, high);
-        const Bitmap libraryLow(FreeImage_Threshold(colours.get(), low));
-        const Bitmap libraryHigh(FreeImage_Threshold(colours.get(), high));
-        expectSameBitmap(ours.low.get(), libraryLow.get(), "low " + std::to_string(low));
-        expectSameBitmap(ours.high.get(), libraryHigh.get(), "high " + std::to_string(high));
+    const Bitmap everything = everyColour();
+    // A part 259 pixels wide, so that rows end within a byte and leave padding bits.
+    const Bitmap part(FreeImage_Copy(everything.get(), 1000, 2000, 1259, 2040));
+    for (FIBITMAP* colours : {everything.get(), part.get()}) {
+        ASSERT_TRUE(hasOwnThreshold(colours));
+        for (auto [low, high] : {std::pair<BYTE, BYTE>{128, 138}, {0, 10}, {245, 255}}) {
+            const TwoLevelPair ours = thresholdTwice(colours, low, high);
+            const Bitmap libraryLow(FreeImage_Threshold(colours, low));
+            const Bitmap libraryHigh(FreeImage_Threshold(colours, high));
+            const std::string size = std::to_string(FreeImage_GetWidth(colours)) + " wide, ";
+            expectSameBitmap(ours.low.get(), libraryLow.get(), size + "low " + std::to_string(low));
+            expectSameBitmap(ours.high.get(), libraryHigh.get(),
+                             size + "high " + std::to_string(high));
+        }
     }
 }
 

@@ -25,6 +25,7 @@
 #include "app/main_window.h"
 #include "engine/counting.h"
 #include "tests/gui/photographs.h"
+#include "tests/gui/window_fixture.h"
 
 namespace lathmark {
 
@@ -64,58 +65,9 @@ void PrintTo(const Shown& shown, std::ostream* out) {
          << (shown.messageRed ? ", red" : "") << "}";
 }
 
-// Runs each test in a fresh temporary working folder.
-class WindowTest : public ::testing::Test {
+// Each test in a fresh temporary working folder.
+class WindowTest : public test::WindowFixture {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(folder_.isValid());
-        previous_ = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(folder_.path()));
-    }
-
-    void TearDown() override {
-        window_.reset();
-        QDir::setCurrent(previous_);
-    }
-
-    fs::path here(const std::string& name) const {
-        return fs::path(folder_.path().toStdString()) / name;
-    }
-
-    // Builds and shows the window over the folder as it is now.
-    Lathmark& open(std::optional<fs::path> settings = std::nullopt) {
-        window_ = settings ? std::make_unique<Lathmark>(*settings) : std::make_unique<Lathmark>();
-        window_->show();
-        window_->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-        return *window_;
-    }
-
-    Lathmark& window() { return *window_; }
-
-    template <typename Control>
-    Control* control(const char* name) {
-        auto* found = window_->findChild<Control*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-    QLabel* label(const char* name) { return control<QLabel>(name); }
-    QListWidget* list() { return control<QListWidget>("File1"); }
-
-    QStringList listed() {
-        QStringList names;
-        for (int row = 0; row < list()->count(); ++row) names << list()->item(row)->text();
-        return names;
-    }
-
-    void click(const QString& entry, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        const QList<QListWidgetItem*> items = list()->findItems(entry, Qt::MatchExactly);
-        ASSERT_EQ(items.size(), 1) << entry.toStdString() << " is not listed";
-        list()->scrollToItem(items.front());
-        QTest::mouseClick(list()->viewport(), Qt::LeftButton, modifiers,
-                          list()->visualItemRect(items.front()).center());
-    }
-
     void newBook() { QTest::mouseClick(control<QPushButton>("cmdReset"), Qt::LeftButton); }
 
     Shown shown() {
@@ -148,10 +100,6 @@ class WindowTest : public ::testing::Test {
         EXPECT_TRUE(s.photograph);
         EXPECT_TRUE(s.result);
     }
-
-    QTemporaryDir folder_;
-    QString previous_;
-    std::unique_ptr<Lathmark> window_;
 };
 
 // ---------------------------------------------------------------------------------------------

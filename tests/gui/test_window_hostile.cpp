@@ -25,6 +25,7 @@
 
 #include "app/main_window.h"
 #include "engine/counting.h"
+#include "tests/gui/window_fixture.h"
 #include "tests/support/bitmaps.h"
 #include "tests/support/corpus.h"
 
@@ -57,51 +58,8 @@ struct Shown {
     bool red = false;
 };
 
-class HostileWindow : public ::testing::Test {
+class HostileWindow : public test::WindowFixture {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(folder_.isValid());
-        previous_ = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(folder_.path()));
-    }
-
-    void TearDown() override {
-        window_.reset();
-        QDir::setCurrent(previous_);
-    }
-
-    fs::path here() const { return fs::path(folder_.path().toStdString()); }
-    fs::path here(const std::string& name) const { return here() / name; }
-
-    Lathmark& open(std::optional<fs::path> settings = std::nullopt) {
-        window_ = settings ? std::make_unique<Lathmark>(*settings) : std::make_unique<Lathmark>();
-        window_->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-        return *window_;
-    }
-
-    QLabel* label(const char* name) {
-        auto* found = window_->findChild<QLabel*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-    QListWidget* list() { return window_->findChild<QListWidget*>("File1"); }
-
-    QStringList listed() {
-        QStringList names;
-        for (int row = 0; row < list()->count(); ++row) names << list()->item(row)->text();
-        return names;
-    }
-
-    void click(const std::string& entry) {
-        const QList<QListWidgetItem*> items =
-            list()->findItems(QString::fromStdString(entry), Qt::MatchExactly);
-        ASSERT_EQ(items.size(), 1) << entry << " is not listed";
-        list()->scrollToItem(items.front());
-        QTest::mouseClick(list()->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          list()->visualItemRect(items.front()).center());
-    }
-
     Shown shown() {
         Shown s;
         s.message = label("Label3")->text();
@@ -140,10 +98,6 @@ class HostileWindow : public ::testing::Test {
         EXPECT_EQ(s.photograph, QSize(engine.photograph.width(), engine.photograph.height()));
         EXPECT_EQ(s.result, QSize(engine.marked.width(), engine.marked.height()));
     }
-
-    QTemporaryDir folder_;
-    QString previous_;
-    std::unique_ptr<Lathmark> window_;
 };
 
 // What the engine makes of a file, for the sizes the window must show.
@@ -302,14 +256,14 @@ TEST_P(HostileSettings, ProblemsAreListedAndTheWindowCountsWithTheValuesRead) {
     if (c.text) test::writeBytes(ini, *c.text);
     open(ini);
 
-    const std::vector<std::string>& problems = window_->settingsProblems();
+    const std::vector<std::string>& problems = window().settingsProblems();
     ASSERT_EQ(problems.size(), c.problems.size()) << ::testing::PrintToString(problems);
     for (std::size_t i = 0; i < problems.size(); ++i) {
         EXPECT_TRUE(problems[i].starts_with(ini.string() + ":")) << problems[i];
         EXPECT_NE(problems[i].find(c.problems[i]), std::string::npos) << problems[i];
     }
 
-    const QString dialog = textOfDialogDuring([&] { window_->reportSettingsProblems(); });
+    const QString dialog = textOfDialogDuring([&] { window().reportSettingsProblems(); });
     if (c.problems.empty()) {
         EXPECT_EQ(dialog, QString());
     } else {

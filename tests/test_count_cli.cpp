@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -14,6 +11,7 @@
 
 #include "engine/counting.h"
 #include "engine/report.h"
+#include "tests/support/programs.h"
 
 namespace {
 
@@ -23,19 +21,11 @@ using Json = nlohmann::json;
 const fs::path kSamples = fs::path(LATHMARK_SOURCE_DIR) / "samples";
 const fs::path kCounter = fs::path(LATHMARK_BIN_DIR) / "lathmark-count";
 
-// A path for the shell, in single quotes. (Built by appending: GCC 12 warns falsely about
-// "'" + std::string at -O3.)
+using lathmark::test::ProgramRun;
+// Shorter, as the tests quote many paths.
 std::string quoted(const fs::path& path) {
-    std::string text(1, '\'');
-    text.append(path.string()).push_back('\'');
-    return text;
+    return lathmark::test::shellQuoted(path);
 }
-
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 std::string readFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -54,18 +44,9 @@ class CountCli : public ::testing::Test {
     void TearDown() override { fs::remove_all(scratch); }
 
     // Runs lathmark-count with `arguments` (already shell-quoted where needed).
-    CliRun count(const std::string& arguments) const {
-        const fs::path errFile = scratch / "stderr.txt";
-        const std::string command = quoted(kCounter) + " " + arguments + " 2>" + quoted(errFile);
-        CliRun run;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        std::array<char, 4096> buffer;
-        while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe))
-            run.out.append(buffer.data(), n);
-        const int raw = ::pclose(pipe);
-        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        run.err = readFile(errFile);
-        return run;
+    ProgramRun count(const std::string& arguments) const {
+        return lathmark::test::runProgram(quoted(kCounter) + " " + arguments,
+                                          scratch / "stderr.txt");
     }
 
     fs::path write(const std::string& name, const std::string& content) const {
@@ -106,7 +87,7 @@ std::string withoutTimes(const std::string& out) {
 TEST_F(CountCli, EverySampleCountsAsItsManifestSays) {
     const auto expected = manifest();
     ASSERT_GE(expected.size(), 8u);
-    const CliRun run = count("--json --jobs 2 " + quoted(kSamples));
+    const ProgramRun run = count("--json --jobs 2 " + quoted(kSamples));
     ASSERT_EQ(run.status, 0) << run.err;
     const auto lines = jsonLines(run.out);
     ASSERT_EQ(lines.size(), expected.size() + 1);
@@ -134,8 +115,8 @@ TEST_F(CountCli, EverySampleCountsAsItsManifestSays) {
 TEST_F(CountCli, SeveralJobsGiveTheSameOutputInArgumentOrder) {
     const std::string arguments = "--json " + quoted(kSamples) + " missing.jpg " +
                                   quoted(kSamples / "manifest.tsv") + " " + quoted(kSamples);
-    const CliRun one = count("--jobs 1 " + arguments);
-    const CliRun two = count("--jobs 2 " + arguments);
+    const ProgramRun one = count("--jobs 1 " + arguments);
+    const ProgramRun two = count("--jobs 2 " + arguments);
     EXPECT_EQ(one.status, 1);
     EXPECT_EQ(two.status, 1);
     EXPECT_EQ(withoutTimes(one.out), withoutTimes(two.out));
@@ -143,7 +124,7 @@ TEST_F(CountCli, SeveralJobsGiveTheSameOutputInArgumentOrder) {
 
 TEST_F(CountCli, TextOutputHasOneLinePerPhotographAndTheBook) {
     const auto expected = manifest();
-    const CliRun run = count("--jobs 2 " + quoted(kSamples));
+    const ProgramRun run = count("--jobs 2 " + quoted(kSamples));
     ASSERT_EQ(run.status, 0) << run.err;
     const std::regex photoLine(
         R"(.+\.jpg: ([0-9]+) boards \(lines [0-9]+ \+ [0-9]+ \+ [0-9]+ \+ [0-9]+\), [0-9]+\.[0-9] ms)");
@@ -164,8 +145,8 @@ TEST_F(CountCli, TextOutputHasOneLinePerPhotographAndTheBook) {
 TEST_F(CountCli, APhotographThatCannotBeCountedDoesNotStopTheBatch) {
     const fs::path notJpeg = write("notes.jpg", "these are not pixels\n");
     const fs::path sample = kSamples / manifest().begin()->first;
-    const CliRun run = count("--json " + quoted(notJpeg) + " " + quoted(scratch / "gone.jpg") +
-                             " " + quoted(scratch) + " " + quoted(sample));
+    const ProgramRun run = count("--json " + quoted(notJpeg) + " " + quoted(scratch / "gone.jpg") +
+                                 " " + quoted(scratch) + " " + quoted(sample));
     EXPECT_EQ(run.status, 1);
     const auto lines = jsonLines(run.out);
     // notes.jpg appears twice: named, and as the folder's only *.jpg.
@@ -178,7 +159,7 @@ TEST_F(CountCli, APhotographThatCannotBeCountedDoesNotStopTheBatch) {
     EXPECT_EQ(lines[4]["failed"].get<int>(), 3);
     EXPECT_EQ(lines[4]["photographs"].get<int>(), 1);
 
-    const CliRun text = count(quoted(scratch / "gone.jpg"));
+    const ProgramRun text = count(quoted(scratch / "gone.jpg"));
     EXPECT_EQ(text.status, 1);
     EXPECT_NE(text.err.find(scratch.string() + "/gone.jpg: the file does not exist"),
               std::string::npos)
@@ -190,10 +171,10 @@ TEST_F(CountCli, APipeNamedLikeAPhotographIsRefusedWithoutWaitingOnIt) {
     const fs::path pipe = scratch / "pipe.jpg";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     // A folder lists regular files only; a pipe named outright gets a message.
-    const CliRun listed = count("--json " + quoted(scratch));
+    const ProgramRun listed = count("--json " + quoted(scratch));
     EXPECT_EQ(listed.status, 0);
     EXPECT_EQ(jsonLines(listed.out).size(), 1u);
-    const CliRun named = count(quoted(pipe));
+    const ProgramRun named = count(quoted(pipe));
     EXPECT_EQ(named.status, 1);
     EXPECT_NE(named.err.find("pipe.jpg: is not a regular file"), std::string::npos) << named.err;
 }
@@ -217,7 +198,7 @@ TEST_F(CountCli, UsageAndSettingsErrorsCountNothing) {
          "high.ini:2"},
     };
     for (const Case& c : cases) {
-        const CliRun run = count(c.arguments);
+        const ProgramRun run = count(c.arguments);
         EXPECT_EQ(run.status, 2) << c.arguments;
         EXPECT_EQ(run.out, "") << c.arguments;
         EXPECT_NE(run.err.find(c.inError), std::string::npos) << c.arguments << "\n" << run.err;
@@ -226,25 +207,26 @@ TEST_F(CountCli, UsageAndSettingsErrorsCountNothing) {
 
 TEST_F(CountCli, SettingsComeFromTheFileBesideTheExecutableOrOverrides) {
     const std::string photo = quoted(kSamples / manifest().begin()->first);
-    const CliRun fromFile = count("--json " + photo);
+    const ProgramRun fromFile = count("--json " + photo);
     ASSERT_EQ(fromFile.status, 0) << fromFile.err;
     EXPECT_EQ(jsonLines(fromFile.out).back()["bdline"], 40);
 
     const fs::path ini = write("other.ini", "BDLINE=25\r\nTHRESHOLD=100\r\n");
-    const CliRun fromOther = count("--json --settings " + quoted(ini) + " --bdline 30 " + photo);
+    const ProgramRun fromOther =
+        count("--json --settings " + quoted(ini) + " --bdline 30 " + photo);
     ASSERT_EQ(fromOther.status, 0) << fromOther.err;
     EXPECT_EQ(jsonLines(fromOther.out).back()["bdline"], 30);
     EXPECT_EQ(jsonLines(fromOther.out).back()["threshold"], 100);
 
     // With both values given, a broken file is never read.
-    const CliRun overrides = count("--json --settings " + quoted(scratch / "absent.ini") +
-                                   " --bdline 40 --threshold 128 " + photo);
+    const ProgramRun overrides = count("--json --settings " + quoted(scratch / "absent.ini") +
+                                       " --bdline 40 --threshold 128 " + photo);
     EXPECT_EQ(overrides.status, 0) << overrides.err;
 }
 
 TEST_F(CountCli, MarkedImagesAreWhatTheEngineWrites) {
     const auto expected = manifest();
-    const CliRun run =
+    const ProgramRun run =
         count("--jobs 2 --marked " + quoted(scratch / "marked") + " " + quoted(kSamples));
     ASSERT_EQ(run.status, 0) << run.err;
     for (const auto& [name, boards] : expected) {

@@ -21,6 +21,7 @@
 
 #include "engine/counting.h"
 #include "tests/support/corpus.h"
+#include "tests/support/programs.h"
 
 namespace lathmark {
 namespace {
@@ -160,11 +161,8 @@ INSTANTIATE_TEST_SUITE_P(Corpus, HostileEngine, ::testing::ValuesIn(test::corpus
 // ---------------------------------------------------------------------------------------------
 // lathmark-count
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using test::ProgramRun;
+using test::shellQuoted;
 
 // The counter's address space is capped as the engine's is above, so that a count that falls
 // for a claimed size fails there instead of taking the machine's memory.
@@ -173,26 +171,9 @@ std::string capped(const std::string& command) {
     return "ulimit -v " + std::to_string((std::uint64_t{2} << 30) / 1024) + "; " + command;
 }
 
-// A path for the shell, in single quotes.
-std::string quoted(const fs::path& path) {
-    std::string text(1, '\'');
-    text.append(path.string()).push_back('\'');
-    return text;
-}
-
-CliRun runCounter(const std::string& arguments, const fs::path& scratch) {
-    const fs::path errFile = scratch / "stderr.txt";
-    const std::string command =
-        capped("exec " + quoted(kCounter) + " " + arguments + " 2>" + quoted(errFile));
-    CliRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::array<char, 4096> buffer;
-    while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe))
-        run.out.append(buffer.data(), n);
-    const int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.err = test::readBytes(errFile);
-    return run;
+ProgramRun runCounter(const std::string& arguments, const fs::path& scratch) {
+    return test::runProgram(capped("exec " + test::shellQuoted(kCounter) + " " + arguments),
+                            scratch / "stderr.txt");
 }
 
 std::vector<std::string> linesOf(const std::string& text) {
@@ -217,7 +198,7 @@ class HostileCli : public ::testing::Test {
     // photograph, which a folder listing passes over. Named outright, that directory is a folder
     // argument of its own, one without photographs.
     std::string corpusArguments() const {
-        return quoted(folder_.path()) + " " + quoted(folder_.path() / "x.jpg");
+        return shellQuoted(folder_.path()) + " " + shellQuoted(folder_.path() / "x.jpg");
     }
 
     // The files the counter takes a photograph for.
@@ -233,7 +214,7 @@ class HostileCli : public ::testing::Test {
 };
 
 TEST_F(HostileCli, JsonLinesCarryEachPhotographsBoardsWarningOrError) {
-    const CliRun run = runCounter(
+    const ProgramRun run = runCounter(
         "--json --jobs 2 --bdline 40 --threshold 128 " + corpusArguments(), folder_.path());
     EXPECT_EQ(run.status, 1) << run.err;
 
@@ -289,7 +270,7 @@ TEST_F(HostileCli, JsonLinesCarryEachPhotographsBoardsWarningOrError) {
 }
 
 TEST_F(HostileCli, TextNamesEachRefusedOrWarnedFileAndItsReasonOnStandardError) {
-    const CliRun run =
+    const ProgramRun run =
         runCounter("--jobs 2 --bdline 40 --threshold 128 " + corpusArguments(), folder_.path());
     EXPECT_EQ(run.status, 1);
     const std::vector<std::string> out = linesOf(run.out);
@@ -342,8 +323,8 @@ TEST(HostileCliFile, ThatVanishesBetweenListingAndCountingIsReportedByName) {
 
     const fs::path errFile = folder.path() / "stderr.txt";
     const std::string command =
-        capped("exec " + quoted(kCounter) + " --json --jobs 1 --bdline 40 --threshold 128 " +
-               quoted(folder.path()) + " 2>" + quoted(errFile));
+        capped("exec " + shellQuoted(kCounter) + " --json --jobs 1 --bdline 40 --threshold 128 " +
+               shellQuoted(folder.path()) + " 2>" + shellQuoted(errFile));
     FILE* pipe = ::popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::vector<Json> lines;
@@ -378,12 +359,12 @@ TEST(HostileCliFile, ResultImageNamedByAPipeHoldsNothingUp) {
     const fs::path pipe = marked / "large.bmp";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
 
-    CliRun run;
+    ProgramRun run;
     bool rescued = false;
     {
         const test::PipeRescuer rescuer(pipe, std::chrono::seconds(2));
-        run = runCounter("--json --bdline 40 --threshold 128 --marked " + quoted(marked) + " " +
-                             quoted(folder.path() / "large.jpg"),
+        run = runCounter("--json --bdline 40 --threshold 128 --marked " + shellQuoted(marked) +
+                             " " + shellQuoted(folder.path() / "large.jpg"),
                          folder.path());
         rescued = rescuer.rescued();
     }

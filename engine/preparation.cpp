@@ -1,5 +1,6 @@
 #include "engine/preparation.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -48,18 +49,58 @@ StepFailure checkPixelBudget(int width, int height) {
 }
 
 // The whole file, or why it cannot be read. A photograph's file is a few megabytes at most.
+// It is read in one go into a buffer of its size; a file that grows meanwhile is read on.
 StepFailure readWholeFile(const std::filesystem::path& file, std::vector<std::uint8_t>& bytes) {
     std::unique_ptr<std::FILE, decltype(&std::fclose)> stream(std::fopen(file.c_str(), "rb"),
                                                               &std::fclose);
     if (!stream) return std::string("cannot be read: ") + std::strerror(errno);
-    std::uint8_t chunk[1 << 16];
-    while (std::size_t got = std::fread(chunk, 1, sizeof chunk, stream.get())) {
-        if (bytes.size() + got > kMaxPhotographBytes) return "is too large to be a photograph";
-        bytes.insert(bytes.end(), chunk, chunk + got);
+    std::error_code error;
+    const std::uintmax_t expected = std::filesystem::file_size(file, error);
+    if (!error && expected > kMaxPhotographBytes) return "is too large to be a photograph";
+    bytes.resize(error ? std::size_t{1} << 16 : static_cast<std::size_t>(expected) + 1);
+    std::size_t got = 0;
+    while (std::size_t n = std::fread(bytes.data() + got, 1, bytes.size() - got, stream.get())) {
+        got += n;
+        if (got > kMaxPhotographBytes) return "is too large to be a photograph";
+        if (got == bytes.size()) bytes.resize(2 * got);
     }
     if (std::ferror(stream.get())) return std::string("cannot be read: ") + std::strerror(errno);
+    bytes.resize(got);
     return std::nullopt;
 }
+
+// JPEG data in memory, read by the decoder through its own input calls. The library's memory
+// stream copies a byte at a time when the decoder asks for a buffer's worth of single bytes,
+// as its JPEG reader does; this one copies each request at once.
+struct MemoryInput {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t at = 0;
+
+    static unsigned read(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+        auto& input = *static_cast<MemoryInput*>(handle);
+        if (size == 0 || input.at >= input.size) return 0;
+        const std::size_t items = std::min<std::size_t>(count, (input.size - input.at) / size);
+        std::memcpy(buffer, input.data + input.at, items * size);
+        input.at += items * size;
+        return static_cast<unsigned>(items);
+    }
+    static int seek(fi_handle handle, long offset, int origin) {
+        auto& input = *static_cast<MemoryInput*>(handle);
+        const long long base = origin == SEEK_SET   ? 0
+                               : origin == SEEK_CUR ? static_cast<long long>(input.at)
+                               : origin == SEEK_END ? static_cast<long long>(input.size)
+                                                    : -1;
+        if (base < 0 || base + offset < 0) return -1;
+        input.at = static_cast<std::size_t>(base + offset);
+        return 0;
+    }
+    static long tell(fi_handle handle) {
+        return static_cast<long>(static_cast<MemoryInput*>(handle)->at);
+    }
+    // The decoder never writes.
+    static unsigned write(void*, unsigned, unsigned, fi_handle) { return 0; }
+};
 
 // Decodes through `load(flags)`: first the header alone, to refuse a photograph over the pixel
 // budget before any pixel is decoded, then the whole photograph. What the decoder says on the
@@ -96,14 +137,11 @@ StepFailure decodePhotographFromMemory(CountingState& state, const std::uint8_t*
     JpegWithoutMetadata jpeg = withoutMetadataSegments(data, size);
     if (jpeg.hasFrame)
         if (auto failure = checkPixelBudget(jpeg.width, jpeg.height)) return failure;
-    // The library only reads through this handle, though its signature asks for writable bytes.
-    std::unique_ptr<FIMEMORY, decltype(&FreeImage_CloseMemory)> memory(
-        FreeImage_OpenMemory(jpeg.data.data(), static_cast<DWORD>(jpeg.data.size())),
-        &FreeImage_CloseMemory);
-    if (!memory) return "could not be opened in memory";
-    return decodeWithinBudget(state, [&memory](int flags) {
-        FreeImage_SeekMemory(memory.get(), 0, SEEK_SET);
-        return FreeImage_LoadFromMemory(FIF_JPEG, memory.get(), flags);
+    FreeImageIO io{&MemoryInput::read, &MemoryInput::write, &MemoryInput::seek, &MemoryInput::tell};
+    MemoryInput input{jpeg.data.data(), jpeg.data.size()};
+    return decodeWithinBudget(state, [&io, &input](int flags) {
+        input.at = 0;
+        return FreeImage_LoadFromHandle(FIF_JPEG, &io, &input, flags);
     });
 }
 

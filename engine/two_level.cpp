@@ -1,10 +1,15 @@
 #include "engine/two_level.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#endif
 
 namespace lathmark {
 namespace {
@@ -48,14 +53,115 @@ void packRows(const BYTE* __restrict grey, int width, BYTE low, BYTE high, BYTE*
     }
 }
 
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+// FreeImage keeps 24-bit pixels as blue, green, red on little-endian machines; the wide loops
+// pick the channels apart by those positions.
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__)) && \
+    FI_RGBA_BLUE == 0 && FI_RGBA_GREEN == 1 && FI_RGBA_RED == 2
 #define LATHMARK_WIDE_GREY 1
-// greyLevel over a row, straight from the interleaved pixels.
+
+// Pixels a wide step works on: 48 bytes of colour in, 16 grey levels, 2 bytes of each result.
+constexpr int kWideStep = 16;
+
+// Shuffle masks that gather channel `channel` of 16 interleaved pixels from the 16-byte part
+// `part` of their 48 bytes; -1 leaves a byte 0.
+constexpr std::array<std::int8_t, 16> gatherMask(int channel, int part) {
+    std::array<std::int8_t, 16> mask{};
+    for (int i = 0; i < 16; ++i) {
+        const int at = 3 * i + channel - 16 * part;
+        mask[static_cast<std::size_t>(i)] = static_cast<std::int8_t>(at >= 0 && at < 16 ? at : -1);
+    }
+    return mask;
+}
+constexpr std::array<std::array<std::array<std::int8_t, 16>, 3>, 3> kGather = {{
+    {gatherMask(0, 0), gatherMask(0, 1), gatherMask(0, 2)},
+    {gatherMask(1, 0), gatherMask(1, 1), gatherMask(1, 2)},
+    {gatherMask(2, 0), gatherMask(2, 1), gatherMask(2, 2)},
+}};
+
+__attribute__((target("avx2"))) inline __m128i loadMask(const std::array<std::int8_t, 16>& mask) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask.data()));
+}
+
+// One channel of 16 pixels, as 16 bytes.
+__attribute__((target("avx2"))) inline __m128i gatherChannel(int channel, __m128i a, __m128i b,
+                                                             __m128i c) {
+    const auto& masks = kGather[static_cast<std::size_t>(channel)];
+    return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, loadMask(masks[0])),
+                                     _mm_shuffle_epi8(b, loadMask(masks[1]))),
+                        _mm_shuffle_epi8(c, loadMask(masks[2])));
+}
+
+// The low eight bytes as single-precision numbers.
+__attribute__((target("avx2"))) inline __m256 toFloat(__m128i bytes) {
+    return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
+}
+
+// greyLevel of eight pixels, whose channels are the low eight bytes of each argument: the same
+// single-precision steps in the same order, eight at a time.
+__attribute__((target("avx2"))) inline __m256i greyEight(__m128i red, __m128i green, __m128i blue) {
+    const __m256 redPart = _mm256_mul_ps(_mm256_set1_ps(0.2126F), toFloat(red));
+    const __m256 greenPart = _mm256_mul_ps(_mm256_set1_ps(0.7152F), toFloat(green));
+    const __m256 bluePart = _mm256_mul_ps(_mm256_set1_ps(0.0722F), toFloat(blue));
+    __m256 sum = _mm256_add_ps(redPart, greenPart);
+    sum = _mm256_add_ps(sum, bluePart);
+    sum = _mm256_add_ps(sum, _mm256_set1_ps(0.5F));
+    return _mm256_cvttps_epi32(sum);
+}
+
+// Grey levels of 16 pixels (48 bytes of colour).
+__attribute__((target("avx2"))) inline __m128i greySixteen(const BYTE* pixels) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 32));
+    const __m128i blue = gatherChannel(0, a, b, c);
+    const __m128i green = gatherChannel(1, a, b, c);
+    const __m128i red = gatherChannel(2, a, b, c);
+    const __m256i first = greyEight(red, green, blue);
+    const __m256i second =
+        greyEight(_mm_srli_si128(red, 8), _mm_srli_si128(green, 8), _mm_srli_si128(blue, 8));
+    // Both halves narrowed to 16 bits, put back in pixel order, and narrowed to bytes.
+    const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(first, second), 0xD8);
+    return _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+}
+
+// The two-level bits of 16 grey levels at one threshold: 2 bytes, the first pixel in the
+// highest bit of the first byte.
+__attribute__((target("avx2"))) inline void packSixteen(__m128i grey, __m128i level, BYTE* bits) {
+    const __m128i atLeast = _mm_cmpeq_epi8(_mm_max_epu8(grey, level), grey);
+    // Each group of eight reversed, so that the mask of signs has the first pixel highest.
+    const __m128i reversed = _mm_shuffle_epi8(
+        atLeast, _mm_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(reversed));
+    bits[0] = static_cast<BYTE>(mask & 0xFFu);
+    bits[1] = static_cast<BYTE>(mask >> 8);
+}
+
+// greyLevel over a row, 16 pixels at a time; the last few pixels one by one.
 __attribute__((target("avx2"))) void greyRowWide(const BYTE* __restrict pixels,
                                                  BYTE* __restrict grey, int width) {
-    for (int x = 0; x < width; ++x) {
+    int x = 0;
+    for (; x + kWideStep <= width; x += kWideStep)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(grey + x), greySixteen(pixels + 3 * x));
+    for (; x < width; ++x) {
         const BYTE* pixel = pixels + 3 * x;
         grey[x] = greyLevel(pixel[FI_RGBA_RED], pixel[FI_RGBA_GREEN], pixel[FI_RGBA_BLUE]);
+    }
+}
+
+// Both two-level rows of a row of colour pixels (or of grey levels, `colour` false), for the
+// pixels in whole steps of 16; `width` is a multiple of 16.
+__attribute__((target("avx2"))) void packRowsWide(const BYTE* __restrict pixels, bool colour,
+                                                  int width, BYTE low, BYTE high,
+                                                  BYTE* __restrict lowBits,
+                                                  BYTE* __restrict highBits) {
+    const __m128i lowLevel = _mm_set1_epi8(static_cast<char>(low));
+    const __m128i highLevel = _mm_set1_epi8(static_cast<char>(high));
+    int x = 0;
+    for (; x + kWideStep <= width; x += kWideStep) {
+        const __m128i grey = colour ? greySixteen(pixels + 3 * x)
+                                    : _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + x));
+        packSixteen(grey, lowLevel, lowBits + x / 8);
+        packSixteen(grey, highLevel, highBits + x / 8);
     }
 }
 #endif
@@ -117,7 +223,7 @@ bool hasOwnThreshold(FIBITMAP* photograph) {
     return bpp == 24 || (bpp == 8 && FreeImage_GetColorType(photograph) == FIC_MINISBLACK);
 }
 
-TwoLevelPair thresholdTwice(FIBITMAP* photograph, BYTE low, BYTE high) {
+TwoLevelPair thresholdTwice(FIBITMAP* photograph, BYTE low, BYTE high, bool wide) {
     if (!hasOwnThreshold(photograph))
         return {Bitmap(FreeImage_Threshold(photograph, low)),
                 Bitmap(FreeImage_Threshold(photograph, high))};
@@ -129,13 +235,28 @@ TwoLevelPair thresholdTwice(FIBITMAP* photograph, BYTE low, BYTE high) {
     if (!pair.low || !pair.high) return {};
 
     const bool colour = FreeImage_GetBPP(photograph) == 24;
-    GreyConverter converter(colour ? width : 0);
-    std::vector<BYTE> flags(static_cast<std::size_t>(width + 7) & ~std::size_t{7});
+    // The wide loop takes each row in whole steps; the rest of the row, fewer than a step's
+    // pixels, goes through the portable loops.
+    int wideWidth = 0;
+#ifdef LATHMARK_WIDE_GREY
+    if (wide && GreyConverter::wideAvailable()) wideWidth = width / kWideStep * kWideStep;
+#else
+    (void)wide;
+#endif
+    const int rest = width - wideWidth;
+    GreyConverter converter(colour ? rest : 0, false);
+    std::vector<BYTE> flags(static_cast<std::size_t>(rest + 7) & ~std::size_t{7});
     for (int y = 0; y < height; ++y) {
         const BYTE* line = FreeImage_GetScanLine(photograph, y);
-        const BYTE* grey = colour ? converter.row(line) : line;
-        packRows(grey, width, low, high, flags.data(), FreeImage_GetScanLine(pair.low.get(), y),
-                 FreeImage_GetScanLine(pair.high.get(), y));
+        BYTE* lowBits = FreeImage_GetScanLine(pair.low.get(), y);
+        BYTE* highBits = FreeImage_GetScanLine(pair.high.get(), y);
+#ifdef LATHMARK_WIDE_GREY
+        if (wideWidth > 0) packRowsWide(line, colour, wideWidth, low, high, lowBits, highBits);
+#endif
+        const BYTE* restPixels = line + (colour ? 3 : 1) * wideWidth;
+        const BYTE* grey = colour ? converter.row(restPixels) : restPixels;
+        packRows(grey, rest, low, high, flags.data(), lowBits + wideWidth / 8,
+                 highBits + wideWidth / 8);
     }
     return pair;
 }

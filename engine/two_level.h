@@ -28,8 +28,8 @@ inline BYTE greyLevel(BYTE red, BYTE green, BYTE blue) {
 // Grey levels of rows of 24-bit pixels, equal to greyLevel pixel by pixel, the arithmetic still
 // greyLevel's, step for step. Two loops do it. The portable one first spreads the channels into
 // separate arrays, so that the compiler can run the arithmetic on several pixels at once. The
-// wide one, for processors with AVX2, reads the pixels as they lie: with that instruction set
-// the compiler can pick the channels apart itself, and the photograph is read only once.
+// wide one, for processors with AVX2, picks the channels of 16 pixels apart by shuffling bytes
+// and works on eight of them at once; the photograph is read only once.
 class GreyConverter {
   public:
     // `wide` asks for the wide loop; it is used only where the processor has AVX2.
@@ -52,12 +52,13 @@ bool hasOwnThreshold(FIBITMAP* photograph);
 
 // The photograph thresholded at `low` and at `high`, as FreeImage_Threshold makes them: grey
 // below the threshold is index 0 (black), the rest index 1 (white). Empty bitmaps when out of
-// memory.
+// memory. `wide` asks for the loop that works on 16 pixels at once where the processor has
+// AVX2; both loops give the same bits.
 struct TwoLevelPair {
     Bitmap low;
     Bitmap high;
 };
-TwoLevelPair thresholdTwice(FIBITMAP* photograph, BYTE low, BYTE high);
+TwoLevelPair thresholdTwice(FIBITMAP* photograph, BYTE low, BYTE high, bool wide = true);
 
 // The rectangle of a two-level bitmap from column `left` to `right` - 1 and from top-down row
 // `top` to `bottom` - 1, as FreeImage_Copy makes it. Empty for a rectangle outside the bitmap

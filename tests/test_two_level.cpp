@@ -86,7 +86,17 @@ TEST_P(GreyLevels, EqualTheLibrarysForEveryColour) {
 INSTANTIATE_TEST_SUITE_P(Loops, GreyLevels, ::testing::Values(false, true),
                          [](const auto& loop) { return loop.param ? "Wide" : "Portable"; });
 
-TEST(Threshold, EqualsTheLibrarysForEveryGreyLevelAndEveryThreshold) {
+// Both threshold loops: the wide one (where this processor has it) takes whole steps of 16
+// pixels and leaves the rest of a row to the portable one.
+class Threshold : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override {
+        if (GetParam() && !GreyConverter::wideAvailable())
+            GTEST_SKIP() << "no AVX2 on this processor";
+    }
+};
+
+TEST_P(Threshold, EqualsTheLibrarysForEveryGreyLevelAndEveryThreshold) {
     // Every grey level in each row, in a width that leaves padding bits.
     const int width = 259;
     Bitmap grey(FreeImage_Allocate(width, 3, 8));
@@ -99,21 +109,21 @@ TEST(Threshold, EqualsTheLibrarysForEveryGreyLevelAndEveryThreshold) {
     ASSERT_TRUE(hasOwnThreshold(grey.get()));
     for (int level = 0; level < 256; ++level) {
         const auto byte = static_cast<BYTE>(level);
-        const TwoLevelPair ours = thresholdTwice(grey.get(), byte, byte);
+        const TwoLevelPair ours = thresholdTwice(grey.get(), byte, byte, GetParam());
         const Bitmap library(FreeImage_Threshold(grey.get(), byte));
         expectSameBitmap(ours.low.get(), library.get(), "threshold " + std::to_string(level));
         expectSameBitmap(ours.high.get(), library.get(), "threshold " + std::to_string(level));
     }
 }
 
-TEST(Threshold, OfAColourPhotographEqualsTheLibrarysAtBothLevels) {
+TEST_P(Threshold, OfAColourPhotographEqualsTheLibrarysAtBothLevels) {
     const Bitmap everything = everyColour();
     // A part 259 pixels wide, so that rows end within a byte and leave padding bits.
     const Bitmap part(FreeImage_Copy(everything.get(), 1000, 2000, 1259, 2040));
     for (FIBITMAP* colours : {everything.get(), part.get()}) {
         ASSERT_TRUE(hasOwnThreshold(colours));
         for (auto [low, high] : {std::pair<BYTE, BYTE>{128, 138}, {0, 10}, {245, 255}}) {
-            const TwoLevelPair ours = thresholdTwice(colours, low, high);
+            const TwoLevelPair ours = thresholdTwice(colours, low, high, GetParam());
             const Bitmap libraryLow(FreeImage_Threshold(colours, low));
             const Bitmap libraryHigh(FreeImage_Threshold(colours, high));
             const std::string size = std::to_string(FreeImage_GetWidth(colours)) + " wide, ";
@@ -124,7 +134,10 @@ TEST(Threshold, OfAColourPhotographEqualsTheLibrarysAtBothLevels) {
     }
 }
 
-TEST(Threshold, OtherPixelFormatsGoThroughTheLibrary) {
+INSTANTIATE_TEST_SUITE_P(Loops, Threshold, ::testing::Values(false, true),
+                         [](const auto& loop) { return loop.param ? "Wide" : "Portable"; });
+
+TEST(ThresholdFormats, OtherPixelFormatsGoThroughTheLibrary) {
     Bitmap wide(FreeImage_Allocate(9, 4, 32));
     EXPECT_FALSE(hasOwnThreshold(wide.get()));
     const TwoLevelPair ours = thresholdTwice(wide.get(), 128, 138);

@@ -7,9 +7,9 @@
 namespace lathmark {
 namespace {
 
-// Set bits of a 64-bit word. Written out, because without a popcount instruction in the
-// baseline instruction set the compiler would call a library routine for every word.
-inline int bitsSet(std::uint64_t word) {
+// Set bits of a 64-bit word. Written out for processors without a popcount instruction:
+// there the compiler would call a library routine for every word.
+inline int bitsSetPortable(std::uint64_t word) {
     word = word - ((word >> 1) & 0x5555555555555555ULL);
     word = (word & 0x3333333333333333ULL) + ((word >> 2) & 0x3333333333333333ULL);
     word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
@@ -17,8 +17,16 @@ inline int bitsSet(std::uint64_t word) {
 }
 
 // Light pixels (set bits) in columns [from, to) of one scanline; the leftmost column is the
-// most significant bit of the first byte.
-int countLightBits(const BYTE* line, int from, int to) {
+// most significant bit of the first byte. `Popcount` says whether the processor's popcount
+// instruction counts the bits of a word.
+template <bool Popcount>
+inline __attribute__((always_inline)) int countLightBits(const BYTE* line, int from, int to) {
+    auto bitsSet = [](std::uint64_t word) {
+        if constexpr (Popcount)
+            return __builtin_popcountll(word);
+        else
+            return bitsSetPortable(word);
+    };
     const int firstByte = from >> 3;
     const int lastByte = (to - 1) >> 3;
     const unsigned headMask = 0xFFu >> (from & 7);
@@ -36,6 +44,24 @@ int countLightBits(const BYTE* line, int from, int to) {
     return light + bitsSet(line[lastByte] & tailMask);
 }
 
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+__attribute__((target("popcnt"))) int countLightBitsByInstruction(const BYTE* line, int from,
+                                                                  int to) {
+    return countLightBits<true>(line, from, to);
+}
+bool popcountAvailable() {
+    static const bool available = __builtin_cpu_supports("popcnt");
+    return available;
+}
+#else
+int countLightBitsByInstruction(const BYTE* line, int from, int to) {
+    return countLightBits<false>(line, from, to);
+}
+bool popcountAvailable() {
+    return false;
+}
+#endif
+
 void fillRow(const TwoLevelRows& rows, int y, bool light) {
     if (!rows.contains(y)) return;
     BYTE* line = rows.row(y);
@@ -52,7 +78,10 @@ void fillRow(const TwoLevelRows& rows, int y, bool light) {
 
 int countDarkPixels(const TwoLevelRows& rows, int y, int fromColumn, int toColumn) {
     if (!rows.contains(y) || fromColumn >= toColumn) return 0;
-    return (toColumn - fromColumn) - countLightBits(rows.row(y), fromColumn, toColumn);
+    const BYTE* line = rows.row(y);
+    const int light = popcountAvailable() ? countLightBitsByInstruction(line, fromColumn, toColumn)
+                                          : countLightBits<false>(line, fromColumn, toColumn);
+    return (toColumn - fromColumn) - light;
 }
 
 void whitenRow(const TwoLevelRows& rows, int y) {

@@ -25,8 +25,9 @@ QImage copyRows(FIBITMAP* dib, QImage::Format format, int rowBytes) {
     const int height = static_cast<int>(FreeImage_GetHeight(dib));
     QImage image(width, height, format);
     if (image.isNull()) return image;
+    const Scanlines rows(dib);
     for (int y = 0; y < height; ++y) {
-        const BYTE* source = FreeImage_GetScanLine(dib, height - 1 - y);
+        const BYTE* source = rows(height - 1 - y);
         std::memcpy(image.scanLine(y), source, static_cast<std::size_t>(rowBytes));
     }
     return image;
@@ -51,8 +52,9 @@ QImage copyColourPixels(FIBITMAP* dib, int bytesPerPixel) {
     const int height = static_cast<int>(FreeImage_GetHeight(dib));
     QImage image(width, height, QImage::Format_RGB32);
     if (image.isNull()) return image;
+    const Scanlines rows(dib);
     for (int y = 0; y < height; ++y) {
-        const BYTE* pixels = FreeImage_GetScanLine(dib, height - 1 - y);
+        const BYTE* pixels = rows(height - 1 - y);
         auto* target = reinterpret_cast<QRgb*>(image.scanLine(y));
         if (bytesPerPixel == 3)
             colourRow<3>(pixels, target, width);

@@ -5,7 +5,7 @@
 #
 # Builds nothing: BUILD_DIR/bin/lathmark-count must exist. The 100 photographs are the bundled
 # samples (10 photographs of about 768 x 576), each copied 10 times into a temporary folder.
-# Each setting runs RUNS times (default 5), the two settings taking turns so that both see the
+# Each setting runs RUNS times (default 11), the two settings taking turns so that both see the
 # same state of the machine; the throughput ratio is the median time of --jobs 1 over the
 # median time of --jobs 2. Prints the figures, the ratio and PASS or FAIL against 1.7, and
 # exits 0 either way; it exits 2 when it cannot measure.
@@ -13,7 +13,7 @@ set -euo pipefail
 
 target=1.7
 build=${1:-}
-runs=${2:-5}
+runs=${2:-11}
 if [ -z "$build" ] || [ ! -x "$build/bin/lathmark-count" ]; then
   echo "usage: $0 BUILD_DIR [RUNS]   (BUILD_DIR/bin/lathmark-count must exist)" >&2
   exit 2

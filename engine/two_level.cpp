@@ -55,6 +55,19 @@ void packRows(const BYTE* __restrict grey, int width, BYTE low, BYTE high, BYTE*
 
 // FreeImage keeps 24-bit pixels as blue, green, red on little-endian machines; the wide loops
 // pick the channels apart by those positions.
+// Bytes of a row shifted `Shift` bits towards the first column: each takes its low bits from
+// the next byte, which must lie within the source row. With the shift a constant, the compiler
+// runs the loop on many bytes at once.
+template <int Shift>
+void shiftBytes(const BYTE* __restrict from, BYTE* __restrict to, int count) {
+    for (int k = 0; k < count; ++k)
+        to[k] = static_cast<BYTE>((from[k] << Shift) | (from[k + 1] >> (8 - Shift)));
+}
+using ShiftBytes = void (*)(const BYTE*, BYTE*, int);
+constexpr std::array<ShiftBytes, 8> kShiftBytes = {nullptr,       shiftBytes<1>, shiftBytes<2>,
+                                                   shiftBytes<3>, shiftBytes<4>, shiftBytes<5>,
+                                                   shiftBytes<6>, shiftBytes<7>};
+
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__)) && \
     FI_RGBA_BLUE == 0 && FI_RGBA_GREEN == 1 && FI_RGBA_RED == 2
 #define LATHMARK_WIDE_GREY 1
@@ -246,10 +259,11 @@ TwoLevelPair thresholdTwice(FIBITMAP* photograph, BYTE low, BYTE high, bool wide
     const int rest = width - wideWidth;
     GreyConverter converter(colour ? rest : 0, false);
     std::vector<BYTE> flags(static_cast<std::size_t>(rest + 7) & ~std::size_t{7});
+    const Scanlines photographRows(photograph), lowRows(pair.low.get()), highRows(pair.high.get());
     for (int y = 0; y < height; ++y) {
-        const BYTE* line = FreeImage_GetScanLine(photograph, y);
-        BYTE* lowBits = FreeImage_GetScanLine(pair.low.get(), y);
-        BYTE* highBits = FreeImage_GetScanLine(pair.high.get(), y);
+        const BYTE* line = photographRows(y);
+        BYTE* lowBits = lowRows(y);
+        BYTE* highBits = highRows(y);
 #ifdef LATHMARK_WIDE_GREY
         if (wideWidth > 0) packRowsWide(line, colour, wideWidth, low, high, lowBits, highBits);
 #endif
@@ -280,11 +294,11 @@ Bitmap copyTwoLevel(FIBITMAP* binary, int left, int top, int right, int bottom) 
     const auto restMask = static_cast<BYTE>(0xFFu << (8 - rest));
     // Whole bytes of the copy whose source bytes lie within the used part of the source row.
     const int inside = std::min(wholeBytes, usedSourceBytes - firstByte - 1);
+    const Scanlines sourceRows(binary), copyRows(copy.get());
     for (int y = 0; y < height; ++y) {
         // Row y from the bottom of the copy is row y from the bottom of the rectangle.
-        const BYTE* __restrict from =
-            FreeImage_GetScanLine(binary, sourceHeight - bottom + y) + firstByte;
-        BYTE* __restrict to = FreeImage_GetScanLine(copy.get(), y);
+        const BYTE* __restrict from = sourceRows(sourceHeight - bottom + y) + firstByte;
+        BYTE* __restrict to = copyRows(y);
         auto shifted = [&](int k) -> BYTE {
             const unsigned high = from[k];
             const unsigned low =
@@ -294,10 +308,8 @@ Bitmap copyTwoLevel(FIBITMAP* binary, int left, int top, int right, int bottom) 
         if (shift == 0) {
             std::memcpy(to, from, static_cast<std::size_t>(wholeBytes));
         } else {
-            int k = 0;
-            for (; k < inside; ++k)
-                to[k] = static_cast<BYTE>((from[k] << shift) | (from[k + 1] >> (8 - shift)));
-            for (; k < wholeBytes; ++k) to[k] = shifted(k);
+            kShiftBytes[static_cast<std::size_t>(shift)](from, to, std::max(inside, 0));
+            for (int k = std::max(inside, 0); k < wholeBytes; ++k) to[k] = shifted(k);
         }
         if (rest != 0) to[wholeBytes] = static_cast<BYTE>(shifted(wholeBytes) & restMask);
     }

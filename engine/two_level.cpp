@@ -75,46 +75,42 @@ constexpr std::array<ShiftBytes, 8> kShiftBytes = {nullptr,       shiftBytes<1>,
 // Pixels a wide step works on: 48 bytes of colour in, 16 grey levels, 2 bytes of each result.
 constexpr int kWideStep = 16;
 
-// Shuffle masks that gather channel `channel` of 16 interleaved pixels from the 16-byte part
-// `part` of their 48 bytes; -1 leaves a byte 0.
-constexpr std::array<std::int8_t, 16> gatherMask(int channel, int part) {
-    std::array<std::int8_t, 16> mask{};
-    for (int i = 0; i < 16; ++i) {
-        const int at = 3 * i + channel - 16 * part;
-        mask[static_cast<std::size_t>(i)] = static_cast<std::int8_t>(at >= 0 && at < 16 ? at : -1);
-    }
+// Eight pixels (24 bytes) are read as two overlapping halves: bytes 0 to 15 hold pixels 0 to 3,
+// bytes 8 to 23 pixels 4 to 7. kSpread[channel] moves that channel of each pixel into the low
+// byte of the pixel's own 32-bit lane, the other bytes 0 (a shuffle index of -1 gives 0).
+constexpr std::array<std::int8_t, 32> spreadMask(int channel) {
+    std::array<std::int8_t, 32> mask{};
+    for (int lane = 0; lane < 8; ++lane)
+        for (int byte = 0; byte < 4; ++byte) {
+            // Pixel `lane` starts at byte 3 * lane of the eight; the second half is read from
+            // byte 8 on, so there pixels 4 to 7 start at bytes 4, 7, 10 and 13.
+            const int firstByte = lane < 4 ? 3 * lane : 3 * lane - 8;
+            mask[static_cast<std::size_t>(4 * lane + byte)] =
+                static_cast<std::int8_t>(byte == 0 ? firstByte + channel : -1);
+        }
     return mask;
 }
-constexpr std::array<std::array<std::array<std::int8_t, 16>, 3>, 3> kGather = {{
-    {gatherMask(0, 0), gatherMask(0, 1), gatherMask(0, 2)},
-    {gatherMask(1, 0), gatherMask(1, 1), gatherMask(1, 2)},
-    {gatherMask(2, 0), gatherMask(2, 1), gatherMask(2, 2)},
-}};
+constexpr std::array<std::array<std::int8_t, 32>, 3> kSpread = {spreadMask(0), spreadMask(1),
+                                                                spreadMask(2)};
 
-__attribute__((target("avx2"))) inline __m128i loadMask(const std::array<std::int8_t, 16>& mask) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask.data()));
+__attribute__((target("avx2"))) inline __m256 channelOfEight(__m256i halves, int channel) {
+    const __m256i mask = _mm256_loadu_si256(
+        reinterpret_cast<const __m256i*>(kSpread[static_cast<std::size_t>(channel)].data()));
+    return _mm256_cvtepi32_ps(_mm256_shuffle_epi8(halves, mask));
 }
 
-// One channel of 16 pixels, as 16 bytes.
-__attribute__((target("avx2"))) inline __m128i gatherChannel(int channel, __m128i a, __m128i b,
-                                                             __m128i c) {
-    const auto& masks = kGather[static_cast<std::size_t>(channel)];
-    return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, loadMask(masks[0])),
-                                     _mm_shuffle_epi8(b, loadMask(masks[1]))),
-                        _mm_shuffle_epi8(c, loadMask(masks[2])));
-}
-
-// The low eight bytes as single-precision numbers.
-__attribute__((target("avx2"))) inline __m256 toFloat(__m128i bytes) {
-    return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
-}
-
-// greyLevel of eight pixels, whose channels are the low eight bytes of each argument: the same
-// single-precision steps in the same order, eight at a time.
-__attribute__((target("avx2"))) inline __m256i greyEight(__m128i red, __m128i green, __m128i blue) {
-    const __m256 redPart = _mm256_mul_ps(_mm256_set1_ps(0.2126F), toFloat(red));
-    const __m256 greenPart = _mm256_mul_ps(_mm256_set1_ps(0.7152F), toFloat(green));
-    const __m256 bluePart = _mm256_mul_ps(_mm256_set1_ps(0.0722F), toFloat(blue));
+// greyLevel of eight pixels (24 bytes of colour): the same single-precision steps in the same
+// order, eight at a time.
+__attribute__((target("avx2"))) inline __m256i greyEight(const BYTE* pixels) {
+    const __m256i halves = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 8)), 1);
+    const __m256 redPart =
+        _mm256_mul_ps(_mm256_set1_ps(0.2126F), channelOfEight(halves, FI_RGBA_RED));
+    const __m256 greenPart =
+        _mm256_mul_ps(_mm256_set1_ps(0.7152F), channelOfEight(halves, FI_RGBA_GREEN));
+    const __m256 bluePart =
+        _mm256_mul_ps(_mm256_set1_ps(0.0722F), channelOfEight(halves, FI_RGBA_BLUE));
     __m256 sum = _mm256_add_ps(redPart, greenPart);
     sum = _mm256_add_ps(sum, bluePart);
     sum = _mm256_add_ps(sum, _mm256_set1_ps(0.5F));
@@ -123,15 +119,8 @@ __attribute__((target("avx2"))) inline __m256i greyEight(__m128i red, __m128i gr
 
 // Grey levels of 16 pixels (48 bytes of colour).
 __attribute__((target("avx2"))) inline __m128i greySixteen(const BYTE* pixels) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16));
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 32));
-    const __m128i blue = gatherChannel(0, a, b, c);
-    const __m128i green = gatherChannel(1, a, b, c);
-    const __m128i red = gatherChannel(2, a, b, c);
-    const __m256i first = greyEight(red, green, blue);
-    const __m256i second =
-        greyEight(_mm_srli_si128(red, 8), _mm_srli_si128(green, 8), _mm_srli_si128(blue, 8));
+    const __m256i first = greyEight(pixels);
+    const __m256i second = greyEight(pixels + 24);
     // Both halves narrowed to 16 bits, put back in pixel order, and narrowed to bytes.
     const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(first, second), 0xD8);
     return _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));

@@ -24,6 +24,42 @@ mode_t currentUmask() {
     return mask;
 }
 
+// Writes all of `bytes` from the start of the file; 0, or why not (an errno value).
+int writeAll(int descriptor, const BYTE* bytes, std::size_t size) {
+    std::size_t written = 0;
+    while (written < size) {
+        const ssize_t n =
+            ::pwrite(descriptor, bytes + written, size - written, static_cast<off_t>(written));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : EIO;
+        written += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// Writes `bytes` over `file` in place, if it is a regular file with no other name: the file
+// keeps its inode, and it is not emptied first (a file emptied on opening is pushed to disk at
+// once when closed). Gives 0 when written, an errno value when writing failed part way, and
+// nothing when the file cannot be written in place (a symbolic link, a file with other names,
+// one not open to writing): the caller then writes a new file.
+std::optional<int> overwriteInPlace(const std::filesystem::path& file, const BYTE* bytes,
+                                    std::size_t size) {
+    // Not blocking, in case a pipe has taken the file's place since it was looked at.
+    const int descriptor = ::open(file.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) return std::nullopt;
+    struct stat info {};
+    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+        ::close(descriptor);
+        return std::nullopt;
+    }
+    int error = writeAll(descriptor, bytes, size);
+    if (error == 0 && info.st_size > static_cast<off_t>(size) &&
+        ::ftruncate(descriptor, static_cast<off_t>(size)) != 0)
+        error = errno;
+    if (::close(descriptor) != 0 && error == 0) error = errno;
+    return error;
+}
+
 }  // namespace
 
 void drawResultImage(CountingState& state) {
@@ -65,23 +101,24 @@ std::optional<std::string> writeBmp(FIBITMAP* dib, const std::filesystem::path& 
         return notWritten(why.empty() ? "the library could not make a BMP of it" : why);
     }
 
-    // Written beside the target and renamed to its name: overwriting an existing file in place
-    // is several times slower, and a reader never sees a half-written file. The old file is
-    // removed just before the rename, as a rename over it would make the file system push the
-    // new file to disk at once.
+    // An earlier result image is written over in place; writing a new file and renaming it
+    // over the old one would cost a new inode, and the file system would push the new file to
+    // disk at once. A reader at that moment, or a failure part way, can leave a half-written
+    // file; the failure is reported.
+    if (type == fs::file_type::regular)
+        if (const std::optional<int> inPlace = overwriteInPlace(file, bytes, size))
+            return *inPlace == 0 ? std::nullopt
+                                 : std::optional<std::string>(notWritten(std::strerror(*inPlace)));
+
+    // A new file is written beside the target and renamed to its name, so that it appears
+    // whole. Something else with the name (a symbolic link, a file with other names) is removed
+    // just before the rename and so replaced, not written through.
     std::string name(1, '.');
     name.append(file.filename().string()).append(".XXXXXX");
     std::string temporary = (file.parent_path() / name).string();
     const int descriptor = ::mkstemp(temporary.data());
     if (descriptor < 0) return notWritten(std::strerror(errno));
-    std::size_t written = 0;
-    while (written < size) {
-        const ssize_t n = ::write(descriptor, bytes + written, size - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        written += static_cast<std::size_t>(n);
-    }
-    const int writeError = written == size ? 0 : errno;
+    const int writeError = writeAll(descriptor, bytes, size);
     ::fchmod(descriptor, 0644 & ~currentUmask());
     const bool closed = ::close(descriptor) == 0;
     if (closed && writeError == 0 && type == fs::file_type::regular) ::unlink(file.c_str());

@@ -15,7 +15,10 @@ namespace lathmark {
 // width where any pass found a line row, white everywhere else.
 void drawResultImage(CountingState& state);
 
-// Writes a bitmap as an uncompressed BMP. Returns why it failed, if it did.
+// Writes a bitmap as an uncompressed BMP. Returns why it failed, if it did. An existing regular
+// file of that name with no other name is written over in place; anything else (no file, a
+// symbolic link, a file with other names) is replaced by a new file. A pipe, device or folder of
+// that name is refused.
 std::optional<std::string> writeBmp(FIBITMAP* dib, const std::filesystem::path& file);
 
 // "Detected N obvious lines." for N boards (lines found + 1).

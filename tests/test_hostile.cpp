@@ -21,6 +21,7 @@
 
 #include "engine/counting.h"
 #include "tests/support/corpus.h"
+#include "tests/support/files.h"
 #include "tests/support/programs.h"
 
 namespace lathmark {
@@ -44,28 +45,6 @@ constexpr std::uint64_t kCountHeadroom = std::uint64_t{1} << 30;
 // A refusal decodes nothing, so it is quick and its peak memory hardly moves.
 constexpr double kMostRefusalSeconds = 5.0;
 constexpr long kMostRefusalGrowthKiB = 64 * 1024;
-
-class ScratchFolder {
-  public:
-    ScratchFolder() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "-" + info->name();
-        for (char& c : name)
-            if (c == '/') c = '_';
-        path_ = fs::temp_directory_path() /
-                ("lathmark-hostile-" + std::to_string(::getpid()) + "-" + name);
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code error;
-        fs::remove_all(path_, error);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
 
 long peakKiB() {
     rusage usage{};
@@ -121,7 +100,7 @@ class HostileEngine : public ::testing::TestWithParam<CorpusCase> {};
 
 TEST_P(HostileEngine, CountsOrRefusesAsTheCaseSays) {
     const CorpusCase& c = GetParam();
-    ScratchFolder folder;
+    const test::ScratchFolder folder{"lathmark-hostile"};
     test::writeCase(c, folder.path());
     const fs::path file = folder.path() / c.name;
 
@@ -209,7 +188,7 @@ class HostileCli : public ::testing::Test {
 
     fs::path pathOf(const CorpusCase& c) const { return folder_.path() / c.name; }
 
-    ScratchFolder folder_;
+    test::ScratchFolder folder_{"lathmark-hostile"};
     std::vector<CorpusCase> cases_;
 };
 
@@ -314,7 +293,7 @@ TEST_F(HostileCli, TextNamesEachRefusedOrWarnedFileAndItsReasonOnStandardError) 
 // A photograph that is listed with its folder and gone when its turn comes: the counter says so
 // by name and counts the rest.
 TEST(HostileCliFile, ThatVanishesBetweenListingAndCountingIsReportedByName) {
-    ScratchFolder folder;
+    const test::ScratchFolder folder{"lathmark-hostile"};
     const int firstBoards = test::writeGoodPhotograph(folder.path() / "a_first.jpg");
     // The large photograph takes the only job long enough to take its successor away.
     test::writeCase(test::corpusCase("large.jpg"), folder.path());
@@ -352,7 +331,7 @@ TEST(HostileCliFile, ThatVanishesBetweenListingAndCountingIsReportedByName) {
 // goes on, instead of waiting for a reader that never comes. The image of the large photograph
 // is more than a pipe holds.
 TEST(HostileCliFile, ResultImageNamedByAPipeHoldsNothingUp) {
-    ScratchFolder folder;
+    const test::ScratchFolder folder{"lathmark-hostile"};
     test::writeCase(test::corpusCase("large.jpg"), folder.path());
     const fs::path marked = folder.path() / "marked";
     fs::create_directory(marked);

@@ -15,6 +15,8 @@
 #include "engine/counting.h"
 #include "engine/report.h"
 #include "tests/support/bitmaps.h"
+#include "tests/support/corpus.h"
+#include "tests/support/files.h"
 
 namespace lathmark {
 namespace {
@@ -96,6 +98,53 @@ TEST(ResultFile, UnwritablePathIsNamed) {
     const auto failure = writeBmp(dib.get(), file);
     ASSERT_TRUE(failure);
     EXPECT_TRUE(failure->starts_with(file.string() + " could not be written")) << *failure;
+}
+
+// A BMP file of `dib` as written to a new file, byte for byte.
+std::string bmpBytes(FIBITMAP* dib, const fs::path& scratch) {
+    fs::remove(scratch);
+    EXPECT_EQ(writeBmp(dib, scratch), std::nullopt);
+    std::string bytes = test::readBytes(scratch);
+    fs::remove(scratch);
+    return bytes;
+}
+
+// The result file usually exists from the photograph before: it must end up as exactly the new
+// image whether that is larger or smaller, and a file reached through another name must not be
+// written through.
+TEST(ResultFile, WritingOverAnEarlierFileLeavesExactlyTheNewImage) {
+    const test::ScratchFolder folder("lathmark-report");
+    const Bitmap small = randomBinary(37, 11), large = randomBinary(300, 90);
+    const std::string smallBytes = bmpBytes(small.get(), folder.path() / "scratch.bmp");
+    const std::string largeBytes = bmpBytes(large.get(), folder.path() / "scratch.bmp");
+    const fs::path file = folder.path() / "test.bmp";
+    for (const auto& [before, after, expected] :
+         {std::tuple{&large, &small, &smallBytes}, std::tuple{&small, &large, &largeBytes},
+          std::tuple{&small, &small, &smallBytes}}) {
+        ASSERT_EQ(writeBmp(before->get(), file), std::nullopt);
+        ASSERT_EQ(writeBmp(after->get(), file), std::nullopt);
+        EXPECT_EQ(test::readBytes(file), *expected)
+            << before->width() << " wide, then " << after->width() << " wide";
+    }
+}
+
+TEST(ResultFile, OtherNamesOfTheOldFileKeepItsContents) {
+    const test::ScratchFolder folder("lathmark-report");
+    const fs::path other = folder.path() / "kept.bmp", file = folder.path() / "test.bmp";
+    const Bitmap image = randomBinary(37, 11);
+    const std::string imageBytes = bmpBytes(image.get(), folder.path() / "scratch.bmp");
+    for (const std::string link : {"hard", "symbolic"}) {
+        test::writeBytes(other, "kept as it was");
+        fs::remove(file);
+        if (link == "hard")
+            fs::create_hard_link(other, file);
+        else
+            fs::create_symlink(other, file);
+        ASSERT_EQ(writeBmp(image.get(), file), std::nullopt) << link;
+        EXPECT_EQ(test::readBytes(other), "kept as it was") << link;
+        EXPECT_FALSE(fs::is_symlink(file)) << link;
+        EXPECT_EQ(test::readBytes(file), imageBytes) << link;
+    }
 }
 
 // ---- Texts and time ----

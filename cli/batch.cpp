@@ -1,6 +1,7 @@
 #include "cli/batch.h"
 
 #include <chrono>
+#include <map>
 #include <system_error>
 
 #include "engine/photographs.h"
@@ -21,6 +22,28 @@ std::vector<std::string> expandArguments(const std::vector<std::string>& argumen
     return files;
 }
 
+std::filesystem::path resultImagePath(const std::filesystem::path& folder,
+                                      const std::string& file) {
+    return folder / std::filesystem::path(file).filename().replace_extension(".bmp");
+}
+
+std::optional<std::string> resultImageClash(const std::vector<std::string>& files,
+                                            const std::filesystem::path& folder) {
+    std::map<std::filesystem::path, std::string> writers;
+    for (const std::string& file : files) {
+        const auto [earlier, first] = writers.emplace(resultImagePath(folder, file), file);
+        // The same photograph named twice writes the same image twice, which loses nothing.
+        const auto same = [](const std::string& a, const std::string& b) {
+            return std::filesystem::path(a).lexically_normal() ==
+                   std::filesystem::path(b).lexically_normal();
+        };
+        if (!first && !same(earlier->second, file))
+            return earlier->second + " and " + file + " would both write the result image " +
+                   earlier->first.string();
+    }
+    return std::nullopt;
+}
+
 PhotographOutcome countOne(const std::string& file, const BatchOptions& options) {
     const auto start = std::chrono::steady_clock::now();
     CountResult result = countBoards(file, options.bdLine, options.thresholdLevel);
@@ -34,8 +57,7 @@ PhotographOutcome countOne(const std::string& file, const BatchOptions& options)
     outcome.passLines = result.passLines;
     outcome.band = result.band;
     if (options.markedFolder) {
-        const auto target = *options.markedFolder /
-                            std::filesystem::path(file).filename().replace_extension(".bmp");
+        const auto target = resultImagePath(*options.markedFolder, file);
         if (auto failure = writeBmp(result.marked.get(), target)) {
             outcome.error = "counted, but the result image " + *failure;
             return outcome;

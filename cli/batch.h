@@ -37,6 +37,14 @@ struct PhotographOutcome {
     int boards() const { return passLines[0] + passLines[1] + passLines[2] + passLines[3] + 1; }
 };
 
+// Where the result image of `file` goes in `folder`: its name with the extension .bmp.
+std::filesystem::path resultImagePath(const std::filesystem::path& folder, const std::string& file);
+
+// Two different photographs whose result images would go to the same file (photographs of one
+// name in different folders): the later would replace the earlier's. Says which, if any.
+std::optional<std::string> resultImageClash(const std::vector<std::string>& files,
+                                            const std::filesystem::path& folder);
+
 // Counts one photograph and, if asked, writes its result image.
 PhotographOutcome countOne(const std::string& file, const BatchOptions& options);
 

@@ -144,6 +144,12 @@ int main(int argc, char** argv) {
             std::cerr << argument << ": folder holds no *.jpg photographs\n";
     }
     const std::vector<std::string> files = lathmark::expandArguments(arguments);
+    if (options.markedFolder)
+        if (auto clash = lathmark::resultImageClash(files, *options.markedFolder)) {
+            std::cerr << "lathmark-count: " << *clash
+                      << "; nothing counted: count them apart, or rename one\n";
+            return kUsageError;
+        }
     Tally tally;
     lathmark::countAll(files, options, [&](const PhotographOutcome& outcome) {
         if (outcome.error) {

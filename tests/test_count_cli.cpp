@@ -241,4 +241,30 @@ TEST_F(CountCli, MarkedImagesAreWhatTheEngineWrites) {
     }
 }
 
+TEST_F(CountCli, PhotographsThatWouldShareAResultImageAreRefusedUpFront) {
+    const std::string name = manifest().begin()->first;
+    fs::create_directories(scratch / "a");
+    fs::create_directories(scratch / "b");
+    fs::copy_file(kSamples / name, scratch / "a" / name);
+    fs::copy_file(kSamples / name, scratch / "b" / name);
+    const std::string marked = " --marked " + quoted(scratch / "marked") + " ";
+
+    const ProgramRun clash =
+        count("--jobs 2" + marked + quoted(scratch / "a") + " " + quoted(scratch / "b" / name));
+    EXPECT_EQ(clash.status, 2);
+    EXPECT_EQ(clash.out, "");
+    EXPECT_NE(clash.err.find((scratch / "a" / name).string() + " and " +
+                             (scratch / "b" / name).string() + " would both write"),
+              std::string::npos)
+        << clash.err;
+    EXPECT_FALSE(fs::exists(scratch / "marked" / fs::path(name).replace_extension(".bmp")));
+
+    // The same photograph named twice, or without --marked, is counted as asked.
+    const ProgramRun twice = count("--jobs 2" + marked + quoted(scratch / "a" / name) + " " +
+                                   quoted(scratch / "a" / "." / name));
+    EXPECT_EQ(twice.status, 0) << twice.err;
+    const ProgramRun unmarked = count(quoted(scratch / "a") + " " + quoted(scratch / "b"));
+    EXPECT_EQ(unmarked.status, 0) << unmarked.err;
+}
+
 }  // namespace

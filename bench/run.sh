@@ -8,9 +8,9 @@
 # <build>/bench-results/. --no-window skips the window's benchmark (and builds without Qt).
 # --summary builds and measures nothing: it prints the tables from the last results.
 # Exit status: 0 every target met, 1 at least one missed, 2 something could not be measured.
-# The verdicts are on elapsed time. A full run takes several minutes. On a machine that other
-# work keeps busy, elapsed times swing with the other work: the ratios in processor time,
-# printed beside them, then hold steadier and say more.
+# The verdicts are on elapsed time. A full run takes about 2 minutes once built. On a machine
+# that other work keeps busy, elapsed times swing with the other work: the ratios in processor
+# time, printed beside them, then hold steadier and say more.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -6,8 +6,8 @@
 #
 # folder: photographs to list (default: samples/ of the source tree). Its JPEG files are
 # copied into a temporary working directory, so the test.bmp that the count writes does not
-# land in the folder. output: default lathmark-window.png in the current directory. Builds nothing: build/bin/lathmark must exist. Needs xvfb-run, xdotool
-# and ImageMagick's import.
+# land in the folder. output: default lathmark-window.png in the current directory. Builds
+# nothing: build/bin/lathmark must exist. Needs xvfb-run, xdotool and ImageMagick's import.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -3,10 +3,7 @@
 #include <FreeImage.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <stdexcept>
-#include <system_error>
-#include <vector>
 
 #include "tools/samplegen.h"
 
@@ -50,20 +47,6 @@ void writeTinyPhotograph(const std::filesystem::path& file) {
     RGBQUAD grey{128, 128, 128, 0};
     FreeImage_SetPixelColor(dib.get(), 0, 0, &grey);
     samplegen::saveJpeg(dib.get(), file.string());
-}
-
-ScratchFolder::ScratchFolder(const std::string& prefix) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data()) == nullptr)
-        throw std::runtime_error("cannot make a temporary folder from " + pattern);
-    path_ = name.data();
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace lathmark::bench

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "tools/scratch_folder.h"
+
 namespace lathmark::bench {
 
 // The sizes measured: a camera frame and a 12-megapixel photograph.
@@ -35,19 +37,6 @@ BenchPhotograph writeBenchPhotograph(const std::filesystem::path& file, int widt
 // which shows what a run costs apart from the photograph.
 void writeTinyPhotograph(const std::filesystem::path& file);
 
-// A fresh folder under the system's temporary folder, removed with everything in it when the
-// object goes.
-class ScratchFolder {
-  public:
-    explicit ScratchFolder(const std::string& prefix);
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
+using lathmark::ScratchFolder;
 
 }  // namespace lathmark::bench

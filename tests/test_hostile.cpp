@@ -100,7 +100,7 @@ class HostileEngine : public ::testing::TestWithParam<CorpusCase> {};
 
 TEST_P(HostileEngine, CountsOrRefusesAsTheCaseSays) {
     const CorpusCase& c = GetParam();
-    const test::ScratchFolder folder{"lathmark-hostile"};
+    const ScratchFolder folder = test::scratchFolderForThisTest("lathmark-hostile");
     test::writeCase(c, folder.path());
     const fs::path file = folder.path() / c.name;
 
@@ -188,7 +188,7 @@ class HostileCli : public ::testing::Test {
 
     fs::path pathOf(const CorpusCase& c) const { return folder_.path() / c.name; }
 
-    test::ScratchFolder folder_{"lathmark-hostile"};
+    ScratchFolder folder_ = test::scratchFolderForThisTest("lathmark-hostile");
     std::vector<CorpusCase> cases_;
 };
 
@@ -293,7 +293,7 @@ TEST_F(HostileCli, TextNamesEachRefusedOrWarnedFileAndItsReasonOnStandardError) 
 // A photograph that is listed with its folder and gone when its turn comes: the counter says so
 // by name and counts the rest.
 TEST(HostileCliFile, ThatVanishesBetweenListingAndCountingIsReportedByName) {
-    const test::ScratchFolder folder{"lathmark-hostile"};
+    const ScratchFolder folder = test::scratchFolderForThisTest("lathmark-hostile");
     const int firstBoards = test::writeGoodPhotograph(folder.path() / "a_first.jpg");
     // The large photograph takes the only job long enough to take its successor away.
     test::writeCase(test::corpusCase("large.jpg"), folder.path());
@@ -331,7 +331,7 @@ TEST(HostileCliFile, ThatVanishesBetweenListingAndCountingIsReportedByName) {
 // goes on, instead of waiting for a reader that never comes. The image of the large photograph
 // is more than a pipe holds.
 TEST(HostileCliFile, ResultImageNamedByAPipeHoldsNothingUp) {
-    const test::ScratchFolder folder{"lathmark-hostile"};
+    const ScratchFolder folder = test::scratchFolderForThisTest("lathmark-hostile");
     test::writeCase(test::corpusCase("large.jpg"), folder.path());
     const fs::path marked = folder.path() / "marked";
     fs::create_directory(marked);

@@ -113,7 +113,7 @@ std::string bmpBytes(FIBITMAP* dib, const fs::path& scratch) {
 // image whether that is larger or smaller, and a file reached through another name must not be
 // written through.
 TEST(ResultFile, WritingOverAnEarlierFileLeavesExactlyTheNewImage) {
-    const test::ScratchFolder folder("lathmark-report");
+    const ScratchFolder folder = test::scratchFolderForThisTest("lathmark-report");
     const Bitmap small = randomBinary(37, 11), large = randomBinary(300, 90);
     const std::string smallBytes = bmpBytes(small.get(), folder.path() / "scratch.bmp");
     const std::string largeBytes = bmpBytes(large.get(), folder.path() / "scratch.bmp");
@@ -129,7 +129,7 @@ TEST(ResultFile, WritingOverAnEarlierFileLeavesExactlyTheNewImage) {
 }
 
 TEST(ResultFile, OtherNamesOfTheOldFileKeepItsContents) {
-    const test::ScratchFolder folder("lathmark-report");
+    const ScratchFolder folder = test::scratchFolderForThisTest("lathmark-report");
     const fs::path other = folder.path() / "kept.bmp", file = folder.path() / "test.bmp";
     const Bitmap image = randomBinary(37, 11);
     const std::string imageBytes = bmpBytes(image.get(), folder.path() / "scratch.bmp");

@@ -5,16 +5,15 @@
 #include <cstring>
 
 namespace lathmark {
-namespace {
 
-// Set bits of a 64-bit word. Written out for processors without a popcount instruction:
-// there the compiler would call a library routine for every word.
-inline int bitsSetPortable(std::uint64_t word) {
+int bitsSetPortable(std::uint64_t word) {
     word = word - ((word >> 1) & 0x5555555555555555ULL);
     word = (word & 0x3333333333333333ULL) + ((word >> 2) & 0x3333333333333333ULL);
     word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
     return static_cast<int>((word * 0x0101010101010101ULL) >> 56);
 }
+
+namespace {
 
 // Light pixels (set bits) in columns [from, to) of one scanline; the leftmost column is the
 // most significant bit of the first byte. `Popcount` says whether the processor's popcount

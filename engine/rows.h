@@ -7,6 +7,7 @@
 #include <FreeImage.h>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace lathmark {
 
@@ -42,6 +43,10 @@ void blackenRow(const TwoLevelRows& rows, int y);
 
 // Whitens rows [fromRow, toRow), skipping those outside the bitmap.
 void whitenRows(const TwoLevelRows& rows, int fromRow, int toRow);
+
+// Set bits of a word, counted without the processor's popcount instruction: row counts use it
+// on processors that lack one, where the compiler would call a library routine for every word.
+int bitsSetPortable(std::uint64_t word);
 
 // The same on a bitmap, for single calls.
 inline int countDarkPixels(FIBITMAP* dib, int y, int fromColumn, int toColumn) {

@@ -29,14 +29,14 @@ std::filesystem::path resultImagePath(const std::filesystem::path& folder,
 
 std::optional<std::string> resultImageClash(const std::vector<std::string>& files,
                                             const std::filesystem::path& folder) {
+    // The same photograph named twice writes the same image twice, which loses nothing.
+    const auto same = [](const std::string& a, const std::string& b) {
+        return std::filesystem::path(a).lexically_normal() ==
+               std::filesystem::path(b).lexically_normal();
+    };
     std::map<std::filesystem::path, std::string> writers;
     for (const std::string& file : files) {
         const auto [earlier, first] = writers.emplace(resultImagePath(folder, file), file);
-        // The same photograph named twice writes the same image twice, which loses nothing.
-        const auto same = [](const std::string& a, const std::string& b) {
-            return std::filesystem::path(a).lexically_normal() ==
-                   std::filesystem::path(b).lexically_normal();
-        };
         if (!first && !same(earlier->second, file))
             return earlier->second + " and " + file + " would both write the result image " +
                    earlier->first.string();

@@ -53,8 +53,6 @@ void packRows(const BYTE* __restrict grey, int width, BYTE low, BYTE high, BYTE*
     }
 }
 
-// FreeImage keeps 24-bit pixels as blue, green, red on little-endian machines; the wide loops
-// pick the channels apart by those positions.
 // Bytes of a row shifted `Shift` bits towards the first column: each takes its low bits from
 // the next byte, which must lie within the source row. With the shift a constant, the compiler
 // runs the loop on many bytes at once.
@@ -68,6 +66,8 @@ constexpr std::array<ShiftBytes, 8> kShiftBytes = {nullptr,       shiftBytes<1>,
                                                    shiftBytes<3>, shiftBytes<4>, shiftBytes<5>,
                                                    shiftBytes<6>, shiftBytes<7>};
 
+// FreeImage keeps 24-bit pixels as blue, green, red on little-endian machines; the wide loops
+// pick the channels apart by those positions.
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__)) && \
     FI_RGBA_BLUE == 0 && FI_RGBA_GREEN == 1 && FI_RGBA_RED == 2
 #define LATHMARK_WIDE_GREY 1

@@ -29,7 +29,9 @@ inline BYTE greyLevel(BYTE red, BYTE green, BYTE blue) {
 // greyLevel's, step for step. Two loops do it. The portable one first spreads the channels into
 // separate arrays, so that the compiler can run the arithmetic on several pixels at once. The
 // wide one, for processors with AVX2, picks the channels of 16 pixels apart by shuffling bytes
-// and works on eight of them at once; the photograph is read only once.
+// and works on eight of them at once; the photograph is read only once. thresholdTwice runs the
+// same wide arithmetic on whole steps of 16 pixels and this class on the rest of each row, so
+// the grey levels of both loops are the ones it compares.
 class GreyConverter {
   public:
     // `wide` asks for the wide loop; it is used only where the processor has AVX2.

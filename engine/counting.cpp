@@ -8,9 +8,6 @@
 namespace lathmark {
 namespace {
 
-// The largest THRESHOLD for which THRESHOLD + 10 is still a grey level.
-constexpr int kMaxThreshold = 255 - kPasses[1].thresholdIncrement;
-
 CountResult failed(CountResult result, std::string reason) {
     result.error = CountError{result.file, std::move(reason)};
     return result;
@@ -20,24 +17,38 @@ CountResult failed(CountResult result, std::string reason) {
 CountResult countPrepared(CountingState& state, CountResult result, std::int16_t bdLine,
                           std::int16_t thresholdLevel, const CountOptions& options) {
     // Passes 2 to 4 all see the photograph at the higher threshold; it is made in the same
-    // sweep as the first pass's, and each of those passes still starts from a fresh band.
+    // sweep as the first pass's.
     Bitmap laterBinary;
     if (auto failure = thresholdPhotograph(
             state, thresholdLevel, thresholdLevel + kPasses[1].thresholdIncrement, laterBinary))
         return failed(std::move(result), *failure);
     findBandEdges(state);
-    if (auto failure = cutBandFromBinary(state)) return failed(std::move(result), *failure);
-    result.band = {state.bandTop, state.bandBottom, state.width, state.height};
+    const int photographWidth = state.width;
+    const int photographHeight = state.height;
+    const BandEdges edges{state.bandTop, state.bandBottom};
+    if (auto problem = bandProblem(photographWidth, edges))
+        return failed(std::move(result), *problem);
+    countRows(laterBinary.get(), state.rowsAtLaterThreshold);
 
-    result.passLines[0] = runPass(state, 0, bdLine);
+    auto rows = [](const RowCounts& counts) {
+        return BandRowCounts{counts.fromColumn4.data(), counts.fromColumn8.data()};
+    };
+    const BandCounts band =
+        bandCounts(edges, photographWidth, photographHeight, rows(state.rowsAtThreshold),
+                   rows(state.rowsAtLaterThreshold));
+    PassWork work;
+    result.passLines = countLines(band, bdLine, work);
+    for (int pass = 0; pass < kPassCount; ++pass)
+        fillPassProfile(band, pass, bdLine, work.lineRows[static_cast<std::size_t>(pass)],
+                        state.*kPasses[static_cast<std::size_t>(pass)].profile);
 
-    state.dibBinary = std::move(laterBinary);
-    for (int pass = 1; pass < kPassCount; ++pass) {
-        state.dibBand = cutBand(state, state.dibBinary.get());
-        if (!state.dibBand) return failed(std::move(result), "out of memory cutting the band");
-        result.passLines[static_cast<std::size_t>(pass)] = runPass(state, pass, bdLine);
-    }
-
+    // The result image is drawn into the band of the last pass's two-level image.
+    state.dibBand = cutBand(state, laterBinary.get());
+    if (!state.dibBand)
+        return failed(std::move(result), "the board band could not be cut out (out of memory?)");
+    state.width = band.width;
+    state.height = band.height;
+    result.band = {state.bandTop, state.bandBottom, band.width, band.height};
     drawResultImage(state);
     result.marked = std::move(state.dibBand);
     if (options.keepPhotograph) result.photograph = std::move(state.dibSource);

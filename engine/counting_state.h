@@ -28,12 +28,22 @@ inline void fitProfile(RowProfile& profile, int rows) {
     if (profile.size() < wanted) profile.resize(wanted, 0);
 }
 
+// Dark pixels of each photograph row at one threshold, row 0 being the bottom row: in columns 4
+// and up (the band edges and the passes' trims) and in columns 8 and up (their line rows).
+struct RowCounts {
+    std::vector<int> fromColumn4;
+    std::vector<int> fromColumn8;
+};
+
 struct CountingState {
     Bitmap dibSource;  // the decoded photograph
     Bitmap dibBinary;  // the photograph thresholded to two levels
-    Bitmap dibBand;    // the band cut out of dibBinary; passes whiten rows of it
+    Bitmap dibBand;    // the result image: the band cut out of the last two-level image
 
-    RowProfile bandProfile;  // dark pixels per row; the working profile of trims
+    RowCounts rowsAtThreshold;       // of dibBinary
+    RowCounts rowsAtLaterThreshold;  // of the photograph thresholded at THRESHOLD + 10
+
+    RowProfile bandProfile;  // dark pixels per photograph row from column 4, background marked
     RowProfile passProfile1;
     RowProfile passProfile2;
     RowProfile passProfile3;

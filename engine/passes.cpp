@@ -1,109 +1,128 @@
 #include "engine/passes.h"
 
-#include "engine/preparation.h"
-#include "engine/rows.h"
-
 namespace lathmark {
 namespace {
+
+// A trim-profile row above this share of the width is full, in every pass.
+constexpr double kTrimFullRowRatio = 0.7;
 
 // Rows lightened below the row where the scan meets a found line, and above its end.
 constexpr int kMarginBelow = 9;
 constexpr int kMarginAbove = 10;
 
-// Trim profile: dark pixels over the whole band width, full rows marked.
-void buildTrimProfile(CountingState& state, const PassParameters& parameters, std::int16_t bdLine) {
-    const TwoLevelRows band(state.dibBand.get());
-    const int width = state.width;
-    const double fullRowLimit = 0.7 * width;
-    fitProfile(state.bandProfile, state.height);
-    for (int y = 0; y < state.height; ++y) {
-        int dark = countDarkPixels(band, y, 0, width);
-        if (dark > fullRowLimit) dark = width;
-        if (parameters.trimProfileLineMinimum && dark < bdLine) dark = 0;
-        state.bandProfile[static_cast<std::size_t>(y)] = dark;
-    }
-}
-
-// Whitens the unbroken stacks of dark rows at the band's bottom and top edges, so that a line
-// touching an edge is never counted. The top trim never reaches row 0.
-void trimEdges(CountingState& state, double trimLimit) {
-    const TwoLevelRows band(state.dibBand.get());
-    const RowProfile& profile = state.bandProfile;
-    const int height = state.height;
-    for (int y = 0; y < height && profile[static_cast<std::size_t>(y)] > trimLimit; ++y)
-        whitenRow(band, y);
-    for (int y = height - 1; y > 0 && profile[static_cast<std::size_t>(y)] > trimLimit; --y)
-        whitenRow(band, y);
-}
-
-// Clears a run of one to three line rows that has just been closed by the zero row y, unless
-// the run starts at row 0 or 1.
-void clearShortRunBelow(RowProfile& p, int y) {
-    auto at = [&p](int row) -> int& { return p[static_cast<std::size_t>(row)]; };
-    if (at(y) != 0) return;
-    if (y >= 3 && at(y - 2) == 0 && at(y - 1) != 0) {
-        at(y - 1) = 0;
-    } else if (y >= 4 && at(y - 3) == 0 && at(y - 2) != 0 && at(y - 1) != 0) {
-        at(y - 1) = at(y - 2) = 0;
-    } else if (y >= 5 && at(y - 4) == 0 && at(y - 3) != 0 && at(y - 2) != 0 && at(y - 1) != 0) {
-        at(y - 1) = at(y - 2) = at(y - 3) = 0;
-    }
-}
+// Smallest run of line rows that counts, wherever it lies; shorter runs count only when they
+// start at row 0 or 1, or reach the band's top row.
+constexpr int kShortestRun = 4;
+constexpr int kLowestRemovedRun = 2;
 
 }  // namespace
 
-void lightenFoundLines(CountingState& state, int pass) {
-    const TwoLevelRows band(state.dibBand.get());
-    const int height = state.height;
+PassRules::PassRules(const PassParameters& parameters, int bandWidth, int bdLine)
+    : width_(bandWidth),
+      bdLine_(bdLine),
+      trimMinimum_(parameters.trimProfileLineMinimum),
+      fullTrimLimit_(kTrimFullRowRatio * bandWidth),
+      trimLimit_(parameters.trimRatio * bdLine),
+      fullRowLimit_(parameters.fullRowRatio * bandWidth),
+      lineMinimum_(parameters.lineMinimumRatio * bdLine) {}
+
+void flagRows(const PassRules& rules, const BandRowCounts& counts, int height,
+              PassRowFlags& flags) {
+    flags.trims.reset(height);
+    flags.lineRows.reset(height);
+    for (int y = 0; y < height; ++y) {
+        if (rules.trims(counts.trim[y])) flags.trims.insert(y);
+        if (rules.isLineRow(counts.line[y])) flags.lineRows.insert(y);
+    }
+    flags.blankTrims = rules.trims(0);
+    flags.blankIsLine = rules.isLineRow(0);
+}
+
+void PassWork::reset(int height) {
+    for (RowSet& rows : lineRows) rows.reset(height);
+    lines = {};
+    whitened.reset(height);
+    trimmable.reset(height);
+}
+
+void lightenFoundLines(const PassWork& work, int pass, RowSet& whitened) {
+    const int height = whitened.rows();
+    whitened.clear();
     int y = 0;
-    while (y < height) {
+    while (true) {
+        // Rows where no earlier pass found a line only move the cursor on.
+        int nextLine = height;
+        for (int earlier = 0; earlier < pass; ++earlier)
+            nextLine =
+                std::min(nextLine, work.lineRows[static_cast<std::size_t>(earlier)].nextMember(y));
+        y = nextLine;
+        if (y >= height) return;
         for (int earlier = 0; earlier < pass; ++earlier) {
-            const RowProfile& found = state.*kPasses[static_cast<std::size_t>(earlier)].profile;
-            if (entryAt(found, y, height) <= 0) continue;
-            int end = y;
-            while (end < height && entryAt(found, end, height) != 0) ++end;
+            const RowSet& found = work.lineRows[static_cast<std::size_t>(earlier)];
+            if (!found.contains(y)) continue;
+            const int end = found.nextNonMember(y);
             // The line's met rows, the margin below them and the margin from its end upwards.
-            whitenRows(band, y - kMarginBelow, end + kMarginAbove);
-            // The later profiles are tested at this new row within the same step.
+            whitened.insert(y - kMarginBelow, end + kMarginAbove);
+            // The later passes' rows are tested at this new row within the same step.
             y = end + kMarginAbove;
         }
         ++y;
     }
 }
 
-void buildPassProfile(CountingState& state, const PassParameters& parameters, std::int16_t bdLine) {
-    const TwoLevelRows band(state.dibBand.get());
-    RowProfile& profile = state.*parameters.profile;
-    const int width = state.width;
-    const double fullRowLimit = parameters.fullRowRatio * width;
-    const double lineMinimum = parameters.lineMinimumRatio * bdLine;
-    fitProfile(profile, state.height);
-    for (int y = 0; y < state.height; ++y) {
-        int dark = countDarkPixels(band, y, kBandLeftColumn, width);
-        if (dark > fullRowLimit) dark = width;
-        if (dark < lineMinimum) dark = 0;
-        profile[static_cast<std::size_t>(y)] = dark;
-        clearShortRunBelow(profile, y);
-    }
-}
-
-int countRuns(const RowProfile& profile, int height) {
+int removeShortRunsAndCount(RowSet& lineRows) {
+    const int height = lineRows.rows();
     int runs = 0;
-    for (int y = 0; y < height; ++y) {
-        if (entryAt(profile, y, height) <= 0) continue;
-        ++runs;
-        while (entryAt(profile, y, height) > 0) ++y;
+    for (int start = lineRows.nextMember(0); start < height;) {
+        const int end = lineRows.nextNonMember(start);
+        if (end - start < kShortestRun && start >= kLowestRemovedRun && end < height)
+            lineRows.erase(start, end);
+        else
+            ++runs;
+        start = lineRows.nextMember(end);
     }
     return runs;
 }
 
-int runPass(CountingState& state, int pass, std::int16_t bdLine) {
-    const PassParameters& parameters = kPasses[static_cast<std::size_t>(pass)];
-    lightenFoundLines(state, pass);
-    buildTrimProfile(state, parameters, bdLine);
-    trimEdges(state, parameters.trimRatio * bdLine);
-    buildPassProfile(state, parameters, bdLine);
-    return countRuns(state.*parameters.profile, state.height);
+int runPass(int pass, const PassRowFlags& flags, PassWork& work) {
+    RowSet& whitened = work.whitened;
+    lightenFoundLines(work, pass, whitened);
+
+    // The edge trims whiten the unbroken stacks of dark rows at the band's bottom and top, so
+    // that a line touching an edge is never counted. The top trim never reaches row 0.
+    work.trimmable.assignBlend(flags.trims, whitened, flags.blankTrims);
+    const int height = whitened.rows();
+    const int bottomEnd = work.trimmable.nextNonMember(0);
+    int topStart = height - 1;
+    while (topStart > 0 && work.trimmable.contains(topStart)) --topStart;
+    whitened.insert(0, bottomEnd);
+    whitened.insert(topStart + 1, height);
+
+    RowSet& lineRows = work.lineRows[static_cast<std::size_t>(pass)];
+    lineRows.assignBlend(flags.lineRows, whitened, flags.blankIsLine);
+    const int lines = removeShortRunsAndCount(lineRows);
+    work.lines[static_cast<std::size_t>(pass)] = lines;
+    return lines;
+}
+
+PassLines countLines(const BandCounts& band, int bdLine, PassWork& work) {
+    work.reset(band.height);
+    PassRowFlags flags;
+    for (int pass = 0; pass < kPassCount; ++pass) {
+        const PassRules rules(kPasses[static_cast<std::size_t>(pass)], band.width, bdLine);
+        flagRows(rules, band.forPass(pass), band.height, flags);
+        runPass(pass, flags, work);
+    }
+    return work.lines;
+}
+
+void fillPassProfile(const BandCounts& band, int pass, int bdLine, const RowSet& lineRows,
+                     RowProfile& profile) {
+    const PassRules rules(kPasses[static_cast<std::size_t>(pass)], band.width, bdLine);
+    const int* dark = band.forPass(pass).line;
+    fitProfile(profile, band.height);
+    for (int y = 0; y < band.height; ++y)
+        profile[static_cast<std::size_t>(y)] = lineRows.contains(y) ? rules.lineEntry(dark[y]) : 0;
 }
 
 }  // namespace lathmark

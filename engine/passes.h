@@ -1,13 +1,19 @@
 #pragma once
 // The four line-counting passes. They are one procedure; a table holds what differs from pass
-// to pass. Pass 1 works on the band of the photograph thresholded at THRESHOLD; passes 2 to 4
-// each start from a fresh band of the photograph thresholded at THRESHOLD + 10, lighten the
-// lines that earlier passes found, and look for fainter ones with looser limits.
+// to pass. Pass 1 looks at the band of the photograph thresholded at THRESHOLD; passes 2 to 4
+// each look at a fresh band of the photograph thresholded at THRESHOLD + 10, lighten the lines
+// that earlier passes found, and look for fainter ones with looser limits.
+//
+// A pass sees the band only through each row's dark pixels (over the band's whole width for
+// its edge trims, from band column 4 on for its line rows) and through the rows it lightens,
+// which then count 0. So the passes work on row counts and sets of rows, never on bitmaps: the
+// count of a photograph, its settings landscape and its stability ranges all run this code.
 
 #include <array>
 #include <cstdint>
 
 #include "engine/counting_state.h"
+#include "engine/row_set.h"
 
 namespace lathmark {
 
@@ -30,18 +36,104 @@ inline constexpr std::array<PassParameters, kPassCount> kPasses{{
     {10, false, 0.4, 0.05, 0.15, &CountingState::passProfile4},
 }};
 
-// Runs pass `pass` (0 to 3) on state.dibBand, which must be a fresh, unlightened band, and
-// returns the number of lines it found. Writes the band, bandProfile and the pass profile.
-int runPass(CountingState& state, int pass, std::int16_t bdLine);
+// The highest THRESHOLD a count can use: the later passes threshold at THRESHOLD + 10.
+constexpr int kMaxThreshold = 255 - kPasses[1].thresholdIncrement;
 
-// Lightens, in the band, the lines of the earlier passes' profiles with their margins: one scan
-// upwards whose cursor all profiles share.
-void lightenFoundLines(CountingState& state, int pass);
+// Line rows per pass.
+using PassLines = std::array<int, kPassCount>;
 
-// Builds the pass profile row by row, clearing runs of one to three line rows as it goes.
-void buildPassProfile(CountingState& state, const PassParameters& parameters, std::int16_t bdLine);
+// One pass's rules for the dark pixels of a single row, at one BDLINE: what the row's entry in
+// the trim profile and in the pass profile becomes. A whitened row is a row of 0 dark pixels.
+class PassRules {
+  public:
+    PassRules(const PassParameters& parameters, int bandWidth, int bdLine);
 
-// Maximal runs of positive entries among rows 0 to height-1.
-int countRuns(const RowProfile& profile, int height);
+    // Trim profile: full rows become W; in the first pass, rows below BDLINE become 0.
+    int trimEntry(int dark) const {
+        if (dark > fullTrimLimit_) dark = width_;
+        if (trimMinimum_ && dark < bdLine_) dark = 0;
+        return dark;
+    }
+    // Whether an edge row with this many dark pixels is trimmed.
+    bool trims(int dark) const { return trimEntry(dark) > trimLimit_; }
+
+    // Pass profile: full rows become W, then rows below the line minimum become 0.
+    int lineEntry(int dark) const {
+        if (dark > fullRowLimit_) dark = width_;
+        if (dark < lineMinimum_) dark = 0;
+        return dark;
+    }
+    bool isLineRow(int dark) const { return lineEntry(dark) != 0; }
+
+  private:
+    int width_;
+    int bdLine_;
+    bool trimMinimum_;
+    double fullTrimLimit_;
+    double trimLimit_;
+    double fullRowLimit_;
+    double lineMinimum_;
+};
+
+// Dark pixels of each band row, from the band's bottom row up, at one threshold.
+struct BandRowCounts {
+    const int* trim = nullptr;  // over the band's whole width (photograph columns 4 and up)
+    const int* line = nullptr;  // from band column 4 on (photograph columns 8 and up)
+};
+
+// What the passes see of a band: its size and its rows' dark pixels at both thresholds.
+struct BandCounts {
+    int width = 0;  // W
+    int height = 0;
+    BandRowCounts atThreshold;       // pass 1
+    BandRowCounts atLaterThreshold;  // passes 2 to 4
+
+    const BandRowCounts& forPass(int pass) const {
+        return kPasses[static_cast<std::size_t>(pass)].thresholdIncrement == 0 ? atThreshold
+                                                                               : atLaterThreshold;
+    }
+};
+
+// The band rows for which a pass's rules hold, before the pass lightens or trims any.
+struct PassRowFlags {
+    RowSet trims;              // rows an edge trim would whiten
+    RowSet lineRows;           // rows dark enough for line rows
+    bool blankTrims = false;   // the same for a row without dark pixels
+    bool blankIsLine = false;  // (a row the pass has whitened)
+};
+
+// Applies a pass's rules to every row of the band.
+void flagRows(const PassRules& rules, const BandRowCounts& counts, int height, PassRowFlags& flags);
+
+// The passes' results and their working rows, kept between passes and reused from count to
+// count so that no pass allocates.
+struct PassWork {
+    std::array<RowSet, kPassCount> lineRows;  // each pass's line rows
+    PassLines lines{};                        // each pass's lines
+    RowSet whitened;                          // rows the current pass has lightened or trimmed
+    RowSet trimmable;
+
+    // Room for a band of `height` rows; every set empty.
+    void reset(int height);
+};
+
+// Rows lightened for pass `pass`: each line of an earlier pass with its margins, found by one
+// scan upwards whose cursor the earlier passes' line rows share.
+void lightenFoundLines(const PassWork& work, int pass, RowSet& whitened);
+
+// Removes runs of one to three line rows that start at row 2 or higher and end below the top
+// row, and counts the runs that are left.
+int removeShortRunsAndCount(RowSet& lineRows);
+
+// Runs pass `pass` (0 to 3) on rows flagged by its rules, after the earlier passes have run on
+// `work`; leaves its line rows and lines in `work` and returns its lines.
+int runPass(int pass, const PassRowFlags& flags, PassWork& work);
+
+// All four passes over a band at one BDLINE.
+PassLines countLines(const BandCounts& band, int bdLine, PassWork& work);
+
+// Pass `pass`'s profile: each of its line rows' entry, 0 on every other row.
+void fillPassProfile(const BandCounts& band, int pass, int bdLine, const RowSet& lineRows,
+                     RowProfile& profile);
 
 }  // namespace lathmark

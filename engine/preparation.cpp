@@ -19,15 +19,6 @@ namespace {
 // A row with more dark pixels than this share of the width is background (floor or wall).
 constexpr double kBackgroundRatio = 0.7;
 
-struct BandRows {
-    int top;     // first row of the band, counted from the top of the photograph
-    int bottom;  // one past its last row
-};
-
-BandRows bandRows(const CountingState& state) {
-    return {std::min(state.bandTop, state.bandBottom), std::max(state.bandTop, state.bandBottom)};
-}
-
 StepFailure checkReadable(const std::filesystem::path& file) {
     std::error_code error;
     const auto status = std::filesystem::status(file, error);
@@ -163,50 +154,82 @@ StepFailure thresholdPhotograph(CountingState& state, int threshold) {
     return thresholdPhotograph(state, threshold, threshold, unused);
 }
 
-void findBandEdges(CountingState& state) {
-    const TwoLevelRows binary(state.dibBinary.get());
-    state.width = state.dibBinary.width();
-    state.height = state.dibBinary.height();
-    const int width = state.width;
-    const int height = state.height;
-    fitProfile(state.bandProfile, height);
-
-    const double backgroundLimit = kBackgroundRatio * width;
-    for (int y = 0; y < height; ++y) {
-        int dark = countDarkPixels(binary, y, kBandLeftColumn, width);
-        if (dark > backgroundLimit) dark = width;
-        state.bandProfile[static_cast<std::size_t>(y)] = dark;
+void countRows(FIBITMAP* binary, RowCounts& counts) {
+    const TwoLevelRows rows(binary);
+    const auto height = static_cast<std::size_t>(rows.height());
+    counts.fromColumn4.resize(height);
+    counts.fromColumn8.resize(height);
+    for (std::size_t y = 0; y < height; ++y) {
+        const int row = static_cast<int>(y);
+        const int edge = countDarkPixels(rows, row, kBandLeftColumn,
+                                         std::min(2 * kBandLeftColumn, rows.width()));
+        counts.fromColumn8[y] = countDarkPixels(rows, row, 2 * kBandLeftColumn, rows.width());
+        counts.fromColumn4[y] = edge + counts.fromColumn8[y];
     }
+}
 
+bool isBackgroundRow(int darkFromColumn4, int width) {
+    return darkFromColumn4 > kBackgroundRatio * width;
+}
+
+BandEdges findBandEdges(const int* darkFromColumn4, int width, int height) {
     // Walk in from each edge over background rows. The bottom walk may end past the top row;
     // the top walk stops at row 0 at the latest.
+    BandEdges edges;
     int y = 0;
-    while (y < height && state.bandProfile[static_cast<std::size_t>(y)] >= width) ++y;
-    state.bandBottom = height - y;
+    while (y < height && isBackgroundRow(darkFromColumn4[y], width)) ++y;
+    edges.bottom = height - y;
     y = height - 1;
-    while (y > 0 && state.bandProfile[static_cast<std::size_t>(y)] >= width) --y;
-    state.bandTop = height - y;
+    while (y > 0 && isBackgroundRow(darkFromColumn4[y], width)) --y;
+    edges.top = height - y;
+    return edges;
+}
+
+StepFailure bandProblem(int width, const BandEdges& edges) {
+    if (width <= kBandLeftColumn)
+        return "is too narrow: " + std::to_string(width) + (width == 1 ? " pixel" : " pixels") +
+               " wide, but the board band needs at least " + std::to_string(kBandLeftColumn + 1);
+    if (edges.height() == 0)
+        return "has no board band: only one of its rows is not dark background";
+    return std::nullopt;
+}
+
+void findBandEdges(CountingState& state) {
+    state.width = state.dibBinary.width();
+    state.height = state.dibBinary.height();
+    countRows(state.dibBinary.get(), state.rowsAtThreshold);
+    const std::vector<int>& dark = state.rowsAtThreshold.fromColumn4;
+    fitProfile(state.bandProfile, state.height);
+    for (std::size_t y = 0; y < dark.size(); ++y)
+        state.bandProfile[y] = isBackgroundRow(dark[y], state.width) ? state.width : dark[y];
+    const BandEdges edges = findBandEdges(dark.data(), state.width, state.height);
+    state.bandTop = edges.top;
+    state.bandBottom = edges.bottom;
 }
 
 Bitmap cutBand(const CountingState& state, FIBITMAP* binary) {
-    const BandRows rows = bandRows(state);
-    return copyTwoLevel(binary, kBandLeftColumn, rows.top,
-                        static_cast<int>(FreeImage_GetWidth(binary)), rows.bottom);
+    const BandEdges edges{state.bandTop, state.bandBottom};
+    return copyTwoLevel(binary, kBandLeftColumn, edges.firstRow(),
+                        static_cast<int>(FreeImage_GetWidth(binary)), edges.endRow());
 }
 
 StepFailure cutBandFromBinary(CountingState& state) {
-    if (state.width <= kBandLeftColumn)
-        return "is too narrow: " + std::to_string(state.width) +
-               (state.width == 1 ? " pixel" : " pixels") +
-               " wide, but the board band needs at least " + std::to_string(kBandLeftColumn + 1);
-    const BandRows rows = bandRows(state);
-    if (rows.top == rows.bottom)
-        return "has no board band: only one of its rows is not dark background";
+    if (auto problem = bandProblem(state.width, {state.bandTop, state.bandBottom})) return problem;
     state.dibBand = cutBand(state, state.dibBinary.get());
     if (!state.dibBand) return "the board band could not be cut out (out of memory?)";
     state.width = state.dibBand.width();
     state.height = state.dibBand.height();
     return std::nullopt;
+}
+
+BandCounts bandCounts(const BandEdges& edges, int photographWidth, int photographHeight,
+                      const BandRowCounts& atThreshold, const BandRowCounts& atLaterThreshold) {
+    const int lowest = photographHeight - edges.endRow();
+    auto bandRows = [lowest](const BandRowCounts& rows) {
+        return BandRowCounts{rows.trim + lowest, rows.line + lowest};
+    };
+    return {photographWidth - kBandLeftColumn, edges.height(), bandRows(atThreshold),
+            bandRows(atLaterThreshold)};
 }
 
 }  // namespace lathmark

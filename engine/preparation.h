@@ -2,6 +2,7 @@
 // Preparing a photograph for counting: decode it, threshold it to two levels, find the band of
 // rows the stack occupies and cut that band out.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "engine/counting_state.h"
+#include "engine/passes.h"
 
 namespace lathmark {
 
@@ -44,8 +46,29 @@ StepFailure thresholdPhotograph(CountingState& state, int threshold, int laterTh
                                 Bitmap& later);
 StepFailure thresholdPhotograph(CountingState& state, int threshold);
 
-// From state.dibBinary: width and height of the photograph, the dark-pixel profile of columns
-// 4 and up with full rows marked, and the band edges bandTop and bandBottom.
+// Dark pixels of each row of a two-level image of the photograph, in columns 4 and up and in
+// columns 8 and up.
+void countRows(FIBITMAP* binary, RowCounts& counts);
+
+// The band's edges, counted from the photograph's top: the rows between the background below
+// and above the stack. A row is background when more than 0.7 of the photograph's width is dark
+// in columns 4 and up; `darkFromColumn4` holds those dark pixels for each row from the bottom.
+struct BandEdges {
+    int top = 0;
+    int bottom = 0;
+    int firstRow() const { return std::min(top, bottom); }  // of the band, from the top
+    int endRow() const { return std::max(top, bottom); }    // one past its last row
+    int height() const { return endRow() - firstRow(); }
+};
+bool isBackgroundRow(int darkFromColumn4, int width);
+BandEdges findBandEdges(const int* darkFromColumn4, int width, int height);
+
+// Why a photograph `width` wide with these band edges has no band to count, or nothing: too
+// narrow for band columns, or a band of no rows.
+StepFailure bandProblem(int width, const BandEdges& edges);
+
+// From state.dibBinary: width and height of the photograph, its rows' dark pixels, the profile
+// of columns 4 and up with background rows marked, and the band edges bandTop and bandBottom.
 void findBandEdges(CountingState& state);
 
 // Cuts the band out of `binary`, a two-level image of the photograph's size, as the library's
@@ -55,5 +78,10 @@ Bitmap cutBand(const CountingState& state, FIBITMAP* binary);
 // state.dibBand := the band of state.dibBinary; width and height become the band's size.
 // Fails for a photograph too narrow to have band columns, or a band of no rows.
 StepFailure cutBandFromBinary(CountingState& state);
+
+// The band's rows as the passes see them: the rows between `edges` of each photograph row's
+// dark pixels at THRESHOLD and at THRESHOLD + 10 (arrays from the photograph's bottom row).
+BandCounts bandCounts(const BandEdges& edges, int photographWidth, int photographHeight,
+                      const BandRowCounts& atThreshold, const BandRowCounts& atLaterThreshold);
 
 }  // namespace lathmark

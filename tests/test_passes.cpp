@@ -32,15 +32,32 @@ struct PassCase {
 
 class Pass : public testing::TestWithParam<PassCase> {};
 
+// Runs one pass, with no lines found by the passes before it, on a band whose rows have `dark`
+// pixels from column 4 on and, on the rows listed in `edgeDark`, columns 0 to 3 dark as well.
+// Gives the pass's profile and lines.
+std::pair<std::vector<int>, int> runOnePass(int pass, int width, std::int16_t bdLine,
+                                            const std::vector<int>& dark,
+                                            const std::vector<int>& edgeDark = {}) {
+    std::vector<int> trim = dark;
+    for (int y : edgeDark) trim[static_cast<std::size_t>(y)] += 4;
+    const auto height = static_cast<int>(dark.size());
+    const BandRowCounts rows{trim.data(), dark.data()};
+    const BandCounts band{width, height, rows, rows};
+    PassWork work;
+    work.reset(height);
+    PassRowFlags flags;
+    flagRows(PassRules(kPasses[static_cast<std::size_t>(pass)], width, bdLine), rows, height,
+             flags);
+    const int lines = runPass(pass, flags, work);
+    RowProfile profile;
+    fillPassProfile(band, pass, bdLine, work.lineRows[static_cast<std::size_t>(pass)], profile);
+    return {test::profileRows(profile, height), lines};
+}
+
 TEST_P(Pass, BuildsItsProfileAndCountsItsLines) {
     const PassCase& c = GetParam();
-    Bitmap band = test::bandFromCounts(c.width, c.dark);
-    for (int y : c.edgeDark) test::darken(band.get(), y, 0, 4);
-    CountingState state = test::stateWithBand(std::move(band));
-    test::fitProfiles(state);  // earlier passes found nothing
-    const int lines = runPass(state, c.pass, c.bdLine);
-    const RowProfile& profile = state.*kPasses[static_cast<std::size_t>(c.pass)].profile;
-    EXPECT_EQ(test::profileRows(profile, state.height), c.profile);
+    const auto [profile, lines] = runOnePass(c.pass, c.width, c.bdLine, c.dark, c.edgeDark);
+    EXPECT_EQ(profile, c.profile);
     EXPECT_EQ(lines, c.lines);
 }
 
@@ -121,12 +138,8 @@ TEST(PassRules, HoldOnRandomBands) {
         for (int& d : dark) d = kind(random) == 0 ? 0 : count(random);
         const int pass = trial % kPassCount;
         const auto bdLine = static_cast<std::int16_t>(trial % 30);
-        CountingState state = test::stateWithBand(test::bandFromCounts(kWidth, dark));
-        test::fitProfiles(state);
-        const int lines = runPass(state, pass, bdLine);
-
+        const auto [p, lines] = runOnePass(pass, kWidth, bdLine, dark);
         const PassParameters& parameters = kPasses[static_cast<std::size_t>(pass)];
-        const std::vector<int> p = test::profileRows(state.*parameters.profile, kHeight);
         const std::string where = "trial " + std::to_string(trial) + " pass " +
                                   std::to_string(pass + 1) + " " + testing::PrintToString(p);
         int runs = 0;
@@ -147,12 +160,12 @@ TEST(PassRules, HoldOnRandomBands) {
     }
 }
 
-TEST(CountRuns, IgnoresEntriesAtAndAboveTheHeight) {
-    RowProfile profile(1000, 7);  // stale entries from a taller band
-    for (int y = 0; y < 30; ++y) profile[static_cast<std::size_t>(y)] = y >= 25 ? 3 : 0;
-    EXPECT_EQ(countRuns(profile, 30), 1);
-    EXPECT_EQ(countRuns(profile, 25), 0);
-    EXPECT_EQ(countRuns(profile, 0), 0);
+TEST(CountRuns, RowsAtAndAboveTheHeightAreNoLineRows) {
+    for (const auto& [height, runs] : {std::pair{30, 1}, {25, 0}, {0, 0}}) {
+        RowSet lineRows(height);
+        lineRows.insert(25, 1000);  // a short run reaching the top row, and rows beyond the band
+        EXPECT_EQ(removeShortRunsAndCount(lineRows), runs) << height << " rows";
+    }
 }
 
 // ---- Lightening the lines of earlier passes ----
@@ -172,18 +185,18 @@ class Exclusion : public testing::TestWithParam<ExclusionCase> {};
 
 TEST_P(Exclusion, LightensFoundLinesWithTheirMargins) {
     const ExclusionCase& c = GetParam();
-    Bitmap band = test::blankBinary(8, c.height);
-    for (int y = 0; y < c.height; ++y) test::darken(band.get(), y, 0, 8);
-    CountingState state = test::stateWithBand(std::move(band));
+    PassWork work;
+    work.reset(c.height);
     for (std::size_t i = 0; i < c.runs.size(); ++i) {
-        RowProfile& profile = state.*kPasses[i].profile;
-        profile.assign(static_cast<std::size_t>(c.height) + (c.stale ? 400 : 0), 0);
-        std::fill(profile.begin() + c.height, profile.end(), 7);
-        for (auto [from, to] : c.runs[i])
-            std::fill(profile.begin() + from, profile.begin() + to + 1, 5);
+        if (c.stale) work.lineRows[i].insert(c.height, c.height + 400);
+        for (auto [from, to] : c.runs[i]) work.lineRows[i].insert(from, to + 1);
     }
-    lightenFoundLines(state, c.pass);
-    EXPECT_EQ(test::lightRows(state.dibBand.get()), c.light);
+    RowSet whitened(c.height);
+    lightenFoundLines(work, c.pass, whitened);
+    std::vector<int> light;
+    for (int y = 0; y < c.height; ++y)
+        if (whitened.contains(y)) light.push_back(y);
+    EXPECT_EQ(light, c.light);
 }
 
 // clang-format off

@@ -7,16 +7,11 @@
 
 #include "app/settings.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <optional>
-#include <system_error>
+
+#include "engine/files.h"
 
 namespace lathmark {
 namespace {
@@ -225,22 +220,6 @@ class Parser {
     SettingsRead result_;
 };
 
-std::string errnoText(int error) {
-    return std::generic_category().message(error);
-}
-
-// Closes a POSIX file descriptor on every way out of readSettings.
-class FdCloser {
-  public:
-    explicit FdCloser(int fd) : fd_(fd) {}
-    ~FdCloser() { ::close(fd_); }
-    FdCloser(const FdCloser&) = delete;
-    FdCloser& operator=(const FdCloser&) = delete;
-
-  private:
-    int fd_;
-};
-
 }  // namespace
 
 SettingsRead parseSettings(std::string_view text, const std::string& fileName) {
@@ -251,42 +230,27 @@ SettingsRead parseSettings(std::string_view text, const std::string& fileName) {
 }
 
 SettingsRead readSettings(const std::filesystem::path& file) {
-    const std::string name = file.string();
-    auto failure = [&name](const std::string& what) {
+    std::string text;
+    if (auto failure = readTextFile(file, kMaxFileBytes, text)) {
         SettingsRead read;
-        read.problems.push_back(name + ": " + what);
+        const bool tooLarge = failure->starts_with("is larger");
+        read.problems.push_back(file.string() + ": " + *failure +
+                                (tooLarge ? "; not a settings file" : ""));
         return read;
-    };
-
-    // O_NONBLOCK so that a FIFO put in place of the file cannot block the start-up; only a
-    // regular file is read.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return failure("cannot be opened: " + errnoText(errno));
-    const FdCloser closer(fd);
-
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) return failure("cannot be opened: " + errnoText(errno));
-    if (S_ISDIR(info.st_mode)) return failure("cannot be opened: " + errnoText(EISDIR));
-    if (!S_ISREG(info.st_mode)) return failure("cannot be opened: not a regular file");
-    if (static_cast<std::uintmax_t>(info.st_size) > kMaxFileBytes) {
-        return failure("is larger than 1 MiB; not a settings file");
     }
+    return parseSettings(text, file.string());
+}
 
-    // Read at most one byte past the limit, in case the file grew after fstat.
-    std::string text(kMaxFileBytes + 1, '\0');
-    std::size_t size = 0;
-    while (size < text.size()) {
-        const ssize_t got = ::read(fd, text.data() + size, text.size() - size);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return failure("cannot be read: " + errnoText(errno));
-        }
-        if (got == 0) break;
-        size += static_cast<std::size_t>(got);
-    }
-    if (size > kMaxFileBytes) return failure("is larger than 1 MiB; not a settings file");
-    text.resize(size);
-    return parseSettings(text, name);
+std::string settingsText(const Settings& settings) {
+    return std::string(kBdLineKey) + "=" + std::to_string(settings.bdLine) + "\n" +
+           std::string(kThresholdKey) + "=" + std::to_string(settings.thresholdLevel) + "\n";
+}
+
+std::optional<std::string> writeSettings(const std::filesystem::path& file,
+                                         const Settings& settings) {
+    if (auto failure = writeWholeFile(file, settingsText(settings)))
+        return file.string() + " could not be written (" + *failure + ")";
+    return std::nullopt;
 }
 
 std::filesystem::path executableFolder() {

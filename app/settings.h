@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,13 @@ SettingsRead readSettings(const std::filesystem::path& file);
 
 // Reads settings from text already in memory; `fileName` is only used in the problems.
 SettingsRead parseSettings(std::string_view text, const std::string& fileName);
+
+// The settings as a settings file: a line BDLINE=..., a line THRESHOLD=..., LF line ends.
+std::string settingsText(const Settings& settings);
+
+// Writes `settings` to `file`, whole or not at all; says why it could not, if it could not.
+std::optional<std::string> writeSettings(const std::filesystem::path& file,
+                                         const Settings& settings);
 
 // The folder of the running executable, whatever the working directory.
 std::filesystem::path executableFolder();

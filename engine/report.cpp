@@ -9,20 +9,13 @@
 #include <cstring>
 #include <memory>
 
+#include "engine/files.h"
 #include "engine/library_messages.h"
 #include "engine/passes.h"
 #include "engine/rows.h"
 
 namespace lathmark {
 namespace {
-
-// The process's file creation mask, so that a result image gets the permissions any new file
-// would get.
-mode_t currentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
 
 // Writes all of `bytes` from the start of the file; 0, or why not (an errno value).
 int writeAll(int descriptor, const BYTE* bytes, std::size_t size) {
@@ -113,20 +106,10 @@ std::optional<std::string> writeBmp(FIBITMAP* dib, const std::filesystem::path& 
     // A new file is written beside the target and renamed to its name, so that it appears
     // whole. Something else with the name (a symbolic link, a file with other names) is removed
     // just before the rename and so replaced, not written through.
-    std::string name(1, '.');
-    name.append(file.filename().string()).append(".XXXXXX");
-    std::string temporary = (file.parent_path() / name).string();
-    const int descriptor = ::mkstemp(temporary.data());
-    if (descriptor < 0) return notWritten(std::strerror(errno));
-    const int writeError = writeAll(descriptor, bytes, size);
-    ::fchmod(descriptor, 0644 & ~currentUmask());
-    const bool closed = ::close(descriptor) == 0;
-    if (closed && writeError == 0 && type == fs::file_type::regular) ::unlink(file.c_str());
-    if (!closed || writeError != 0 || ::rename(temporary.c_str(), file.c_str()) != 0) {
-        const int why = writeError != 0 ? writeError : errno;
-        ::unlink(temporary.c_str());
-        return notWritten(std::strerror(why != 0 ? why : EIO));
-    }
+    if (auto failure = writeWholeFile(
+            file, std::string_view(reinterpret_cast<const char*>(bytes), size),
+            type == fs::file_type::regular))
+        return notWritten(*failure);
     return std::nullopt;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -56,10 +57,15 @@ std::optional<std::string> readTextFile(const std::filesystem::path& file, std::
     const std::string tooLarge = "is larger than " + std::to_string(maxBytes >> 20) + " MiB";
     if (static_cast<std::uintmax_t>(info.st_size) > maxBytes) return tooLarge;
 
-    // At most one byte past the limit, in case the file grew after fstat.
-    text.assign(maxBytes + 1, '\0');
+    // Room for the file and one byte more, to see whether it grew after fstat; a file that grew
+    // is read on, up to one byte past the limit.
+    text.assign(static_cast<std::size_t>(info.st_size) + 1, '\0');
     std::size_t size = 0;
-    while (size < text.size()) {
+    while (true) {
+        if (size == text.size()) {
+            if (size > maxBytes) break;
+            text.resize(std::min(2 * size, maxBytes + 1));
+        }
         const ssize_t got = ::read(fd.get(), text.data() + size, text.size() - size);
         if (got < 0) {
             if (errno == EINTR) continue;
@@ -73,8 +79,8 @@ std::optional<std::string> readTextFile(const std::filesystem::path& file, std::
     return std::nullopt;
 }
 
-std::optional<std::string> writeWholeFile(const std::filesystem::path& file,
-                                          std::string_view bytes, bool replaceFirst) {
+std::optional<std::string> writeWholeFile(const std::filesystem::path& file, std::string_view bytes,
+                                          bool replaceFirst) {
     std::string name(1, '.');
     name.append(file.filename().string()).append(".XXXXXX");
     std::string temporary = (file.parent_path() / name).string();

@@ -18,7 +18,7 @@ std::optional<std::string> readTextFile(const std::filesystem::path& file, std::
 // appears whole or not at all and whatever had the name before is replaced, never written
 // through. `replaceFirst` removes a file of that name just before the rename. Says why it
 // failed, if it did.
-std::optional<std::string> writeWholeFile(const std::filesystem::path& file,
-                                          std::string_view bytes, bool replaceFirst = false);
+std::optional<std::string> writeWholeFile(const std::filesystem::path& file, std::string_view bytes,
+                                          bool replaceFirst = false);
 
 }  // namespace lathmark

@@ -106,9 +106,9 @@ std::optional<std::string> writeBmp(FIBITMAP* dib, const std::filesystem::path& 
     // A new file is written beside the target and renamed to its name, so that it appears
     // whole. Something else with the name (a symbolic link, a file with other names) is removed
     // just before the rename and so replaced, not written through.
-    if (auto failure = writeWholeFile(
-            file, std::string_view(reinterpret_cast<const char*>(bytes), size),
-            type == fs::file_type::regular))
+    if (auto failure =
+            writeWholeFile(file, std::string_view(reinterpret_cast<const char*>(bytes), size),
+                           type == fs::file_type::regular))
         return notWritten(*failure);
     return std::nullopt;
 }

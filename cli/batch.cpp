@@ -46,7 +46,9 @@ std::optional<std::string> resultImageClash(const std::vector<std::string>& file
 
 PhotographOutcome countOne(const std::string& file, const BatchOptions& options) {
     const auto start = std::chrono::steady_clock::now();
-    CountResult result = countBoards(file, options.bdLine, options.thresholdLevel);
+    CountOptions countOptions;
+    countOptions.stability = options.stability;
+    CountResult result = countBoards(file, options.bdLine, options.thresholdLevel, countOptions);
     PhotographOutcome outcome;
     outcome.file = file;
     if (!result.ok()) {
@@ -54,8 +56,11 @@ PhotographOutcome countOne(const std::string& file, const BatchOptions& options)
         return outcome;
     }
     outcome.warning = result.warning;
+    if (!result.stabilityProblem.empty())
+        outcome.warning += (outcome.warning.empty() ? "" : "; ") + result.stabilityProblem;
     outcome.passLines = result.passLines;
     outcome.band = result.band;
+    outcome.stable = result.stable;
     if (options.markedFolder) {
         const auto target = resultImagePath(*options.markedFolder, file);
         if (auto failure = writeBmp(result.marked.get(), target)) {

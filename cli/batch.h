@@ -23,6 +23,7 @@ struct BatchOptions {
     std::int16_t thresholdLevel = 0;
     std::optional<std::filesystem::path> markedFolder;  // where result images go, if anywhere
     int jobs = 1;
+    bool stability = false;  // find each count's stability ranges
 };
 
 // What is kept of one photograph's count once its bitmaps are gone.
@@ -32,6 +33,7 @@ struct PhotographOutcome {
     std::string warning;
     std::array<int, kPassCount> passLines{};
     BandBox band;
+    std::optional<StabilityRanges> stable;
     double milliseconds = 0;
 
     int boards() const { return passLines[0] + passLines[1] + passLines[2] + passLines[3] + 1; }
@@ -47,6 +49,11 @@ std::optional<std::string> resultImageClash(const std::vector<std::string>& file
 
 // Counts one photograph and, if asked, writes its result image.
 PhotographOutcome countOne(const std::string& file, const BatchOptions& options);
+
+// Runs `work(i)` for every i below `count`, `jobs` at a time, and hands each outcome to `report`
+// in the order of i, as soon as it and all before it are done.
+template <typename Work, typename Report>
+void inOrder(std::size_t count, int jobs, Work work, Report report);
 
 // Counts every photograph, `options.jobs` at a time, and hands each outcome to `report` in the
 // order of `files`, as soon as it and all before it are done.

@@ -1,6 +1,6 @@
 #pragma once
-// Template part of batch.h: a small pool of workers that take photographs in order, while the
-// caller reports outcomes in that same order.
+// Template part of batch.h: a small pool of workers that take items in order, while the caller
+// reports their outcomes in that same order.
 
 #include <algorithm>
 #include <atomic>
@@ -10,33 +10,41 @@
 
 namespace lathmark {
 
-template <typename Report>
-void countAll(const std::vector<std::string>& files, const BatchOptions& options, Report report) {
-    std::vector<std::optional<PhotographOutcome>> outcomes(files.size());
+template <typename Work, typename Report>
+void inOrder(std::size_t count, int jobs, Work work, Report report) {
+    using Outcome = decltype(work(std::size_t{0}));
+    std::vector<std::optional<Outcome>> outcomes(count);
     std::mutex mutex;
     std::condition_variable done;
     std::atomic<std::size_t> next{0};
 
-    auto work = [&] {
-        for (std::size_t i = next++; i < files.size(); i = next++) {
-            PhotographOutcome outcome = countOne(files[i], options);
+    auto worker = [&] {
+        for (std::size_t i = next++; i < count; i = next++) {
+            Outcome outcome = work(i);
             std::lock_guard lock(mutex);
             outcomes[i] = std::move(outcome);
             done.notify_all();
         }
     };
-    const auto workers = static_cast<std::size_t>(std::max(1, options.jobs));
+    const auto workers = static_cast<std::size_t>(std::max(1, jobs));
     std::vector<std::jthread> pool;
-    for (std::size_t w = 0; w < std::min(workers, files.size()); ++w) pool.emplace_back(work);
+    for (std::size_t w = 0; w < std::min(workers, count); ++w) pool.emplace_back(worker);
 
-    for (std::size_t i = 0; i < files.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         std::unique_lock lock(mutex);
         done.wait(lock, [&] { return outcomes[i].has_value(); });
-        PhotographOutcome outcome = std::move(*outcomes[i]);
+        Outcome outcome = std::move(*outcomes[i]);
         outcomes[i].reset();
         lock.unlock();
         report(outcome);
     }
+}
+
+template <typename Report>
+void countAll(const std::vector<std::string>& files, const BatchOptions& options, Report report) {
+    inOrder(
+        files.size(), options.jobs, [&](std::size_t i) { return countOne(files[i], options); },
+        report);
 }
 
 }  // namespace lathmark

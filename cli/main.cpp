@@ -10,6 +10,9 @@
 
 #include "app/settings.h"
 #include "cli/batch.h"
+#include "cli/calibration_output.h"
+#include "cli/landscape_svg.h"
+#include "engine/files.h"
 #include "engine/photographs.h"
 
 namespace {
@@ -42,6 +45,16 @@ struct Tally {
     int failed = 0;
 };
 
+// "; the same boards at THRESHOLD 120 to 135 and BDLINE 31 to 52", and ", uncertain" when a
+// range is short.
+std::string stabilityText(const lathmark::StabilityRanges& stable) {
+    auto range = [](const std::array<int, 2>& r) {
+        return std::to_string(r[0]) + " to " + std::to_string(r[1]);
+    };
+    return "; the same boards at THRESHOLD " + range(stable.threshold) + " and BDLINE " +
+           range(stable.bdLine) + (stable.uncertain ? ", uncertain" : "");
+}
+
 void printText(const PhotographOutcome& outcome) {
     if (outcome.error) {
         std::cerr << outcome.file << ": " << *outcome.error << '\n';
@@ -52,7 +65,7 @@ void printText(const PhotographOutcome& outcome) {
     const auto& p = outcome.passLines;
     std::cout << outcome.file << ": " << outcome.boards() << " boards (lines " << p[0] << " + "
               << p[1] << " + " << p[2] << " + " << p[3] << "), " << tenthsText(outcome.milliseconds)
-              << " ms" << std::endl;
+              << " ms" << (outcome.stable ? stabilityText(*outcome.stable) : "") << std::endl;
 }
 
 void printJson(const PhotographOutcome& outcome) {
@@ -68,100 +81,90 @@ void printJson(const PhotographOutcome& outcome) {
                         {"width", outcome.band.width},
                         {"height", outcome.band.height}};
         line["ms"] = roundedToTenths(outcome.milliseconds);
+        if (outcome.stable)
+            line["stable"] = {{"threshold", outcome.stable->threshold},
+                              {"bdline", outcome.stable->bdLine}};
         if (!outcome.warning.empty()) line["warning"] = outcome.warning;
     }
     std::cout << jsonLine(line) << std::endl;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    CLI::App app{"Counts the boards in photographs of a fibreboard stack's edge.",
-                 "lathmark-count"};
-    app.set_version_flag("--version", std::string("lathmark-count ") + LATHMARK_VERSION);
-
+struct Options {
     std::optional<std::string> settingsFile;
     std::optional<std::int16_t> bdLine;
     std::optional<std::int16_t> threshold;
     bool json = false;
     std::optional<std::string> markedFolder;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    bool stability = false;
+    std::optional<std::string> truth;
+    std::optional<std::string> writeSettingsFile;
+    std::optional<std::string> landscapeFile;
     std::vector<std::string> arguments;
+};
 
-    app.add_option("--settings", settingsFile,
-                   "Settings file to read instead of Lathmark.ini beside the executable");
-    app.add_option("--bdline", bdLine, "BDLINE to use instead of the file's")
-        ->check(CLI::Range(-32768, 32767));
-    app.add_option("--threshold", threshold, "THRESHOLD to use instead of the file's (0 to 245)")
-        ->check(CLI::Range(0, 245));
-    app.add_flag("--json", json, "Print JSON Lines instead of text");
-    app.add_option("--marked", markedFolder,
-                   "Folder to write each photograph's result image to, as <name>.bmp");
-    app.add_option("--jobs", jobs, "Photographs counted at once (default: number of cores)")
-        ->check(CLI::Range(1, 1024));
-    app.add_option("photographs", arguments, "JPEG photographs, or folders of them")->required();
-
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& error) {
-        const int status = app.exit(error);
-        return status == 0 ? 0 : kUsageError;
-    }
-
+// The settings in effect: the file's, with --bdline and --threshold over them; with both, no
+// file is read. Nothing if the file has problems, which are then printed.
+std::optional<lathmark::Settings> settingsInEffect(const Options& options) {
     lathmark::Settings settings;
-    if (!bdLine || !threshold) {
-        const std::filesystem::path path =
-            settingsFile ? std::filesystem::path(*settingsFile) : lathmark::defaultSettingsPath();
+    if (!options.bdLine || !options.threshold) {
+        const std::filesystem::path path = options.settingsFile
+                                               ? std::filesystem::path(*options.settingsFile)
+                                               : lathmark::defaultSettingsPath();
         const lathmark::SettingsRead read = lathmark::readSettings(path);
         if (!read.ok()) {
             for (const std::string& problem : read.problems) std::cerr << problem << '\n';
             std::cerr << "lathmark-count: nothing counted; mend the settings file or give both "
                          "--bdline and --threshold\n";
-            return kUsageError;
+            return std::nullopt;
         }
         settings = read.settings;
     }
-    if (bdLine) settings.bdLine = *bdLine;
-    if (threshold) settings.thresholdLevel = *threshold;
+    if (options.bdLine) settings.bdLine = *options.bdLine;
+    if (options.threshold) settings.thresholdLevel = *options.threshold;
+    return settings;
+}
 
-    lathmark::BatchOptions options{settings.bdLine, settings.thresholdLevel, std::nullopt, jobs};
-    if (markedFolder) {
+int countBatch(const Options& options, const lathmark::Settings& settings) {
+    lathmark::BatchOptions batch{settings.bdLine, settings.thresholdLevel, std::nullopt,
+                                 options.jobs, options.stability};
+    if (options.markedFolder) {
         std::error_code error;
-        std::filesystem::create_directories(*markedFolder, error);
-        if (error || !std::filesystem::is_directory(*markedFolder)) {
-            std::cerr << "lathmark-count: " << *markedFolder
+        std::filesystem::create_directories(*options.markedFolder, error);
+        if (error || !std::filesystem::is_directory(*options.markedFolder)) {
+            std::cerr << "lathmark-count: " << *options.markedFolder
                       << ": cannot be used as the folder for result images"
                       << (error ? ": " + error.message() : std::string()) << '\n';
             return kUsageError;
         }
-        options.markedFolder = *markedFolder;
+        batch.markedFolder = *options.markedFolder;
     }
 
-    for (const std::string& argument : arguments) {
+    for (const std::string& argument : options.arguments) {
         std::error_code error;
         if (std::filesystem::is_directory(argument, error) &&
             lathmark::listPhotographs(argument).empty())
             std::cerr << argument << ": folder holds no *.jpg photographs\n";
     }
-    const std::vector<std::string> files = lathmark::expandArguments(arguments);
-    if (options.markedFolder)
-        if (auto clash = lathmark::resultImageClash(files, *options.markedFolder)) {
+    const std::vector<std::string> files = lathmark::expandArguments(options.arguments);
+    if (batch.markedFolder)
+        if (auto clash = lathmark::resultImageClash(files, *batch.markedFolder)) {
             std::cerr << "lathmark-count: " << *clash
                       << "; nothing counted: count them apart, or rename one\n";
             return kUsageError;
         }
     Tally tally;
-    lathmark::countAll(files, options, [&](const PhotographOutcome& outcome) {
+    lathmark::countAll(files, batch, [&](const PhotographOutcome& outcome) {
         if (outcome.error) {
             ++tally.failed;
         } else {
             ++tally.counted;
             tally.boards += outcome.boards();
         }
-        json ? printJson(outcome) : printText(outcome);
+        options.json ? printJson(outcome) : printText(outcome);
     });
 
-    if (json) {
+    if (options.json) {
         Json book;
         book["book"] = tally.boards;
         book["photographs"] = tally.counted;
@@ -177,4 +180,110 @@ int main(int argc, char** argv) {
                       << " photographs could not be counted\n";
     }
     return tally.failed > 0 ? kSomeFailed : kAllCounted;
+}
+
+int calibrateSettings(const Options& options, const lathmark::Settings& settings) {
+    const lathmark::TruthRead truth = lathmark::readTruth(*options.truth);
+    if (truth.error) {
+        std::cerr << *truth.error << "\nlathmark-count: nothing counted\n";
+        return kUsageError;
+    }
+    int failed = 0;
+    const std::optional<lathmark::Calibration> calibration = lathmark::calibrate(
+        truth.rows, settings.thresholdLevel, settings.bdLine, options.jobs,
+        [&](const lathmark::PhotographSearch& search) {
+            if (search.error) {
+                ++failed;
+                std::cerr << search.file << ": " << *search.error << '\n';
+            } else if (!search.warning.empty()) {
+                std::cerr << search.file << ": warning: " << search.warning << '\n';
+            }
+        });
+    if (!calibration) {
+        std::cerr << "lathmark-count: none of the photographs of " << *options.truth
+                  << " could be counted; nothing to calibrate on\n";
+        return kUsageError;
+    }
+    if (options.json)
+        std::cout << lathmark::calibrationJson(*calibration) << std::endl;
+    else
+        lathmark::printCalibration(*calibration, std::cout);
+
+    bool written = true;
+    if (options.writeSettingsFile) {
+        const lathmark::Settings chosen{static_cast<std::int16_t>(calibration->choice.bdLine),
+                                        static_cast<std::int16_t>(calibration->choice.threshold)};
+        if (auto failure = lathmark::writeSettings(*options.writeSettingsFile, chosen)) {
+            std::cerr << "lathmark-count: " << *failure << '\n';
+            written = false;
+        }
+    }
+    if (options.landscapeFile) {
+        if (auto failure = lathmark::writeWholeFile(*options.landscapeFile,
+                                                    lathmark::landscapeSvg(*calibration))) {
+            std::cerr << "lathmark-count: " << *options.landscapeFile << " could not be written ("
+                      << *failure << ")\n";
+            written = false;
+        }
+    }
+    if (failed > 0)
+        std::cerr << "lathmark-count: " << failed << " of " << truth.rows.size()
+                  << " photographs could not be counted and were left out\n";
+    if (!written) return kUsageError;
+    return failed > 0 ? kSomeFailed : kAllCounted;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Counts the boards in photographs of a fibreboard stack's edge.",
+                 "lathmark-count"};
+    app.set_version_flag("--version", std::string("lathmark-count ") + LATHMARK_VERSION);
+
+    Options options;
+    app.add_option("--settings", options.settingsFile,
+                   "Settings file to read instead of Lathmark.ini beside the executable");
+    app.add_option("--bdline", options.bdLine, "BDLINE to use instead of the file's")
+        ->check(CLI::Range(-32768, 32767));
+    app.add_option("--threshold", options.threshold,
+                   "THRESHOLD to use instead of the file's (0 to 245)")
+        ->check(CLI::Range(0, 245));
+    app.add_flag("--json", options.json, "Print JSON instead of text");
+    auto* marked =
+        app.add_option("--marked", options.markedFolder,
+                       "Folder to write each photograph's result image to, as <name>.bmp");
+    app.add_option("--jobs", options.jobs, "Photographs counted at once (default: number of cores)")
+        ->check(CLI::Range(1, 1024));
+    auto* stability = app.add_flag(
+        "--stability", options.stability,
+        "Also give the THRESHOLD and BDLINE ranges around the settings over which each "
+        "photograph's boards stay the same");
+    auto* calibrate = app.add_option(
+        "--calibrate", options.truth,
+        "Find the settings that count the photographs listed in TRUTH (tab-separated, columns "
+        "file and boards) right");
+    calibrate->type_name("TRUTH");
+    app.add_option("--write-settings", options.writeSettingsFile,
+                   "With --calibrate: write the chosen settings to this settings file")
+        ->needs(calibrate);
+    app.add_option("--landscape", options.landscapeFile,
+                   "With --calibrate: draw how many photographs each setting counts right, as "
+                   "an SVG picture")
+        ->needs(calibrate);
+    auto* photographs =
+        app.add_option("photographs", options.arguments, "JPEG photographs, or folders of them");
+    calibrate->excludes(photographs)->excludes(marked)->excludes(stability);
+
+    try {
+        app.parse(argc, argv);
+        if (!options.truth && options.arguments.empty())
+            throw CLI::RequiredError("photographs (or --calibrate TRUTH)");
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error);
+        return status == 0 ? 0 : kUsageError;
+    }
+
+    const std::optional<lathmark::Settings> settings = settingsInEffect(options);
+    if (!settings) return kUsageError;
+    return options.truth ? calibrateSettings(options, *settings) : countBatch(options, *settings);
 }

@@ -51,6 +51,13 @@ CountResult countPrepared(CountingState& state, CountResult result, std::int16_t
     result.band = {state.bandTop, state.bandBottom, band.width, band.height};
     drawResultImage(state);
     result.marked = std::move(state.dibBand);
+    if (options.stability) {
+        ThresholdTable table;
+        if (auto failure = ThresholdTable::build(state.dibSource.get(), table))
+            result.stabilityProblem = "no stability ranges: the photograph " + *failure;
+        else
+            result.stable = stabilityRanges(table, thresholdLevel, bdLine);
+    }
     if (options.keepPhotograph) result.photograph = std::move(state.dibSource);
     return result;
 }
@@ -86,6 +93,18 @@ CountResult countJpegInMemory(const std::uint8_t* data, std::size_t size, const 
         return failed(std::move(result), *failure);
     result.warning = libraryMessages();
     return countPrepared(state, std::move(result), bdLine, thresholdLevel, options);
+}
+
+DecodedPhotograph decodeJpeg(const std::filesystem::path& file) {
+    DecodedPhotograph decoded;
+    CountingState state;
+    if (auto failure = decodePhotograph(state, file)) {
+        decoded.error = CountError{file.string(), *failure};
+        return decoded;
+    }
+    decoded.warning = libraryMessages();
+    decoded.photograph = std::move(state.dibSource);
+    return decoded;
 }
 
 CountResult countDecoded(Bitmap photograph, const std::string& name, std::int16_t bdLine,

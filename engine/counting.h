@@ -11,6 +11,7 @@
 
 #include "engine/bitmap.h"
 #include "engine/error.h"
+#include "engine/landscape.h"
 #include "engine/passes.h"
 
 namespace lathmark {
@@ -24,6 +25,7 @@ struct BandBox {
 
 struct CountOptions {
     bool keepPhotograph = false;  // hand back the decoded photograph, for a face to show it
+    bool stability = false;       // find the stability ranges around the settings too
 };
 
 struct CountResult {
@@ -34,6 +36,8 @@ struct CountResult {
     Bitmap marked;        // the result image: the band, black where a line row was found
     Bitmap photograph;    // the decoded photograph, if asked for
     std::string warning;  // what the decoder noted about a photograph it could still decode
+    std::optional<StabilityRanges> stable;  // if asked for, and they could be found
+    std::string stabilityProblem;           // why they could not
 
     bool ok() const { return !error.has_value(); }
     int lines() const { return passLines[0] + passLines[1] + passLines[2] + passLines[3]; }
@@ -51,6 +55,15 @@ CountResult countBoards(const std::filesystem::path& file, std::int16_t bdLine,
 CountResult countJpegInMemory(const std::uint8_t* data, std::size_t size, const std::string& name,
                               std::int16_t bdLine, std::int16_t thresholdLevel,
                               const CountOptions& options = {});
+
+// A JPEG photograph decoded as a count decodes it, for searches over its settings; `warning`
+// as in CountResult.
+struct DecodedPhotograph {
+    std::optional<CountError> error;
+    Bitmap photograph;
+    std::string warning;
+};
+DecodedPhotograph decodeJpeg(const std::filesystem::path& file);
 
 // Counts the boards in a photograph already decoded; `name` names it in errors.
 CountResult countDecoded(Bitmap photograph, const std::string& name, std::int16_t bdLine,

@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 const fs::path kSamples = fs::path(LATHMARK_SOURCE_DIR) / "samples";
+const fs::path kDim = kSamples / "dim";  // one kind of stack that the bundled settings miscount
 const fs::path kCounter = fs::path(LATHMARK_BIN_DIR) / "lathmark-count";
 
 using lathmark::test::ProgramRun;
@@ -196,6 +197,12 @@ TEST_F(CountCli, UsageAndSettingsErrorsCountNothing) {
          "bad.ini:2"},
         {"--settings " + quoted(write("high.ini", "BDLINE=40\nTHRESHOLD=250\n")) + " " + photo,
          "high.ini:2"},
+        {"--landscape " + quoted(scratch / "l.svg") + " " + photo, "--calibrate"},
+        {"--write-settings " + quoted(scratch / "w.ini") + " " + photo, "--calibrate"},
+        {"--calibrate " + quoted(kDim / "truth.tsv") + " " + photo, "photographs"},
+        {"--stability --calibrate " + quoted(kDim / "truth.tsv"), "--stability"},
+        {"--calibrate " + quoted(write("t.tsv", "file\tboards\ndim_01.jpg\t9\ndim_01.jpg\t9\n")),
+         "t.tsv:3: \"dim_01.jpg\" is named again"},
     };
     for (const Case& c : cases) {
         const ProgramRun run = count(c.arguments);
@@ -265,6 +272,129 @@ TEST_F(CountCli, PhotographsThatWouldShareAResultImageAreRefusedUpFront) {
     EXPECT_EQ(twice.status, 0) << twice.err;
     const ProgramRun unmarked = count(quoted(scratch / "a") + " " + quoted(scratch / "b"));
     EXPECT_EQ(unmarked.status, 0) << unmarked.err;
+}
+
+// ---- Finding the settings ----
+
+// file name -> true board count, from the dim set's truth.tsv.
+std::map<std::string, int> dimTruth() {
+    std::map<std::string, int> boards;
+    std::istringstream lines(readFile(kDim / "truth.tsv"));
+    std::string line;
+    std::getline(lines, line);
+    for (std::string file; lines >> file;) lines >> boards[file];
+    return boards;
+}
+
+// The bundled settings miscount the dim set; calibration finds settings that count it all right,
+// writes them as a settings file that counts it all right, and draws them.
+TEST_F(CountCli, CalibrationFindsSettingsThatCountTheDimSetRight) {
+    const fs::path ini = scratch / "found.ini";
+    const fs::path svg = scratch / "landscape.svg";
+    const ProgramRun run =
+        count("--bdline 40 --threshold 128 --json --calibrate " + quoted(kDim / "truth.tsv") +
+              " --write-settings " + quoted(ini) + " --landscape " + quoted(svg));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json result = Json::parse(run.out);
+    const Json& chosen = result["calibration"];
+    EXPECT_EQ(chosen["right"], 8);
+    EXPECT_EQ(chosen["photographs"], 8);
+    EXPECT_LE(result["current"]["right"].get<int>(), 5) << "the bundled settings count it right";
+    EXPECT_EQ(result["current"]["threshold"], 128);
+    EXPECT_EQ(result["neverRight"], Json::array());
+    const int threshold = chosen["threshold"];
+    const int bdLine = chosen["bdline"];
+    EXPECT_LE(chosen["thresholdRange"][0].get<int>(), threshold);
+    EXPECT_GE(chosen["thresholdRange"][1].get<int>(), threshold);
+    EXPECT_LE(chosen["bdlineRange"][0].get<int>(), bdLine);
+    EXPECT_GE(chosen["bdlineRange"][1].get<int>(), bdLine);
+
+    const ProgramRun recount = count("--json --settings " + quoted(ini) + " " + quoted(kDim));
+    ASSERT_EQ(recount.status, 0) << recount.err;
+    const std::vector<Json> lines = jsonLines(recount.out);
+    const auto truth = dimTruth();
+    ASSERT_EQ(lines.size(), truth.size() + 1);
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+        EXPECT_EQ(lines[i]["boards"], truth.at(fs::path(lines[i]["file"]).filename().string()))
+            << lines[i];
+    EXPECT_EQ(lines.back()["threshold"], threshold);
+    EXPECT_EQ(lines.back()["bdline"], bdLine);
+
+    // The picture is well-formed XML and marks both settings.
+    auto xpath = [&](const std::string& expression) {
+        std::string value =
+            lathmark::test::runProgram(
+                "xmllint --xpath " + quoted(fs::path(expression)) + " " + quoted(svg),
+                scratch / "xmllint.txt")
+                .out;
+        while (!value.empty() && value.back() == '\n') value.pop_back();
+        return value;
+    };
+    ASSERT_EQ(
+        lathmark::test::runProgram("xmllint --noout " + quoted(svg), scratch / "x.txt").status, 0);
+    const std::string svgNs = "//*[local-name()=\"g\"][@id=\"";
+    EXPECT_EQ(xpath("string(" + svgNs + "chosen\"]/@data-threshold)"), std::to_string(threshold));
+    EXPECT_EQ(xpath("string(" + svgNs + "chosen\"]/@data-bdline)"), std::to_string(bdLine));
+    EXPECT_EQ(xpath("string(" + svgNs + "current\"]/@data-threshold)"), "128");
+    EXPECT_EQ(xpath("string(" + svgNs + "current\"]/@data-bdline)"), "40");
+    EXPECT_EQ(xpath("count(//*[local-name()=\"script\"])"), "0");
+}
+
+// A photograph that cannot be counted is left out; one that no setting counts right is named
+// with the nearest count any setting reaches.
+TEST_F(CountCli, CalibrationNamesPhotographsLeftOutAndNeverRight) {
+    fs::copy_file(kDim / "dim_01.jpg", scratch / "dim_01.jpg");
+    fs::copy_file(kDim / "dim_02.jpg", scratch / "dim_02.jpg");
+    const fs::path truth =
+        write("truth.tsv", "boards\tfile\n99\tdim_01.jpg\n12\tdim_02.jpg\n3\tgone.jpg\n");
+    const ProgramRun run = count("--bdline 40 --threshold 128 --calibrate " + quoted(truth));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("gone.jpg: the file does not exist"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("counts 1 of 2 photographs right"), std::string::npos) << run.out;
+    const std::regex neverRight("Never right: .*dim_01.jpg: at best ([0-9]+) of 99 boards");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(run.out, match, neverRight)) << run.out;
+    EXPECT_LT(std::stoi(match[1]), 99);
+
+    const ProgramRun none = count("--bdline 40 --threshold 128 --calibrate " +
+                                  quoted(write("t.tsv", "file\tboards\ngone.jpg\t3\n")));
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.out, "");
+}
+
+// --stability gives each count the ranges over which its boards stay the same, in text and in
+// JSON alike, and calls a count whose range is short uncertain.
+TEST_F(CountCli, StabilityRangesInTextAndJson) {
+    const fs::path sure = kSamples / "stack_01.jpg";  // wide ranges at the bundled settings
+    const fs::path edgy = kDim / "dim_03.jpg";        // its boards change at once
+    const std::string both = quoted(sure) + " " + quoted(edgy);
+    const ProgramRun json = count("--bdline 40 --threshold 128 --stability --json " + both);
+    const ProgramRun text = count("--bdline 40 --threshold 128 --stability " + both);
+    const ProgramRun plain = count("--bdline 40 --threshold 128 --json " + both);
+    ASSERT_EQ(json.status, 0) << json.err;
+    const std::vector<Json> lines = jsonLines(json.out);
+    const std::vector<Json> plainLines = jsonLines(plain.out);
+    ASSERT_EQ(lines.size(), 3u);
+    const std::regex ranges(
+        "THRESHOLD ([0-9]+) to ([0-9]+) and BDLINE ([0-9]+) to ([0-9]+)(, uncertain)?");
+    std::istringstream textLines(text.out);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const Json& stable = lines[i]["stable"];
+        EXPECT_EQ(lines[i]["boards"], plainLines[i]["boards"]);
+        EXPECT_LE(stable["threshold"][0].get<int>(), 128);
+        EXPECT_GE(stable["threshold"][1].get<int>(), 128);
+        EXPECT_LE(stable["bdline"][0].get<int>(), 40);
+        EXPECT_GE(stable["bdline"][1].get<int>(), 40);
+        std::string line;
+        std::getline(textLines, line);
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(line, match, ranges)) << line;
+        EXPECT_EQ(std::stoi(match[1]), stable["threshold"][0].get<int>()) << line;
+        EXPECT_EQ(std::stoi(match[2]), stable["threshold"][1].get<int>()) << line;
+        EXPECT_EQ(std::stoi(match[3]), stable["bdline"][0].get<int>()) << line;
+        EXPECT_EQ(std::stoi(match[4]), stable["bdline"][1].get<int>()) << line;
+        EXPECT_EQ(match[5].matched, i == 1) << line;
+    }
 }
 
 }  // namespace

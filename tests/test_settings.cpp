@@ -252,6 +252,25 @@ TEST_F(SettingsFile, OversizedFileIsNotRead) {
     EXPECT_TRUE(edge.ok());
 }
 
+TEST_F(SettingsFile, WrittenSettingsReadBackExactly) {
+    const fs::path file = dir_ / "written.ini";
+    for (const Settings written : {Settings{40, 128}, Settings{-32768, 0}, Settings{32767, 245}}) {
+        ASSERT_EQ(writeSettings(file, written), std::nullopt);
+        std::ifstream in(file, std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_EQ(text, "BDLINE=" + std::to_string(written.bdLine) +
+                            "\nTHRESHOLD=" + std::to_string(written.thresholdLevel) + "\n");
+        const SettingsRead read = readSettings(file);
+        EXPECT_TRUE(read.ok());
+        EXPECT_EQ(read.settings.bdLine, written.bdLine);
+        EXPECT_EQ(read.settings.thresholdLevel, written.thresholdLevel);
+    }
+    // A folder in the way is not written into, and the message names it.
+    const auto failure = writeSettings(dir_, Settings{});
+    ASSERT_TRUE(failure);
+    EXPECT_TRUE(failure->starts_with(dir_.string() + " could not be written")) << *failure;
+}
+
 TEST(ExecutableFolder, IsAbsoluteExistingFolderIndependentOfWorkingDirectory) {
     const fs::path folder = executableFolder();
     EXPECT_TRUE(folder.is_absolute()) << folder;

@@ -1,8 +1,10 @@
 // lathmark-make-samples OUTDIR
 //
 // Writes the sample photographs of stacked fibreboard that the project keeps in samples/, and
-// manifest.tsv, which lists each file with its true board count and size. Every photograph comes
-// from a fixed plan and seed, so running the program again writes the same pictures.
+// manifest.tsv, which lists each file with its true board count and size; and in OUTDIR/dim/ a
+// second, smaller set of one kind of stack under dim light, with its truth.tsv. Every
+// photograph comes from a fixed plan and seed, so running the program again writes the same
+// pictures.
 
 #include <cstdio>
 #include <filesystem>
@@ -54,6 +56,66 @@ const std::vector<Sample>& samples() {
 
 int boardRowsJitter(int boards) {
     return boards <= 6 ? 1 : 2;
+}
+
+// One kind of stack, one board type under one dim light: board faces of grey 118 to 140, so
+// that at the usual THRESHOLD of 128 much of each face turns dark.
+struct DimSample {
+    const char* file;
+    int boards;
+    std::uint32_t seed;
+};
+
+const std::vector<DimSample>& dimSamples() {
+    static const std::vector<DimSample> list = {
+        {"dim_01.jpg", 9, 3101},  {"dim_02.jpg", 12, 3102}, {"dim_03.jpg", 14, 3103},
+        {"dim_04.jpg", 10, 3104}, {"dim_05.jpg", 16, 3105}, {"dim_06.jpg", 11, 3106},
+        {"dim_07.jpg", 13, 3107}, {"dim_08.jpg", 8, 3108},
+    };
+    return list;
+}
+
+void writeDimSample(const DimSample& s, const std::filesystem::path& file) {
+    StackPlan plan;
+    plan.boards = s.boards;
+    plan.boardGreyMin = 118.0;
+    plan.boardGreyMax = 140.0;
+    plan.darkJointGreyMin = 50.0;
+    plan.darkJointGreyMax = 85.0;
+    StackPhoto photo = lathmark::samplegen::planStack(plan, s.seed);
+    photo.gradientX = 0.02;
+    photo.gradientY = 0.01;
+    photo.noiseSigma = 3.0;
+    photo.floorGrey = 40.0;
+    photo.wallGrey = 38.0;
+    auto dib = lathmark::samplegen::renderStack(photo, s.seed);
+    lathmark::samplegen::saveJpeg(dib.get(), file.string());
+}
+
+// Writes the dim set into `folder` with its truth.tsv; false if anything failed.
+bool writeDimSet(const std::filesystem::path& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    std::ofstream truth(folder / "truth.tsv", std::ios::binary);
+    truth << "file\tboards\n";
+    bool ok = !error && truth.good();
+    for (const DimSample& s : dimSamples()) {
+        const std::filesystem::path file = folder / s.file;
+        try {
+            writeDimSample(s, file);
+            truth << s.file << '\t' << s.boards << '\n';
+            std::printf("%s: %d boards\n", file.string().c_str(), s.boards);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s: %s\n", file.string().c_str(), e.what());
+            ok = false;
+        }
+    }
+    truth.close();
+    if (!truth) {
+        std::fprintf(stderr, "%s: cannot write\n", (folder / "truth.tsv").string().c_str());
+        ok = false;
+    }
+    return ok;
 }
 
 }  // namespace
@@ -115,6 +177,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: cannot write\n", manifestPath.string().c_str());
         status = 1;
     }
+    if (!writeDimSet(outDir / "dim")) status = 1;
     FreeImage_DeInitialise();
     return status;
 }

@@ -22,7 +22,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   libgtest-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
-  xvfb xauth xdotool imagemagick
+  xvfb xauth xdotool imagemagick libxml2-utils
 )
 missing=()
 for package in "${packages[@]}"; do

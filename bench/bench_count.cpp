@@ -20,6 +20,7 @@
 #include "bench/timing.h"
 #include "engine/counting.h"
 #include "engine/counting_state.h"
+#include "engine/landscape.h"
 #include "engine/passes.h"
 #include "engine/preparation.h"
 #include "engine/report.h"
@@ -28,8 +29,12 @@ namespace {
 
 using namespace lathmark;
 
-// The most a whole count may take, as a multiple of decoding the same file.
-constexpr double kCountToDecodeTarget = 1.5;
+// The most a whole count may take, as a multiple of decoding the same file; with its stability
+// ranges; and the most the whole settings landscape of a 768 x 576 photograph may take.
+constexpr double kCountToDecodeTarget = 1.25;
+constexpr double kLargeCountToDecodeTarget = 1.5;
+constexpr double kStabilityToDecodeTarget = 2.0;
+constexpr double kLandscapeToDecodeTarget = 100.0;
 
 struct Fixtures {
     bench::ScratchFolder folder{"lathmark-bench"};
@@ -93,8 +98,7 @@ struct Prepared {
     CountingState state;
     Bitmap binaryAtThreshold;    // the photograph thresholded at THRESHOLD
     Bitmap binaryAtThreshold10;  // and at THRESHOLD + 10
-    int photographWidth = 0;
-    int photographHeight = 0;
+    BandCounts band;             // what the passes see, in state's row counts
 };
 
 // Runs a whole count of the fixture step by step, as countBoards does, keeping what the stages
@@ -106,18 +110,26 @@ std::optional<std::string> prepare(Prepared& p, const bench::BenchPhotograph& ph
             thresholdPhotograph(s, bench::kThreshold, kLaterThreshold, p.binaryAtThreshold10))
         return failure;
     findBandEdges(s);
-    p.photographWidth = s.width;
-    p.photographHeight = s.height;
-    if (auto failure = cutBandFromBinary(s)) return failure;
-    p.binaryAtThreshold = std::move(s.dibBinary);
-    int lines = runPass(s, 0, bench::kBdLine);
-    for (int pass = 1; pass < kPassCount; ++pass) {
-        s.dibBand = cutBand(s, p.binaryAtThreshold10.get());
-        lines += runPass(s, pass, bench::kBdLine);
-    }
+    const BandEdges edges{s.bandTop, s.bandBottom};
+    if (auto failure = bandProblem(s.width, edges)) return failure;
+    countRows(p.binaryAtThreshold10.get(), s.rowsAtLaterThreshold);
+    auto rows = [](const RowCounts& counts) {
+        return BandRowCounts{counts.fromColumn4.data(), counts.fromColumn8.data()};
+    };
+    p.band =
+        bandCounts(edges, s.width, s.height, rows(s.rowsAtThreshold), rows(s.rowsAtLaterThreshold));
+    PassWork work;
+    const PassLines lines = countLines(p.band, bench::kBdLine, work);
+    for (int pass = 0; pass < kPassCount; ++pass)
+        fillPassProfile(p.band, pass, bench::kBdLine, work.lineRows[static_cast<std::size_t>(pass)],
+                        s.*kPasses[static_cast<std::size_t>(pass)].profile);
+    s.dibBand = cutBand(s, p.binaryAtThreshold10.get());
+    s.width = p.band.width;
+    s.height = p.band.height;
     drawResultImage(s);
-    if (lines + 1 != photograph.boards)
-        return "the steps found " + std::to_string(lines + 1) + " boards, not " +
+    p.binaryAtThreshold = std::move(s.dibBinary);
+    if (boardsOf(lines) != photograph.boards)
+        return "the steps found " + std::to_string(boardsOf(lines)) + " boards, not " +
                std::to_string(photograph.boards);
     return std::nullopt;
 }
@@ -151,9 +163,13 @@ bool checkCount(benchmark::State& state, const CountResult& result) {
 
 // A whole count of the fixture, its result image written to `target`.
 bool countAndWrite(benchmark::State& state, const std::filesystem::path& file,
-                   const std::filesystem::path& target) {
-    const CountResult result = countBoards(file, bench::kBdLine, bench::kThreshold);
+                   const std::filesystem::path& target, const CountOptions& options = {}) {
+    const CountResult result = countBoards(file, bench::kBdLine, bench::kThreshold, options);
     if (!checkCount(state, result)) return false;
+    if (options.stability && !result.stable) {
+        state.SkipWithError("the count found no stability ranges");
+        return false;
+    }
     if (writeBmp(result.marked.get(), target)) {
         state.SkipWithError("the result image could not be written");
         return false;
@@ -161,23 +177,20 @@ bool countAndWrite(benchmark::State& state, const std::filesystem::path& file,
     return true;
 }
 
-// A whole count and a bare decode of the same file, timed alternately so that both see the
-// same state of the machine. new_files:0 writes the result image over one file, as the window
-// does; new_files:1 writes a new file each time, as lathmark-count --marked does. These cases
-// run first, before the step cases make and remove thousands of files. Counters: the medians of
-// each in elapsed time (ms) and their ratio, the target, and the same ratio in the thread's
-// processor time (cpu_ratio), which holds steadier when other programs share the cores.
-void BM_CountToDecode(benchmark::State& state) {
-    const auto file = photographFor(state).file;
-    ResultFiles results(state);
-    const bool newFiles = state.range(1) != 0;
+// `work` and a bare decode of the same file, timed alternately so that both see the same state
+// of the machine. Counters: the medians of each in elapsed time (ms) and their ratio, the
+// target, and the same ratio in the thread's processor time (cpu_ratio), which holds steadier
+// when other programs share the cores.
+template <typename Work>
+void againstDecode(benchmark::State& state, const std::filesystem::path& file, double target,
+                   const char* name, Work work) {
     // One of each first, so that neither pays for a cold cache or a fresh heap.
     FreeImage_Unload(FreeImage_Load(FIF_JPEG, file.c_str(), 0));
-    if (!countAndWrite(state, file, newFiles ? results.next() : results.same())) return;
+    if (!work()) return;
     // What earlier benchmarks wrote goes to disk now, not while this one writes its files.
     ::sync();
 
-    bench::Samples decodes, counts;
+    bench::Samples decodes, runs;
     for (auto _ : state) {
         const bool decoded = decodes.time([&file] {
             FIBITMAP* dib = FreeImage_Load(FIF_JPEG, file.c_str(), 0);
@@ -188,14 +201,27 @@ void BM_CountToDecode(benchmark::State& state) {
             state.SkipWithError("the fixture could not be decoded");
             break;
         }
-        const auto target = newFiles ? results.next() : results.same();
-        if (!counts.time([&] { return countAndWrite(state, file, target); })) break;
+        if (!runs.time(work)) break;
     }
     state.counters["decode_ms"] = decodes.medianMs();
-    state.counters["count_ms"] = counts.medianMs();
-    state.counters["ratio"] = bench::ratio(counts.medianMs(), decodes.medianMs());
-    state.counters["target"] = kCountToDecodeTarget;
-    state.counters["cpu_ratio"] = bench::ratio(counts.medianCpuMs(), decodes.medianCpuMs());
+    state.counters[name] = runs.medianMs();
+    state.counters["ratio"] = bench::ratio(runs.medianMs(), decodes.medianMs());
+    state.counters["target"] = target;
+    state.counters["cpu_ratio"] = bench::ratio(runs.medianCpuMs(), decodes.medianCpuMs());
+}
+
+// A whole count against decoding alone. new_files:0 writes the result image over one file, as
+// the window does; new_files:1 writes a new file each time, as lathmark-count --marked does.
+// These cases run first, before the step cases make and remove thousands of files.
+void BM_CountToDecode(benchmark::State& state) {
+    const auto file = photographFor(state).file;
+    ResultFiles results(state);
+    const bool newFiles = state.range(1) != 0;
+    const double target =
+        state.range(0) == bench::kSmallWidth ? kCountToDecodeTarget : kLargeCountToDecodeTarget;
+    againstDecode(state, file, target, "count_ms", [&] {
+        return countAndWrite(state, file, newFiles ? results.next() : results.same());
+    });
 }
 BENCHMARK(BM_CountToDecode)
     ->ArgNames({"width", "new_files"})
@@ -205,6 +231,47 @@ BENCHMARK(BM_CountToDecode)
 BENCHMARK(BM_CountToDecode)
     ->ArgNames({"width", "new_files"})
     ->ArgsProduct({{bench::kLargeWidth}, {0, 1}})
+    ->Iterations(15)
+    ->Unit(benchmark::kMillisecond);
+
+// A count with its stability ranges, as lathmark-count --stability makes it, result image
+// written over one file.
+void BM_StabilityToDecode(benchmark::State& state) {
+    const auto file = photographFor(state).file;
+    ResultFiles results(state);
+    CountOptions options;
+    options.stability = true;
+    againstDecode(state, file, kStabilityToDecodeTarget, "count_ms",
+                  [&] { return countAndWrite(state, file, results.same(), options); });
+}
+BENCHMARK(BM_StabilityToDecode)
+    ->ArgName("width")
+    ->Arg(bench::kSmallWidth)
+    ->Iterations(60)
+    ->Unit(benchmark::kMillisecond);
+
+// The whole settings landscape of the photograph, from its file: decoded, its table of row
+// counts made, and the passes run at all 246 x 769 settings, on one thread.
+void BM_LandscapeToDecode(benchmark::State& state) {
+    const bench::BenchPhotograph& photograph = photographFor(state);
+    againstDecode(state, photograph.file, kLandscapeToDecodeTarget, "landscape_ms", [&] {
+        const DecodedPhotograph decoded = decodeJpeg(photograph.file);
+        ThresholdTable table;
+        if (decoded.error || ThresholdTable::build(decoded.photograph.get(), table)) {
+            state.SkipWithError("the fixture could not be searched");
+            return false;
+        }
+        const Landscape landscape = settingsLandscape(table, table.width());
+        if (landscape.boards(bench::kThreshold, bench::kBdLine) != photograph.boards) {
+            state.SkipWithError("the landscape found the wrong number of boards");
+            return false;
+        }
+        return true;
+    });
+}
+BENCHMARK(BM_LandscapeToDecode)
+    ->ArgName("width")
+    ->Arg(bench::kSmallWidth)
     ->Iterations(15)
     ->Unit(benchmark::kMillisecond);
 
@@ -273,19 +340,43 @@ void BM_FindBand(benchmark::State& state) {
 }
 BENCHMARK(BM_FindBand)->Apply(atBothSizes);
 
+// Dark pixels per row of the photograph at THRESHOLD + 10, for the later passes.
+void BM_RowCounts(benchmark::State& state) {
+    Prepared p;
+    if (auto failure = prepare(p, photographFor(state))) {
+        state.SkipWithError(failure->c_str());
+        return;
+    }
+    RowCounts counts;
+    for (auto _ : state) {
+        countRows(p.binaryAtThreshold10.get(), counts);
+        benchmark::DoNotOptimize(counts.fromColumn4.data());
+    }
+}
+BENCHMARK(BM_RowCounts)->Apply(atBothSizes);
+
+// All four passes over the band's row counts, their rules applied to every row included.
+void BM_Passes(benchmark::State& state) {
+    Prepared p;
+    if (auto failure = prepare(p, photographFor(state))) {
+        state.SkipWithError(failure->c_str());
+        return;
+    }
+    PassWork work;
+    for (auto _ : state) benchmark::DoNotOptimize(countLines(p.band, bench::kBdLine, work));
+}
+BENCHMARK(BM_Passes)->Apply(atBothSizes);
+
+// The band cut out of the later two-level image, for the result image to be drawn into.
 void BM_CutBand(benchmark::State& state) {
     Prepared p;
     if (auto failure = prepare(p, photographFor(state))) {
         state.SkipWithError(failure->c_str());
         return;
     }
-    CountingState& s = p.state;
-    s.dibBinary = std::move(p.binaryAtThreshold);
     for (auto _ : state) {
-        // Cutting sets the size to the band's; the photograph's is what it starts from.
-        s.width = p.photographWidth;
-        s.height = p.photographHeight;
-        if (cutBandFromBinary(s)) {
+        const Bitmap band = cutBand(p.state, p.binaryAtThreshold10.get());
+        if (!band) {
             state.SkipWithError("the band could not be cut");
             break;
         }
@@ -293,38 +384,41 @@ void BM_CutBand(benchmark::State& state) {
 }
 BENCHMARK(BM_CutBand)->Apply(atBothSizes);
 
-// One pass on a fresh band, with the earlier passes' profiles in place as in a count. The band
-// is made fresh outside the timing, by copying back the pixels of one cut before: BM_CutBand
-// measures cutting.
-void BM_Pass(benchmark::State& state) {
+// The landscape's own steps: the table of every row's dark pixels at every threshold, and the
+// passes at every setting.
+void BM_ThresholdTable(benchmark::State& state) {
     Prepared p;
     if (auto failure = prepare(p, photographFor(state))) {
         state.SkipWithError(failure->c_str());
         return;
     }
-    const int pass = static_cast<int>(state.range(1));
-    CountingState& s = p.state;
-    FIBITMAP* binary = pass == 0 ? p.binaryAtThreshold.get() : p.binaryAtThreshold10.get();
-    const Bitmap fresh = cutBand(s, binary);
-    s.dibBand = cutBand(s, binary);
-    if (!fresh || !s.dibBand) {
-        state.SkipWithError("the band could not be cut");
-        return;
-    }
-    const std::size_t bytes = std::size_t{FreeImage_GetPitch(fresh.get())} *
-                              std::size_t{FreeImage_GetHeight(fresh.get())};
     for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(FreeImage_GetBits(s.dibBand.get()), FreeImage_GetBits(fresh.get()), bytes);
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(runPass(s, pass, bench::kBdLine));
+        ThresholdTable table;
+        if (ThresholdTable::build(p.state.dibSource.get(), table)) {
+            state.SkipWithError("the table could not be made");
+            break;
+        }
     }
 }
-BENCHMARK(BM_Pass)
-    ->ArgNames({"width", "pass"})
-    ->ArgsProduct({{bench::kSmallWidth, bench::kLargeWidth}, {0, 1, 2, 3}})
+BENCHMARK(BM_ThresholdTable)->Apply(atBothSizes);
+
+void BM_Landscape(benchmark::State& state) {
+    Prepared p;
+    ThresholdTable table;
+    if (auto failure = prepare(p, photographFor(state))) {
+        state.SkipWithError(failure->c_str());
+        return;
+    }
+    if (ThresholdTable::build(p.state.dibSource.get(), table)) {
+        state.SkipWithError("the table could not be made");
+        return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(settingsLandscape(table, table.width()));
+}
+BENCHMARK(BM_Landscape)
+    ->ArgName("width")
+    ->Arg(bench::kSmallWidth)
     ->Unit(benchmark::kMillisecond)
-    ->MinTime(0.3)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 

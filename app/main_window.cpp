@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
-#include <QFontMetrics>
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
@@ -18,7 +17,9 @@
 #include <system_error>
 
 #include "app/bitmap_image.h"
+#include "app/counter_label.h"
 #include "app/drawn_controls.h"
+#include "app/fitting_font.h"
 #include "engine/counting.h"
 #include "engine/photographs.h"
 #include "engine/report.h"
@@ -45,8 +46,6 @@ const char* const kResultFile = "test.bmp";
 // Where the native bytes of a listed file name are kept, so that a name the locale cannot
 // spell still opens the right file.
 constexpr int kNativeNameRole = Qt::UserRole;
-
-const QColor kCounterRed(192, 0, 0);
 
 // Smallest size that the message is shrunk to before it is left to be cut off.
 constexpr double kSmallestMessagePoints = 7.0;
@@ -87,13 +86,6 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QRect& box, const QSt
     return label;
 }
 
-// A counter in red, right-aligned or not as its place in the layout wants.
-void paintRed(QLabel* label) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, kCounterRed);
-    label->setPalette(palette);
-}
-
 QLabel* makePictureBox(QWidget* parent, const char* name, const QRect& box) {
     auto* picture = new QLabel(parent);
     picture->setObjectName(name);
@@ -112,19 +104,6 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QRect& box,
     button->setFont(layoutFont(Face::MsSansSerif, 9.75, QFont::Bold));
     button->setAutoDefault(false);
     return button;
-}
-
-// The largest size, from the label's own down to kSmallestMessagePoints, at which `text`
-// fits the label's box when wrapped at spaces.
-QFont fittingFont(const QLabel* label, QFont font, const QString& text) {
-    const QRect box = label->contentsRect();
-    const int flags = Qt::TextWordWrap | static_cast<int>(label->alignment());
-    for (double points = font.pointSizeF(); points >= kSmallestMessagePoints; points -= 0.75) {
-        font.setPointSizeF(points);
-        const QRect needed = QFontMetrics(font).boundingRect(box, flags, text);
-        if (needed.width() <= box.width() && needed.height() <= box.height()) return font;
-    }
-    return font;
 }
 
 QString fromNative(const std::string& text) {
@@ -192,8 +171,7 @@ void Lathmark::createControls() {
                        Qt::AlignHCenter);
     Label3->setWordWrap(true);
     vCount =
-        makeLabel(this, "vCount", twips(6240, 6840, 855, 495), "0", tahoma24Bold, Qt::AlignLeft);
-    paintRed(vCount);
+        new CounterLabel(this, "vCount", twips(6240, 6840, 855, 495), tahoma24Bold, Qt::AlignLeft);
     Label4 = makeLabel(this, "Label4", twips(4200, 6960, 1935, 375), "Count No.", tahoma18Bold,
                        Qt::AlignLeft);
     Label1 = makeLabel(this, "Label1", twips(7680, 5520, 1935, 735), "MiniBook", tahoma24,
@@ -206,13 +184,11 @@ void Lathmark::createControls() {
     Shape1->setGeometry(twips(7560, 5160, 3975, 2895));
     pTime =
         makeLabel(this, "pTime", twips(4200, 7560, 3015, 375), QString(), sans, Qt::AlignHCenter);
-    vCurrentCount = makeLabel(this, "vCurrentCount", twips(9720, 5400, 1695, 975), "0",
-                              tahoma36Bold, Qt::AlignRight);
-    paintRed(vCurrentCount);
+    vCurrentCount = new CounterLabel(this, "vCurrentCount", twips(9720, 5400, 1695, 975),
+                                     tahoma36Bold, Qt::AlignRight);
     Image1 = makePictureBox(this, "Image1", twips(6000, 120, 5535, 4095));
-    vTotalCount = makeLabel(this, "vTotalCount", twips(9720, 6840, 1695, 975), "0", tahoma36Bold,
-                            Qt::AlignRight);
-    paintRed(vTotalCount);
+    vTotalCount = new CounterLabel(this, "vTotalCount", twips(9720, 6840, 1695, 975), tahoma36Bold,
+                                   Qt::AlignRight);
     TotalCount = makeLabel(this, "TotalCount", twips(7680, 6840, 1935, 855), "Book", tahoma36Bold,
                            Qt::AlignLeft);
 
@@ -304,9 +280,9 @@ void Lathmark::countSelectedFile() {
     Image2->setPixmap(QPixmap::fromImage(std::move(photograph)));
     Image1->setPixmap(QPixmap::fromImage(monoToRgb32(marked)));
     showMessage(message, false);
-    vCount->setText(QString::number(imageCount));
-    vCurrentCount->setText(QString::number(imageLines));
-    vTotalCount->setText(QString::number(bookTotal));
+    vCount->setNumber(imageCount);
+    vCurrentCount->setNumber(imageLines);
+    vTotalCount->setNumber(bookTotal);
     const std::uint32_t elapsed = elapsedMilliseconds(startTicks, tickCount());
     pTime->setText(QString::fromStdString(
         processTimeCaption(elapsed, QLocale().decimalPoint().toStdString())));
@@ -326,7 +302,8 @@ void Lathmark::showMessage(const QString& message, bool failure) {
     if (failure) palette.setColor(QPalette::WindowText, kCounterRed);
     Label3->setPalette(palette);
     const QFont designFont = layoutFont(Face::Tahoma, 14.25, QFont::Bold);
-    const QFont font = fittingFont(Label3, designFont, message);
+    const QFont font = fontFittingWrapped(designFont, message, Label3->contentsRect(),
+                                          Label3->alignment(), kSmallestMessagePoints);
     Label3->setFont(font);
     Label3->setText(message);
     // A message shrunk to fit is hard to read; the tooltip shows it whole.
@@ -336,9 +313,9 @@ void Lathmark::showMessage(const QString& message, bool failure) {
 void Lathmark::cmdReset_Click() {
     bookTotal = 0;
     imageCount = 0;
-    vCount->setText("0");
-    vTotalCount->setText("0");
-    vCurrentCount->setText("0");
+    vCount->setNumber(0);
+    vTotalCount->setNumber(0);
+    vCurrentCount->setNumber(0);
 }
 
 void Lathmark::btnExit_Click() {

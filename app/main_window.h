@@ -17,6 +17,7 @@ class QPushButton;
 
 namespace lathmark {
 
+class CounterLabel;
 class LineShape;
 class RectangleShape;
 class LathmarkTestAccess;
@@ -60,15 +61,15 @@ class Lathmark : public QWidget {
     QLabel* Label2 = nullptr;
     QLabel* Image2 = nullptr;
     QLabel* Label3 = nullptr;
-    QLabel* vCount = nullptr;
+    CounterLabel* vCount = nullptr;
     QLabel* Label4 = nullptr;
     QLabel* Label1 = nullptr;
     LineShape* Line2 = nullptr;
     RectangleShape* Shape1 = nullptr;
     QLabel* pTime = nullptr;
-    QLabel* vCurrentCount = nullptr;
+    CounterLabel* vCurrentCount = nullptr;
     QLabel* Image1 = nullptr;
-    QLabel* vTotalCount = nullptr;
+    CounterLabel* vTotalCount = nullptr;
     QLabel* TotalCount = nullptr;
 
     // Settings, read once at start.

@@ -1,9 +1,14 @@
 #include "engine/jpeg_segments.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+
 namespace lathmark {
 namespace {
 
 constexpr std::uint8_t kMarkerPrefix = 0xFF;
+constexpr std::uint8_t kStuffedZero = 0x00;
 constexpr std::uint8_t kStartOfImage = 0xD8;
 constexpr std::uint8_t kEndOfImage = 0xD9;
 constexpr std::uint8_t kStartOfScan = 0xDA;
@@ -12,14 +17,26 @@ constexpr std::uint8_t kApp14 = 0xEE;
 constexpr std::uint8_t kApp15 = 0xEF;
 constexpr std::uint8_t kComment = 0xFE;
 
+bool isApplicationOrComment(std::uint8_t marker) {
+    return marker == kComment || (marker >= kApp0 && marker <= kApp15);
+}
+
 bool isMetadataOnly(std::uint8_t marker) {
-    const bool application = marker >= kApp0 && marker <= kApp15;
-    return marker == kComment || (application && marker != kApp0 && marker != kApp14);
+    return isApplicationOrComment(marker) && marker != kApp0 && marker != kApp14;
 }
 
 // Start-of-frame markers of every coding process (0xC4, 0xC8 and 0xCC are other segments).
 bool isFrameHeader(std::uint8_t marker) {
     return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+// Progressive frames, Huffman or arithmetic coded, on their own or in a hierarchy.
+bool isProgressiveFrame(std::uint8_t marker) {
+    return marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+}
+
+bool isRestart(std::uint8_t marker) {
+    return marker >= 0xD0 && marker <= 0xD7;
 }
 
 // Markers that stand alone, with no length after them. (0xFF 0x00 is no marker at all, and is
@@ -28,24 +45,160 @@ bool standsAlone(std::uint8_t marker) {
     return marker == 0x01 || (marker >= 0xD0 && marker <= kEndOfImage);
 }
 
+std::size_t lengthAt(const std::uint8_t* data, std::size_t at) {
+    return (std::size_t{data[at]} << 8) | data[at + 1];
+}
+
+// Which coefficients of each component of the frame the scans so far have coded, and down to
+// which bit. A sequential scan codes all 64 of its components' coefficients in full. A
+// progressive scan codes a band of them (Ss to Se) down to bit Al, and a later scan of the same
+// band refines them from bit Ah down to bit Al; a picture is finished when every coefficient is
+// known down to bit 0. Segments are given from their two length bytes on.
+class ScanCoverage {
+  public:
+    void readFrame(const std::uint8_t* segment, std::size_t length, bool progressive) {
+        if (length < 8) return;
+        const std::size_t count = segment[7];
+        if (count == 0 || length < 8 + 3 * count) return;
+        progressive_ = progressive;
+        components_.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            Component component{segment[8 + 3 * i], {}};
+            component.lowestBit.fill(kUncoded);
+            components_.push_back(component);
+        }
+    }
+
+    void addScan(const std::uint8_t* segment, std::size_t length) {
+        if (length < 3) return;
+        const std::size_t count = segment[2];
+        if (count == 0 || length < 6 + 2 * count) return;
+        const std::size_t bandAt = 3 + 2 * count;
+        const unsigned first = segment[bandAt];
+        const unsigned last = segment[bandAt + 1];
+        const unsigned high = segment[bandAt + 2] >> 4;
+        const unsigned low = segment[bandAt + 2] & 0x0F;
+        if (progressive_ && (first > last || last > 63)) return;
+        for (std::size_t j = 0; j < count; ++j) {
+            const std::uint8_t id = segment[3 + 2 * j];
+            auto component = std::find_if(components_.begin(), components_.end(),
+                                          [id](const Component& c) { return c.id == id; });
+            if (component == components_.end()) continue;
+            auto& bits = component->lowestBit;
+            if (!progressive_) {
+                bits.fill(0);
+                continue;
+            }
+            for (unsigned k = first; k <= last; ++k) {
+                if (high == 0 && bits[k] == kUncoded) bits[k] = static_cast<std::uint8_t>(low);
+                if (high != 0 && bits[k] == high && low < high)
+                    bits[k] = static_cast<std::uint8_t>(low);
+            }
+        }
+    }
+
+    bool complete() const {
+        return !components_.empty() &&
+               std::all_of(components_.begin(), components_.end(), [](const Component& c) {
+                   return std::all_of(c.lowestBit.begin(), c.lowestBit.end(),
+                                      [](std::uint8_t bit) { return bit == 0; });
+               });
+    }
+
+  private:
+    static constexpr std::uint8_t kUncoded = 0xFF;
+    struct Component {
+        std::uint8_t id;
+        std::array<std::uint8_t, 64> lowestBit;
+    };
+    std::vector<Component> components_;
+    bool progressive_ = false;
+};
+
+// Where the entropy-coded data from `at` on ends: at the marker after it, or, if none follows,
+// where the data ends (without fill bytes at the very end). Stuffed bytes (0xFF 0x00) and
+// restart markers belong to it.
+std::size_t endOfEntropyData(const std::uint8_t* data, std::size_t size, std::size_t at) {
+    while (at < size) {
+        const auto* found =
+            static_cast<const std::uint8_t*>(std::memchr(data + at, kMarkerPrefix, size - at));
+        if (!found) return size;
+        const auto prefix = static_cast<std::size_t>(found - data);
+        std::size_t next = prefix + 1;
+        while (next < size && data[next] == kMarkerPrefix) ++next;
+        if (next >= size || (data[next] != kStuffedZero && !isRestart(data[next]))) return prefix;
+        at = next + 1;
+    }
+    return size;
+}
+
+// Keeps the scans from `at`, where the first one's marker is, and whatever follows them, and
+// finds how they end.
+void keepScans(const std::uint8_t* data, std::size_t size, std::size_t at, ScanCoverage& coverage,
+               JpegWithoutMetadata& result) {
+    std::vector<std::uint8_t>& kept = result.data;
+    const std::size_t first = at;
+    bool scanned = false;  // whether a whole scan header has been read
+    const auto keepRest = [&](JpegEnding ending) {
+        kept.insert(kept.end(), data + first, data + size);
+        result.ending = ending;
+    };
+    // The file ends at `end`, in the middle of something or after the data of a scan.
+    const auto endUnmarked = [&](std::size_t end) {
+        if (!scanned) return keepRest(JpegEnding::InHeader);
+        kept.insert(kept.end(), data + first, data + end);
+        kept.push_back(kMarkerPrefix);
+        kept.push_back(kEndOfImage);
+        result.ending = JpegEnding::Unmarked;
+    };
+    for (;;) {
+        // Stray bytes between segments are kept; the decoder warns about them.
+        while (at < size && data[at] != kMarkerPrefix) ++at;
+        std::size_t markerAt = at;
+        while (markerAt + 1 < size && data[markerAt + 1] == kMarkerPrefix) ++markerAt;  // fill
+        if (markerAt + 1 >= size) return endUnmarked(at);
+        const std::uint8_t marker = data[markerAt + 1];
+        const std::size_t segmentAt = markerAt + 2;
+        if (marker == kEndOfImage) return keepRest(JpegEnding::Marked);
+        if (marker == kStuffedZero || standsAlone(marker)) {
+            at = segmentAt;
+            continue;
+        }
+        if (segmentAt + 2 > size) return endUnmarked(at);
+        const std::size_t length = lengthAt(data, segmentAt);
+        if (length < 2) return keepRest(JpegEnding::Unknown);
+        if (segmentAt + length > size) return endUnmarked(at);
+        at = segmentAt + length;
+        if (marker == kStartOfScan) {
+            scanned = true;
+            coverage.addScan(data + segmentAt, length);
+            at = endOfEntropyData(data, size, at);
+        }
+    }
+}
+
 }  // namespace
 
-JpegWithoutMetadata withoutMetadataSegments(const std::uint8_t* data, std::size_t size) {
+JpegWithoutMetadata withoutMetadataSegments(const std::uint8_t* data, std::size_t size,
+                                            HeaderKept keep) {
     JpegWithoutMetadata result;
     std::vector<std::uint8_t>& kept = result.data;
     if (size < 2 || data[0] != kMarkerPrefix || data[1] != kStartOfImage) {
         kept.assign(data, data + size);
         return result;
     }
+    const bool bare = keep == HeaderKept::Bare;
+    kept.reserve(size + 2);
     kept.assign(data, data + 2);
-    kept.reserve(size);
+    ScanCoverage coverage;
+    result.ending = JpegEnding::InHeader;  // unless a scan or something else ends the header
     std::size_t at = 2;
     while (at < size) {
         if (data[at] != kMarkerPrefix) {
             // Stray bytes between segments: kept, since the decoder only warns about them.
             std::size_t next = at;
             while (next < size && data[next] != kMarkerPrefix) ++next;
-            kept.insert(kept.end(), data + at, data + next);
+            if (!bare) kept.insert(kept.end(), data + at, data + next);
             at = next;
             continue;
         }
@@ -56,25 +209,32 @@ JpegWithoutMetadata withoutMetadataSegments(const std::uint8_t* data, std::size_
         const std::size_t segmentAt = markerAt + 2;
         if (marker == kStartOfScan) {
             // The scans and whatever follows them are the picture itself.
-            kept.insert(kept.end(), data + at, data + size);
+            keepScans(data, size, at, coverage, result);
+            result.scansComplete = result.hasFrame && coverage.complete();
             return result;
         }
-        if (marker == 0x00 || standsAlone(marker)) {
-            kept.insert(kept.end(), data + at, data + segmentAt);
+        if (marker == kStuffedZero || standsAlone(marker)) {
+            // The decoder takes 0xFF 0x00 for stray bytes.
+            if (!bare || marker != kStuffedZero)
+                kept.insert(kept.end(), data + at, data + segmentAt);
             at = segmentAt;
-            if (marker == kEndOfImage) break;
-            continue;
+            if (marker != kEndOfImage) continue;
+            result.ending = JpegEnding::Unknown;  // a picture without scans: the decoder says so
+            break;
         }
         if (segmentAt + 2 > size) break;
-        const std::size_t length = (std::size_t{data[segmentAt]} << 8) | data[segmentAt + 1];
+        const std::size_t length = lengthAt(data, segmentAt);
+        if (length < 2) result.ending = JpegEnding::Unknown;
         if (length < 2 || segmentAt + length > size) break;
-        // A frame header: length, precision, height, width, ...
+        // A frame header: length, precision, height, width, components, ...
         if (isFrameHeader(marker) && !result.hasFrame && length >= 7) {
             result.hasFrame = true;
             result.height = (data[segmentAt + 3] << 8) | data[segmentAt + 4];
             result.width = (data[segmentAt + 5] << 8) | data[segmentAt + 6];
+            coverage.readFrame(data + segmentAt, length, isProgressiveFrame(marker));
         }
-        if (!isMetadataOnly(marker)) kept.insert(kept.end(), data + at, data + segmentAt + length);
+        const bool dropped = bare ? isApplicationOrComment(marker) : isMetadataOnly(marker);
+        if (!dropped) kept.insert(kept.end(), data + at, data + segmentAt + length);
         at = segmentAt + length;
     }
     return result;

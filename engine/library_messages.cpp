@@ -3,6 +3,7 @@
 #include <FreeImage.h>
 
 #include <mutex>
+#include <utility>
 
 namespace lathmark {
 namespace {
@@ -39,6 +40,14 @@ void clearLibraryMessages() {
 
 std::string libraryMessages() {
     return messagesOfThisThread;
+}
+
+LibraryMessagesApart::LibraryMessagesApart() : before_(std::move(messagesOfThisThread)) {
+    messagesOfThisThread.clear();
+}
+
+LibraryMessagesApart::~LibraryMessagesApart() {
+    messagesOfThisThread = std::move(before_);
 }
 
 }  // namespace lathmark

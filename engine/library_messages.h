@@ -17,4 +17,20 @@ void clearLibraryMessages();
 // nothing.
 std::string libraryMessages();
 
+// While it lives, what this thread's library calls say is gathered apart from what they said
+// before; that is back when it goes.
+class LibraryMessagesApart {
+  public:
+    LibraryMessagesApart();
+    ~LibraryMessagesApart();
+    LibraryMessagesApart(const LibraryMessagesApart&) = delete;
+    LibraryMessagesApart& operator=(const LibraryMessagesApart&) = delete;
+
+    // What the library said since this object was made.
+    std::string messages() const { return libraryMessages(); }
+
+  private:
+    std::string before_;
+};
+
 }  // namespace lathmark

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/cut_off.h"
 #include "engine/jpeg_segments.h"
 #include "engine/library_messages.h"
 #include "engine/rows.h"
@@ -93,23 +94,22 @@ struct MemoryInput {
     static unsigned write(void*, unsigned, unsigned, fi_handle) { return 0; }
 };
 
-// Decodes through `load(flags)`: first the header alone, to refuse a photograph over the pixel
-// budget before any pixel is decoded, then the whole photograph. What the decoder says on the
-// way is kept: it explains a failure, or becomes the warning of a photograph it still decoded.
-template <typename Load>
-StepFailure decodeWithinBudget(CountingState& state, Load load) {
-    listenToLibraryMessages();
-    clearLibraryMessages();
-    auto undecodable = [] {
-        const std::string why = libraryMessages();
-        return "cannot be decoded as a JPEG photograph" + (why.empty() ? "" : " (" + why + ")");
-    };
-    const Bitmap header(load(FIF_LOAD_NOPIXELS));
-    if (!header) return undecodable();
-    if (auto failure = checkPixelBudget(header.width(), header.height())) return failure;
-    state.dibSource.reset(load(0));
-    if (!state.dibSource) return undecodable();
-    return std::nullopt;
+// Loads JPEG data held in memory.
+FIBITMAP* loadJpeg(const std::vector<std::uint8_t>& jpeg, int flags) {
+    FreeImageIO io{&MemoryInput::read, &MemoryInput::write, &MemoryInput::seek, &MemoryInput::tell};
+    MemoryInput input{jpeg.data(), jpeg.size()};
+    return FreeImage_LoadFromHandle(FIF_JPEG, &io, &input, flags);
+}
+
+// What the decoder says of the photograph's data with a bare header, apart from what it said
+// before. The picture is made small and grey, as only the words are wanted: the decoder still
+// reads every scan through.
+std::string saidOfBareData(const std::uint8_t* data, std::size_t size) {
+    const JpegWithoutMetadata bare = withoutMetadataSegments(data, size, HeaderKept::Bare);
+    const LibraryMessagesApart apart;
+    constexpr int kSmallest = 1 << 16;  // the size asked for, in the flags' upper half
+    const Bitmap picture(loadJpeg(bare.data, JPEG_GREYSCALE | kSmallest));
+    return apart.messages();
 }
 
 }  // namespace
@@ -125,15 +125,28 @@ StepFailure decodePhotographFromMemory(CountingState& state, const std::uint8_t*
                                        std::size_t size) {
     if (size == 0) return "cannot be decoded as a JPEG photograph (the file is empty)";
     if (size > kMaxPhotographBytes) return "is too large to be a photograph";
-    JpegWithoutMetadata jpeg = withoutMetadataSegments(data, size);
+    const JpegWithoutMetadata jpeg = withoutMetadataSegments(data, size);
     if (jpeg.hasFrame)
         if (auto failure = checkPixelBudget(jpeg.width, jpeg.height)) return failure;
-    FreeImageIO io{&MemoryInput::read, &MemoryInput::write, &MemoryInput::seek, &MemoryInput::tell};
-    MemoryInput input{jpeg.data.data(), jpeg.data.size()};
-    return decodeWithinBudget(state, [&io, &input](int flags) {
-        input.at = 0;
-        return FreeImage_LoadFromHandle(FIF_JPEG, &io, &input, flags);
-    });
+
+    // First the header alone, to refuse a photograph over the pixel budget before any pixel is
+    // decoded, then the whole photograph. What the decoder says on the way is kept: it explains
+    // a failure, or becomes the warning of a photograph it still decoded.
+    listenToLibraryMessages();
+    clearLibraryMessages();
+    Bitmap picture(loadJpeg(jpeg.data, FIF_LOAD_NOPIXELS));
+    if (picture) {
+        if (auto failure = checkPixelBudget(picture.width(), picture.height())) return failure;
+        picture.reset(loadJpeg(jpeg.data, 0));
+    }
+    const std::string said = libraryMessages();
+    if (auto cut = cutOffReason(jpeg, static_cast<bool>(picture), said,
+                                [data, size] { return saidOfBareData(data, size); }))
+        return cut;
+    if (!picture)
+        return "cannot be decoded as a JPEG photograph" + (said.empty() ? "" : " (" + said + ")");
+    state.dibSource = std::move(picture);
+    return std::nullopt;
 }
 
 StepFailure thresholdPhotograph(CountingState& state, int threshold, int laterThreshold,

@@ -30,8 +30,9 @@ constexpr std::uint64_t kMaxPhotographPixels = 100'000'000;
 constexpr std::size_t kMaxPhotographBytes = 256u << 20;
 
 // Decodes the JPEG file into state.dibSource, without its metadata segments (see
-// jpeg_segments.h). Whatever the decoder noted on the way, for a
-// photograph it could still decode (such as data that ends early), is left in
+// jpeg_segments.h). A photograph whose picture data ends early is refused, though the decoder
+// could fill in the rest (see cut_off.h). Whatever the decoder noted on the way, for a
+// photograph it decoded whole (such as stray bytes before a marker), is left in
 // libraryMessages() for the caller to pass on as a warning.
 StepFailure decodePhotograph(CountingState& state, const std::filesystem::path& file);
 

@@ -107,7 +107,7 @@ PYTHON
 settings 40 128 >"$out/metadata_96x72"
 cat "$work/meta.jpg" >>"$out/metadata_96x72"
 
-# A photograph whose data stops in the middle of the scan: decoded with a warning.
+# A photograph whose data stops in the middle of the scan: refused as cut off.
 convert "$work/stack.ppm" -strip -quality 80 "$work/whole.jpg"
 settings 40 128 >"$out/truncated_96x72"
 head -c $(($(stat -c %s "$work/whole.jpg") * 2 / 3)) "$work/whole.jpg" >>"$out/truncated_96x72"

@@ -1,5 +1,6 @@
 // Metadata segments are left out before the decoder sees a JPEG: damaged Exif data once crashed
-// the library's reader. What is left must decode to the very same photograph.
+// the library's reader. What is left must decode to the very same photograph. On the way, how
+// the file ends is found, and from that and the decoder's words whether it is cut off.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,8 +9,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "engine/counting.h"
+#include "engine/cut_off.h"
 #include "engine/jpeg_segments.h"
 #include "engine/report.h"
 #include "tests/support/bitmaps.h"
@@ -80,6 +85,189 @@ TEST(JpegSegments, OddDataIsPassedOnOrCutWhereItBreaks) {
     // Stray bytes and fill bytes between segments stay, as the decoder only warns about them.
     const Bytes stray = joined({start, {0x12, 0x34, 0xFF, 0xFF}, segment(0xDB, "q")});
     EXPECT_EQ(withoutMetadataSegments(stray.data(), stray.size()).data, stray);
+}
+
+// A scan header: its components (each with table selectors 0x00), the band of coefficients
+// from `first` to `last`, and the bits it codes from `high` (0 for a first scan) down to `low`.
+Bytes scanHeader(std::initializer_list<std::uint8_t> components, int first, int last, int high,
+                 int low) {
+    std::string payload(1, static_cast<char>(components.size()));
+    for (std::uint8_t id : components) payload += {static_cast<char>(id), '\0'};
+    payload +=
+        {static_cast<char>(first), static_cast<char>(last), static_cast<char>(high << 4 | low)};
+    return segment(0xDA, payload);
+}
+
+// A frame header of 16 x 16 pixels with components 1 to `components`.
+Bytes frameHeader(std::uint8_t marker, int components) {
+    std::string payload("\x08\x00\x10\x00\x10", 5);
+    payload += static_cast<char>(components);
+    for (int id = 1; id <= components; ++id) payload += {static_cast<char>(id), '\x11', '\0'};
+    return segment(marker, payload);
+}
+
+struct EndingCase {
+    const char* name;
+    Bytes input;
+    JpegEnding ending;
+    bool scansComplete;
+    Bytes data;  // what the decoder gets
+};
+
+TEST(JpegSegments, HowTheFileEndsAndWhetherItsScansFinishThePicture) {
+    const Bytes start = {0xFF, 0xD8};
+    const Bytes end = {0xFF, 0xD9};
+    const Bytes baseline = frameHeader(0xC0, 1);
+    const Bytes progressive = frameHeader(0xC2, 1);
+    const Bytes all = scanHeader({1}, 0, 63, 0, 0);
+    // Picture data with a stuffed 0xFF and a restart marker, which do not end it.
+    const Bytes data = {0x12, 0xFF, 0x00, 0x34, 0xFF, 0xD3, 0x56};
+    const Bytes tables = segment(0xC4, "tables");
+    const Bytes dcFirst = scanHeader({1}, 0, 0, 0, 1);
+    const Bytes acFirst = scanHeader({1}, 1, 63, 0, 1);
+    const Bytes dcRefine = scanHeader({1}, 0, 0, 1, 0);
+    const Bytes acRefine = scanHeader({1}, 1, 63, 1, 0);
+    const Bytes finished = joined(
+        {start, progressive, dcFirst, data, acFirst, data, dcRefine, data, tables, acRefine, data});
+
+    const std::vector<EndingCase> cases = {
+        {"whole", joined({start, baseline, all, data, end}), JpegEnding::Marked, true,
+         joined({start, baseline, all, data, end})},
+        {"bytes after the end stay", joined({start, baseline, all, data, end, {1, 2}}),
+         JpegEnding::Marked, true, joined({start, baseline, all, data, end, {1, 2}})},
+        {"without the end marker", joined({start, baseline, all, data}), JpegEnding::Unmarked, true,
+         joined({start, baseline, all, data, end})},
+        {"with half the end marker", joined({start, baseline, all, data, {0xFF}}),
+         JpegEnding::Unmarked, true, joined({start, baseline, all, data, end})},
+        {"fill bytes before tables after a scan",
+         joined({start, progressive, dcFirst, data, {0xFF}, tables}), JpegEnding::Unmarked, false,
+         joined({start, progressive, dcFirst, data, {0xFF}, tables, end})},
+        {"cut in the tables after a scan",
+         joined({start, progressive, dcFirst, data, {0xFF, 0xC4, 0x00, 0x10, 't'}}),
+         JpegEnding::Unmarked, false, joined({start, progressive, dcFirst, data, end})},
+        {"cut in the first scan header", joined({start, baseline, {0xFF, 0xDA, 0x00, 0x08, 1}}),
+         JpegEnding::InHeader, false, joined({start, baseline, {0xFF, 0xDA, 0x00, 0x08, 1}})},
+        {"cut before any scan", joined({start, baseline}), JpegEnding::InHeader, false,
+         joined({start, baseline})},
+        {"ended before any scan", joined({start, baseline, end}), JpegEnding::Unknown, false,
+         joined({start, baseline, end})},
+        {"progressive, every bit of every coefficient", finished, JpegEnding::Unmarked, true,
+         joined({finished, end})},
+        {"progressive, without the last refinement",
+         joined({start, progressive, dcFirst, data, acFirst, data, dcRefine, data}),
+         JpegEnding::Unmarked, false,
+         joined({start, progressive, dcFirst, data, acFirst, data, dcRefine, data, end})},
+        {"progressive, a band never coded",
+         joined({start, progressive, scanHeader({1}, 0, 0, 0, 0), data,
+                 scanHeader({1}, 1, 62, 0, 0), data}),
+         JpegEnding::Unmarked,
+         false,
+         {}},
+        {"progressive, a refinement without its first scan",
+         joined({start, progressive, scanHeader({1}, 0, 0, 0, 0), data, acRefine, data}),
+         JpegEnding::Unmarked,
+         false,
+         {}},
+        {"sequential, one of two components scanned",
+         joined({start, frameHeader(0xC1, 2), scanHeader({1}, 0, 63, 0, 0), data}),
+         JpegEnding::Unmarked,
+         false,
+         {}},
+        {"sequential, both components scanned one after the other",
+         joined({start, frameHeader(0xC1, 2), scanHeader({1}, 0, 63, 0, 0), data,
+                 scanHeader({2}, 0, 63, 0, 0), data}),
+         JpegEnding::Unmarked,
+         true,
+         {}},
+    };
+    for (const EndingCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const JpegWithoutMetadata kept = withoutMetadataSegments(c.input.data(), c.input.size());
+        EXPECT_EQ(kept.ending, c.ending);
+        EXPECT_EQ(kept.scansComplete, c.scansComplete);
+        if (!c.data.empty()) {
+            EXPECT_EQ(kept.data, c.data);
+        }
+    }
+}
+
+TEST(JpegSegments, BareHeaderKeepsOnlyWhatTheDecoderNeeds) {
+    const Bytes start = {0xFF, 0xD8};
+    const Bytes frame = frameHeader(0xC0, 1);
+    const Bytes scan = joined({scanHeader({1}, 0, 63, 0, 0), {0x12, 0x34}});
+    const Bytes jpeg = joined({start,
+                               {0x12, 0xFF, 0x00},
+                               segment(0xE0, "JFIF"),
+                               segment(0xEE, "Adobe"),
+                               segment(0xFE, "comment"),
+                               segment(0xDB, "q"),
+                               {0x56},
+                               frame,
+                               scan});
+    const JpegWithoutMetadata bare =
+        withoutMetadataSegments(jpeg.data(), jpeg.size(), HeaderKept::Bare);
+    EXPECT_EQ(bare.data, joined({start, segment(0xDB, "q"), frame, scan, {0xFF, 0xD9}}));
+    EXPECT_EQ(bare.ending, JpegEnding::Unmarked);
+}
+
+struct CutOffCase {
+    const char* name;
+    JpegEnding ending;
+    bool scansComplete;
+    bool decoded;
+    std::string said;
+    std::optional<std::string> bare;    // what a bare decode says; none: it must not be asked
+    std::optional<std::string> reason;  // none: the photograph is whole
+};
+
+TEST(CutOff, TheEndingAndTheDecodersWordsTellACutPhotographFromAWholeOne) {
+    const std::string cut = "the file ends before the picture does: it is cut off";
+    const std::string stray = "Corrupt JPEG data: 3 extraneous bytes before marker 0xc0";
+    const std::string segmentEnd = "Corrupt JPEG data: premature end of data segment";
+    const std::string fileEnd = "Premature end of JPEG file";
+    const std::string badCode = "Corrupt JPEG data: bad Huffman code";
+    using E = JpegEnding;
+    const std::vector<CutOffCase> cases = {
+        {"whole", E::Marked, true, true, "", std::nullopt, std::nullopt},
+        {"whole with a warning", E::Marked, true, true, stray, std::nullopt, std::nullopt},
+        {"whole file, a scan short", E::Marked, true, true, segmentEnd, std::nullopt,
+         "part of the picture data is missing (" + segmentEnd + ")"},
+        {"cut in the header", E::InHeader, false, false, fileEnd, std::nullopt,
+         cut + " (" + fileEnd + ")"},
+        {"only the end marker missing", E::Unmarked, true, true, "", std::nullopt, std::nullopt},
+        {"progressive, ends between scans", E::Unmarked, false, true, "", std::nullopt,
+         cut + " before its last scan"},
+        {"cut in a scan", E::Unmarked, true, true, segmentEnd, std::nullopt,
+         cut + " (" + segmentEnd + ")"},
+        {"cut at a restart marker", E::Unmarked, true, true,
+         "Corrupt JPEG data: found marker 0xd9 instead of RST2", std::nullopt,
+         cut + " (Corrupt JPEG data: found marker 0xd9 instead of RST2)"},
+        {"a header warning and only the end marker missing", E::Unmarked, true, true, stray, "",
+         std::nullopt},
+        {"a header warning hides a cut scan", E::Unmarked, true, true, stray, segmentEnd,
+         cut + " (" + segmentEnd + ")"},
+        {"damaged picture data and no end marker", E::Unmarked, true, true, badCode, badCode,
+         "the file ends without an end-of-image marker and the decoder found its picture data "
+         "damaged, so it may be cut off (" +
+             badCode + ")"},
+        {"not decoded, no end marker", E::Unmarked, true, false, "Bogus marker length",
+         std::nullopt, std::nullopt},
+        {"not a JPEG", E::Unknown, false, false, "Not a JPEG file", std::nullopt, std::nullopt},
+    };
+    for (const CutOffCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        JpegWithoutMetadata jpeg;
+        jpeg.hasFrame = c.ending != E::Unknown;
+        jpeg.ending = c.ending;
+        jpeg.scansComplete = c.scansComplete;
+        bool asked = false;
+        const auto reason = cutOffReason(jpeg, c.decoded, c.said, [&] {
+            asked = true;
+            return c.bare.value_or("");
+        });
+        EXPECT_EQ(reason, c.reason);
+        EXPECT_EQ(asked, c.bare.has_value());
+    }
 }
 
 TEST(JpegSegments, APhotographDecodesTheSameWithoutItsMetadata) {

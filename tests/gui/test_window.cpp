@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
@@ -15,12 +16,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
 
+#include "app/counter_label.h"
 #include "app/drawn_controls.h"
 #include "app/main_window.h"
 #include "engine/counting.h"
@@ -29,11 +32,12 @@
 
 namespace lathmark {
 
-// The one way into the window's state that captions do not show: a book of 32767 photographs
-// takes too long to count for real.
+// The one way into the window's state that captions do not show: a book of 32767 photographs,
+// or of millions of boards, takes too long to count for real.
 class LathmarkTestAccess {
   public:
     static std::int16_t& imageCount(Lathmark& window) { return window.imageCount; }
+    static std::int64_t& bookTotal(Lathmark& window) { return window.bookTotal; }
 };
 
 namespace {
@@ -251,10 +255,77 @@ TEST_F(WindowStart, CaptionsHaveTheirSizeWeightAlignmentAndColour) {
     }
 }
 
+// How wide `text` is drawn on one line in `font`, glyphs that reach past their advance included.
+int lineWidth(const QFont& font, const QString& text) {
+    const QFontMetrics metrics(font);
+    return std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).width());
+}
+
+struct CounterCase {
+    const char* name;
+    double points;   // the layout's size
+    long long most;  // the largest number the counter must show whole
+};
+
+TEST_F(WindowStart, CountersShowTheirWholeNumberAtTheLargestSizeThatFits) {
+    open();
+    for (const CounterCase& c :
+         {CounterCase{"vCount", 24, 32767}, CounterCase{"vCurrentCount", 36, 99'999'999},
+          CounterCase{"vTotalCount", 36, 99'999'999}}) {
+        auto* counter = control<CounterLabel>(c.name);
+        ASSERT_NE(counter, nullptr);
+        const QFont layout = counter->font();
+        ASSERT_DOUBLE_EQ(layout.pointSizeF(), c.points);
+        const int box = counter->contentsRect().width();
+        // Growing numbers, the largest, and back to a small one.
+        std::vector<long long> numbers;
+        for (long long n = 8; n < c.most; n = n * 10 + 8) numbers.push_back(n);
+        numbers.insert(numbers.end(), {c.most, 0});
+        bool shrunk = false;
+        for (long long number : numbers) {
+            SCOPED_TRACE(std::string(c.name) + " showing " + std::to_string(number));
+            counter->setNumber(number);
+            const QString text = QString::number(number);
+            EXPECT_EQ(counter->text(), text);
+            const QFont font = counter->font();
+            EXPECT_EQ(font.family(), layout.family());
+            EXPECT_EQ(font.weight(), layout.weight());
+            EXPECT_LE(lineWidth(font, text), box);
+            if (font.pointSizeF() == c.points) continue;
+            shrunk = true;
+            EXPECT_LT(font.pointSizeF(), c.points);
+            QFont larger = font;
+            larger.setPointSizeF(font.pointSizeF() + 0.75);
+            EXPECT_GT(lineWidth(larger, text), box) << "the number fits at a larger size";
+        }
+        EXPECT_TRUE(shrunk) << "every number fitted at the layout's size";
+        EXPECT_DOUBLE_EQ(counter->font().pointSizeF(), c.points);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Counting
 
 using WindowCount = WindowTest;
+
+TEST_F(WindowCount, ABookOfMillionsOfBoardsIsShownWhole) {
+    test::writeStack(here("stack.jpg"), {.boards = 4});
+    open();
+    LathmarkTestAccess::imageCount(window()) = 32766;
+    LathmarkTestAccess::bookTotal(window()) = 9'999'996;
+    click("stack.jpg");
+    expectCounted(4, 32767, 10'000'000);
+    for (const char* name : {"vCount", "vTotalCount"}) {
+        const QLabel* counter = label(name);
+        EXPECT_LE(lineWidth(counter->font(), counter->text()), counter->contentsRect().width())
+            << name;
+    }
+    EXPECT_LT(label("vTotalCount")->font().pointSizeF(), 36);
+
+    newBook();
+    EXPECT_DOUBLE_EQ(label("vCount")->font().pointSizeF(), 24);
+    EXPECT_DOUBLE_EQ(label("vTotalCount")->font().pointSizeF(), 36);
+}
 
 TEST_F(WindowCount, PickShowsPhotographResultAndCounters) {
     const StackPhoto photo{.width = 320, .boards = 4};

@@ -39,6 +39,7 @@ constexpr int kGreyBoards = 7;
 constexpr int kCmykBoards = 8;
 constexpr int kProgressiveBoards = 9;
 constexpr int kDamagedBoards = 12;
+constexpr int kProgressiveDamagedBoards = 13;
 constexpr int kLargeBoards = 40;
 
 sg::BitmapPtr renderPlan(int boards, std::uint32_t seed, int width = 768, int height = 576) {
@@ -90,6 +91,47 @@ void cutJpeg(const fs::path& file, int numerator, int denominator) {
                                          static_cast<std::size_t>(denominator)));
 }
 
+// Leaves out the file's last `count` bytes. Without 2 of them, a whole JPEG lacks exactly its
+// end-of-image marker, and with 3 also the last byte of its picture data.
+void dropLastBytes(const fs::path& file, std::size_t count) {
+    const std::string bytes = readBytes(file);
+    if (bytes.size() < count + 2 || bytes.substr(bytes.size() - 2) != "\xFF\xD9")
+        throw std::runtime_error(file.string() + ": does not end with an end-of-image marker");
+    writeBytes(file, bytes.substr(0, bytes.size() - count));
+}
+
+// Where the last scan's header begins in a JPEG held in bytes.
+std::size_t lastScanHeader(const std::string& bytes, const fs::path& file) {
+    const std::size_t header = bytes.rfind("\xFF\xDA");
+    if (header == std::string::npos || header + 4 > bytes.size())
+        throw std::runtime_error(file.string() + ": no scan");
+    return header;
+}
+
+// Cuts the file where its last scan's picture data is half read.
+void cutInLastScan(const fs::path& file) {
+    const std::string bytes = readBytes(file);
+    const std::size_t header = lastScanHeader(bytes, file);
+    const auto at = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const std::size_t data = header + 2 + ((std::size_t{at(header + 2)} << 8) | at(header + 3));
+    writeBytes(file, bytes.substr(0, data + (bytes.size() - 2 - data) / 2));
+}
+
+// Cuts a progressive file just before its last scan's header: every scan before it is whole.
+void cutBeforeLastScan(const fs::path& file) {
+    const std::string bytes = readBytes(file);
+    writeBytes(file, bytes.substr(0, lastScanHeader(bytes, file)));
+}
+
+// Puts stray bytes before the first quantisation table, which the decoder warns about.
+void putStrayBytes(const fs::path& file) {
+    std::string bytes = readBytes(file);
+    const std::size_t tables = bytes.find("\xFF\xDB");
+    if (tables == std::string::npos) throw std::runtime_error(file.string() + ": no tables");
+    bytes.insert(tables, "\x12\x34\x56");
+    writeBytes(file, bytes);
+}
+
 void claimHugeFrame(const fs::path& file) {
     std::string bytes = readBytes(file);
     const auto frame = findJpegFrame(bytes);
@@ -103,8 +145,19 @@ void claimHugeFrame(const fs::path& file) {
     writeBytes(file, bytes);
 }
 
-void writeDamaged(const fs::path& file, int numerator, int denominator) {
+// The photographs that the damaged cases are made from.
+void writeBaseline(const fs::path& file) {
     sg::saveJpeg(renderPlan(kDamagedBoards, 21).get(), file.string());
+    requireFrame(file, 0xC0, 3);
+}
+
+void writeProgressiveToDamage(const fs::path& file) {
+    saveProgressive(renderPlan(kProgressiveDamagedBoards, 41).get(), file);
+    requireFrame(file, 0xC2, 3);
+}
+
+void writeDamaged(const fs::path& file, int numerator, int denominator) {
+    writeBaseline(file);
     cutJpeg(file, numerator, denominator);
 }
 
@@ -208,20 +261,87 @@ struct Entry {
     std::function<void(const fs::path&)> write;
 };
 
+// What the reasons and warnings of the damaged cases say.
+const char* const kCutOff = "the file ends before the picture does: it is cut off";
+const char* const kStrayBytes = "extraneous bytes before marker";
+
 const std::vector<Entry>& entries() {
     using E = Expect;
     static const std::vector<Entry> all = {
         {{"empty.jpg", "empty file", E::Refused, 0, "empty"},
          [](const fs::path& f) { writeBytes(f, ""); }},
-        {{"cut_third.jpg", "JPEG cut off after a third of its bytes", E::CountedWithWarning,
-          kDamagedBoards, "Premature end of JPEG file"},
+        {{"cut_third.jpg", "JPEG cut off after a third of its bytes", E::Refused, 0, kCutOff},
          [](const fs::path& f) { writeDamaged(f, 1, 3); }},
-        {{"cut_half.jpg", "JPEG cut off after half of its bytes", E::CountedWithWarning,
-          kDamagedBoards, "Premature end of JPEG file"},
+        {{"cut_half.jpg", "JPEG cut off after half of its bytes", E::Refused, 0, kCutOff},
          [](const fs::path& f) { writeDamaged(f, 1, 2); }},
-        {{"cut_header.jpg", "JPEG cut off right after its frame header", E::Refused, 0,
-          "cannot be decoded"},
+        {{"cut_last_data_byte.jpg", "JPEG without the last byte of its picture data", E::Refused, 0,
+          kCutOff},
+         [](const fs::path& f) {
+             writeBaseline(f);
+             dropLastBytes(f, 3);
+         }},
+        {{"cut_header.jpg", "JPEG cut off right after its frame header", E::Refused, 0, kCutOff},
          writeCutInHeader},
+        {{"no_end_marker.jpg", "JPEG without its end-of-image marker", E::Counted, kDamagedBoards,
+          ""},
+         [](const fs::path& f) {
+             writeBaseline(f);
+             dropLastBytes(f, 2);
+         }},
+        {{"progressive_cut_half.jpg", "progressive JPEG cut off after half of its bytes",
+          E::Refused, 0, kCutOff},
+         [](const fs::path& f) {
+             writeProgressiveToDamage(f);
+             cutJpeg(f, 1, 2);
+         }},
+        {{"progressive_cut_before_last_scan.jpg",
+          "progressive JPEG cut off between its last two scans", E::Refused, 0,
+          "cut off before its last scan"},
+         [](const fs::path& f) {
+             writeProgressiveToDamage(f);
+             cutBeforeLastScan(f);
+         }},
+        {{"progressive_cut_in_last_scan.jpg", "progressive JPEG cut off in its last scan",
+          E::Refused, 0, kCutOff},
+         [](const fs::path& f) {
+             writeProgressiveToDamage(f);
+             cutInLastScan(f);
+         }},
+        {{"progressive_cut_last_data_byte.jpg",
+          "progressive JPEG without the last byte of its picture data", E::Refused, 0, kCutOff},
+         [](const fs::path& f) {
+             writeProgressiveToDamage(f);
+             dropLastBytes(f, 3);
+         }},
+        {{"progressive_no_end_marker.jpg", "progressive JPEG without its end-of-image marker",
+          E::Counted, kProgressiveDamagedBoards, ""},
+         [](const fs::path& f) {
+             writeProgressiveToDamage(f);
+             dropLastBytes(f, 2);
+         }},
+        {{"stray_bytes.jpg", "JPEG with stray bytes before a marker", E::CountedWithWarning,
+          kDamagedBoards, kStrayBytes},
+         [](const fs::path& f) {
+             writeBaseline(f);
+             putStrayBytes(f);
+         }},
+        {{"stray_bytes_no_end_marker.jpg",
+          "JPEG with stray bytes before a marker and without its end-of-image marker",
+          E::CountedWithWarning, kDamagedBoards, kStrayBytes},
+         [](const fs::path& f) {
+             writeBaseline(f);
+             putStrayBytes(f);
+             dropLastBytes(f, 2);
+         }},
+        // The decoder reports only its first warning, here the one about the stray bytes.
+        {{"stray_bytes_cut_half.jpg",
+          "JPEG with stray bytes before a marker, cut off after half of its bytes", E::Refused, 0,
+          kCutOff},
+         [](const fs::path& f) {
+             writeBaseline(f);
+             putStrayBytes(f);
+             cutJpeg(f, 1, 2);
+         }},
         {{"png.jpg", "PNG file named .jpg", E::Refused, 0, "Not a JPEG file"},
          [](const fs::path& f) { savePng(renderPlan(5, 29).get(), f); }},
         {{"text.jpg", "text file named .jpg", E::Refused, 0, "Not a JPEG file"},

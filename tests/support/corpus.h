@@ -1,6 +1,7 @@
 #pragma once
 // A corpus of bad and unusual photographs for the tests of every face: files a count must
-// refuse, damaged files it still counts with a warning, and valid JPEGs in less common forms.
+// refuse (cut off among them), damaged files whose picture is whole, which it counts with a
+// warning, and valid JPEGs in less common forms.
 // Everything is made here from the sample generator (tools/samplegen.h) and byte edits of its
 // output, so the tests need nothing from outside the repository.
 
@@ -29,9 +30,7 @@ struct CorpusCase {
     std::string name;  // the file's name in the corpus folder
     std::string kind;  // what the file is, in a few words
     Expect expect = Expect::Refused;
-    // Counted: the exact board count. CountedWithWarning: the boards of the whole photograph
-    // before it was damaged, the most a count of what is left can find.
-    int boards = 0;
+    int boards = 0;      // Counted, CountedWithWarning: the exact board count
     std::string words;   // in the reason or the warning, letter case ignored; "" for Counted
     bool listed = true;  // whether a folder listing offers it (a directory is never offered)
     bool large = false;  // the 4000 x 3000 photograph, which takes seconds to make

@@ -299,8 +299,22 @@ std::filesystem::path executableFolder() {
     return exe.parent_path();
 }
 
+std::filesystem::path settingsPathIn(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    const fs::path beside = folder / "Lathmark.ini";
+    std::error_code error;
+    if (!fs::is_symlink(beside, error)) return beside;
+    const fs::path target = fs::read_symlink(beside, error);
+    if (error) return beside;
+    // Resolves the rest of the way, through further links and "..", as far as the folders
+    // exist; a link to a missing file still names where that file should be. A loop of links
+    // gives an error here and is left to the reader, whose message then names the loop.
+    const fs::path resolved = fs::weakly_canonical(beside.parent_path() / target, error);
+    return error || resolved.empty() ? beside : resolved;
+}
+
 std::filesystem::path defaultSettingsPath() {
-    return executableFolder() / "Lathmark.ini";
+    return settingsPathIn(executableFolder());
 }
 
 }  // namespace lathmark

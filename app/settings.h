@@ -34,7 +34,12 @@ SettingsRead parseSettings(std::string_view text, const std::string& fileName);
 // The folder of the running executable, whatever the working directory.
 std::filesystem::path executableFolder();
 
-// "Lathmark.ini" in the folder of the running executable.
+// "Lathmark.ini" in `folder`. Where that is a symbolic link, as the Debian package makes it
+// (the file itself is a conffile in /etc/lathmark/), the file the link leads to, so that every
+// message names the file the operator edits.
+std::filesystem::path settingsPathIn(const std::filesystem::path& folder);
+
+// The settings file in the folder of the running executable, as settingsPathIn gives it.
 std::filesystem::path defaultSettingsPath();
 
 }  // namespace lathmark

@@ -252,6 +252,40 @@ TEST_F(SettingsFile, OversizedFileIsNotRead) {
     EXPECT_TRUE(edge.ok());
 }
 
+TEST_F(SettingsFile, ALinkBesideTheExecutableNamesTheFileItLeadsTo) {
+    fs::create_directories(dir_ / "etc" / "lathmark");
+    fs::create_directories(dir_ / "beside");
+    const fs::path real = dir_ / "etc" / "lathmark" / "Lathmark.ini";
+    std::ofstream(real) << "BDLINE=40\nTHRESHOLD=128\n";
+    const fs::path beside = dir_ / "beside" / "Lathmark.ini";
+    const struct {
+        const char* what;
+        std::vector<fs::path> links;  // the first is made beside the executable
+        std::vector<fs::path> targets;
+        fs::path expected;
+    } cases[] = {
+        {"no link", {}, {}, beside},
+        {"absolute link", {beside}, {real}, real},
+        {"relative link", {beside}, {"../etc/lathmark/Lathmark.ini"}, real},
+        {"link to a link", {beside, dir_ / "second"}, {dir_ / "second", real}, real},
+        {"link to a missing file",
+         {beside},
+         {dir_ / "etc" / "gone.ini"},
+         dir_ / "etc" / "gone.ini"},
+        {"loop of links", {beside, dir_ / "loop"}, {dir_ / "loop", beside}, beside},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(beside);
+        fs::remove(dir_ / "second");
+        fs::remove(dir_ / "loop");
+        if (c.links.empty()) std::ofstream(beside) << "BDLINE=40\n";
+        for (std::size_t i = 0; i < c.links.size(); ++i)
+            fs::create_symlink(c.targets[i], c.links[i]);
+        EXPECT_EQ(settingsPathIn(dir_ / "beside"), c.expected);
+    }
+}
+
 TEST(ExecutableFolder, IsAbsoluteExistingFolderIndependentOfWorkingDirectory) {
     const fs::path folder = executableFolder();
     EXPECT_TRUE(folder.is_absolute()) << folder;

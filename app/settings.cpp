@@ -248,7 +248,9 @@ std::string settingsText(const Settings& settings) {
 
 std::optional<std::string> writeSettings(const std::filesystem::path& file,
                                          const Settings& settings) {
-    if (auto failure = writeWholeFile(file, settingsText(settings)))
+    // Through a link, such as the one beside the installed programs, to the file it leads to:
+    // the link stays, and the settings the programs read are the ones written.
+    if (auto failure = writeWholeFile(followLinks(file), settingsText(settings)))
         return file.string() + " could not be written (" + *failure + ")";
     return std::nullopt;
 }
@@ -263,8 +265,25 @@ std::filesystem::path executableFolder() {
     return exe.parent_path();
 }
 
+std::filesystem::path followLinks(const std::filesystem::path& file) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (!fs::is_symlink(file, error)) return file;
+    const fs::path target = fs::read_symlink(file, error);
+    if (error) return file;
+    // Resolves the rest of the way, through further links and "..", as far as the folders
+    // exist; a link to a missing file still names where that file should be. A loop of links
+    // gives an error here and is left to the reader, whose message then names the loop.
+    const fs::path resolved = fs::weakly_canonical(file.parent_path() / target, error);
+    return error || resolved.empty() ? file : resolved;
+}
+
+std::filesystem::path settingsPathIn(const std::filesystem::path& folder) {
+    return followLinks(folder / "Lathmark.ini");
+}
+
 std::filesystem::path defaultSettingsPath() {
-    return executableFolder() / "Lathmark.ini";
+    return settingsPathIn(executableFolder());
 }
 
 }  // namespace lathmark

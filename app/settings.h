@@ -35,14 +35,23 @@ SettingsRead parseSettings(std::string_view text, const std::string& fileName);
 // The settings as a settings file: a line BDLINE=..., a line THRESHOLD=..., LF line ends.
 std::string settingsText(const Settings& settings);
 
-// Writes `settings` to `file`, whole or not at all; says why it could not, if it could not.
+// Writes `settings` to `file`, whole or not at all, or to the file it leads to where `file` is a
+// symbolic link; says why it could not, if it could not.
 std::optional<std::string> writeSettings(const std::filesystem::path& file,
                                          const Settings& settings);
 
 // The folder of the running executable, whatever the working directory.
 std::filesystem::path executableFolder();
 
-// "Lathmark.ini" in the folder of the running executable.
+// `file`, or where it is a symbolic link, the file the link leads to in the end.
+std::filesystem::path followLinks(const std::filesystem::path& file);
+
+// "Lathmark.ini" in `folder`. Where that is a symbolic link, as the Debian package makes it
+// (the file itself is a conffile in /etc/lathmark/), the file the link leads to, so that every
+// message names the file the operator edits.
+std::filesystem::path settingsPathIn(const std::filesystem::path& folder);
+
+// The settings file in the folder of the running executable, as settingsPathIn gives it.
 std::filesystem::path defaultSettingsPath();
 
 }  // namespace lathmark

@@ -7,6 +7,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "engine/counting.h"
@@ -395,6 +396,71 @@ TEST_F(CountCli, StabilityRangesInTextAndJson) {
         EXPECT_EQ(std::stoi(match[4]), stable["bdline"][1].get<int>()) << line;
         EXPECT_EQ(match[5].matched, i == 1) << line;
     }
+}
+
+// The option names ("-h", "--json") in `text`, each at the start of a word or after a comma.
+std::set<std::string> optionNamesIn(const std::string& text) {
+    static const std::regex name(R"((^|[\s,])(--?[A-Za-z0-9][A-Za-z0-9_-]*))");
+    std::set<std::string> names;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), name);
+         it != std::sregex_iterator(); ++it)
+        names.insert((*it)[2]);
+    return names;
+}
+
+// The options a CLI11 help text lists: the first column of each line that begins with "-",
+// as in "  -h,--help   Print this help message and exit".
+std::set<std::string> optionsOfHelp(const std::string& help) {
+    std::set<std::string> names;
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t start = line.find_first_not_of(' ');
+        if (start == std::string::npos || line[start] != '-') continue;
+        const std::string column = line.substr(start, line.find(' ', start) - start);
+        names.merge(optionNamesIn(column));
+    }
+    return names;
+}
+
+// The options a manual page describes: the tag lines (the line after each ".TP") of its
+// OPTIONS section, with roff's font changes and escaped minus signs undone.
+std::set<std::string> optionsOfManualPage(const std::string& page) {
+    std::set<std::string> names;
+    std::istringstream lines(page);
+    bool inOptions = false;
+    bool tagNext = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with(".SH")) {
+            inOptions = line == ".SH OPTIONS";
+            continue;
+        }
+        if (!inOptions) continue;
+        if (tagNext) {
+            line = std::regex_replace(line, std::regex(R"(\\f(\[[^\]]*\]|\(..|.))"), "");
+            line = std::regex_replace(line, std::regex(R"(\\-)"), "-");
+            names.merge(optionNamesIn(line));
+        }
+        tagNext = line.starts_with(".TP");
+    }
+    return names;
+}
+
+TEST_F(CountCli, ManualPageDescribesExactlyTheOptionsOfTheHelp) {
+    const ProgramRun help = count("--help");
+    ASSERT_EQ(help.status, 0) << help.err;
+    const std::set<std::string> offered = optionsOfHelp(help.out);
+    // A parse that finds nothing would pass against any page.
+    ASSERT_TRUE(offered.contains("--help") && offered.contains("--json")) << help.out;
+
+    const fs::path page = fs::path(LATHMARK_SOURCE_DIR) / "cli" / "lathmark-count.1";
+    const std::set<std::string> described = optionsOfManualPage(readFile(page));
+    for (const std::string& option : offered)
+        EXPECT_TRUE(described.contains(option))
+            << option << " is in lathmark-count --help but has no .TP entry under OPTIONS in "
+            << page.string();
+    for (const std::string& option : described)
+        EXPECT_TRUE(offered.contains(option))
+            << page.string() << " describes " << option << ", which lathmark-count --help lacks";
 }
 
 }  // namespace

@@ -265,10 +265,51 @@ TEST_F(SettingsFile, WrittenSettingsReadBackExactly) {
         EXPECT_EQ(read.settings.bdLine, written.bdLine);
         EXPECT_EQ(read.settings.thresholdLevel, written.thresholdLevel);
     }
+    // Through a link, as beside the installed programs, the file it leads to is written and the
+    // link stays.
+    const fs::path link = dir_ / "link.ini";
+    fs::create_symlink(file, link);
+    ASSERT_EQ(writeSettings(link, Settings{7, 9}), std::nullopt);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(readSettings(file).settings.bdLine, 7);
     // A folder in the way is not written into, and the message names it.
     const auto failure = writeSettings(dir_, Settings{});
     ASSERT_TRUE(failure);
     EXPECT_TRUE(failure->starts_with(dir_.string() + " could not be written")) << *failure;
+}
+
+TEST_F(SettingsFile, ALinkBesideTheExecutableNamesTheFileItLeadsTo) {
+    fs::create_directories(dir_ / "etc" / "lathmark");
+    fs::create_directories(dir_ / "beside");
+    const fs::path real = dir_ / "etc" / "lathmark" / "Lathmark.ini";
+    std::ofstream(real) << "BDLINE=40\nTHRESHOLD=128\n";
+    const fs::path beside = dir_ / "beside" / "Lathmark.ini";
+    const struct {
+        const char* what;
+        std::vector<fs::path> links;  // the first is made beside the executable
+        std::vector<fs::path> targets;
+        fs::path expected;
+    } cases[] = {
+        {"no link", {}, {}, beside},
+        {"absolute link", {beside}, {real}, real},
+        {"relative link", {beside}, {"../etc/lathmark/Lathmark.ini"}, real},
+        {"link to a link", {beside, dir_ / "second"}, {dir_ / "second", real}, real},
+        {"link to a missing file",
+         {beside},
+         {dir_ / "etc" / "gone.ini"},
+         dir_ / "etc" / "gone.ini"},
+        {"loop of links", {beside, dir_ / "loop"}, {dir_ / "loop", beside}, beside},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(beside);
+        fs::remove(dir_ / "second");
+        fs::remove(dir_ / "loop");
+        if (c.links.empty()) std::ofstream(beside) << "BDLINE=40\n";
+        for (std::size_t i = 0; i < c.links.size(); ++i)
+            fs::create_symlink(c.targets[i], c.links[i]);
+        EXPECT_EQ(settingsPathIn(dir_ / "beside"), c.expected);
+    }
 }
 
 TEST(ExecutableFolder, IsAbsoluteExistingFolderIndependentOfWorkingDirectory) {

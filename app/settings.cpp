@@ -1,4 +1,4 @@
-// Reader of Lathmark.ini: lines of key=value, two keys, no sections or comments.
+// Reader of Lathmark.ini: lines of key=value, three keys, no sections or comments.
 //
 // The reader is strict about the keys and forgiving about everything else: an unknown line is
 // skipped without a word, but a recognised key whose value cannot be used is reported with the
@@ -25,7 +25,12 @@ constexpr std::size_t kMaxQuotedBytes = 40;
 
 constexpr std::string_view kBdLineKey = "BDLINE";
 constexpr std::string_view kThresholdKey = "THRESHOLD";
+constexpr std::string_view kStretchKey = "STRETCH";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// The times a photograph row may be repeated before counting.
+constexpr int kMinStretch = 1;
+constexpr int kMaxStretch = 4;
 
 // Highest THRESHOLD that still leaves the later passes, which threshold at THRESHOLD + 10,
 // inside the grey levels 0..255.
@@ -171,6 +176,9 @@ class Parser {
         } else if (key == kThresholdKey) {
             field = &result_.settings.thresholdLevel;
             name = kThresholdKey;
+        } else if (key == kStretchKey) {
+            field = &result_.settings.stretch;
+            name = kStretchKey;
         } else {
             return;  // not one of ours: skipped without a word
         }
@@ -207,6 +215,11 @@ class Parser {
                                 ": the passes at THRESHOLD + 10 need a grey level 0..255, so "
                                 "THRESHOLD must be 0..245");
         }
+        if (field == &result_.settings.stretch &&
+            (parsed.value < kMinStretch || parsed.value > kMaxStretch)) {
+            problem(number, "STRETCH " + std::to_string(parsed.value) +
+                                ": each photograph row is repeated STRETCH times, 1 to 4");
+        }
     }
 
     SettingsRead take() { return std::move(result_); }
@@ -242,8 +255,12 @@ SettingsRead readSettings(const std::filesystem::path& file) {
 }
 
 std::string settingsText(const Settings& settings) {
-    return std::string(kBdLineKey) + "=" + std::to_string(settings.bdLine) + "\n" +
-           std::string(kThresholdKey) + "=" + std::to_string(settings.thresholdLevel) + "\n";
+    std::string text = std::string(kBdLineKey) + "=" + std::to_string(settings.bdLine) + "\n" +
+                       std::string(kThresholdKey) + "=" + std::to_string(settings.thresholdLevel) +
+                       "\n";
+    if (settings.stretch != 1)
+        text += std::string(kStretchKey) + "=" + std::to_string(settings.stretch) + "\n";
+    return text;
 }
 
 std::optional<std::string> writeSettings(const std::filesystem::path& file,

@@ -1,5 +1,5 @@
 #pragma once
-// The two settings of Lathmark and the reader of the settings file that lies beside the
+// The settings of Lathmark and the reader of the settings file that lies beside the
 // executable. Free of Qt: the window and the batch counter share it.
 
 #include <cstdint>
@@ -14,6 +14,7 @@ namespace lathmark {
 struct Settings {
     std::int16_t bdLine = 0;          // BDLINE: dark pixels a row needs to be part of a line
     std::int16_t thresholdLevel = 0;  // THRESHOLD: grey level that separates dark from light
+    std::int16_t stretch = 1;         // STRETCH: times each photograph row is repeated, 1 to 4
 };
 
 // What reading the file gave: the settings as far as they could be read, and every problem
@@ -32,7 +33,8 @@ SettingsRead readSettings(const std::filesystem::path& file);
 // Reads settings from text already in memory; `fileName` is only used in the problems.
 SettingsRead parseSettings(std::string_view text, const std::string& fileName);
 
-// The settings as a settings file: a line BDLINE=..., a line THRESHOLD=..., LF line ends.
+// The settings as a settings file: a line BDLINE=..., a line THRESHOLD=..., and a line
+// STRETCH=... where it is not 1; LF line ends.
 std::string settingsText(const Settings& settings);
 
 // Writes `settings` to `file`, whole or not at all, or to the file it leads to where `file` is a

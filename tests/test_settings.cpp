@@ -31,6 +31,7 @@ struct LineCase {
     std::int16_t threshold;
     // Each problem, in order, must start with "<file>:" followed by this text.
     std::vector<std::string> problems;
+    std::int16_t stretch = 1;
 };
 
 class LineRules : public testing::TestWithParam<LineCase> {};
@@ -40,6 +41,7 @@ TEST_P(LineRules, SetsKeysAndReportsProblems) {
     const SettingsRead read = parseSettings(c.text, kFile);
     EXPECT_EQ(read.settings.bdLine, c.bdLine);
     EXPECT_EQ(read.settings.thresholdLevel, c.threshold);
+    EXPECT_EQ(read.settings.stretch, c.stretch);
     ASSERT_EQ(read.problems.size(), c.problems.size()) << testing::PrintToString(read.problems);
     for (std::size_t i = 0; i < c.problems.size(); ++i) {
         EXPECT_TRUE(read.problems[i].starts_with(kFile + ":" + c.problems[i])) << read.problems[i];
@@ -81,6 +83,12 @@ const LineCase kLineCases[] = {
     {"ThresholdBelowZeroIsKept", "THRESHOLD=100\nTHRESHOLD=-1", 0, -1,
      {"2: THRESHOLD -1: the passes"}},
     {"NegativeBdLineNotFlagged", "BDLINE=-5\nTHRESHOLD=0", -5, 0, {}},
+    {"StretchReadLikeTheOthers", "stretch= 2 \nNOTE=4\nStretch=3\n", 0, 0, {}, 3},
+    {"StretchOutsideOneToFourIsKept", "STRETCH=5\nSTRETCH=0", 0, 0,
+     {"1: STRETCH 5: each photograph row is repeated", "2: STRETCH 0:"}, 0},
+    {"StretchUnusableValue", "STRETCH=2\nSTRETCH=two\nSTRETCH\nSTRETCH=", 0, 0,
+     {"2: STRETCH value \"two\" is not a number", "3: STRETCH has no", "4: STRETCH has an empty"},
+     2},
 };
 // clang-format on
 

@@ -4,6 +4,7 @@
 #include "engine/library_messages.h"
 #include "engine/preparation.h"
 #include "engine/report.h"
+#include "engine/two_level.h"
 
 namespace lathmark {
 namespace {
@@ -22,13 +23,21 @@ CountResult countPrepared(CountingState& state, CountResult result, std::int16_t
     if (auto failure = thresholdPhotograph(
             state, thresholdLevel, thresholdLevel + kPasses[1].thresholdIncrement, laterBinary))
         return failed(std::move(result), *failure);
-    findBandEdges(state);
+    countRows(state.dibBinary.get(), state.rowsAtThreshold);
+    countRows(laterBinary.get(), state.rowsAtLaterThreshold);
+    // A stretched photograph's rows are its rows repeated: so are their counts.
+    for (RowCounts* counts : {&state.rowsAtThreshold, &state.rowsAtLaterThreshold}) {
+        stretchRows(counts->fromColumn4, options.stretch);
+        stretchRows(counts->fromColumn8, options.stretch);
+    }
+    state.width = state.dibBinary.width();
+    state.height = state.dibBinary.height() * options.stretch;
+    findBandEdgesInRows(state);
     const int photographWidth = state.width;
     const int photographHeight = state.height;
     const BandEdges edges{state.bandTop, state.bandBottom};
     if (auto problem = bandProblem(photographWidth, edges))
         return failed(std::move(result), *problem);
-    countRows(laterBinary.get(), state.rowsAtLaterThreshold);
 
     auto rows = [](const RowCounts& counts) {
         return BandRowCounts{counts.fromColumn4.data(), counts.fromColumn8.data()};
@@ -42,10 +51,10 @@ CountResult countPrepared(CountingState& state, CountResult result, std::int16_t
         fillPassProfile(band, pass, bdLine, work.lineRows[static_cast<std::size_t>(pass)],
                         state.*kPasses[static_cast<std::size_t>(pass)].profile);
 
-    // The result image is drawn into the band of the last pass's two-level image.
-    state.dibBand = cutBand(state, laterBinary.get());
+    // The result image is drawn over every pixel of a band-sized two-level image.
+    state.dibBand = newTwoLevel(band.width, band.height, laterBinary.get());
     if (!state.dibBand)
-        return failed(std::move(result), "the board band could not be cut out (out of memory?)");
+        return failed(std::move(result), "the result image could not be made (out of memory?)");
     state.width = band.width;
     state.height = band.height;
     result.band = {state.bandTop, state.bandBottom, band.width, band.height};
@@ -56,13 +65,19 @@ CountResult countPrepared(CountingState& state, CountResult result, std::int16_t
         if (auto failure = ThresholdTable::build(state.dibSource.get(), table))
             result.stabilityProblem = "no stability ranges: the photograph " + *failure;
         else
-            result.stable = stabilityRanges(table, thresholdLevel, bdLine);
+            result.stable = stabilityRanges(table, thresholdLevel, bdLine, options.stretch);
     }
     if (options.keepPhotograph) result.photograph = std::move(state.dibSource);
     return result;
 }
 
 }  // namespace
+
+std::optional<std::string> stretchProblem(int stretch) {
+    if (stretch >= 1 && stretch <= kMaxStretch) return std::nullopt;
+    return "STRETCH " + std::to_string(stretch) + " is outside 1 to " +
+           std::to_string(kMaxStretch) + ": each photograph row is repeated STRETCH times";
+}
 
 std::optional<std::string> thresholdProblem(int thresholdLevel) {
     if (thresholdLevel >= 0 && thresholdLevel <= kMaxThreshold) return std::nullopt;
@@ -76,6 +91,7 @@ CountResult countBoards(const std::filesystem::path& file, std::int16_t bdLine,
     CountResult result;
     result.file = file.string();
     if (auto problem = thresholdProblem(thresholdLevel)) return failed(std::move(result), *problem);
+    if (auto problem = stretchProblem(options.stretch)) return failed(std::move(result), *problem);
     CountingState state;
     if (auto failure = decodePhotograph(state, file)) return failed(std::move(result), *failure);
     result.warning = libraryMessages();
@@ -88,6 +104,7 @@ CountResult countJpegInMemory(const std::uint8_t* data, std::size_t size, const 
     CountResult result;
     result.file = name;
     if (auto problem = thresholdProblem(thresholdLevel)) return failed(std::move(result), *problem);
+    if (auto problem = stretchProblem(options.stretch)) return failed(std::move(result), *problem);
     CountingState state;
     if (auto failure = decodePhotographFromMemory(state, data, size))
         return failed(std::move(result), *failure);
@@ -112,6 +129,7 @@ CountResult countDecoded(Bitmap photograph, const std::string& name, std::int16_
     CountResult result;
     result.file = name;
     if (auto problem = thresholdProblem(thresholdLevel)) return failed(std::move(result), *problem);
+    if (auto problem = stretchProblem(options.stretch)) return failed(std::move(result), *problem);
     if (!photograph) return failed(std::move(result), "there is no photograph to count");
     CountingState state;
     state.dibSource = std::move(photograph);

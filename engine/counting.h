@@ -26,13 +26,14 @@ struct BandBox {
 struct CountOptions {
     bool keepPhotograph = false;  // hand back the decoded photograph, for a face to show it
     bool stability = false;       // find the stability ranges around the settings too
+    int stretch = 1;  // STRETCH: each photograph row is repeated this many times (1 to 4)
 };
 
 struct CountResult {
     std::string file;  // the photograph as the caller named it
     std::optional<CountError> error;
     std::array<int, kPassCount> passLines{};
-    BandBox band;
+    BandBox band;         // with STRETCH above 1, in rows of the stretched photograph
     Bitmap marked;        // the result image: the band, black where a line row was found
     Bitmap photograph;    // the decoded photograph, if asked for
     std::string warning;  // what the decoder noted about a photograph it could still decode
@@ -46,6 +47,9 @@ struct CountResult {
 
 // Why a THRESHOLD cannot be used for counting, or nothing if it can (0 to 245).
 std::optional<std::string> thresholdProblem(int thresholdLevel);
+
+// Why a STRETCH cannot be used for counting, or nothing if it can (1 to 4).
+std::optional<std::string> stretchProblem(int stretch);
 
 // Counts the boards in a JPEG photograph.
 CountResult countBoards(const std::filesystem::path& file, std::int16_t bdLine,

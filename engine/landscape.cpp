@@ -116,21 +116,31 @@ StepFailure ThresholdTable::buildByLibrary(FIBITMAP* photograph) {
     return std::nullopt;
 }
 
-BandAtThreshold bandAt(const ThresholdTable& table, int threshold) {
+BandAtThreshold bandAt(const ThresholdTable& table, int threshold, int stretch) {
     BandAtThreshold band;
-    band.edges = findBandEdges(table.fromColumn4(threshold), table.width(), table.height());
+    const int later = threshold + kPasses[1].thresholdIncrement;
+    std::array<const int*, 4> rows = {table.fromColumn4(threshold), table.fromColumn8(threshold),
+                                      table.fromColumn4(later), table.fromColumn8(later)};
+    if (stretch > 1) {
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            std::vector<int>& stretched = band.stretched_[i];
+            stretched.assign(rows[i], rows[i] + table.height());
+            stretchRows(stretched, stretch);
+            rows[i] = stretched.data();
+        }
+    }
+    const int height = table.height() * stretch;
+    band.edges = findBandEdges(rows[0], table.width(), height);
     band.failure = bandProblem(table.width(), band.edges);
     if (band.failure) return band;
-    const int later = threshold + kPasses[1].thresholdIncrement;
-    band.counts = bandCounts(band.edges, table.width(), table.height(),
-                             {table.fromColumn4(threshold), table.fromColumn8(threshold)},
-                             {table.fromColumn4(later), table.fromColumn8(later)});
+    band.counts =
+        bandCounts(band.edges, table.width(), height, {rows[0], rows[1]}, {rows[2], rows[3]});
     return band;
 }
 
 std::optional<PassLines> countAt(const ThresholdTable& table, int threshold, int bdLine,
-                                 PassWork& work) {
-    const BandAtThreshold band = bandAt(table, threshold);
+                                 PassWork& work, int stretch) {
+    const BandAtThreshold band = bandAt(table, threshold, stretch);
     if (band.failure) return std::nullopt;
     return countLines(band.counts, bdLine, work);
 }
@@ -195,7 +205,7 @@ int Landscape::boards(int threshold, int bdLine) const {
     return counted(threshold) ? boardsOf(passLines(threshold, bdLine)) : 0;
 }
 
-Landscape settingsLandscape(const ThresholdTable& table, int bdLineMax) {
+Landscape settingsLandscape(const ThresholdTable& table, int bdLineMax, int stretch) {
     Landscape landscape;
     landscape.bdLineMax_ = std::max(0, bdLineMax);
     landscape.failures_.assign(kThresholds, std::nullopt);
@@ -203,7 +213,7 @@ Landscape settingsLandscape(const ThresholdTable& table, int bdLineMax) {
         static_cast<std::size_t>(kThresholds) * static_cast<std::size_t>(landscape.bdLineMax_ + 1),
         {});
     for (int threshold = 0; threshold < kThresholds; ++threshold) {
-        const BandAtThreshold band = bandAt(table, threshold);
+        const BandAtThreshold band = bandAt(table, threshold, stretch);
         landscape.failures_[static_cast<std::size_t>(threshold)] = band.failure;
         sweepBdLines(band, 0, landscape.bdLineMax_, [&](int bdLine, const PassLines& lines) {
             auto& stored = landscape.lines_[landscape.index(threshold, bdLine)];
@@ -216,11 +226,12 @@ Landscape settingsLandscape(const ThresholdTable& table, int bdLineMax) {
     return landscape;
 }
 
-StabilityRanges stabilityRanges(const ThresholdTable& table, int threshold, int bdLine) {
+StabilityRanges stabilityRanges(const ThresholdTable& table, int threshold, int bdLine,
+                                int stretch) {
     StabilityRanges ranges;
     PassWork work;
     auto boardsAt = [&](int level) {
-        const std::optional<PassLines> lines = countAt(table, level, bdLine, work);
+        const std::optional<PassLines> lines = countAt(table, level, bdLine, work, stretch);
         return lines ? boardsOf(*lines) : 0;
     };
     const int boards = boardsAt(threshold);
@@ -236,7 +247,7 @@ StabilityRanges stabilityRanges(const ThresholdTable& table, int threshold, int 
     const int highestBdLine = std::max(table.width(), bdLine);
     int lowBdLine = lowestBdLine;
     int highBdLine = highestBdLine;
-    sweepBdLines(bandAt(table, threshold), lowestBdLine, highestBdLine,
+    sweepBdLines(bandAt(table, threshold, stretch), lowestBdLine, highestBdLine,
                  [&](int level, const PassLines& lines) {
                      if (boardsOf(lines) == boards) return true;
                      if (level < bdLine) {

@@ -1,9 +1,9 @@
 #pragma once
 // The settings landscape of a photograph: its boards and pass lines at every pair of settings,
-// THRESHOLD 0 to 245 and BDLINE 0 to the photograph's width; and its stability ranges, how far
-// either setting can move before the boards change. Both start from one sweep over the decoded
-// photograph that gives every row's dark pixels at every threshold, and both run the passes'
-// own code on those counts, so they agree with a count at any setting.
+// THRESHOLD 0 to 245 and BDLINE 0 to the photograph's width, at each STRETCH; and its stability
+// ranges, how far either setting can move before the boards change. Both start from one sweep over
+// the decoded photograph that gives every row's dark pixels at every threshold, and both run the
+// passes' own code on those counts, so they agree with a count at any setting.
 //
 // Every function here is free of shared state: several photographs can be searched at once on
 // different threads.
@@ -59,18 +59,27 @@ class ThresholdTable {
     std::vector<int> counts_;  // [column 4 or 8][threshold][row]
 };
 
-// The band at one THRESHOLD and what the passes see of it, or why there is none.
+// The band at one THRESHOLD and STRETCH and what the passes see of it, or why there is none.
+// With STRETCH above 1 it holds the stretched rows' counts itself, so it is moved, not copied.
 struct BandAtThreshold {
     BandEdges edges;
     BandCounts counts;
     StepFailure failure;
-};
-BandAtThreshold bandAt(const ThresholdTable& table, int threshold);
 
-// The pass lines at one pair of settings (THRESHOLD 0 to 245), or nothing where the band cannot
-// be counted.
+    BandAtThreshold() = default;
+    BandAtThreshold(BandAtThreshold&&) = default;
+    BandAtThreshold& operator=(BandAtThreshold&&) = default;
+
+  private:
+    friend BandAtThreshold bandAt(const ThresholdTable&, int, int);
+    std::array<std::vector<int>, 4> stretched_;
+};
+BandAtThreshold bandAt(const ThresholdTable& table, int threshold, int stretch = 1);
+
+// The pass lines at one set of settings (THRESHOLD 0 to 245, STRETCH 1 to 4), or nothing where
+// the band cannot be counted.
 std::optional<PassLines> countAt(const ThresholdTable& table, int threshold, int bdLine,
-                                 PassWork& work);
+                                 PassWork& work, int stretch = 1);
 
 inline int boardsOf(const PassLines& lines) {
     return lines[0] + lines[1] + lines[2] + lines[3] + 1;
@@ -96,7 +105,7 @@ class Landscape {
     int boards(int threshold, int bdLine) const;
 
   private:
-    friend Landscape settingsLandscape(const ThresholdTable& table, int bdLineMax);
+    friend Landscape settingsLandscape(const ThresholdTable& table, int bdLineMax, int stretch);
     std::size_t index(int threshold, int bdLine) const {
         return static_cast<std::size_t>(threshold) * static_cast<std::size_t>(bdLineMax_ + 1) +
                static_cast<std::size_t>(bdLine);
@@ -106,8 +115,8 @@ class Landscape {
     std::vector<std::array<std::uint16_t, kPassCount>> lines_;
 };
 
-// The landscape of the photograph in `table`, BDLINE from 0 to bdLineMax.
-Landscape settingsLandscape(const ThresholdTable& table, int bdLineMax);
+// The landscape of the photograph in `table`, BDLINE from 0 to bdLineMax, at one STRETCH.
+Landscape settingsLandscape(const ThresholdTable& table, int bdLineMax, int stretch = 1);
 
 // The settings around a pair of settings over which the boards stay the same: THRESHOLD with
 // BDLINE fixed, and BDLINE with THRESHOLD fixed. Each is searched over THRESHOLD 0 to 245 and
@@ -119,6 +128,7 @@ struct StabilityRanges {
     // 1), to either side; a range that ends where the search does is not short there.
     bool uncertain = false;
 };
-StabilityRanges stabilityRanges(const ThresholdTable& table, int threshold, int bdLine);
+StabilityRanges stabilityRanges(const ThresholdTable& table, int threshold, int bdLine,
+                                int stretch = 1);
 
 }  // namespace lathmark

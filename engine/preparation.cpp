@@ -207,10 +207,23 @@ StepFailure bandProblem(int width, const BandEdges& edges) {
     return std::nullopt;
 }
 
+void stretchRows(std::vector<int>& rows, int stretch) {
+    if (stretch <= 1) return;
+    const std::size_t height = rows.size();
+    rows.resize(height * static_cast<std::size_t>(stretch));
+    // From the top down, so that no count is overwritten before it is copied.
+    for (std::size_t y = height; y-- > 0;)
+        std::fill_n(rows.begin() + static_cast<std::ptrdiff_t>(y * stretch), stretch, rows[y]);
+}
+
 void findBandEdges(CountingState& state) {
     state.width = state.dibBinary.width();
     state.height = state.dibBinary.height();
     countRows(state.dibBinary.get(), state.rowsAtThreshold);
+    findBandEdgesInRows(state);
+}
+
+void findBandEdgesInRows(CountingState& state) {
     const std::vector<int>& dark = state.rowsAtThreshold.fromColumn4;
     fitProfile(state.bandProfile, state.height);
     for (std::size_t y = 0; y < dark.size(); ++y)

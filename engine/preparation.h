@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/counting_state.h"
 #include "engine/passes.h"
@@ -68,9 +69,19 @@ BandEdges findBandEdges(const int* darkFromColumn4, int width, int height);
 // narrow for band columns, or a band of no rows.
 StepFailure bandProblem(int width, const BandEdges& edges);
 
+// The most times a photograph row may be repeated before counting (STRETCH).
+constexpr int kMaxStretch = 4;
+
+// Repeats each row's count `stretch` times, as if each row of the photograph were repeated.
+void stretchRows(std::vector<int>& rows, int stretch);
+
 // From state.dibBinary: width and height of the photograph, its rows' dark pixels, the profile
 // of columns 4 and up with background rows marked, and the band edges bandTop and bandBottom.
 void findBandEdges(CountingState& state);
+
+// The same from the row counts in state.rowsAtThreshold, for a photograph state.width wide
+// and state.height high.
+void findBandEdgesInRows(CountingState& state);
 
 // Cuts the band out of `binary`, a two-level image of the photograph's size, as the library's
 // copy of that rectangle would.

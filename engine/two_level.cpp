@@ -14,20 +14,6 @@
 namespace lathmark {
 namespace {
 
-// A new two-level bitmap like the library's: black-and-white palette, the resolution of
-// `like`, every bit 0 (padding included),
-// as the library allocates it.
-Bitmap newTwoLevel(int width, int height, FIBITMAP* like) {
-    Bitmap dib(FreeImage_Allocate(width, height, 1));
-    if (!dib) return dib;
-    RGBQUAD* palette = FreeImage_GetPalette(dib.get());
-    palette[0] = RGBQUAD{0, 0, 0, 0};
-    palette[1] = RGBQUAD{255, 255, 255, 0};
-    FreeImage_SetDotsPerMeterX(dib.get(), FreeImage_GetDotsPerMeterX(like));
-    FreeImage_SetDotsPerMeterY(dib.get(), FreeImage_GetDotsPerMeterY(like));
-    return dib;
-}
-
 // Packs a row of grey levels into the rows of both two-level images: a bit is 1 (light) where
 // the grey level is at or above that image's threshold; padding bits stay 0. Both comparisons
 // go first into one flag byte per pixel (bit 0 for `low`, bit 1 for `high`), a loop the
@@ -169,6 +155,17 @@ __attribute__((target("avx2"))) void packRowsWide(const BYTE* __restrict pixels,
 #endif
 
 }  // namespace
+
+Bitmap newTwoLevel(int width, int height, FIBITMAP* like) {
+    Bitmap dib(FreeImage_Allocate(width, height, 1));
+    if (!dib) return dib;
+    RGBQUAD* palette = FreeImage_GetPalette(dib.get());
+    palette[0] = RGBQUAD{0, 0, 0, 0};
+    palette[1] = RGBQUAD{255, 255, 255, 0};
+    FreeImage_SetDotsPerMeterX(dib.get(), FreeImage_GetDotsPerMeterX(like));
+    FreeImage_SetDotsPerMeterY(dib.get(), FreeImage_GetDotsPerMeterY(like));
+    return dib;
+}
 
 bool GreyConverter::wideAvailable() {
 #ifdef LATHMARK_WIDE_GREY

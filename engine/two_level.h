@@ -62,6 +62,10 @@ struct TwoLevelPair {
 };
 TwoLevelPair thresholdTwice(FIBITMAP* photograph, BYTE low, BYTE high, bool wide = true);
 
+// A new two-level bitmap like the library's: black-and-white palette, the resolution of `like`,
+// every bit 0 (padding included), as the library allocates it. Empty when out of memory.
+Bitmap newTwoLevel(int width, int height, FIBITMAP* like);
+
 // The rectangle of a two-level bitmap from column `left` to `right` - 1 and from top-down row
 // `top` to `bottom` - 1, as FreeImage_Copy makes it. Empty for a rectangle outside the bitmap
 // or of no pixels.

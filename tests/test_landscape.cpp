@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -81,50 +82,108 @@ std::vector<Photograph> photographs() {
     return list;
 }
 
+CountResult countAt(const Bitmap& photograph, int threshold, int bdLine, int stretch = 1) {
+    return countDecoded(Bitmap(FreeImage_Clone(photograph.get())), "photograph",
+                        static_cast<std::int16_t>(bdLine), static_cast<std::int16_t>(threshold),
+                        {.keepPhotograph = false, .stability = false, .stretch = stretch});
+}
+
+// At STRETCH 1 and one STRETCH above it for each photograph.
 TEST(Landscape, EqualsTheCountAtRandomSettings) {
     std::mt19937 random(2024);
+    int kind = 0;
     for (const Photograph& photograph : photographs()) {
-        SCOPED_TRACE(photograph.name);
         ASSERT_TRUE(photograph.bitmap);
         ThresholdTable table;
         ASSERT_EQ(ThresholdTable::build(photograph.bitmap.get(), table), std::nullopt);
-        const Landscape landscape = settingsLandscape(table, table.width());
-        for (int trial = 0; trial < 60; ++trial) {
-            // Near half of the trials at low BDLINE, where most rows are line rows.
-            const int threshold = static_cast<int>(random() % kThresholds);
-            const int range = trial % 2 == 0 ? table.width() + 1 : std::min(40, table.width() + 1);
-            const int bdLine = static_cast<int>(random() % static_cast<unsigned>(range));
-            const std::string where =
-                "THRESHOLD " + std::to_string(threshold) + " BDLINE " + std::to_string(bdLine);
-            const CountResult count = countDecoded(
-                Bitmap(FreeImage_Clone(photograph.bitmap.get())), photograph.name,
-                static_cast<std::int16_t>(bdLine), static_cast<std::int16_t>(threshold));
-            ASSERT_EQ(landscape.counted(threshold), count.ok()) << where;
-            if (!count.ok()) continue;
-            EXPECT_EQ(landscape.passLines(threshold, bdLine), count.passLines) << where;
-            const BandAtThreshold band = bandAt(table, threshold);
-            EXPECT_EQ(band.edges.top, count.band.top) << where;
-            EXPECT_EQ(band.edges.bottom, count.band.bottom) << where;
+        for (const int stretch : {1, 2 + kind++ % 3}) {
+            SCOPED_TRACE(photograph.name + " at STRETCH " + std::to_string(stretch));
+            const Landscape landscape = settingsLandscape(table, table.width(), stretch);
+            for (int trial = 0; trial < 40; ++trial) {
+                // Near half of the trials at low BDLINE, where most rows are line rows.
+                const int threshold = static_cast<int>(random() % kThresholds);
+                const int range =
+                    trial % 2 == 0 ? table.width() + 1 : std::min(40, table.width() + 1);
+                const int bdLine = static_cast<int>(random() % static_cast<unsigned>(range));
+                const std::string where =
+                    "THRESHOLD " + std::to_string(threshold) + " BDLINE " + std::to_string(bdLine);
+                const CountResult count = countAt(photograph.bitmap, threshold, bdLine, stretch);
+                ASSERT_EQ(landscape.counted(threshold), count.ok()) << where;
+                if (!count.ok()) continue;
+                EXPECT_EQ(landscape.passLines(threshold, bdLine), count.passLines) << where;
+                const BandAtThreshold band = bandAt(table, threshold, stretch);
+                EXPECT_EQ(band.edges.top, count.band.top) << where;
+                EXPECT_EQ(band.edges.bottom, count.band.bottom) << where;
 
-            // Stability: the same boards all through each range, others just beyond it.
-            if (trial % 6 != 0) continue;
-            const StabilityRanges ranges = stabilityRanges(table, threshold, bdLine);
-            const int boards = count.boards();
-            for (int level = ranges.threshold[0]; level <= ranges.threshold[1]; ++level)
-                ASSERT_EQ(landscape.boards(level, bdLine), boards) << where << " at " << level;
-            if (ranges.threshold[0] > 0) {
-                EXPECT_NE(landscape.boards(ranges.threshold[0] - 1, bdLine), boards) << where;
+                // Stability: the same boards all through each range, others just beyond it.
+                if (trial % 6 != 0) continue;
+                const StabilityRanges ranges = stabilityRanges(table, threshold, bdLine, stretch);
+                const int boards = count.boards();
+                for (int level = ranges.threshold[0]; level <= ranges.threshold[1]; ++level)
+                    ASSERT_EQ(landscape.boards(level, bdLine), boards) << where << " at " << level;
+                if (ranges.threshold[0] > 0) {
+                    EXPECT_NE(landscape.boards(ranges.threshold[0] - 1, bdLine), boards) << where;
+                }
+                if (ranges.threshold[1] < kMaxThreshold) {
+                    EXPECT_NE(landscape.boards(ranges.threshold[1] + 1, bdLine), boards) << where;
+                }
+                for (int level = ranges.bdLine[0]; level <= ranges.bdLine[1]; ++level)
+                    ASSERT_EQ(landscape.boards(threshold, level), boards)
+                        << where << " at " << level;
+                if (ranges.bdLine[0] > 0) {
+                    EXPECT_NE(landscape.boards(threshold, ranges.bdLine[0] - 1), boards) << where;
+                }
+                if (ranges.bdLine[1] < table.width()) {
+                    EXPECT_NE(landscape.boards(threshold, ranges.bdLine[1] + 1), boards) << where;
+                }
             }
-            if (ranges.threshold[1] < kMaxThreshold) {
-                EXPECT_NE(landscape.boards(ranges.threshold[1] + 1, bdLine), boards) << where;
-            }
-            for (int level = ranges.bdLine[0]; level <= ranges.bdLine[1]; ++level)
-                ASSERT_EQ(landscape.boards(threshold, level), boards) << where << " at " << level;
-            if (ranges.bdLine[0] > 0) {
-                EXPECT_NE(landscape.boards(threshold, ranges.bdLine[0] - 1), boards) << where;
-            }
-            if (ranges.bdLine[1] < table.width()) {
-                EXPECT_NE(landscape.boards(threshold, ranges.bdLine[1] + 1), boards) << where;
+        }
+    }
+}
+
+// The photograph with each row repeated, made by the library.
+Bitmap withRowsRepeated(FIBITMAP* photograph, int times) {
+    const unsigned width = FreeImage_GetWidth(photograph);
+    const unsigned height = FreeImage_GetHeight(photograph);
+    const unsigned bpp = FreeImage_GetBPP(photograph);
+    Bitmap repeated(FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height) * times,
+                                       static_cast<int>(bpp)));
+    if (FreeImage_GetColorsUsed(photograph) > 0)
+        std::copy_n(FreeImage_GetPalette(photograph), FreeImage_GetColorsUsed(photograph),
+                    FreeImage_GetPalette(repeated.get()));
+    for (unsigned y = 0; y < height * static_cast<unsigned>(times); ++y)
+        std::memcpy(FreeImage_GetScanLine(repeated.get(), static_cast<int>(y)),
+                    FreeImage_GetScanLine(photograph, static_cast<int>(y) / times),
+                    FreeImage_GetLine(photograph));
+    return repeated;
+}
+
+// Counting at STRETCH k is counting the photograph with each row repeated k times: the same
+// lines, band and result image.
+TEST(Stretch, CountsAsThePhotographWithItsRowsRepeated) {
+    const std::vector<Photograph> all = photographs();
+    for (const int index : {0, 3, 4}) {
+        const Photograph& photograph = all[static_cast<std::size_t>(index)];
+        for (const int stretch : {2, 3, 4}) {
+            const Bitmap repeated = withRowsRepeated(photograph.bitmap.get(), stretch);
+            for (const auto& [threshold, bdLine] : {std::pair{128, 40}, {138, 10}, {100, 120}}) {
+                SCOPED_TRACE(photograph.name + " at STRETCH " + std::to_string(stretch) +
+                             ", THRESHOLD " + std::to_string(threshold) + ", BDLINE " +
+                             std::to_string(bdLine));
+                const CountResult stretched =
+                    countAt(photograph.bitmap, threshold, bdLine, stretch);
+                const CountResult expected = countAt(repeated, threshold, bdLine);
+                ASSERT_EQ(stretched.ok(), expected.ok());
+                if (!expected.ok()) continue;
+                EXPECT_EQ(stretched.passLines, expected.passLines);
+                EXPECT_EQ(stretched.band.top, expected.band.top);
+                EXPECT_EQ(stretched.band.bottom, expected.band.bottom);
+                ASSERT_EQ(stretched.marked.height(), expected.marked.height());
+                const std::size_t bytes = FreeImage_GetPitch(expected.marked.get()) *
+                                          static_cast<std::size_t>(expected.marked.height());
+                EXPECT_EQ(std::memcmp(FreeImage_GetBits(stretched.marked.get()),
+                                      FreeImage_GetBits(expected.marked.get()), bytes),
+                          0);
             }
         }
     }

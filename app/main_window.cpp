@@ -211,6 +211,7 @@ void Lathmark::Form_Load() {
     const SettingsRead read = readSettings(settingsFile_);
     bdLine = read.settings.bdLine;
     thresholdLevel = read.settings.thresholdLevel;
+    stretch = read.settings.stretch;
     settingsProblems_ = read.problems;
     bookTotal = 0;
     imageCount = 0;
@@ -221,9 +222,10 @@ void Lathmark::reportSettingsProblems() {
     QString text = QString("The settings file %1 has problems:\n")
                        .arg(QFile::decodeName(settingsFile_.c_str()));
     for (const std::string& problem : settingsProblems_) text += "\n" + fromNative(problem);
-    text += QString("\n\nLathmark goes on with BDLINE %1 and THRESHOLD %2.")
+    text += QString("\n\nLathmark goes on with BDLINE %1 and THRESHOLD %2%3.")
                 .arg(bdLine)
-                .arg(thresholdLevel);
+                .arg(thresholdLevel)
+                .arg(stretch == 1 ? QString() : QString(" and STRETCH %1").arg(stretch));
     QMessageBox::warning(this, "Lathmark", text);
 }
 
@@ -246,7 +248,8 @@ void Lathmark::countSelectedFile() {
     imageLines = 0;
     startTicks = tickCount();
     CountResult result =
-        countBoards(selectedFile, bdLine, thresholdLevel, {.keepPhotograph = true});
+        countBoards(selectedFile, bdLine, thresholdLevel,
+                    {.keepPhotograph = true, .stability = false, .stretch = stretch});
     if (!result.ok()) {
         showRefusal(fromNative(result.error->message()));
         return;

@@ -75,6 +75,7 @@ class Lathmark : public QWidget {
     // Settings, read once at start.
     std::int16_t bdLine = 0;
     std::int16_t thresholdLevel = 0;
+    std::int16_t stretch = 1;  // each photograph row is repeated this many times before counting
 
     // The current photograph and book.
     std::string selectedFile;     // picked name, without folder, as the file system spells it

@@ -48,6 +48,7 @@ PhotographOutcome countOne(const std::string& file, const BatchOptions& options)
     const auto start = std::chrono::steady_clock::now();
     CountOptions countOptions;
     countOptions.stability = options.stability;
+    countOptions.stretch = options.stretch;
     CountResult result = countBoards(file, options.bdLine, options.thresholdLevel, countOptions);
     PhotographOutcome outcome;
     outcome.file = file;

@@ -24,6 +24,7 @@ struct BatchOptions {
     std::optional<std::filesystem::path> markedFolder;  // where result images go, if anywhere
     int jobs = 1;
     bool stability = false;  // find each count's stability ranges
+    int stretch = 1;         // STRETCH
 };
 
 // What is kept of one photograph's count once its bitmaps are gone.

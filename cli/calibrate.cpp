@@ -6,6 +6,7 @@
 
 #include "cli/batch.h"
 #include "engine/counting.h"
+#include "engine/preparation.h"
 
 namespace lathmark {
 namespace {
@@ -17,7 +18,8 @@ bool nearer(int a, int b, int boards) {
     return da != db ? da < db : a < b;
 }
 
-PhotographSearch search(const TruthRow& row, int currentThreshold, int currentBdLine) {
+PhotographSearch search(const TruthRow& row, int currentThreshold, int currentBdLine,
+                        int currentStretch) {
     PhotographSearch found;
     found.file = row.file;
     found.boards = row.boards;
@@ -34,30 +36,38 @@ PhotographSearch search(const TruthRow& row, int currentThreshold, int currentBd
     }
     decoded.photograph.reset();  // the table holds all the search needs of it
 
-    const Landscape landscape = settingsLandscape(table, table.width());
-    found.width = landscape.bdLineMax();
+    found.width = table.width();
     const auto columns = static_cast<std::size_t>(found.width + 1);
-    found.right.assign(static_cast<std::size_t>(kThresholds) * columns, false);
+    found.right.assign(static_cast<std::size_t>(kMaxStretch * kThresholds) * columns, false);
     found.nearest.assign(columns, 0);
+    std::optional<std::string> failure;
     bool anyBand = false;
-    for (int threshold = 0; threshold < kThresholds; ++threshold) {
-        if (!landscape.counted(threshold)) continue;
-        for (int bdLine = 0; bdLine <= found.width; ++bdLine) {
-            const int boards = landscape.boards(threshold, bdLine);
-            const auto column = static_cast<std::size_t>(bdLine);
-            found.right[static_cast<std::size_t>(threshold) * columns + column] =
-                boards == row.boards;
-            if (!anyBand || nearer(boards, found.nearest[column], row.boards))
-                found.nearest[column] = boards;
+    for (int stretch = 1; stretch <= kMaxStretch; ++stretch) {
+        const Landscape landscape = settingsLandscape(table, found.width, stretch);
+        for (int threshold = 0; threshold < kThresholds; ++threshold) {
+            if (!landscape.counted(threshold)) {
+                failure = landscape.failure(threshold);
+                continue;
+            }
+            const std::size_t first = (static_cast<std::size_t>(stretch - 1) * kThresholds +
+                                       static_cast<std::size_t>(threshold)) *
+                                      columns;
+            for (int bdLine = 0; bdLine <= found.width; ++bdLine) {
+                const int boards = landscape.boards(threshold, bdLine);
+                const auto column = static_cast<std::size_t>(bdLine);
+                found.right[first + column] = boards == row.boards;
+                if (!anyBand || nearer(boards, found.nearest[column], row.boards))
+                    found.nearest[column] = boards;
+            }
+            anyBand = true;
         }
-        anyBand = true;
     }
     if (!anyBand) {
-        found.error = *landscape.failure(currentThreshold);
+        found.error = failure;
         return found;
     }
     PassWork work;
-    if (const auto lines = countAt(table, currentThreshold, currentBdLine, work))
+    if (const auto lines = countAt(table, currentThreshold, currentBdLine, work, currentStretch))
         found.currentBoards = boardsOf(*lines);
     return found;
 }
@@ -65,12 +75,14 @@ PhotographSearch search(const TruthRow& row, int currentThreshold, int currentBd
 }  // namespace
 
 std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, int currentThreshold,
-                                     int currentBdLine, int jobs,
+                                     int currentBdLine, int currentStretch, int jobs,
                                      const std::function<void(const PhotographSearch&)>& report) {
     std::vector<PhotographSearch> searched;
     inOrder(
         truth.size(), jobs,
-        [&](std::size_t i) { return search(truth[i], currentThreshold, currentBdLine); },
+        [&](std::size_t i) {
+            return search(truth[i], currentThreshold, currentBdLine, currentStretch);
+        },
         [&](PhotographSearch& found) {
             report(found);
             if (!found.error) searched.push_back(std::move(found));
@@ -82,15 +94,16 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, int cur
     calibration.bdLineMax = INT_MAX;
     for (const PhotographSearch& found : searched)
         calibration.bdLineMax = std::min(calibration.bdLineMax, found.width);
-    calibration.counts = RightCounts(calibration.bdLineMax);
+    calibration.counts.assign(kMaxStretch, RightCounts(calibration.bdLineMax));
     calibration.currentThreshold = currentThreshold;
     calibration.currentBdLine = currentBdLine;
+    calibration.currentStretch = currentStretch;
     for (const PhotographSearch& found : searched) {
-        const auto columns = static_cast<std::size_t>(found.width + 1);
-        calibration.counts.add([&](int threshold, int bdLine) {
-            return found.right[static_cast<std::size_t>(threshold) * columns +
-                               static_cast<std::size_t>(bdLine)];
-        });
+        for (int stretch = 1; stretch <= kMaxStretch; ++stretch)
+            calibration.counts[static_cast<std::size_t>(stretch - 1)].add(
+                [&](int threshold, int bdLine) {
+                    return found.rightAt(stretch, threshold, bdLine);
+                });
         if (found.currentBoards == found.boards) ++calibration.currentRight;
     }
     calibration.choice = chooseSettings(calibration.counts, currentThreshold, currentBdLine);

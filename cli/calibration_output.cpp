@@ -6,8 +6,9 @@
 namespace lathmark {
 namespace {
 
-std::string settingsWords(int threshold, int bdLine) {
-    return "THRESHOLD=" + std::to_string(threshold) + " BDLINE=" + std::to_string(bdLine);
+std::string settingsWords(int threshold, int bdLine, int stretch) {
+    return "THRESHOLD=" + std::to_string(threshold) + " BDLINE=" + std::to_string(bdLine) +
+           " STRETCH=" + std::to_string(stretch);
 }
 
 std::string rangeWords(const std::array<int, 2>& range) {
@@ -19,8 +20,8 @@ std::string rangeWords(const std::array<int, 2>& range) {
 void printCalibration(const Calibration& calibration, std::ostream& out) {
     const SettingsChoice& choice = calibration.choice;
     const std::string ofAll = " of " + std::to_string(calibration.photographs) + " photographs";
-    out << "Chosen: " << settingsWords(choice.threshold, choice.bdLine) << " counts "
-        << choice.right << ofAll << " right\n";
+    out << "Chosen: " << settingsWords(choice.threshold, choice.bdLine, choice.stretch)
+        << " counts " << choice.right << ofAll << " right\n";
     out << "  as many right at THRESHOLD " << rangeWords(choice.thresholdRange) << " (BDLINE "
         << choice.bdLine << ") and at BDLINE " << rangeWords(choice.bdLineRange) << " (THRESHOLD "
         << choice.threshold << ")\n";
@@ -33,10 +34,12 @@ void printCalibration(const Calibration& calibration, std::ostream& out) {
     } else {
         out << "  every setting searched counts as many right\n";
     }
-    out << "Current: " << settingsWords(calibration.currentThreshold, calibration.currentBdLine)
+    out << "Current: "
+        << settingsWords(calibration.currentThreshold, calibration.currentBdLine,
+                         calibration.currentStretch)
         << " counts " << calibration.currentRight << ofAll << " right\n";
-    out << "Searched THRESHOLD 0 to " << kMaxThreshold << " and BDLINE 0 to "
-        << calibration.bdLineMax << '\n';
+    out << "Searched THRESHOLD 0 to " << kMaxThreshold << ", BDLINE 0 to " << calibration.bdLineMax
+        << " and STRETCH 1 to " << calibration.counts.size() << '\n';
     for (const NeverRight& photograph : calibration.neverRight)
         out << "Never right: " << photograph.file << ": at best " << photograph.nearest << " of "
             << photograph.boards << " boards\n";
@@ -48,12 +51,14 @@ std::string calibrationJson(const Calibration& calibration) {
     Json object;
     object["calibration"] = {{"threshold", choice.threshold},
                              {"bdline", choice.bdLine},
+                             {"stretch", choice.stretch},
                              {"right", choice.right},
                              {"photographs", calibration.photographs},
                              {"thresholdRange", choice.thresholdRange},
                              {"bdlineRange", choice.bdLineRange}};
     object["current"] = {{"threshold", calibration.currentThreshold},
                          {"bdline", calibration.currentBdLine},
+                         {"stretch", calibration.currentStretch},
                          {"right", calibration.currentRight}};
     Json never = Json::array();
     for (const NeverRight& photograph : calibration.neverRight)

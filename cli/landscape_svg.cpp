@@ -8,14 +8,18 @@
 namespace lathmark {
 namespace {
 
-// Page layout, in SVG user units (pixels).
-constexpr double kPlotWidth = 768;
-constexpr double kRowHeight = 2;  // per grey level of THRESHOLD
+// Page layout, in SVG user units (pixels): one panel per STRETCH, two to a row, the legend on
+// the right.
+constexpr double kPlotWidth = 480;
+constexpr double kRowHeight = 1.5;  // per grey level of THRESHOLD
 constexpr double kPlotHeight = kRowHeight * kThresholds;
-constexpr double kLeft = 80;
-constexpr double kTop = 50;
-constexpr double kRight = 230;
+constexpr double kLeft = 80;    // page edge to the first panel's plot
+constexpr double kTop = 50;     // page edge to the first row of panels
+constexpr double kAcross = 90;  // between the panels of a row
+constexpr double kDown = 100;   // between the rows of panels
+constexpr double kRight = 220;  // room for the legend
 constexpr double kBottom = 60;
+constexpr int kPanelsPerRow = 2;
 
 std::string number(double value) {
     char text[32];
@@ -56,15 +60,16 @@ int tickStep(int span) {
 class Page {
   public:
     explicit Page(const Calibration& calibration)
-        : calibration_(calibration), columnWidth_(kPlotWidth / (calibration.bdLineMax + 1)) {}
-
-    double x(double bdLine) const { return kLeft + bdLine * columnWidth_; }
-    // The top of the row of `threshold`.
-    double y(double threshold) const { return kTop + kPlotHeight - (threshold + 1) * kRowHeight; }
+        : calibration_(calibration),
+          columnWidth_(kPlotWidth / (calibration.bdLineMax + 1)),
+          panelRows_((static_cast<int>(calibration.counts.size()) + kPanelsPerRow - 1) /
+                     kPanelsPerRow) {}
 
     std::string draw() {
-        const double width = kLeft + kPlotWidth + kRight;
-        const double height = kTop + kPlotHeight + kBottom;
+        const int columns =
+            std::min<int>(kPanelsPerRow, static_cast<int>(calibration_.counts.size()));
+        const double width = kLeft + columns * kPlotWidth + (columns - 1) * kAcross + kRight;
+        const double height = kTop + panelRows_ * kPlotHeight + (panelRows_ - 1) * kDown + kBottom;
         out_ += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
         out_ += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + number(width) +
                 "\" height=\"" + number(height) + "\" viewBox=\"0 0 " + number(width) + " " +
@@ -75,16 +80,36 @@ class Page {
              "Photographs of known count (" + std::to_string(calibration_.photographs) +
                  ") counted right at each setting",
              "start", "font-size=\"15\" font-weight=\"bold\"");
-        cells();
-        axes();
-        legend();
-        mark("current", calibration_.currentThreshold, calibration_.currentBdLine, "#d00000");
-        mark("chosen", calibration_.choice.threshold, calibration_.choice.bdLine, "#000000");
+        for (int stretch = 1; stretch <= static_cast<int>(calibration_.counts.size()); ++stretch) {
+            panel_ = stretch - 1;
+            out_ += "<g id=\"stretch-" + std::to_string(stretch) + "\">\n";
+            text(x(0), topOf() - 8, "STRETCH " + std::to_string(stretch), "start",
+                 "font-weight=\"bold\"");
+            cells(calibration_.counts[static_cast<std::size_t>(panel_)]);
+            axes();
+            if (calibration_.currentStretch == stretch)
+                mark("current", calibration_.currentThreshold, calibration_.currentBdLine,
+                     "#d00000");
+            if (calibration_.choice.stretch == stretch)
+                mark("chosen", calibration_.choice.threshold, calibration_.choice.bdLine,
+                     "#000000");
+            out_ += "</g>\n";
+        }
+        legend(kLeft + columns * (kPlotWidth + kAcross) - kAcross + 24);
         out_ += "</svg>\n";
         return std::move(out_);
     }
 
   private:
+    // The current panel's plot: its left and top edges, and where a setting lies in it.
+    double leftOf() const { return kLeft + (panel_ % kPanelsPerRow) * (kPlotWidth + kAcross); }
+    double topOf() const { return kTop + (panel_ / kPanelsPerRow) * (kPlotHeight + kDown); }
+    double x(double bdLine) const { return leftOf() + bdLine * columnWidth_; }
+    // The top of the row of `threshold`.
+    double y(double threshold) const {
+        return topOf() + kPlotHeight - (threshold + 1) * kRowHeight;
+    }
+
     void text(double atX, double atY, const std::string& words, const char* anchor,
               const std::string& extra = "") {
         out_ += "<text x=\"" + number(atX) + "\" y=\"" + number(atY) + "\" text-anchor=\"" +
@@ -92,9 +117,8 @@ class Page {
     }
 
     // One rectangle for each run of settings along a THRESHOLD row that count as many right.
-    void cells() {
-        const RightCounts& counts = calibration_.counts;
-        out_ += "<g id=\"settings\" shape-rendering=\"crispEdges\">\n";
+    void cells(const RightCounts& counts) {
+        out_ += "<g shape-rendering=\"crispEdges\">\n";
         for (int threshold = 0; threshold < kThresholds; ++threshold) {
             for (int from = 0; from <= counts.bdLineMax();) {
                 const int right = counts.at(threshold, from);
@@ -111,11 +135,10 @@ class Page {
     }
 
     void axes() {
-        const double bottom = kTop + kPlotHeight;
-        out_ += "<g id=\"axes\" stroke=\"#000000\" fill=\"none\">\n";
-        out_ += "<rect x=\"" + number(kLeft) + "\" y=\"" + number(kTop) + "\" width=\"" +
-                number(kPlotWidth) + "\" height=\"" + number(kPlotHeight) + "\"/>\n";
-        out_ += "</g>\n<g id=\"ticks\">\n";
+        const double bottom = topOf() + kPlotHeight;
+        out_ += "<rect x=\"" + number(leftOf()) + "\" y=\"" + number(topOf()) + "\" width=\"" +
+                number(kPlotWidth) + "\" height=\"" + number(kPlotHeight) +
+                "\" fill=\"none\" stroke=\"#000000\"/>\n";
         const int bdLineMax = calibration_.bdLineMax;
         const int bdLineStep = tickStep(bdLineMax);
         for (int bdLine = 0; bdLine <= bdLineMax; bdLine += bdLineStep) {
@@ -125,14 +148,15 @@ class Page {
         }
         for (int threshold = 0; threshold <= kMaxThreshold; threshold += 25) {
             const double at = y(threshold) + kRowHeight / 2;
-            line(kLeft - 5, at, kLeft, at);
-            text(kLeft - 8, at + 4, std::to_string(threshold), "end");
+            line(leftOf() - 5, at, leftOf(), at);
+            text(leftOf() - 8, at + 4, std::to_string(threshold), "end");
         }
-        out_ += "</g>\n";
-        text(kLeft + kPlotWidth / 2, bottom + 40, "BDLINE", "middle", "font-weight=\"bold\"");
-        const double middle = kTop + kPlotHeight / 2;
-        text(24, middle, "THRESHOLD", "middle",
-             "font-weight=\"bold\" transform=\"rotate(-90 24 " + number(middle) + ")\"");
+        text(leftOf() + kPlotWidth / 2, bottom + 38, "BDLINE", "middle", "font-weight=\"bold\"");
+        const double middle = topOf() + kPlotHeight / 2;
+        const double labelX = leftOf() - 52;
+        text(labelX, middle, "THRESHOLD", "middle",
+             "font-weight=\"bold\" transform=\"rotate(-90 " + number(labelX) + " " +
+                 number(middle) + ")\"");
     }
 
     void line(double x1, double y1, double x2, double y2) {
@@ -142,9 +166,8 @@ class Page {
 
     // Swatches from every photograph right down to none; with many photographs, some counts
     // are left out between.
-    void legend() {
+    void legend(double left) {
         const int photographs = calibration_.photographs;
-        const double left = kLeft + kPlotWidth + 24;
         out_ += "<g id=\"legend\">\n";
         text(left, kTop + 4, "Counted right", "start", "font-weight=\"bold\"");
         const int step = std::max(1, (photographs + 11) / 12);
@@ -181,7 +204,7 @@ class Page {
                 "\" r=\"7\" fill=\"none\" stroke=\"#ffffff\" stroke-width=\"4\"/>\n";
         out_ += "<circle cx=\"" + number(cx) + "\" cy=\"" + number(cy) +
                 "\" r=\"7\" fill=\"none\" stroke=\"" + colour + "\" stroke-width=\"2\"/>\n";
-        const bool right = cx < kLeft + kPlotWidth - 150;
+        const bool right = cx < leftOf() + kPlotWidth - 150;
         text(cx + (right ? 11 : -11), cy - 9,
              std::string(id) + ": THRESHOLD " + std::to_string(threshold) + ", BDLINE " +
                  std::to_string(bdLine),
@@ -193,6 +216,8 @@ class Page {
 
     const Calibration& calibration_;
     double columnWidth_;
+    int panelRows_;
+    int panel_ = 0;  // the panel being drawn: its STRETCH less 1
     std::string out_;
 };
 

@@ -93,6 +93,7 @@ struct Options {
     std::optional<std::string> settingsFile;
     std::optional<std::int16_t> bdLine;
     std::optional<std::int16_t> threshold;
+    std::optional<std::int16_t> stretch;
     bool json = false;
     std::optional<std::string> markedFolder;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -103,8 +104,9 @@ struct Options {
     std::vector<std::string> arguments;
 };
 
-// The settings in effect: the file's, with --bdline and --threshold over them; with both, no
-// file is read. Nothing if the file has problems, which are then printed.
+// The settings in effect: the file's, with --bdline, --threshold and --stretch over them; with
+// --bdline and --threshold both, no file is read (STRETCH is then --stretch's, or 1). Nothing if
+// the file has problems, which are then printed.
 std::optional<lathmark::Settings> settingsInEffect(const Options& options) {
     lathmark::Settings settings;
     if (!options.bdLine || !options.threshold) {
@@ -122,12 +124,13 @@ std::optional<lathmark::Settings> settingsInEffect(const Options& options) {
     }
     if (options.bdLine) settings.bdLine = *options.bdLine;
     if (options.threshold) settings.thresholdLevel = *options.threshold;
+    if (options.stretch) settings.stretch = *options.stretch;
     return settings;
 }
 
 int countBatch(const Options& options, const lathmark::Settings& settings) {
     lathmark::BatchOptions batch{settings.bdLine, settings.thresholdLevel, std::nullopt,
-                                 options.jobs, options.stability};
+                                 options.jobs,    options.stability,       settings.stretch};
     if (options.markedFolder) {
         std::error_code error;
         std::filesystem::create_directories(*options.markedFolder, error);
@@ -171,6 +174,7 @@ int countBatch(const Options& options, const lathmark::Settings& settings) {
         book["failed"] = tally.failed;
         book["bdline"] = settings.bdLine;
         book["threshold"] = settings.thresholdLevel;
+        book["stretch"] = settings.stretch;
         std::cout << jsonLine(book) << std::endl;
     } else {
         std::cout << "Book: " << tally.boards << " boards in " << tally.counted << " photographs"
@@ -190,7 +194,7 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
     }
     int failed = 0;
     const std::optional<lathmark::Calibration> calibration = lathmark::calibrate(
-        truth.rows, settings.thresholdLevel, settings.bdLine, options.jobs,
+        truth.rows, settings.thresholdLevel, settings.bdLine, settings.stretch, options.jobs,
         [&](const lathmark::PhotographSearch& search) {
             if (search.error) {
                 ++failed;
@@ -212,7 +216,8 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
     bool written = true;
     if (options.writeSettingsFile) {
         const lathmark::Settings chosen{static_cast<std::int16_t>(calibration->choice.bdLine),
-                                        static_cast<std::int16_t>(calibration->choice.threshold)};
+                                        static_cast<std::int16_t>(calibration->choice.threshold),
+                                        static_cast<std::int16_t>(calibration->choice.stretch)};
         if (auto failure = lathmark::writeSettings(*options.writeSettingsFile, chosen)) {
             std::cerr << "lathmark-count: " << *failure << '\n';
             written = false;
@@ -248,6 +253,10 @@ int main(int argc, char** argv) {
     app.add_option("--threshold", options.threshold,
                    "THRESHOLD to use instead of the file's (0 to 245)")
         ->check(CLI::Range(0, 245));
+    app.add_option("--stretch", options.stretch,
+                   "STRETCH to use instead of the file's: each photograph row is repeated this "
+                   "many times before counting (1 to 4)")
+        ->check(CLI::Range(1, 4));
     app.add_flag("--json", options.json, "Print JSON instead of text");
     auto* marked =
         app.add_option("--marked", options.markedFolder,

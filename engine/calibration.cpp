@@ -121,33 +121,52 @@ RightCounts::RightCounts(int bdLineMax)
 }
 
 SettingsChoice chooseSettings(const RightCounts& counts, int currentThreshold, int currentBdLine) {
-    int best = 0;
-    for (int threshold = 0; threshold < kThresholds; ++threshold)
-        for (int bdLine = 0; bdLine <= counts.bdLineMax(); ++bdLine)
-            best = std::max(best, counts.at(threshold, bdLine));
+    return chooseSettings(std::vector<RightCounts>{counts}, currentThreshold, currentBdLine);
+}
 
-    const NearestFewer fewer(counts, best);
+SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, int currentThreshold,
+                              int currentBdLine) {
+    int best = 0;
+    for (const RightCounts& counts : byStretch)
+        for (int threshold = 0; threshold < kThresholds; ++threshold)
+            for (int bdLine = 0; bdLine <= counts.bdLineMax(); ++bdLine)
+                best = std::max(best, counts.at(threshold, bdLine));
+
     SettingsChoice choice;
     std::optional<Distance> chosenMargin;
     Nearness chosenNearness;
     bool found = false;
-    for (int threshold = 0; threshold < kThresholds; ++threshold)
-        for (int bdLine = 0; bdLine <= counts.bdLineMax(); ++bdLine) {
-            if (counts.at(threshold, bdLine) != best) continue;
-            const std::optional<Distance> margin = marginOf(fewer, threshold, bdLine);
-            if (found && wider(chosenMargin, margin)) continue;
-            const int thresholds = threshold - currentThreshold;
-            const int bdLines = bdLine - currentBdLine;
-            const Nearness nearness{distance(thresholds, bdLines, currentBdLine),
-                                    distance(thresholds, bdLines, currentBdLine, true)};
-            if (found && !wider(margin, chosenMargin) && !(nearness < chosenNearness)) continue;
-            found = true;
-            chosenMargin = margin;
-            chosenNearness = nearness;
-            choice.threshold = threshold;
-            choice.bdLine = bdLine;
-        }
+    // Wider margin first, then the smaller STRETCH, then the nearer.
+    auto better = [&](const std::optional<Distance>& margin, int stretch,
+                      const Nearness& nearness) {
+        if (!found || wider(margin, chosenMargin)) return true;
+        if (wider(chosenMargin, margin)) return false;
+        if (stretch != choice.stretch) return stretch < choice.stretch;
+        return nearness < chosenNearness;
+    };
+    for (std::size_t index = 0; index < byStretch.size(); ++index) {
+        const RightCounts& counts = byStretch[index];
+        const int stretch = static_cast<int>(index) + 1;
+        const NearestFewer fewer(counts, best);
+        for (int threshold = 0; threshold < kThresholds; ++threshold)
+            for (int bdLine = 0; bdLine <= counts.bdLineMax(); ++bdLine) {
+                if (counts.at(threshold, bdLine) != best) continue;
+                const std::optional<Distance> margin = marginOf(fewer, threshold, bdLine);
+                const int thresholds = threshold - currentThreshold;
+                const int bdLines = bdLine - currentBdLine;
+                const Nearness nearness{distance(thresholds, bdLines, currentBdLine),
+                                        distance(thresholds, bdLines, currentBdLine, true)};
+                if (!better(margin, stretch, nearness)) continue;
+                found = true;
+                chosenMargin = margin;
+                chosenNearness = nearness;
+                choice.threshold = threshold;
+                choice.bdLine = bdLine;
+                choice.stretch = stretch;
+            }
+    }
 
+    const RightCounts& counts = byStretch[static_cast<std::size_t>(choice.stretch - 1)];
     choice.right = best;
     if (chosenMargin) choice.margin = chosenMargin->value();
     auto same = [&](int threshold, int bdLine) { return counts.at(threshold, bdLine) == best; };

@@ -1,8 +1,8 @@
 #pragma once
 // Choosing the settings from photographs of known count. Each photograph's landscape says which
 // settings count it right; the choice is the setting that counts the most photographs right,
-// among those the one farthest from any setting that counts fewer right, and among those the
-// one nearest the current settings.
+// among those the one farthest from any setting that counts fewer right, among those the one
+// with the smaller STRETCH, and among those the one nearest the current settings.
 //
 // Distances between settings are measured in the units of the stability warning: 3 grey levels
 // of THRESHOLD weigh as much as 10 % of BDLINE (at least 1 BDLINE) at the setting measured
@@ -50,6 +50,7 @@ class RightCounts {
 struct SettingsChoice {
     int threshold = 0;
     int bdLine = 0;
+    int stretch = 1;
     int right = 0;  // photographs it counts right
     // Around it, with the other setting fixed, the settings that count as many right.
     std::array<int, 2> thresholdRange{};
@@ -60,5 +61,11 @@ struct SettingsChoice {
 
 // The choice on `counts`; `current` settings break the last ties (and may lie outside the grid).
 SettingsChoice chooseSettings(const RightCounts& counts, int currentThreshold, int currentBdLine);
+
+// The choice over one grid per STRETCH, from STRETCH 1 up: the most right at any STRETCH; then
+// the widest margin within its STRETCH's grid; then the smaller STRETCH; then the nearest the
+// current settings.
+SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, int currentThreshold,
+                              int currentBdLine);
 
 }  // namespace lathmark

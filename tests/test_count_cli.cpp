@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -202,6 +203,10 @@ TEST_F(CountCli, UsageAndSettingsErrorsCountNothing) {
         {"--write-settings " + quoted(scratch / "w.ini") + " " + photo, "--calibrate"},
         {"--calibrate " + quoted(kDim / "truth.tsv") + " " + photo, "photographs"},
         {"--stability --calibrate " + quoted(kDim / "truth.tsv"), "--stability"},
+        {"--stretch 5 " + photo, "--stretch"},
+        {"--settings " + quoted(write("wide.ini", "BDLINE=40\nTHRESHOLD=128\nSTRETCH=9\n")) + " " +
+             photo,
+         "wide.ini:3: STRETCH 9"},
         {"--calibrate " + quoted(write("t.tsv", "file\tboards\ndim_01.jpg\t9\ndim_01.jpg\t9\n")),
          "t.tsv:3: \"dim_01.jpg\" is named again"},
     };
@@ -396,6 +401,68 @@ TEST_F(CountCli, StabilityRangesInTextAndJson) {
         EXPECT_EQ(std::stoi(match[4]), stable["bdline"][1].get<int>()) << line;
         EXPECT_EQ(match[5].matched, i == 1) << line;
     }
+}
+
+// ---- STRETCH ----
+
+// At STRETCH 1, the default, every sample counts as it did before STRETCH existed: the same
+// pass lines and band, whether STRETCH comes from a file without the key or from --stretch 1.
+TEST_F(CountCli, StretchOneCountsTheSamplesAsBefore) {
+    const struct {
+        const char* file;
+        std::array<int, 4> passLines;
+        std::array<int, 4> band;  // top, bottom, width, height
+    } before[] = {
+        {"stack_01.jpg", {11, 0, 0, 0}, {65, 512, 764, 447}},
+        {"stack_02.jpg", {13, 2, 0, 0}, {57, 528, 764, 471}},
+        {"stack_03.jpg", {6, 0, 1, 0}, {113, 480, 764, 367}},
+        {"stack_04.jpg", {17, 1, 0, 1}, {33, 536, 764, 503}},
+        {"stack_05.jpg", {5, 0, 0, 0}, {161, 448, 764, 287}},
+        {"stack_06.jpg", {8, 1, 0, 0}, {65, 424, 636, 359}},
+        {"stack_07.jpg", {7, 0, 1, 0}, {49, 360, 1020, 311}},
+        {"stack_08.jpg", {11, 2, 0, 1}, {41, 520, 896, 479}},
+        {"stack_09.jpg", {20, 1, 0, 0}, {49, 640, 796, 591}},
+        {"stack_10.jpg", {11, 1, 1, 0}, {81, 504, 764, 423}},
+    };
+    for (const std::string& stretch : {std::string(), std::string("--stretch 1 ")}) {
+        const ProgramRun run = count(stretch + "--json --settings " +
+                                     quoted(kSamples / "Lathmark.ini") + " " + quoted(kSamples));
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::vector<Json> lines = jsonLines(run.out);
+        ASSERT_EQ(lines.size(), std::size(before) + 1);
+        for (std::size_t i = 0; i < std::size(before); ++i) {
+            const Json& band = lines[i]["band"];
+            EXPECT_EQ(fs::path(lines[i]["file"]).filename(), before[i].file);
+            EXPECT_EQ((lines[i]["passLines"].get<std::array<int, 4>>()), before[i].passLines);
+            EXPECT_EQ(
+                (std::array<int, 4>{band["top"], band["bottom"], band["width"], band["height"]}),
+                before[i].band)
+                << before[i].file;
+        }
+        EXPECT_EQ(lines.back()["stretch"], 1);
+    }
+}
+
+// The thin set's joints are three rows thick: calibration picks a STRETCH above 1, which counts
+// them all right, writes it, and a count with the settings written agrees.
+TEST_F(CountCli, CalibrationOnThinJointsPicksAStretchAboveOne) {
+    const fs::path thin = kSamples / "thin";
+    const fs::path ini = scratch / "thin.ini";
+    const ProgramRun run = count("--bdline 40 --threshold 128 --json --calibrate " +
+                                 quoted(thin / "truth.tsv") + " --write-settings " + quoted(ini));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json chosen = Json::parse(run.out)["calibration"];
+    EXPECT_GT(chosen["stretch"].get<int>(), 1) << chosen;
+    EXPECT_EQ(chosen["right"], chosen["photographs"]) << chosen;
+    EXPECT_NE(
+        readFile(ini).find("\nSTRETCH=" + std::to_string(chosen["stretch"].get<int>()) + "\n"),
+        std::string::npos)
+        << readFile(ini);
+    const ProgramRun recount = count("--json --settings " + quoted(ini) + " " + quoted(thin));
+    ASSERT_EQ(recount.status, 0) << recount.err;
+    const std::vector<Json> lines = jsonLines(recount.out);
+    EXPECT_EQ(lines.back()["book"], 69);  // the boards of thin/truth.tsv
+    EXPECT_EQ(lines.back()["stretch"], chosen["stretch"]);
 }
 
 // The option names ("-h", "--json") in `text`, each at the start of a word or after a comma.

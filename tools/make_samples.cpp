@@ -1,10 +1,10 @@
 // lathmark-make-samples OUTDIR
 //
 // Writes the sample photographs of stacked fibreboard that the project keeps in samples/, and
-// manifest.tsv, which lists each file with its true board count and size; and in OUTDIR/dim/ a
-// second, smaller set of one kind of stack under dim light, with its truth.tsv. Every
-// photograph comes from a fixed plan and seed, so running the program again writes the same
-// pictures.
+// manifest.tsv, which lists each file with its true board count and size; in OUTDIR/dim/ a
+// second, smaller set of one kind of stack under dim light, and in OUTDIR/thin/ one of a kind
+// whose joints are three rows thick, each with its truth.tsv. Every photograph comes from a
+// fixed plan and seed, so running the program again writes the same pictures.
 
 #include <cstdio>
 #include <filesystem>
@@ -58,16 +58,17 @@ int boardRowsJitter(int boards) {
     return boards <= 6 ? 1 : 2;
 }
 
-// One kind of stack, one board type under one dim light: board faces of grey 118 to 140, so
-// that at the usual THRESHOLD of 128 much of each face turns dark.
-struct DimSample {
+// A set of photographs of one kind of stack, each with its board count and seed.
+struct KindSample {
     const char* file;
     int boards;
     std::uint32_t seed;
 };
 
-const std::vector<DimSample>& dimSamples() {
-    static const std::vector<DimSample> list = {
+// One board type under one dim light: board faces of grey 118 to 140, so that at the usual
+// THRESHOLD of 128 much of each face turns dark.
+const std::vector<KindSample>& dimSamples() {
+    static const std::vector<KindSample> list = {
         {"dim_01.jpg", 9, 3101},  {"dim_02.jpg", 12, 3102}, {"dim_03.jpg", 14, 3103},
         {"dim_04.jpg", 10, 3104}, {"dim_05.jpg", 16, 3105}, {"dim_06.jpg", 11, 3106},
         {"dim_07.jpg", 13, 3107}, {"dim_08.jpg", 8, 3108},
@@ -75,7 +76,7 @@ const std::vector<DimSample>& dimSamples() {
     return list;
 }
 
-void writeDimSample(const DimSample& s, const std::filesystem::path& file) {
+void writeDimSample(const KindSample& s, const std::filesystem::path& file) {
     StackPlan plan;
     plan.boards = s.boards;
     plan.boardGreyMin = 118.0;
@@ -92,17 +93,46 @@ void writeDimSample(const DimSample& s, const std::filesystem::path& file) {
     lathmark::samplegen::saveJpeg(dib.get(), file.string());
 }
 
-// Writes the dim set into `folder` with its truth.tsv; false if anything failed.
-bool writeDimSet(const std::filesystem::path& folder) {
+// A stack photographed from farther away: 640 x 288, joints three rows thick, which the passes
+// take for short runs unless each row is repeated (STRETCH 2 or more).
+const std::vector<KindSample>& thinSamples() {
+    static const std::vector<KindSample> list = {
+        {"thin_01.jpg", 9, 4101},  {"thin_02.jpg", 12, 4102}, {"thin_03.jpg", 14, 4103},
+        {"thin_04.jpg", 10, 4104}, {"thin_05.jpg", 11, 4105}, {"thin_06.jpg", 13, 4106},
+    };
+    return list;
+}
+
+void writeThinSample(const KindSample& s, const std::filesystem::path& file) {
+    StackPlan plan;
+    plan.width = 640;
+    plan.height = 288;
+    plan.floorRows = 32;
+    plan.wallRows = 40;
+    plan.boards = s.boards;
+    plan.jointRowsMin = 3;
+    plan.jointRowsMax = 3;
+    plan.boardJitterRows = 1;
+    StackPhoto photo = lathmark::samplegen::planStack(plan, s.seed);
+    photo.gradientX = 0.01;
+    photo.gradientY = 0.01;
+    auto dib = lathmark::samplegen::renderStack(photo, s.seed);
+    lathmark::samplegen::saveJpeg(dib.get(), file.string());
+}
+
+// Writes one kind's set into `folder` with its truth.tsv; false if anything failed.
+template <typename Write>
+bool writeKindSet(const std::filesystem::path& folder, const std::vector<KindSample>& samples,
+                  Write write) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     std::ofstream truth(folder / "truth.tsv", std::ios::binary);
     truth << "file\tboards\n";
     bool ok = !error && truth.good();
-    for (const DimSample& s : dimSamples()) {
+    for (const KindSample& s : samples) {
         const std::filesystem::path file = folder / s.file;
         try {
-            writeDimSample(s, file);
+            write(s, file);
             truth << s.file << '\t' << s.boards << '\n';
             std::printf("%s: %d boards\n", file.string().c_str(), s.boards);
         } catch (const std::exception& e) {
@@ -177,7 +207,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: cannot write\n", manifestPath.string().c_str());
         status = 1;
     }
-    if (!writeDimSet(outDir / "dim")) status = 1;
+    if (!writeKindSet(outDir / "dim", dimSamples(), writeDimSample)) status = 1;
+    if (!writeKindSet(outDir / "thin", thinSamples(), writeThinSample)) status = 1;
     FreeImage_DeInitialise();
     return status;
 }

@@ -35,6 +35,8 @@ constexpr double kCountToDecodeTarget = 1.25;
 constexpr double kLargeCountToDecodeTarget = 1.5;
 constexpr double kStabilityToDecodeTarget = 2.0;
 constexpr double kLandscapeToDecodeTarget = 100.0;
+// The landscape over all four STRETCH values.
+constexpr double kStretchedLandscapeToDecodeTarget = 250.0;
 
 struct Fixtures {
     bench::ScratchFolder folder{"lathmark-bench"};
@@ -251,28 +253,82 @@ BENCHMARK(BM_StabilityToDecode)
     ->Unit(benchmark::kMillisecond);
 
 // The whole settings landscape of the photograph, from its file: decoded, its table of row
-// counts made, and the passes run at all 246 x 769 settings, on one thread.
+// counts made, and the passes run at all 246 x 769 settings, on one thread; at STRETCH 1
+// (stretches:1), or at each STRETCH from 1 to 4 (stretches:4), as a calibration searches.
 void BM_LandscapeToDecode(benchmark::State& state) {
     const bench::BenchPhotograph& photograph = photographFor(state);
-    againstDecode(state, photograph.file, kLandscapeToDecodeTarget, "landscape_ms", [&] {
+    const auto stretches = static_cast<int>(state.range(1));
+    const double target =
+        stretches == 1 ? kLandscapeToDecodeTarget : kStretchedLandscapeToDecodeTarget;
+    againstDecode(state, photograph.file, target, "landscape_ms", [&] {
         const DecodedPhotograph decoded = decodeJpeg(photograph.file);
         ThresholdTable table;
         if (decoded.error || ThresholdTable::build(decoded.photograph.get(), table)) {
             state.SkipWithError("the fixture could not be searched");
             return false;
         }
-        const Landscape landscape = settingsLandscape(table, table.width());
-        if (landscape.boards(bench::kThreshold, bench::kBdLine) != photograph.boards) {
-            state.SkipWithError("the landscape found the wrong number of boards");
-            return false;
+        for (int stretch = 1; stretch <= stretches; ++stretch) {
+            const Landscape landscape = settingsLandscape(table, table.width(), stretch);
+            if (stretch == 1 &&
+                landscape.boards(bench::kThreshold, bench::kBdLine) != photograph.boards) {
+                state.SkipWithError("the landscape found the wrong number of boards");
+                return false;
+            }
         }
         return true;
     });
 }
 BENCHMARK(BM_LandscapeToDecode)
-    ->ArgName("width")
-    ->Arg(bench::kSmallWidth)
+    ->ArgNames({"width", "stretches"})
+    ->ArgsProduct({{bench::kSmallWidth}, {1, 4}})
     ->Iterations(15)
+    ->Unit(benchmark::kMillisecond);
+
+// A count at each STRETCH from its decoded photograph, beyond decoding: thresholds, row counts,
+// the passes and the result image, written over one file. Counters: the median at this
+// STRETCH, at STRETCH 1 (measured in turn in the same loop) and their ratio, whose target is
+// the STRETCH itself.
+void BM_StretchBeyondDecode(benchmark::State& state) {
+    const bench::BenchPhotograph& photograph = photographFor(state);
+    const auto stretch = static_cast<int>(state.range(1));
+    ResultFiles results(state);
+    const DecodedPhotograph decoded = decodeJpeg(photograph.file);
+    if (decoded.error) {
+        state.SkipWithError("the fixture could not be decoded");
+        return;
+    }
+    auto countAt = [&](bench::Samples& samples, int at) {
+        Bitmap copy(FreeImage_Clone(decoded.photograph.get()));
+        return samples.time([&] {
+            CountOptions options;
+            options.stretch = at;
+            const CountResult result = countDecoded(std::move(copy), photograph.file.string(),
+                                                    bench::kBdLine, bench::kThreshold, options);
+            return result.ok() && !writeBmp(result.marked.get(), results.same());
+        });
+    };
+    bench::Samples atOne, atStretch;
+    for (auto _ : state) {
+        if (!countAt(atOne, 1) || !countAt(atStretch, stretch)) {
+            state.SkipWithError("the count failed");
+            break;
+        }
+    }
+    state.counters["stretch_ms"] = atStretch.medianMs();
+    state.counters["stretch1_ms"] = atOne.medianMs();
+    state.counters["ratio"] = bench::ratio(atStretch.medianMs(), atOne.medianMs());
+    state.counters["target"] = stretch;
+    state.counters["cpu_ratio"] = bench::ratio(atStretch.medianCpuMs(), atOne.medianCpuMs());
+}
+BENCHMARK(BM_StretchBeyondDecode)
+    ->ArgNames({"width", "stretch"})
+    ->ArgsProduct({{bench::kSmallWidth}, {2, 3, 4}})
+    ->Iterations(60)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StretchBeyondDecode)
+    ->ArgNames({"width", "stretch"})
+    ->ArgsProduct({{bench::kLargeWidth}, {2, 4}})
+    ->Iterations(11)
     ->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------------------------

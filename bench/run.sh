@@ -143,7 +143,19 @@ ratio_row ^BM_CountToDecode/width:768/new_files:1/ "  the same, each image a new
 ratio_row ^BM_CountToDecode/width:4000/new_files:0/ "full count / FreeImage_Load, 4000 x 3000" 1.5 count_ms
 ratio_row ^BM_CountToDecode/width:4000/new_files:1/ "  the same, each image a new file" 1.5 count_ms
 ratio_row ^BM_StabilityToDecode/width:768/ "count --stability / FreeImage_Load, 768" 2 count_ms
-ratio_row ^BM_LandscapeToDecode/width:768/ "landscape / FreeImage_Load, 768 x 576" 100 landscape_ms
+ratio_row ^BM_LandscapeToDecode/width:768/stretches:1/ "landscape / FreeImage_Load, 768 x 576" 100 landscape_ms
+ratio_row ^BM_LandscapeToDecode/width:768/stretches:4/ "  the same at STRETCH 1 to 4" 250 landscape_ms
+for case in 768/stretch:2 768/stretch:3 768/stretch:4 4000/stretch:2 4000/stretch:4; do
+  json=$results/count.json
+  ratio=$(field "$json" "^BM_StretchBeyondDecode/width:$case/" ratio)
+  k=${case##*:}
+  what="count at STRETCH $k / at 1, width ${case%%/*}"
+  if [ -n "$ratio" ]; then
+    row "$what" "$(printf '%.2f x' "$ratio")" "<= $k x" "$(verdict_at_most "$ratio" "$k")"
+  else
+    row "$what" "-" "<= $k x" "n/a"
+  fi
+done
 seconds=$(awk '/^calibrate_seconds/ { print $2 }' "$results/calibrate.txt" 2>/dev/null)
 row "--calibrate, 30 photos of 768, --jobs 2" "${seconds:--} s" "reported" "$([ -n "$seconds" ] && echo info || echo n/a)"
 for jobs in 1 2; do

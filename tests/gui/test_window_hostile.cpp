@@ -102,8 +102,9 @@ class HostileWindow : public test::WindowFixture {
 
 // What the engine makes of a file, for the sizes the window must show.
 CountResult engineCount(const fs::path& file, std::int16_t bdLine = 40,
-                        std::int16_t threshold = 128) {
-    return countBoards(file, bdLine, threshold, {.keepPhotograph = true});
+                        std::int16_t threshold = 128, int stretch = 1) {
+    return countBoards(file, bdLine, threshold,
+                       {.keepPhotograph = true, .stability = false, .stretch = stretch});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -227,6 +228,7 @@ struct SettingsCase {
     int bdLine;                         // the values the window goes on with
     int threshold;
     int boards;  // what the window counts with them on the photograph below
+    int stretch = 1;
 };
 
 void PrintTo(const SettingsCase& c, std::ostream* out) {
@@ -274,7 +276,7 @@ TEST_P(HostileSettings, ProblemsAreListedAndTheWindowCountsWithTheValuesRead) {
     // The window is up and counts with what it read.
     click("stack.jpg");
     const CountResult engine = engineCount(here("stack.jpg"), static_cast<std::int16_t>(c.bdLine),
-                                           static_cast<std::int16_t>(c.threshold));
+                                           static_cast<std::int16_t>(c.threshold), c.stretch);
     ASSERT_TRUE(engine.ok()) << engine.error->message();
     expectCounted(c.boards, 1, c.boards, engine);
 }
@@ -287,6 +289,8 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"Missing", std::nullopt, {"cannot be opened"}, 0, 0, 1},
         SettingsCase{"Good", "BDLINE=40\nTHRESHOLD=80\n", {}, 40, 80, 3},
         SettingsCase{"EmptyLinesAreNoProblem", "\nBDLINE=40\n\nTHRESHOLD=128\n\n", {}, 40, 128, 4},
+        // The result image of a count at STRETCH 2 is twice the band's rows high.
+        SettingsCase{"Stretch", "BDLINE=40\nTHRESHOLD=80\nSTRETCH=2\n", {}, 40, 80, 3, 2},
         SettingsCase{"KeyWithoutEquals",
                      "THRESHOLD=80\nBDLINE=40\nTHRESHOLD\n",
                      {":3: THRESHOLD has no \"=\""},

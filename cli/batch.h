@@ -33,6 +33,9 @@ struct PhotographOutcome {
     std::string warning;
     std::array<int, kPassCount> passLines{};
     BandBox band;
+    std::vector<Joint> joints;  // one per counted line, from the top down
+    int photographWidth = 0;    // the photograph's size in pixels
+    int photographHeight = 0;
     std::optional<StabilityRanges> stable;
     double milliseconds = 0;
 

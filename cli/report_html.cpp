@@ -193,8 +193,7 @@ std::string overlay(const PhotographOutcome& outcome, const std::string& name,
     html += "<svg xmlns=\"http://www.w3.org/2000/svg\"" +
             attribute("viewBox", std::to_string(-margin) + " 0 " + std::to_string(whole) + " " +
                                      std::to_string(height)) +
-            attribute("preserveAspectRatio", "none") + attribute("data-width", width) +
-            attribute("data-height", height) + ">\n";
+            attribute("data-width", width) + attribute("data-height", height) + ">\n";
     for (const Joint& joint : outcome.joints)
         html += "<rect" + attribute("class", "joint pass" + std::to_string(joint.pass)) +
                 attribute("data-pass", joint.pass) + attribute("data-top", joint.top) +

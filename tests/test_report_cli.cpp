@@ -245,6 +245,17 @@ TEST_F(ReportCli, ChromiumShowsEverySectionWithItsStripesOverItsJoints) {
     EXPECT_EQ(next, runs.size()) << "marks on the screenshot that belong to no photograph";
 }
 
+// A report that cannot be written is an error with the reason, once the counts are printed.
+TEST_F(ReportCli, AReportThatCannotBeWrittenIsAnErrorAfterTheCounts) {
+    const fs::path page = scratch() / "no such folder" / "batch.html";
+    const ProgramRun run = count("--report " + sh(page) + " " + sh(kSamples / "stack_01.jpg"));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.out.find("stack_01.jpg: 12 boards"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(page.string() + " could not be written ("), std::string::npos)
+        << run.err;
+    EXPECT_FALSE(fs::exists(page.parent_path()));
+}
+
 // ---- CSV ----
 
 // A header line, one record per photograph in argument order, CR LF line ends; a file name with a

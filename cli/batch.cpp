@@ -61,6 +61,10 @@ PhotographOutcome countOne(const std::string& file, const BatchOptions& options)
         outcome.warning += (outcome.warning.empty() ? "" : "; ") + result.stabilityProblem;
     outcome.passLines = result.passLines;
     outcome.band = result.band;
+    outcome.joints = std::move(result.joints);
+    outcome.photographWidth = result.photographWidth;
+    outcome.photographHeight = result.photographHeight;
+    outcome.stretch = options.stretch;
     outcome.stable = result.stable;
     if (options.markedFolder) {
         const auto target = resultImagePath(*options.markedFolder, file);

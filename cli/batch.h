@@ -34,6 +34,10 @@ struct PhotographOutcome {
     std::string warning;
     std::array<int, kPassCount> passLines{};
     BandBox band;
+    std::vector<Joint> joints;  // one per counted line, from the top down
+    int photographWidth = 0;    // the photograph's size in pixels
+    int photographHeight = 0;
+    int stretch = 1;  // rows of the band and joints are the photograph's rows times this
     std::optional<StabilityRanges> stable;
     double milliseconds = 0;
 

@@ -11,7 +11,10 @@
 #include "app/settings.h"
 #include "cli/batch.h"
 #include "cli/calibration_output.h"
+#include "cli/csv_output.h"
 #include "cli/landscape_svg.h"
+#include "cli/progress.h"
+#include "cli/report_html.h"
 #include "engine/files.h"
 #include "engine/photographs.h"
 
@@ -55,12 +58,12 @@ std::string stabilityText(const lathmark::StabilityRanges& stable) {
            range(stable.bdLine) + (stable.uncertain ? ", uncertain" : "");
 }
 
-void printText(const PhotographOutcome& outcome) {
+void printText(const PhotographOutcome& outcome, bool quiet) {
     if (outcome.error) {
         std::cerr << outcome.file << ": " << *outcome.error << '\n';
         return;
     }
-    if (!outcome.warning.empty())
+    if (!outcome.warning.empty() && !quiet)
         std::cerr << outcome.file << ": warning: " << outcome.warning << '\n';
     const auto& p = outcome.passLines;
     std::cout << outcome.file << ": " << outcome.boards() << " boards (lines " << p[0] << " + "
@@ -85,6 +88,10 @@ void printJson(const PhotographOutcome& outcome) {
             line["stable"] = {{"threshold", outcome.stable->threshold},
                               {"bdline", outcome.stable->bdLine}};
         if (!outcome.warning.empty()) line["warning"] = outcome.warning;
+        line["joints"] = Json::array();
+        for (const lathmark::Joint& joint : outcome.joints)
+            line["joints"].push_back(
+                {{"pass", joint.pass}, {"top", joint.top}, {"bottom", joint.bottom}});
     }
     std::cout << jsonLine(line) << std::endl;
 }
@@ -95,6 +102,9 @@ struct Options {
     std::optional<std::int16_t> threshold;
     std::optional<std::int16_t> stretch;
     bool json = false;
+    bool csv = false;
+    std::optional<std::string> reportFile;
+    bool quiet = false;
     std::optional<std::string> markedFolder;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     bool stability = false;
@@ -128,6 +138,22 @@ std::optional<lathmark::Settings> settingsInEffect(const Options& options) {
     return settings;
 }
 
+// The settings in effect for the report, and where they came from.
+std::vector<lathmark::ReportSetting> reportSettings(const Options& options,
+                                                    const lathmark::Settings& settings) {
+    std::vector<lathmark::ReportSetting> lines{
+        {"BDLINE", std::to_string(settings.bdLine) + (options.bdLine ? " (--bdline)" : "")},
+        {"THRESHOLD",
+         std::to_string(settings.thresholdLevel) + (options.threshold ? " (--threshold)" : "")},
+        {"STRETCH", std::to_string(settings.stretch) + (options.stretch ? " (--stretch)" : "")},
+    };
+    if (!options.bdLine || !options.threshold)
+        lines.push_back({"Settings file", options.settingsFile
+                                              ? *options.settingsFile
+                                              : lathmark::defaultSettingsPath().string()});
+    return lines;
+}
+
 int countBatch(const Options& options, const lathmark::Settings& settings) {
     lathmark::BatchOptions batch{settings.bdLine, settings.thresholdLevel, std::nullopt,
                                  options.jobs,    options.stability,       settings.stretch};
@@ -156,7 +182,16 @@ int countBatch(const Options& options, const lathmark::Settings& settings) {
                       << "; nothing counted: count them apart, or rename one\n";
             return kUsageError;
         }
+    if (options.reportFile)
+        if (auto clash = lathmark::reportClash(*options.reportFile, files)) {
+            std::cerr << "lathmark-count: " << *clash << "; nothing counted\n";
+            return kUsageError;
+        }
+    std::optional<lathmark::HtmlReport> report;
+    if (options.reportFile) report.emplace(*options.reportFile, reportSettings(options, settings));
+    if (options.csv) std::cout << lathmark::csvHeader() << std::flush;
     Tally tally;
+    lathmark::ProgressLine progress(files.size(), !options.quiet);
     lathmark::countAll(files, batch, [&](const PhotographOutcome& outcome) {
         if (outcome.error) {
             ++tally.failed;
@@ -164,8 +199,16 @@ int countBatch(const Options& options, const lathmark::Settings& settings) {
             ++tally.counted;
             tally.boards += outcome.boards();
         }
-        options.json ? printJson(outcome) : printText(outcome);
+        const bool text = !options.csv && !options.json;
+        progress.hide(text && (outcome.error || (!outcome.warning.empty() && !options.quiet)));
+        if (options.csv)
+            std::cout << lathmark::csvRecord(outcome) << std::flush;
+        else
+            options.json ? printJson(outcome) : printText(outcome, options.quiet);
+        if (report) report->add(outcome);
+        progress.advance();
     });
+    progress.finish();
 
     if (options.json) {
         Json book;
@@ -176,13 +219,18 @@ int countBatch(const Options& options, const lathmark::Settings& settings) {
         book["threshold"] = settings.thresholdLevel;
         book["stretch"] = settings.stretch;
         std::cout << jsonLine(book) << std::endl;
-    } else {
+    } else if (!options.csv) {
         std::cout << "Book: " << tally.boards << " boards in " << tally.counted << " photographs"
                   << std::endl;
         if (tally.failed > 0)
             std::cerr << "lathmark-count: " << tally.failed << " of " << files.size()
                       << " photographs could not be counted\n";
     }
+    if (report)
+        if (auto failure = report->write()) {
+            std::cerr << "lathmark-count: " << *failure << '\n';
+            return kUsageError;
+        }
     return tally.failed > 0 ? kSomeFailed : kAllCounted;
 }
 
@@ -199,7 +247,7 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
             if (search.error) {
                 ++failed;
                 std::cerr << search.file << ": " << *search.error << '\n';
-            } else if (!search.warning.empty()) {
+            } else if (!search.warning.empty() && !options.quiet) {
                 std::cerr << search.file << ": warning: " << search.warning << '\n';
             }
         });
@@ -257,7 +305,18 @@ int main(int argc, char** argv) {
                    "STRETCH to use instead of the file's: each photograph row is repeated this "
                    "many times before counting (1 to 4)")
         ->check(CLI::Range(1, 4));
-    app.add_flag("--json", options.json, "Print JSON instead of text");
+    auto* json = app.add_flag("--json", options.json, "Print JSON instead of text");
+    auto* csv =
+        app.add_flag("--csv", options.csv,
+                     "Print CSV instead of text: a header line, then a line per photograph");
+    csv->excludes(json);
+    auto* report = app.add_option(
+        "--report", options.reportFile,
+        "Also write one HTML page for the batch that shows each photograph with its band, "
+        "joints and numbered boards");
+    report->type_name("FILE.html");
+    app.add_flag("--quiet", options.quiet,
+                 "No progress line and no warnings on standard error; errors are still printed");
     auto* marked =
         app.add_option("--marked", options.markedFolder,
                        "Folder to write each photograph's result image to, as <name>.bmp");
@@ -281,7 +340,11 @@ int main(int argc, char** argv) {
         ->needs(calibrate);
     auto* photographs =
         app.add_option("photographs", options.arguments, "JPEG photographs, or folders of them");
-    calibrate->excludes(photographs)->excludes(marked)->excludes(stability);
+    calibrate->excludes(photographs)
+        ->excludes(marked)
+        ->excludes(stability)
+        ->excludes(csv)
+        ->excludes(report);
 
     try {
         app.parse(argc, argv);

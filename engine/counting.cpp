@@ -1,5 +1,7 @@
 #include "engine/counting.h"
 
+#include <algorithm>
+
 #include "engine/counting_state.h"
 #include "engine/library_messages.h"
 #include "engine/preparation.h"
@@ -12,6 +14,24 @@ namespace {
 CountResult failed(CountResult result, std::string reason) {
     result.error = CountError{result.file, std::move(reason)};
     return result;
+}
+
+// Every run of each pass's line rows, each a counted line, in photograph rows from the top down.
+// Band row y, counted from the band's bottom row, is photograph row endRow - 1 - y.
+std::vector<Joint> jointsOf(const PassWork& work, const BandEdges& edges) {
+    std::vector<Joint> joints;
+    for (int pass = 0; pass < kPassCount; ++pass) {
+        const RowSet& rows = work.lineRows[static_cast<std::size_t>(pass)];
+        for (int start = rows.nextMember(0); start < rows.rows();) {
+            const int end = rows.nextNonMember(start);
+            joints.push_back({pass + 1, edges.endRow() - end, edges.endRow() - 1 - start});
+            start = rows.nextMember(end);
+        }
+    }
+    std::sort(joints.begin(), joints.end(), [](const Joint& a, const Joint& b) {
+        return a.top != b.top ? a.top < b.top : a.pass < b.pass;
+    });
+    return joints;
 }
 
 // Runs everything after decoding on `state`, whose dibSource holds the photograph.
@@ -47,6 +67,9 @@ CountResult countPrepared(CountingState& state, CountResult result, std::int16_t
                    rows(state.rowsAtLaterThreshold));
     PassWork work;
     result.passLines = countLines(band, bdLine, work);
+    result.joints = jointsOf(work, edges);
+    result.photographWidth = photographWidth;
+    result.photographHeight = state.dibBinary.height();
     for (int pass = 0; pass < kPassCount; ++pass)
         fillPassProfile(band, pass, bdLine, work.lineRows[static_cast<std::size_t>(pass)],
                         state.*kPasses[static_cast<std::size_t>(pass)].profile);

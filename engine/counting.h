@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/bitmap.h"
 #include "engine/error.h"
@@ -23,6 +24,13 @@ struct BandBox {
     int height = 0;
 };
 
+// One counted line: a run of line rows of one pass, rows counted from the top of the photograph.
+struct Joint {
+    int pass = 0;    // 1 to 4
+    int top = 0;     // its first row
+    int bottom = 0;  // its last row
+};
+
 struct CountOptions {
     bool keepPhotograph = false;  // hand back the decoded photograph, for a face to show it
     bool stability = false;       // find the stability ranges around the settings too
@@ -33,7 +41,10 @@ struct CountResult {
     std::string file;  // the photograph as the caller named it
     std::optional<CountError> error;
     std::array<int, kPassCount> passLines{};
-    BandBox band;         // with STRETCH above 1, in rows of the stretched photograph
+    BandBox band;               // with STRETCH above 1, in rows of the stretched photograph
+    std::vector<Joint> joints;  // one per counted line, from the top down (in the same rows)
+    int photographWidth = 0;    // the photograph's size in pixels, before any STRETCH
+    int photographHeight = 0;
     Bitmap marked;        // the result image: the band, black where a line row was found
     Bitmap photograph;    // the decoded photograph, if asked for
     std::string warning;  // what the decoder noted about a photograph it could still decode

@@ -184,6 +184,7 @@ TEST_F(CountCli, APipeNamedLikeAPhotographIsRefusedWithoutWaitingOnIt) {
 
 TEST_F(CountCli, UsageAndSettingsErrorsCountNothing) {
     const std::string photo = quoted(kSamples / manifest().begin()->first);
+    const std::string copy = quoted(write("copy.jpg", readFile(kSamples / "stack_01.jpg")));
     struct Case {
         std::string arguments;
         std::string inError;
@@ -207,6 +208,11 @@ TEST_F(CountCli, UsageAndSettingsErrorsCountNothing) {
         {"--settings " + quoted(write("wide.ini", "BDLINE=40\nTHRESHOLD=128\nSTRETCH=9\n")) + " " +
              photo,
          "wide.ini:3: STRETCH 9"},
+        {"--csv --json " + photo, "--csv"},
+        {"--csv --calibrate " + quoted(kDim / "truth.tsv"), "--csv"},
+        {"--report " + quoted(scratch / "r.html") + " --calibrate " + quoted(kDim / "truth.tsv"),
+         "--report"},
+        {"--report " + copy + " " + quoted(scratch), "would replace the photograph"},
         {"--calibrate " + quoted(write("t.tsv", "file\tboards\ndim_01.jpg\t9\ndim_01.jpg\t9\n")),
          "t.tsv:3: \"dim_01.jpg\" is named again"},
     };

@@ -233,9 +233,16 @@ class HostileCli : public ::testing::Test {
 };
 
 TEST_F(HostileCli, JsonLinesCarryEachPhotographsBoardsWarningOrError) {
-    const ProgramRun run = runCounter(
-        "--json --jobs 2 --bdline 40 --threshold 128 " + corpusArguments(), folder_.path());
+    const fs::path page = folder_.path() / "report.html";
+    const ProgramRun run = runCounter("--json --jobs 2 --bdline 40 --threshold 128 --report " +
+                                          shellQuoted(page) + " " + corpusArguments(),
+                                      folder_.path());
     EXPECT_EQ(run.status, 1) << run.err;
+    // Whatever the reasons and warnings say, the report is well-formed, a section each.
+    const ProgramRun sections = test::runProgram(
+        "xmllint --xpath 'count(//*[local-name()=\"section\"])' " + shellQuoted(page),
+        folder_.path() / "xmllint.txt");
+    EXPECT_EQ(sections.out, std::to_string(photographs()) + "\n") << sections.err;
 
     std::map<std::string, Json> byFile;
     Json book;
@@ -286,47 +293,57 @@ TEST_F(HostileCli, JsonLinesCarryEachPhotographsBoardsWarningOrError) {
     EXPECT_EQ(book["failed"], failed);
 }
 
+// With --quiet the same, without the warnings.
 TEST_F(HostileCli, TextNamesEachRefusedOrWarnedFileAndItsReasonOnStandardError) {
-    const ProgramRun run =
-        runCounter("--jobs 2 --bdline 40 --threshold 128 " + corpusArguments(), folder_.path());
-    EXPECT_EQ(run.status, 1);
-    const std::vector<std::string> out = linesOf(run.out);
-    const std::vector<std::string> err = linesOf(run.err);
+    for (const bool quiet : {false, true}) {
+        SCOPED_TRACE(quiet ? "--quiet" : "");
+        const ProgramRun run =
+            runCounter(std::string(quiet ? "--quiet " : "") +
+                           "--jobs 2 --bdline 40 --threshold 128 " + corpusArguments(),
+                       folder_.path());
+        EXPECT_EQ(run.status, 1);
+        const std::vector<std::string> out = linesOf(run.out);
+        const std::vector<std::string> err = linesOf(run.err);
 
-    int refused = 0;
-    for (const CorpusCase& c : cases_) {
-        SCOPED_TRACE(c.name + ": " + c.kind);
-        const std::string prefix = pathOf(c).string() + ": ";
-        const std::string counted = lineStartingWith(out, prefix);
-        const std::string said = lineStartingWith(err, prefix);
-        if (!c.listed) {
-            EXPECT_EQ(counted, "");
-            EXPECT_EQ(said, prefix + "folder holds no *.jpg photographs");
-            continue;
-        }
-        switch (c.expect) {
-            case Expect::Refused:
-                ++refused;
+        int refused = 0;
+        for (const CorpusCase& c : cases_) {
+            SCOPED_TRACE(c.name + ": " + c.kind);
+            const std::string prefix = pathOf(c).string() + ": ";
+            const std::string counted = lineStartingWith(out, prefix);
+            const std::string said = lineStartingWith(err, prefix);
+            if (!c.listed) {
                 EXPECT_EQ(counted, "");
-                EXPECT_TRUE(mentions(said, c.words)) << "standard error:\n" << run.err;
-                break;
-            case Expect::CountedWithWarning:
-                EXPECT_TRUE(counted.starts_with(prefix + std::to_string(c.boards) + " boards "))
-                    << counted;
-                EXPECT_TRUE(said.starts_with(prefix + "warning: ")) << said;
-                EXPECT_TRUE(mentions(said, c.words)) << said;
-                break;
-            case Expect::Counted:
-                EXPECT_TRUE(counted.starts_with(prefix + std::to_string(c.boards) + " boards "))
-                    << counted;
-                EXPECT_EQ(said, "");
-                break;
+                EXPECT_EQ(said, prefix + "folder holds no *.jpg photographs");
+                continue;
+            }
+            switch (c.expect) {
+                case Expect::Refused:
+                    ++refused;
+                    EXPECT_EQ(counted, "");
+                    EXPECT_TRUE(mentions(said, c.words)) << "standard error:\n" << run.err;
+                    break;
+                case Expect::CountedWithWarning:
+                    EXPECT_TRUE(counted.starts_with(prefix + std::to_string(c.boards) + " boards "))
+                        << counted;
+                    if (quiet) {
+                        EXPECT_EQ(said, "");
+                        break;
+                    }
+                    EXPECT_TRUE(said.starts_with(prefix + "warning: ")) << said;
+                    EXPECT_TRUE(mentions(said, c.words)) << said;
+                    break;
+                case Expect::Counted:
+                    EXPECT_TRUE(counted.starts_with(prefix + std::to_string(c.boards) + " boards "))
+                        << counted;
+                    EXPECT_EQ(said, "");
+                    break;
+            }
         }
+        EXPECT_NE(run.err.find(std::to_string(refused) + " of " + std::to_string(photographs()) +
+                               " photographs could not be counted"),
+                  std::string::npos)
+            << run.err;
     }
-    EXPECT_NE(run.err.find(std::to_string(refused) + " of " + std::to_string(photographs()) +
-                           " photographs could not be counted"),
-              std::string::npos)
-        << run.err;
 }
 
 // A photograph that is listed with its folder and gone when its turn comes: the counter says so

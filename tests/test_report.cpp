@@ -8,11 +8,14 @@
 #include <chrono>
 #include <filesystem>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/counting.h"
+#include "engine/photographs.h"
+#include "engine/preparation.h"
 #include "engine/report.h"
 #include "tests/support/bitmaps.h"
 #include "tests/support/corpus.h"
@@ -241,6 +244,67 @@ TEST(WholeCountInput, RefusedInputNamesThePhotograph) {
     const CountResult narrow = countDecoded(stackPhotograph({}, 4), "narrow.jpg", 40, 128);
     ASSERT_FALSE(narrow.ok());
     EXPECT_TRUE(narrow.error->message().starts_with("narrow.jpg: is too narrow: 4 pixels wide"));
+}
+
+// ---- Joints ----
+
+// On every sample, the joints a count hands back are the runs of line rows its passes counted,
+// in the photograph's rows from the top: one per counted line, from the top down inside the
+// band, every row of each dark enough to be a line row of its pass, and together exactly the
+// black rows of the result image, which is drawn from the pass profiles.
+TEST(Joints, AreTheCountedRunsOfLineRowsOfEachPass) {
+    const fs::path samples = fs::path(LATHMARK_SOURCE_DIR) / "samples";
+    std::vector<fs::path> photographs;
+    for (const fs::path& folder : {samples, samples / "dim"})
+        for (const std::string& name : listPhotographs(folder))
+            photographs.push_back(folder / name);
+    ASSERT_GE(photographs.size(), 18u);
+    for (const fs::path& photo : photographs) {
+        SCOPED_TRACE(photo.filename().string());
+        const CountResult result = countBoards(photo, 40, 128);
+        ASSERT_TRUE(result.ok()) << result.error->message();
+
+        // Each photograph row's dark pixels from column 8 at THRESHOLD and at THRESHOLD + 10.
+        CountingState state;
+        ASSERT_FALSE(decodePhotograph(state, photo).has_value());
+        EXPECT_EQ(result.photographWidth, state.dibSource.width());
+        EXPECT_EQ(result.photographHeight, state.dibSource.height());
+        Bitmap later;
+        ASSERT_FALSE(thresholdPhotograph(state, 128, 138, later).has_value());
+        RowCounts atThreshold;
+        RowCounts atLater;
+        countRows(state.dibBinary.get(), atThreshold);
+        countRows(later.get(), atLater);
+        auto darkInRow = [&](int pass, int row) {  // row counted from the top
+            const RowCounts& counts = pass == 1 ? atThreshold : atLater;
+            return counts.fromColumn8[static_cast<std::size_t>(result.photographHeight - 1 - row)];
+        };
+
+        const int endRow = std::max(result.band.top, result.band.bottom);
+        ASSERT_EQ(static_cast<int>(result.joints.size()), result.lines());
+        std::array<int, kPassCount> perPass{};
+        std::set<int> jointRows;
+        int previousBottom = std::min(result.band.top, result.band.bottom) - 2;
+        for (const Joint& joint : result.joints) {
+            ASSERT_TRUE(joint.pass >= 1 && joint.pass <= kPassCount) << joint.pass;
+            ++perPass[static_cast<std::size_t>(joint.pass - 1)];
+            EXPECT_GT(joint.top, previousBottom + 1) << "joints overlap, touch or are out of order";
+            EXPECT_LE(joint.top, joint.bottom);
+            EXPECT_LT(joint.bottom, endRow);
+            previousBottom = joint.bottom;
+            const PassRules rules(kPasses[static_cast<std::size_t>(joint.pass - 1)],
+                                  result.band.width, 40);
+            for (int row = joint.top; row <= joint.bottom; ++row) {
+                EXPECT_TRUE(rules.isLineRow(darkInRow(joint.pass, row)))
+                    << "row " << row << " of a joint of pass " << joint.pass;
+                jointRows.insert(row);
+            }
+        }
+        EXPECT_EQ(perPass, result.passLines);
+        std::set<int> black;  // band row y, counted from the band's bottom row
+        for (int y : blackRows(result.marked.get())) black.insert(endRow - 1 - y);
+        EXPECT_EQ(jointRows, black);
+    }
 }
 
 }  // namespace

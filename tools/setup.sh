@@ -23,6 +23,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth xdotool imagemagick libxml2-utils
+  chromium
   debhelper lintian desktop-file-utils appstream
 )
 missing=()

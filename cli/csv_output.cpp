@@ -1,0 +1,61 @@
+#include "cli/csv_output.h"
+
+#include <cstdio>
+
+namespace lathmark {
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+std::string tenths(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+}  // namespace
+
+std::string csvHeader() {
+    std::string header =
+        "file,boards,lines1,lines2,lines3,lines4,band_top,band_bottom,band_width,band_height,ms,"
+        "warning,error";
+    header += kLineEnd;
+    return header;
+}
+
+std::string csvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
+}
+
+std::string csvRecord(const PhotographOutcome& outcome) {
+    std::string record = csvField(outcome.file);
+    auto add = [&record](const std::string& field) {
+        record += ',';
+        record += field;
+    };
+    if (outcome.error) {
+        for (int i = 0; i < 10; ++i) add("");
+        add(csvField(outcome.warning));
+        add(csvField(*outcome.error));
+    } else {
+        add(std::to_string(outcome.boards()));
+        for (int lines : outcome.passLines) add(std::to_string(lines));
+        for (int value :
+             {outcome.band.top, outcome.band.bottom, outcome.band.width, outcome.band.height})
+            add(std::to_string(value));
+        add(tenths(outcome.milliseconds));
+        add(csvField(outcome.warning));
+        add("");
+    }
+    record += kLineEnd;
+    return record;
+}
+
+}  // namespace lathmark

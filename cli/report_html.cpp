@@ -1,0 +1,383 @@
+#include "cli/report_html.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <system_error>
+
+#include "engine/files.h"
+
+namespace lathmark {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The colour of each pass's stripes, and of the band's edges.
+constexpr const char* kPassColours[kPassCount] = {"#1565c0", "#ef6c00", "#2e7d32", "#8e24aa"};
+constexpr const char* kEdgeColour = "#d50000";
+
+// The margin left of each photograph, for the board numbers, as a share of its width.
+constexpr double kMarginShare = 0.08;
+
+const char* kStyle = R"(
+body{font:15px/1.45 system-ui,sans-serif;margin:1.5em;color:#1a1a1a;background:#fff}
+h1{font-size:1.5em;margin:0 0 .4em}
+h2{font-size:1.15em;margin:1.8em 0 .2em;overflow-wrap:anywhere}
+dl{display:grid;grid-template-columns:max-content 1fr;gap:.1em 1em;margin:.3em 0}
+dt{font-weight:600}
+dd{margin:0;overflow-wrap:anywhere}
+p{margin:.2em 0}
+.figure{position:relative;width:100%;margin:.5em 0}
+.figure img{display:block;height:auto}
+.figure svg{position:absolute;left:0;top:0;width:100%;height:100%;overflow:visible}
+.edge{stroke-width:2px;vector-effect:non-scaling-stroke}
+.joint{fill-opacity:.45}
+.board{fill:#1a1a1a;font-family:system-ui,sans-serif;text-anchor:end;dominant-baseline:central}
+.legend{list-style:none;padding:0;margin:.3em 0;display:flex;flex-wrap:wrap;gap:.2em 1.4em}
+.swatch{display:inline-block;width:1.1em;height:.8em;margin-right:.4em;vertical-align:-.05em;opacity:.75}
+.swatch.edge{height:0;border-top-width:2px;border-top-style:solid;opacity:1;vertical-align:.25em}
+.warning{background:#fff3cd;padding:.2em .5em}
+.error{color:#a00000;font-weight:600}
+)";
+
+// The style sheet, with each pass's colour and the edges'.
+std::string styleSheet() {
+    std::string css = kStyle;
+    for (int pass = 0; pass < kPassCount; ++pass) {
+        const std::string colour = kPassColours[pass];
+        css += ".pass" + std::to_string(pass + 1) + "{fill:" + colour + ";background:" + colour +
+               "}\n";
+    }
+    css += std::string(".edge{stroke:") + kEdgeColour + ";border-color:" + kEdgeColour + "}\n";
+    return css;
+}
+
+// Appends the code point `c` as UTF-8.
+void appendUtf8(std::string& out, std::uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The code point that starts at text[i] and its length in bytes, or nothing for a byte that
+// starts no valid UTF-8 sequence (overlong forms, surrogates and values past U+10FFFF too).
+std::optional<std::pair<std::uint32_t, std::size_t>> decodeUtf8(std::string_view text,
+                                                                std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80) return std::pair{std::uint32_t{lead}, std::size_t{1}};
+    std::size_t length = 0;
+    std::uint32_t c = 0;
+    std::uint32_t least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, c = lead & 0x1Fu, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, c = lead & 0x0Fu, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, c = lead & 0x07u, least = 0x10000;
+    } else {
+        return std::nullopt;
+    }
+    if (i + length > text.size()) return std::nullopt;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return std::nullopt;
+        c = (c << 6) | (byte(i + k) & 0x3Fu);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+    return std::pair{c, length};
+}
+
+// Characters a page may not hold as text: controls, and the noncharacters.
+bool unfitForPage(std::uint32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xFDD0 && c <= 0xFDEF) ||
+           (c & 0xFFFE) == 0xFFFE;
+}
+
+std::string number(double value, const char* format = "%.4g") {
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string tenths(double value) {
+    return number(value, "%.1f");
+}
+
+std::string attribute(const char* name, const std::string& value) {
+    return std::string(" ") + name + "=\"" + value + "\"";
+}
+
+std::string attribute(const char* name, long long value) {
+    return attribute(name, std::to_string(value));
+}
+
+std::string localTime(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    if (::localtime_r(&seconds, &local) == nullptr) return "an unknown time";
+    char text[64];
+    if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &local) == 0)
+        return "an unknown time";
+    return text;
+}
+
+std::string plural(long long count, const std::string& one, const std::string& many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// "12 boards, lines 11 + 0 + 0 + 0, 8.1 ms" and, with its stability ranges, what they are.
+std::string factsText(const PhotographOutcome& outcome) {
+    const auto& p = outcome.passLines;
+    std::string text = plural(outcome.boards(), "board", "boards") + ", lines " +
+                       std::to_string(p[0]) + " + " + std::to_string(p[1]) + " + " +
+                       std::to_string(p[2]) + " + " + std::to_string(p[3]) + ", " +
+                       tenths(outcome.milliseconds) + " ms";
+    if (outcome.stable) {
+        const StabilityRanges& s = *outcome.stable;
+        text += "; the same boards at THRESHOLD " + std::to_string(s.threshold[0]) + " to " +
+                std::to_string(s.threshold[1]) + " and BDLINE " + std::to_string(s.bdLine[0]) +
+                " to " + std::to_string(s.bdLine[1]) + (s.uncertain ? ", uncertain" : "");
+    }
+    return text;
+}
+
+// The overlay of one counted photograph, in its pixel grid with the margin left of it.
+// `name` and `url` are ready for the page.
+std::string overlay(const PhotographOutcome& outcome, const std::string& name,
+                    const std::string& url) {
+    const int width = outcome.photographWidth;
+    const int height = outcome.photographHeight;
+    const int margin = std::max(24, static_cast<int>(std::ceil(width * kMarginShare)));
+    const int whole = width + margin;
+    const int firstRow = std::min(outcome.band.top, outcome.band.bottom);
+    const int endRow = std::max(outcome.band.top, outcome.band.bottom);
+    // With STRETCH, rows are the stretched photograph's: drawn over the photograph itself.
+    const double stretch = std::max(1, outcome.stretch);
+    auto at = [stretch](double row) {
+        const double shown = row / stretch;
+        return shown == std::floor(shown) ? std::to_string(static_cast<long long>(shown))
+                                          : number(shown, "%.2f");
+    };
+
+    // Board i lies between joint i - 1 (or the band's top) and joint i (or its bottom).
+    std::vector<std::pair<int, int>> boards;  // first row and end row of each
+    int upper = firstRow;
+    for (const Joint& joint : outcome.joints) {
+        boards.emplace_back(upper, joint.top);
+        upper = joint.bottom + 1;
+    }
+    boards.emplace_back(upper, endRow);
+    // Numbers of one size, that of a board of middling thickness; a thinner board's smaller,
+    // so that each stays between its joints.
+    std::vector<int> thickness;
+    for (const auto& [from, to] : boards) thickness.push_back(std::max(1, to - from));
+    std::nth_element(thickness.begin(), thickness.begin() + thickness.size() / 2, thickness.end());
+    const double fontSize =
+        std::clamp(0.8 * thickness[thickness.size() / 2] / stretch, 4.0, 0.4 * margin);
+
+    const double imageShare = 100.0 * width / whole;
+    std::string html = "<div class=\"figure\"" +
+                       attribute("style", "max-width:" + std::to_string(whole) + "px") + ">\n";
+    html += "<img" + attribute("src", url) + attribute("width", width) +
+            attribute("height", height) + attribute("alt", "photograph " + name) +
+            attribute("loading", "lazy") +
+            attribute("style", "margin-left:" + number(100.0 - imageShare, "%.4f") +
+                                   "%;width:" + number(imageShare, "%.4f") + "%") +
+            "/>\n";
+    html += "<svg xmlns=\"http://www.w3.org/2000/svg\"" +
+            attribute("viewBox", std::to_string(-margin) + " 0 " + std::to_string(whole) + " " +
+                                     std::to_string(height)) +
+            attribute("data-width", width) + attribute("data-height", height) + ">\n";
+    for (const Joint& joint : outcome.joints)
+        html += "<rect" + attribute("class", "joint pass" + std::to_string(joint.pass)) +
+                attribute("data-pass", joint.pass) + attribute("data-top", joint.top) +
+                attribute("data-bottom", joint.bottom) + attribute("x", -margin) +
+                attribute("y", at(joint.top)) + attribute("width", whole) +
+                attribute("height", at(joint.bottom - joint.top + 1)) + "/>\n";
+    for (const auto& [edge, row] : {std::pair{"top", firstRow}, std::pair{"bottom", endRow}})
+        html += "<line" + attribute("class", std::string("edge ") + edge) +
+                attribute("x1", -margin) + attribute("x2", width) + attribute("y1", at(row)) +
+                attribute("y2", at(row)) + "/>\n";
+    html += "<g class=\"board\">";
+    for (std::size_t i = 0; i < boards.size(); ++i)
+        html += "<text" + attribute("x", number(-0.12 * margin, "%.1f")) +
+                attribute("font-size",
+                          number(std::clamp(0.8 * (boards[i].second - boards[i].first) / stretch,
+                                            4.0, fontSize),
+                                 "%.1f")) +
+                attribute("y", at((boards[i].first + boards[i].second) / 2.0)) + ">" +
+                std::to_string(i + 1) + "</text>";
+    html += "</g>\n</svg>\n</div>\n";
+
+    html += "<ul class=\"legend\">";
+    for (int pass = 1; pass <= kPassCount; ++pass)
+        html += "<li><span class=\"swatch pass" + std::to_string(pass) + "\"></span>pass " +
+                std::to_string(pass) + ": " +
+                plural(outcome.passLines[static_cast<std::size_t>(pass - 1)], "line", "lines") +
+                "</li>";
+    html += "<li><span class=\"swatch edge\"></span>band edges: rows " + std::to_string(firstRow) +
+            " to " + std::to_string(endRow - 1) +
+            (outcome.stretch > 1 ? " of the photograph with each row taken " +
+                                       std::to_string(outcome.stretch) + " times (STRETCH)"
+                                 : std::string()) +
+            "</li></ul>\n";
+    return html;
+}
+
+}  // namespace
+
+std::string htmlText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto decoded = decodeUtf8(text, i);
+        if (!decoded || unfitForPage(decoded->first)) {
+            appendUtf8(out, 0xFFFD);
+            i += decoded ? decoded->second : 1;
+            continue;
+        }
+        switch (decoded->first) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out.append(text.substr(i, decoded->second));
+        }
+        i += decoded->second;
+    }
+    return out;
+}
+
+std::string relativeUrl(const fs::path& file, const fs::path& pageFolder) {
+    std::error_code error;
+    fs::path absolute = fs::absolute(file, error);
+    if (error) absolute = file;
+    fs::path relative = absolute.lexically_normal().lexically_relative(pageFolder);
+    if (relative.empty()) relative = absolute.lexically_normal();
+    static const char* kHex = "0123456789ABCDEF";
+    std::string url;
+    for (const char c : relative.generic_string()) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+            url += c;
+        } else {
+            url += '%';
+            url += kHex[b >> 4];
+            url += kHex[b & 0xF];
+        }
+    }
+    return url;
+}
+
+HtmlReport::HtmlReport(fs::path file, std::vector<ReportSetting> settings)
+    : file_(std::move(file)),
+      settings_(std::move(settings)),
+      started_(std::chrono::system_clock::now()),
+      startedSteady_(std::chrono::steady_clock::now()) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(file_, error);
+    folder_ = (error ? file_ : absolute).lexically_normal().parent_path();
+}
+
+void HtmlReport::add(const PhotographOutcome& outcome) {
+    const int index = counted_ + failed_ + 1;
+    const std::string name = htmlText(outcome.file);
+    std::string& html = sections_;
+    html += "<section" + attribute("class", outcome.error ? "photograph failed" : "photograph") +
+            attribute("id", "photograph-" + std::to_string(index)) + attribute("data-file", name) +
+            ">\n<h2>" + std::to_string(index) + ". " + name + "</h2>\n";
+    if (outcome.error) {
+        ++failed_;
+        html += "<p class=\"error\">Not counted: " + htmlText(*outcome.error) + "</p>\n";
+        if (!outcome.warning.empty())
+            html += "<p class=\"warning\">Warning: " + htmlText(outcome.warning) + "</p>\n";
+        html += "</section>\n";
+        return;
+    }
+    ++counted_;
+    boards_ += outcome.boards();
+    html += "<p class=\"facts\"" + attribute("data-boards", outcome.boards()) + ">" +
+            htmlText(factsText(outcome)) + "</p>\n";
+    if (!outcome.warning.empty())
+        html += "<p class=\"warning\">Warning: " + htmlText(outcome.warning) + "</p>\n";
+    html += overlay(outcome, name, htmlText(relativeUrl(outcome.file, folder_)));
+    html += "</section>\n";
+}
+
+std::string HtmlReport::page() const {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - startedSteady_).count();
+    const std::string book =
+        plural(boards_, "board", "boards") + " in " + plural(counted_, "photograph", "photographs");
+    std::string html =
+        "<!DOCTYPE html>\n<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\">\n<head>\n"
+        "<meta charset=\"utf-8\"/>\n"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"/>\n"
+        "<title>Lathmark: " +
+        book + "</title>\n<style>" + styleSheet() + "</style>\n</head>\n<body>\n<header>\n";
+    html += "<h1>Lathmark: " + book + "</h1>\n<dl>\n";
+    html += "<dt>Book</dt><dd id=\"book\"" + attribute("data-boards", boards_) +
+            attribute("data-photographs", counted_) + attribute("data-failed", failed_) + ">" +
+            book + (failed_ > 0 ? "; " + std::to_string(failed_) + " could not be counted" : "") +
+            "</dd>\n";
+    html += "<dt>Counted</dt><dd id=\"time\">" + htmlText(localTime(started_)) + ", in " +
+            number(seconds, seconds < 10 ? "%.2f" : "%.1f") + " s</dd>\n";
+    for (const ReportSetting& setting : settings_)
+        html += "<dt>" + htmlText(setting.name) + "</dt><dd class=\"setting\">" +
+                htmlText(setting.value) + "</dd>\n";
+    html +=
+        "</dl>\n<p>Each photograph below shows the band the stack was found in between its "
+        "edges, every counted joint as a stripe in the colour of the pass that found it, "
+        "and its boards numbered from the top in the margin.</p>\n</header>\n<main>\n";
+    html += sections_;
+    html += "</main>\n</body>\n</html>\n";
+    return html;
+}
+
+std::optional<std::string> reportClash(const fs::path& report,
+                                       const std::vector<std::string>& files) {
+    std::error_code error;
+    const fs::path page = fs::absolute(report, error).lexically_normal();
+    for (const std::string& file : files) {
+        std::error_code sameError;
+        const bool same = fs::equivalent(report, file, sameError) ||
+                          fs::absolute(file, error).lexically_normal() == page;
+        if (same) return "the report " + report.string() + " would replace the photograph " + file;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> HtmlReport::write() const {
+    if (auto failure = writeWholeFile(file_, page()))
+        return file_.string() + " could not be written (" + *failure + ")";
+    return std::nullopt;
+}
+
+}  // namespace lathmark

@@ -229,7 +229,13 @@ TEST(CutOff, TheEndingAndTheDecodersWordsTellACutPhotographFromAWholeOne) {
     using E = JpegEnding;
     const std::vector<CutOffCase> cases = {
         {"whole", E::Marked, true, true, "", std::nullopt, std::nullopt},
-        {"whole with a warning", E::Marked, true, true, stray, std::nullopt, std::nullopt},
+        {"whole with a warning", E::Marked, true, true, stray, "", std::nullopt},
+        {"a header warning hides a scan that stops short", E::Marked, true, true, stray, segmentEnd,
+         "part of the picture data is missing (" + segmentEnd + ")"},
+        {"damaged picture data, end marker present", E::Marked, true, true, badCode, badCode,
+         std::nullopt},
+        {"not decoded, end marker present", E::Marked, true, false, badCode, std::nullopt,
+         std::nullopt},
         {"whole file, a scan short", E::Marked, true, true, segmentEnd, std::nullopt,
          "part of the picture data is missing (" + segmentEnd + ")"},
         {"cut in the header", E::InHeader, false, false, fileEnd, std::nullopt,

@@ -11,7 +11,8 @@
 //   scans are complete stay the same;
 // - a metadata segment put in before the first segment, or after it, is left out again and
 //   changes nothing else: everything that is not metadata passes byte for byte;
-// - where nothing was left out or cut off, the decoder makes the same picture of the result as of the
+// - where nothing was left out or cut off, the decoder makes the same picture of the result as of
+// the
 //   input (checked for small frames only, as decoding is slow under the sanitizers).
 
 #include <FreeImage.h>
@@ -87,13 +88,15 @@ Bytes inserted(const Bytes& data, std::size_t at, const Bytes& piece) {
 }
 
 // Where the segment after the start-of-image marker ends, if one with a length stands there
-// whole (not a scan, which runs on past its header).
+// whole: a frame or table, application data or a comment (not a scan, which runs on past its
+// header, and no marker the decoder takes to stand alone).
 std::size_t afterFirstSegment(const Bytes& data) {
     if (data.size() < 6 || data[2] != 0xFF) return 0;
     const std::uint8_t marker = data[3];
-    if (marker == 0xDA || marker == 0xFF || marker == 0x00 || marker == 0x01 ||
-        (marker >= 0xD0 && marker <= 0xD9))
-        return 0;
+    const bool hasLength = (marker >= 0xC0 && marker <= 0xCF) ||
+                           (marker >= 0xDB && marker <= 0xDD) ||
+                           (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE;
+    if (!hasLength) return 0;
     const std::size_t length = (std::size_t{data[4]} << 8) | data[5];
     if (length < 2 || 4 + length > data.size()) return 0;
     return 4 + length;

@@ -53,9 +53,15 @@ std::optional<std::string> cutOffReason(const JpegWithoutMetadata& jpeg, bool de
                 said);
         }
         case JpegEnding::Marked:
-        case JpegEnding::Unknown:
-            if (saysDataRanOut(said)) return withWords("part of the picture data is missing", said);
+        case JpegEnding::Unknown: {
+            constexpr std::string_view kMissing = "part of the picture data is missing";
+            if (saysDataRanOut(said)) return withWords(kMissing, said);
+            // A warning about the header hides one about a scan that stops short.
+            if (!decoded || said.empty()) return std::nullopt;
+            const std::string bare = saidOfBareData();
+            if (saysDataRanOut(bare)) return withWords(kMissing, bare);
             return std::nullopt;
+        }
     }
     return std::nullopt;
 }

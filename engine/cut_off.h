@@ -17,9 +17,10 @@ namespace lathmark {
 // `decoded`: whether the decoder made a picture of it; `said`: what the decoder said meanwhile.
 //
 // The decoder reports only the first of its warnings, so a warning about the header (stray
-// bytes, say) can hide the one about a cut scan. For a file without its end-of-image marker
-// whose decoding brought such a warning, `saidOfBareData` is called: it decodes the data again
-// with a bare header (HeaderKept::Bare) and gives what the decoder said then.
+// bytes, say) can hide the one about a cut scan or a scan that stops short. For a photograph
+// the decoder made a picture of with a warning that does not already say so, `saidOfBareData`
+// is called: it decodes the data again with a bare header (HeaderKept::Bare) and gives what the
+// decoder said then.
 std::optional<std::string> cutOffReason(const JpegWithoutMetadata& jpeg, bool decoded,
                                         const std::string& said,
                                         const std::function<std::string()>& saidOfBareData);

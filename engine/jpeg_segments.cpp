@@ -39,10 +39,20 @@ bool isRestart(std::uint8_t marker) {
     return marker >= 0xD0 && marker <= 0xD7;
 }
 
-// Markers that stand alone, with no length after them. (0xFF 0x00 is no marker at all, and is
-// passed on like one of these.)
+// Markers the decoder knows nothing of: reserved ones, DHP, EXP and JPG0 to JPG13. The library
+// lets the decoder go on past one of them, and the decoder reads no length after it but looks
+// for the next marker; so a length there must not be skipped here either, or a frame header
+// behind it could escape the pixel budget while the decoder still reads it.
+bool isUnknownToDecoder(std::uint8_t marker) {
+    return (marker >= 0x02 && marker <= 0xBF) || marker == 0xDE || marker == 0xDF ||
+           (marker >= 0xF0 && marker <= 0xFD);
+}
+
+// Markers that stand alone, with no length after them, for the decoder. (0xFF 0x00 is no marker
+// at all, and is passed on like one of these.)
 bool standsAlone(std::uint8_t marker) {
-    return marker == 0x01 || (marker >= 0xD0 && marker <= kEndOfImage);
+    return marker == 0x01 || (marker >= 0xD0 && marker <= kEndOfImage) ||
+           isUnknownToDecoder(marker);
 }
 
 std::size_t lengthAt(const std::uint8_t* data, std::size_t at) {

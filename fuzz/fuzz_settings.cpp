@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "app/settings.h"
+#include "fuzz/pace.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ std::size_t checkProblem(const std::string& problem, std::size_t lines) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    lathmark::fuzz::countExecution();
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const lathmark::SettingsRead read = lathmark::parseSettings(text, kFile);
 

@@ -120,3 +120,24 @@ settings 40 128 >"$out/all_dark_48x32"
 cat "$work/dark.jpg" >>"$out/all_dark_48x32"
 
 ls -l "$out" | awk 'NR > 1 { total += $5 } END { print "count seeds: " NR - 1 " files, " total " bytes" }'
+
+# The seeds of fuzz_segments are the JPEGs above without their settings bytes; those of
+# fuzz_landscape the same JPEGs behind six settings bytes (three THRESHOLD and BDLINE pairs:
+# the sample settings, a low THRESHOLD with a low BDLINE, a high THRESHOLD with a high one) and
+# a STRETCH byte (STRETCH 1; two stacks at STRETCH 2 and 4 as well).
+derive() {
+    local segments=$here/corpus/segments landscape=$here/corpus/landscape seed name
+    mkdir -p "$segments" "$landscape"
+    for seed in "$out"/*; do
+        name=$(basename "$seed")
+        [[ $name =~ ^[0-9a-f]{40}$ ]] && continue  # merged from fuzz runs, not drawn here
+        tail -c +4 "$seed" >"$segments/$name"
+        { printf '\x80\x30\x40\x0c\xf0\x60\x00'; tail -c +4 "$seed"; } >"$landscape/$name"
+    done
+    { printf '\x80\x30\x40\x0c\xf0\x60\x01'; tail -c +4 "$out/stack_96x72"; } \
+        >"$landscape/stack_96x72_stretch2"
+    { printf '\x80\x30\x40\x0c\xf0\x60\x03'; tail -c +4 "$out/stack_64x48"; } \
+        >"$landscape/stack_64x48_stretch4"
+    echo "segments and landscape seeds: $(ls "$segments" | wc -l) each"
+}
+derive

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets in build-fuzz/ (beside fuzz/), checks every regression input, then
-# fuzzes each target for about half of SECONDS (default 60) over a copy of its committed
-# corpus, so that a run never changes the repository. Exits non-zero if a regression input or
+# fuzzes the targets one after another for SECONDS (default 60) in all, an equal share each,
+# over a copy of each one's committed corpus, so that a run never changes the repository. Exits non-zero if a regression input or
 # a fuzz run fails, printing the input that failed: its path and its bytes in base64.
 #
 # Inputs under regressions/known/ fail for a reason that is known and not fixed yet: they are
@@ -23,7 +23,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=$root/build-fuzz
 compiler=${CXX_FUZZ:-clang++-14}
-per_target=$((seconds / 2))
+# Each target with its dictionary; regression inputs and corpus are in folders named after it
+# without "fuzz_".
+targets=(fuzz_count:jpeg.dict fuzz_landscape:jpeg.dict fuzz_segments:jpeg.dict
+         fuzz_settings:settings.dict fuzz_truth:truth.dict)
+per_target=$((seconds / ${#targets[@]}))
+((per_target >= 1)) || per_target=1
 
 # What libFuzzer may spend on one input: the engine refuses photographs over 100 megapixels
 # from the header, and the largest allowed one still decodes in a few seconds and well under
@@ -153,10 +158,12 @@ fuzz() {
     echo "(log and inputs kept in $work)"
 }
 
-check_regressions fuzz_count
-check_regressions fuzz_settings
-fuzz fuzz_count jpeg.dict
-fuzz fuzz_settings settings.dict
+for entry in "${targets[@]}"; do
+    check_regressions "${entry%%:*}"
+done
+for entry in "${targets[@]}"; do
+    fuzz "${entry%%:*}" "${entry#*:}"
+done
 
 if ((failed)); then
     echo "fuzz/run.sh: FAILED" >&2

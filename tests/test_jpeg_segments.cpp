@@ -85,6 +85,20 @@ TEST(JpegSegments, OddDataIsPassedOnOrCutWhereItBreaks) {
     // Stray bytes and fill bytes between segments stay, as the decoder only warns about them.
     const Bytes stray = joined({start, {0x12, 0x34, 0xFF, 0xFF}, segment(0xDB, "q")});
     EXPECT_EQ(withoutMetadataSegments(stray.data(), stray.size()).data, stray);
+
+    // A marker the decoder does not know has no length for it: it goes on to the next marker,
+    // so the frame header behind one is found here too, whatever "length" follows it.
+    const Bytes frame = segment(0xC2, std::string("\x08\xF6\xB7\xFF\xC0\x01\x01\x11\x00", 9));
+    for (int unknown : {0x02, 0x04, 0xBF, 0xDE, 0xDF, 0xF0, 0xFD}) {
+        SCOPED_TRACE(unknown);
+        const Bytes hidden =
+            joined({start, {0xFF, static_cast<std::uint8_t>(unknown), 0x04, 0x00, 0x12}, frame});
+        const JpegWithoutMetadata walked = withoutMetadataSegments(hidden.data(), hidden.size());
+        EXPECT_EQ(walked.data, hidden);
+        EXPECT_TRUE(walked.hasFrame);
+        EXPECT_EQ(walked.height, 0xF6B7);
+        EXPECT_EQ(walked.width, 0xFFC0);
+    }
 }
 
 // A scan header: its components (each with table selectors 0x00), the band of coefficients
@@ -229,7 +243,13 @@ TEST(CutOff, TheEndingAndTheDecodersWordsTellACutPhotographFromAWholeOne) {
     using E = JpegEnding;
     const std::vector<CutOffCase> cases = {
         {"whole", E::Marked, true, true, "", std::nullopt, std::nullopt},
-        {"whole with a warning", E::Marked, true, true, stray, std::nullopt, std::nullopt},
+        {"whole with a warning", E::Marked, true, true, stray, "", std::nullopt},
+        {"a header warning hides a scan that stops short", E::Marked, true, true, stray, segmentEnd,
+         "part of the picture data is missing (" + segmentEnd + ")"},
+        {"damaged picture data, end marker present", E::Marked, true, true, badCode, badCode,
+         std::nullopt},
+        {"not decoded, end marker present", E::Marked, true, false, badCode, std::nullopt,
+         std::nullopt},
         {"whole file, a scan short", E::Marked, true, true, segmentEnd, std::nullopt,
          "part of the picture data is missing (" + segmentEnd + ")"},
         {"cut in the header", E::InHeader, false, false, fileEnd, std::nullopt,
@@ -313,6 +333,19 @@ TEST(JpegSegments, DamagedExifNoLongerReachesTheLibrary) {
         EXPECT_TRUE(result.ok()) << entry.path() << ": " << result.error->message();
         fs::remove(photo);
     }
+}
+
+TEST(JpegSegments, AFrameBehindAnUnknownMarkerIsRefusedBeforeTheLibraryReadsIt) {
+    // Found by fuzzing: the library set aside about 1 GB while reading only the header of this
+    // 1 KB file, whose 65472 x 63159 progressive frame follows a marker 0x04.
+    const Bytes input = readBytes(kFuzz / "regressions" / "count" /
+                                  "unknown-marker-hides-a-progressive-frame-of-4-gigapixels");
+    ASSERT_GT(input.size(), 3u);
+    const CountResult result =
+        countJpegInMemory(input.data() + 3, input.size() - 3, "hidden.jpg", 40, 128);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error->reason,
+              "is 65472 x 63159 pixels, more than the 100 megapixels a photograph may have");
 }
 
 TEST(ResultFile, ReplacesAFileButNeverAPipeOrAFolder) {

@@ -132,6 +132,19 @@ void putStrayBytes(const fs::path& file) {
     writeBytes(file, bytes);
 }
 
+// Makes the frame header claim `extra` rows more than the scans hold: the decoder fills them in
+// and warns that the scan stopped short, unless an earlier warning takes its place.
+void claimMoreRows(const fs::path& file, int extra) {
+    std::string bytes = readBytes(file);
+    const auto frame = findJpegFrame(bytes);
+    if (!frame) throw std::runtime_error(file.string() + ": no frame header to enlarge");
+    const auto at = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const int height = ((at(frame->offset + 5) << 8) | at(frame->offset + 6)) + extra;
+    bytes[frame->offset + 5] = static_cast<char>((height >> 8) & 0xFF);
+    bytes[frame->offset + 6] = static_cast<char>(height & 0xFF);
+    writeBytes(file, bytes);
+}
+
 void claimHugeFrame(const fs::path& file) {
     std::string bytes = readBytes(file);
     const auto frame = findJpegFrame(bytes);
@@ -341,6 +354,15 @@ const std::vector<Entry>& entries() {
              writeBaseline(f);
              putStrayBytes(f);
              cutJpeg(f, 1, 2);
+         }},
+        // The warning about the stray bytes hides the one about the rows the scan lacks.
+        {{"stray_bytes_rows_missing.jpg",
+          "JPEG with stray bytes before a marker whose frame claims more rows than it holds",
+          E::Refused, 0, "part of the picture data is missing"},
+         [](const fs::path& f) {
+             writeBaseline(f);
+             claimMoreRows(f, 64);
+             putStrayBytes(f);
          }},
         {{"png.jpg", "PNG file named .jpg", E::Refused, 0, "Not a JPEG file"},
          [](const fs::path& f) { savePng(renderPlan(5, 29).get(), f); }},

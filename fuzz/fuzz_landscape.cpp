@@ -1,0 +1,190 @@
+// Fuzz target: two ways to one count. The photograph is decoded once, then counted at a few
+// settings both by the count itself (lathmark::countDecoded) and through what the settings
+// landscape is made of: the table of every row's dark pixels at every threshold, the band at a
+// THRESHOLD (bandAt), the passes at one BDLINE (countAt), the sweep over BDLINE that carries
+// the passes from one BDLINE to the next (sweepBdLines), and a landscape over a short range of
+// BDLINE (settingsLandscape). Any difference in whether a setting counts at all, in the band,
+// or in the pass lines stops the run; all at one STRETCH. Input layout:
+//
+//   byte 0-5  three settings, each a THRESHOLD byte (taken modulo 246) and a BDLINE byte
+//             (less 8: -8 to 247, around the widths of small photographs).
+//   byte 6    STRETCH for all three, 1 to 4 (the byte modulo 4, plus 1).
+//   byte 7-   the JPEG.
+//
+// Only frames of at most 8192 pixels are decoded (see fuzz_count.cpp: larger ones would make
+// the run crawl); the landscape reaches BDLINE 0 to the highest of the settings' BDLINEs, at
+// most 10, so that each input costs about a millisecond: the landscape runs the sweep at all
+// 246 THRESHOLDs.
+//
+// With LATHMARK_FUZZ_PRINT set, each input's settings and counts are printed.
+
+#include <FreeImage.h>
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "engine/counting.h"
+#include "engine/counting_state.h"
+#include "engine/jpeg_segments.h"
+#include "engine/landscape.h"
+#include "engine/preparation.h"
+#include "fuzz/pace.h"
+
+namespace {
+
+constexpr std::size_t kSettingsCount = 3;
+constexpr std::size_t kSettingsBytes = 2 * kSettingsCount + 1;
+constexpr std::uint64_t kMaxPixelsCounted = 1 << 13;
+constexpr int kMaxLandscapeBdLine = 10;
+// How far around each setting's BDLINE the sweep runs.
+constexpr int kSweepReach = 6;
+const std::string kName = "fuzz.jpg";
+
+struct Setting {
+    int threshold;
+    int bdLine;
+    int stretch;
+};
+
+[[noreturn]] void broken(const char* what, const Setting& setting) {
+    std::fprintf(stderr, "broken: %s (THRESHOLD=%d BDLINE=%d STRETCH=%d)\n", what,
+                 setting.threshold, setting.bdLine, setting.stretch);
+    std::abort();
+}
+
+bool printing() {
+    static const bool wanted = std::getenv("LATHMARK_FUZZ_PRINT") != nullptr;
+    return wanted;
+}
+
+std::string linesText(const lathmark::PassLines& lines) {
+    return std::to_string(lines[0]) + " + " + std::to_string(lines[1]) + " + " +
+           std::to_string(lines[2]) + " + " + std::to_string(lines[3]);
+}
+
+lathmark::Bitmap copyOf(const lathmark::Bitmap& photograph) {
+    return lathmark::Bitmap(FreeImage_Clone(photograph.get()));
+}
+
+// The count itself against the band and the passes of the table, at one setting.
+void compareAt(const lathmark::Bitmap& photograph, const lathmark::ThresholdTable& table,
+               const Setting& setting, const lathmark::CountResult& count) {
+    const lathmark::BandAtThreshold band = lathmark::bandAt(table, setting.threshold, setting.stretch);
+    if (printing())
+        std::fprintf(stderr, "THRESHOLD=%d BDLINE=%d: count %s, band at threshold %s\n",
+                     setting.threshold, setting.bdLine,
+                     count.ok() ? ("lines " + linesText(count.passLines)).c_str()
+                                : count.error->reason.c_str(),
+                     band.failure ? band.failure->c_str() : "found");
+    if (band.failure) {
+        if (count.ok()) broken("counted, but the table has no band", setting);
+        if (count.error->reason != *band.failure)
+            broken("no band either way, but for different reasons", setting);
+        return;
+    }
+    if (!count.ok()) broken("the table has a band, but the count refused", setting);
+    const lathmark::BandBox& box = count.band;
+    if (box.top != band.edges.top || box.bottom != band.edges.bottom ||
+        box.width != band.counts.width || box.height != band.counts.height ||
+        box.width != photograph.width() - lathmark::kBandLeftColumn)
+        broken("the band differs", setting);
+
+    lathmark::PassWork work;
+    const std::optional<lathmark::PassLines> lines =
+        lathmark::countAt(table, setting.threshold, setting.bdLine, work, setting.stretch);
+    if (!lines || *lines != count.passLines) broken("countAt differs from the count", setting);
+
+    // The sweep from a few BDLINEs below to a few above: each step as the passes run afresh.
+    const int lowest = setting.bdLine - kSweepReach;
+    const int highest = setting.bdLine + kSweepReach;
+    int expected = lowest;
+    lathmark::sweepBdLines(
+        band, lowest, highest, [&](int bdLine, const lathmark::PassLines& swept) {
+            if (bdLine != expected) broken("the sweep skipped a BDLINE", setting);
+            ++expected;
+            const Setting here{setting.threshold, bdLine, setting.stretch};
+            const auto direct =
+                lathmark::countAt(table, setting.threshold, bdLine, work, setting.stretch);
+            if (!direct || *direct != swept) broken("the sweep differs from countAt", here);
+            if (bdLine == setting.bdLine && swept != count.passLines)
+                broken("the sweep differs from the count", here);
+            return true;
+        });
+    if (expected != highest + 1) broken("the sweep stopped early", setting);
+}
+
+void compareLandscape(const lathmark::ThresholdTable& table, const Setting& setting,
+                      const lathmark::Landscape& landscape, const lathmark::CountResult& count) {
+    if (landscape.counted(setting.threshold) != count.ok())
+        broken("the landscape and the count disagree on whether it counts", setting);
+    // The landscape's row of BDLINEs at this THRESHOLD, against the passes run afresh.
+    lathmark::PassWork work;
+    for (int bdLine = 0; bdLine <= landscape.bdLineMax() && count.ok(); ++bdLine) {
+        const auto direct =
+            lathmark::countAt(table, setting.threshold, bdLine, work, setting.stretch);
+        if (!direct || *direct != landscape.passLines(setting.threshold, bdLine))
+            broken("the landscape differs from countAt",
+                   {setting.threshold, bdLine, setting.stretch});
+    }
+    if (setting.bdLine < 0 || setting.bdLine > landscape.bdLineMax()) return;
+    if (landscape.boards(setting.threshold, setting.bdLine) != (count.ok() ? count.boards() : 0))
+        broken("the landscape's boards differ from the count", setting);
+    if (count.ok() && landscape.passLines(setting.threshold, setting.bdLine) != count.passLines)
+        broken("the landscape's pass lines differ from the count", setting);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    lathmark::fuzz::countExecution();
+    if (size < kSettingsBytes) return 0;
+    std::array<Setting, kSettingsCount> settings{};
+    const int stretch = 1 + data[2 * kSettingsCount] % lathmark::kMaxStretch;
+    for (std::size_t i = 0; i < kSettingsCount; ++i)
+        settings[i] = {data[2 * i] % (lathmark::kMaxThreshold + 1), data[2 * i + 1] - 8, stretch};
+
+    const std::uint8_t* jpeg = data + kSettingsBytes;
+    const std::size_t jpegSize = size - kSettingsBytes;
+    const lathmark::JpegWithoutMetadata walked = lathmark::withoutMetadataSegments(jpeg, jpegSize);
+    if (walked.hasFrame &&
+        static_cast<std::uint64_t>(walked.width) * static_cast<std::uint64_t>(walked.height) >
+            kMaxPixelsCounted)
+        return -1;
+    lathmark::CountingState decoded;
+    if (lathmark::decodePhotographFromMemory(decoded, jpeg, jpegSize)) return 0;
+    const lathmark::Bitmap photograph = std::move(decoded.dibSource);
+    if (static_cast<std::uint64_t>(photograph.width()) *
+            static_cast<std::uint64_t>(photograph.height()) >
+        kMaxPixelsCounted)
+        return -1;  // a frame the walk did not see; too big to search here
+
+    std::array<lathmark::CountResult, kSettingsCount> counts;
+    for (std::size_t i = 0; i < kSettingsCount; ++i)
+        counts[i] = lathmark::countDecoded(copyOf(photograph), kName,
+                                           static_cast<std::int16_t>(settings[i].bdLine),
+                                           static_cast<std::int16_t>(settings[i].threshold),
+                                           {.stretch = stretch});
+
+    lathmark::ThresholdTable table;
+    if (auto failure = lathmark::ThresholdTable::build(photograph.get(), table)) {
+        for (std::size_t i = 0; i < kSettingsCount; ++i)
+            if (counts[i].ok()) broken("counted, but no table could be made", settings[i]);
+        return 0;
+    }
+    for (std::size_t i = 0; i < kSettingsCount; ++i)
+        compareAt(photograph, table, settings[i], counts[i]);
+
+    int bdLineMax = 0;
+    for (const Setting& setting : settings) bdLineMax = std::max(bdLineMax, setting.bdLine);
+    const lathmark::Landscape landscape =
+        lathmark::settingsLandscape(table, std::min(bdLineMax, kMaxLandscapeBdLine), stretch);
+    for (std::size_t i = 0; i < kSettingsCount; ++i)
+        compareLandscape(table, settings[i], landscape, counts[i]);
+    return 0;
+}

@@ -1,6 +1,7 @@
 // Fuzz target: the settings reader on any bytes. Besides not crashing, what it gives back must
 // be usable as it is: every problem names the file and a line of it, fits on one line of a
-// terminal or message box, and the same text always reads the same.
+// terminal or message box, a value counting would refuse never passes without a problem, the
+// same text always reads the same, and settings written out read back to themselves.
 
 #include <cstddef>
 #include <cstdint>
@@ -55,6 +56,10 @@ std::size_t checkProblem(const std::string& problem, std::size_t lines) {
     return number;
 }
 
+bool same(const lathmark::Settings& a, const lathmark::Settings& b) {
+    return a.bdLine == b.bdLine && a.thresholdLevel == b.thresholdLevel && a.stretch == b.stretch;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -73,15 +78,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (read.ok() != read.problems.empty()) broken("ok() disagrees with the problems", "");
 
-    // A THRESHOLD that counting would refuse is always reported.
+    // A THRESHOLD or STRETCH that counting would refuse is always reported.
     const int threshold = read.settings.thresholdLevel;
     if ((threshold < 0 || threshold > 245) && read.ok())
         broken("an unusable THRESHOLD passed without a problem", "");
+    const int stretch = read.settings.stretch;
+    if ((stretch < 1 || stretch > 4) && read.ok())
+        broken("an unusable STRETCH passed without a problem", "");
 
     const lathmark::SettingsRead again = lathmark::parseSettings(text, kFile);
-    if (again.settings.bdLine != read.settings.bdLine ||
-        again.settings.thresholdLevel != read.settings.thresholdLevel ||
-        again.problems != read.problems)
+    if (!same(again.settings, read.settings) || again.problems != read.problems)
         broken("the same text read differently twice", "");
+
+    // What --write-settings would write of these settings reads back to them, without a problem.
+    const lathmark::SettingsRead written =
+        lathmark::parseSettings(lathmark::settingsText(read.settings), kFile);
+    if (read.ok() && !written.ok())
+        broken("settings written out read back with a problem", written.problems.front());
+    if (!same(written.settings, read.settings))
+        broken("settings written out read back to other settings", "");
     return 0;
 }

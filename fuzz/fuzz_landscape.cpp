@@ -75,7 +75,8 @@ lathmark::Bitmap copyOf(const lathmark::Bitmap& photograph) {
 // The count itself against the band and the passes of the table, at one setting.
 void compareAt(const lathmark::Bitmap& photograph, const lathmark::ThresholdTable& table,
                const Setting& setting, const lathmark::CountResult& count) {
-    const lathmark::BandAtThreshold band = lathmark::bandAt(table, setting.threshold, setting.stretch);
+    const lathmark::BandAtThreshold band =
+        lathmark::bandAt(table, setting.threshold, setting.stretch);
     if (printing())
         std::fprintf(stderr, "THRESHOLD=%d BDLINE=%d: count %s, band at threshold %s\n",
                      setting.threshold, setting.bdLine,
@@ -166,10 +167,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::array<lathmark::CountResult, kSettingsCount> counts;
     for (std::size_t i = 0; i < kSettingsCount; ++i)
-        counts[i] = lathmark::countDecoded(copyOf(photograph), kName,
-                                           static_cast<std::int16_t>(settings[i].bdLine),
-                                           static_cast<std::int16_t>(settings[i].threshold),
-                                           {.stretch = stretch});
+        counts[i] = lathmark::countDecoded(
+            copyOf(photograph), kName, static_cast<std::int16_t>(settings[i].bdLine),
+            static_cast<std::int16_t>(settings[i].threshold), {.stretch = stretch});
 
     lathmark::ThresholdTable table;
     if (auto failure = lathmark::ThresholdTable::build(photograph.get(), table)) {

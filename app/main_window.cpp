@@ -1,7 +1,6 @@
 #include "app/main_window.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFontDatabase>
 #include <QIcon>
 #include <QImage>
@@ -17,12 +16,14 @@
 #include <system_error>
 
 #include "app/bitmap_image.h"
+#include "app/captions.h"
 #include "app/counter_label.h"
 #include "app/drawn_controls.h"
 #include "app/fitting_font.h"
 #include "engine/counting.h"
 #include "engine/photographs.h"
 #include "engine/report.h"
+#include "engine/settings_file.h"
 
 namespace lathmark {
 namespace {
@@ -209,9 +210,7 @@ void Lathmark::connectHandlers() {
 
 void Lathmark::Form_Load() {
     const SettingsRead read = readSettings(settingsFile_);
-    bdLine = read.settings.bdLine;
-    thresholdLevel = read.settings.thresholdLevel;
-    stretch = read.settings.stretch;
+    settings = read.settings;
     settingsProblems_ = read.problems;
     bookTotal = 0;
     imageCount = 0;
@@ -219,14 +218,8 @@ void Lathmark::Form_Load() {
 
 void Lathmark::reportSettingsProblems() {
     if (settingsProblems_.empty()) return;
-    QString text = QString("The settings file %1 has problems:\n")
-                       .arg(QFile::decodeName(settingsFile_.c_str()));
-    for (const std::string& problem : settingsProblems_) text += "\n" + fromNative(problem);
-    text += QString("\n\nLathmark goes on with BDLINE %1 and THRESHOLD %2%3.")
-                .arg(bdLine)
-                .arg(thresholdLevel)
-                .arg(stretch == 1 ? QString() : QString(" and STRETCH %1").arg(stretch));
-    QMessageBox::warning(this, "Lathmark", text);
+    const SettingsRead read{settings, settingsProblems_};
+    QMessageBox::warning(this, "Lathmark", fromNative(settingsProblemsText(settingsFile_, read)));
 }
 
 void Lathmark::File1_Click() {
@@ -247,9 +240,7 @@ void Lathmark::countSelectedFile() {
 
     imageLines = 0;
     startTicks = tickCount();
-    CountResult result =
-        countBoards(selectedFile, bdLine, thresholdLevel,
-                    {.keepPhotograph = true, .stability = false, .stretch = stretch});
+    CountResult result = countBoards(selectedFile, settings, {.keepPhotograph = true});
     if (!result.ok()) {
         showRefusal(fromNative(result.error->message()));
         return;

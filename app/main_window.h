@@ -72,10 +72,8 @@ class Lathmark : public QWidget {
     CounterLabel* vTotalCount = nullptr;
     QLabel* TotalCount = nullptr;
 
-    // Settings, read once at start.
-    std::int16_t bdLine = 0;
-    std::int16_t thresholdLevel = 0;
-    std::int16_t stretch = 1;  // each photograph row is repeated this many times before counting
+    // Settings, read once at start: BDLINE, THRESHOLD and STRETCH.
+    Settings settings;
 
     // The current photograph and book.
     std::string selectedFile;     // picked name, without folder, as the file system spells it

@@ -1,8 +1,8 @@
 // Speed of a count, stage by stage, and of a whole count against decoding alone.
 //
 // Every case runs at two sizes: a 768 x 576 camera frame and a 4000 x 3000 photograph, both
-// drawn once per process by the sample generator into a temporary folder. The stage cases use
-// the engine's public steps in the order a count runs them; BM_CountToDecode times a whole
+// drawn once per process by the sample generator into a temporary folder. The stage cases run
+// the count's own stages in the order a count runs them; BM_CountToDecode times a whole
 // count and a bare FreeImage_Load of the same file alternately and reports the ratio of their
 // medians, the figure the speed target is about.
 
@@ -19,16 +19,16 @@
 #include "bench/fixtures.h"
 #include "bench/timing.h"
 #include "engine/counting.h"
-#include "engine/counting_state.h"
 #include "engine/landscape.h"
 #include "engine/passes.h"
 #include "engine/preparation.h"
 #include "engine/report.h"
-#include "engine/two_level.h"
 
 namespace {
 
 using namespace lathmark;
+
+constexpr Settings kSettings{.threshold = bench::kThreshold, .bdLine = bench::kBdLine};
 
 // The most a whole count may take, as a multiple of decoding the same file; with its stability
 // ranges; and the most the whole settings landscape of a 768 x 576 photograph may take.
@@ -92,49 +92,47 @@ class ResultFiles {
     int written_ = 0;
 };
 
-// The threshold of the later passes.
-constexpr int kLaterThreshold = bench::kThreshold + kPasses[1].thresholdIncrement;
-
-// A count's state and its two-level images, as they stand after each step of a real count of
-// the fixture: the stage cases start from here.
+// A count of the fixture as it stands after each stage, made by the count's own stages: the step
+// cases start from here.
 struct Prepared {
-    CountingState state;
-    Bitmap binaryAtThreshold;    // the photograph thresholded at THRESHOLD
-    Bitmap binaryAtThreshold10;  // and at THRESHOLD + 10
-    BandCounts band;             // what the passes see, in state's row counts
+    Bitmap photograph;
+    RowCounts rows;
+    Band band;
+    PassWork work;
 };
 
-// Runs a whole count of the fixture step by step, as countBoards does, keeping what the stages
-// need. Gives back why it failed, if it did, or found the wrong number of boards.
+// Runs the count's stages on the fixture, keeping what the step cases need. Gives back why it
+// failed, if it did, or found the wrong number of boards.
 std::optional<std::string> prepare(Prepared& p, const bench::BenchPhotograph& photograph) {
-    CountingState& s = p.state;
-    if (auto failure = decodePhotograph(s, photograph.file)) return failure;
-    if (auto failure =
-            thresholdPhotograph(s, bench::kThreshold, kLaterThreshold, p.binaryAtThreshold10))
-        return failure;
-    findBandEdges(s);
-    const BandEdges edges{s.bandTop, s.bandBottom};
-    if (auto failure = bandProblem(s.width, edges)) return failure;
-    countRows(p.binaryAtThreshold10.get(), s.rowsAtLaterThreshold);
-    auto rows = [](const RowCounts& counts) {
-        return BandRowCounts{counts.fromColumn4.data(), counts.fromColumn8.data()};
-    };
-    p.band =
-        bandCounts(edges, s.width, s.height, rows(s.rowsAtThreshold), rows(s.rowsAtLaterThreshold));
-    PassWork work;
-    const PassLines lines = countLines(p.band, bench::kBdLine, work);
-    for (int pass = 0; pass < kPassCount; ++pass)
-        fillPassProfile(p.band, pass, bench::kBdLine, work.lineRows[static_cast<std::size_t>(pass)],
-                        s.*kPasses[static_cast<std::size_t>(pass)].profile);
-    s.dibBand = newTwoLevel(p.band.width, p.band.height, p.binaryAtThreshold10.get());
-    s.width = p.band.width;
-    s.height = p.band.height;
-    drawResultImage(s);
-    p.binaryAtThreshold = std::move(s.dibBinary);
+    StepResult<Bitmap> decoded = decodeJpegFile(photograph.file);
+    if (!decoded.ok()) return decoded.failure;
+    p.photograph = std::move(decoded.value);
+    StepResult<RowCounts> rows = countRows(p.photograph.get(), kSettings);
+    if (!rows.ok()) return rows.failure;
+    p.rows = std::move(rows.value);
+    const StepResult<Band> band = findBand(p.rows);
+    if (!band.ok()) return band.failure;
+    p.band = band.value;
+    const PassLines lines = countLines(p.band.counts, kSettings.bdLine, p.work);
     if (boardsOf(lines) != photograph.boards)
-        return "the steps found " + std::to_string(boardsOf(lines)) + " boards, not " +
+        return "the stages found " + std::to_string(boardsOf(lines)) + " boards, not " +
                std::to_string(photograph.boards);
     return std::nullopt;
+}
+
+// Runs `step` on a prepared count of the benchmark's photograph in every iteration.
+template <typename Step>
+void onPrepared(benchmark::State& state, Step step) {
+    Prepared p;
+    if (auto failure = prepare(p, photographFor(state))) {
+        state.SkipWithError(failure->c_str());
+        return;
+    }
+    for (auto _ : state)
+        if (!step(p)) {
+            state.SkipWithError("the step failed");
+            break;
+        }
 }
 
 // Sizes, unit and repetitions shared by the cases; their medians are what counts.
@@ -167,7 +165,7 @@ bool checkCount(benchmark::State& state, const CountResult& result) {
 // A whole count of the fixture, its result image written to `target`.
 bool countAndWrite(benchmark::State& state, const std::filesystem::path& file,
                    const std::filesystem::path& target, const CountOptions& options = {}) {
-    const CountResult result = countBoards(file, bench::kBdLine, bench::kThreshold, options);
+    const CountResult result = countBoards(file, kSettings, options);
     if (!checkCount(state, result)) return false;
     if (options.stability && !result.stable) {
         state.SkipWithError("the count found no stability ranges");
@@ -262,14 +260,16 @@ void BM_LandscapeToDecode(benchmark::State& state) {
     const double target =
         stretches == 1 ? kLandscapeToDecodeTarget : kStretchedLandscapeToDecodeTarget;
     againstDecode(state, photograph.file, target, "landscape_ms", [&] {
-        const DecodedPhotograph decoded = decodeJpeg(photograph.file);
-        ThresholdTable table;
-        if (decoded.error || ThresholdTable::build(decoded.photograph.get(), table)) {
+        const StepResult<Bitmap> decoded = decodeJpegFile(photograph.file);
+        const StepResult<ThresholdTable> table =
+            decoded.ok() ? ThresholdTable::build(decoded.value.get()) : Failed{"not decoded"};
+        if (!table.ok()) {
             state.SkipWithError("the fixture could not be searched");
             return false;
         }
         for (int stretch = 1; stretch <= stretches; ++stretch) {
-            const Landscape landscape = settingsLandscape(table, table.width(), stretch);
+            const Landscape landscape =
+                settingsLandscape(table.value, table.value.width(), stretch);
             if (stretch == 1 &&
                 landscape.boards(bench::kThreshold, bench::kBdLine) != photograph.boards) {
                 state.SkipWithError("the landscape found the wrong number of boards");
@@ -293,18 +293,18 @@ void BM_StretchBeyondDecode(benchmark::State& state) {
     const bench::BenchPhotograph& photograph = photographFor(state);
     const auto stretch = static_cast<int>(state.range(1));
     ResultFiles results(state);
-    const DecodedPhotograph decoded = decodeJpeg(photograph.file);
-    if (decoded.error) {
+    const StepResult<Bitmap> decoded = decodeJpegFile(photograph.file);
+    if (!decoded.ok()) {
         state.SkipWithError("the fixture could not be decoded");
         return;
     }
     auto countAt = [&](bench::Samples& samples, int at) {
-        Bitmap copy(FreeImage_Clone(decoded.photograph.get()));
+        Bitmap copy(FreeImage_Clone(decoded.value.get()));
         return samples.time([&] {
-            CountOptions options;
-            options.stretch = at;
-            const CountResult result = countDecoded(std::move(copy), photograph.file.string(),
-                                                    bench::kBdLine, bench::kThreshold, options);
+            Settings settings = kSettings;
+            settings.stretch = at;
+            const CountResult result =
+                countDecoded(std::move(copy), photograph.file.string(), settings);
             return result.ok() && !writeBmp(result.marked.get(), results.same());
         });
     };
@@ -354,8 +354,7 @@ BENCHMARK(BM_Decode)->Apply(atBothSizes);
 void BM_DecodePhotograph(benchmark::State& state) {
     const auto file = photographFor(state).file;
     for (auto _ : state) {
-        CountingState s;
-        if (decodePhotograph(s, file)) {
+        if (!decodeJpegFile(file).ok()) {
             state.SkipWithError("the fixture could not be decoded");
             break;
         }
@@ -364,113 +363,57 @@ void BM_DecodePhotograph(benchmark::State& state) {
 BENCHMARK(BM_DecodePhotograph)->Apply(atBothSizes);
 
 // ---------------------------------------------------------------------------------------------
-// The steps after decoding, each from the state a real count has reached before it
+// The stages after decoding, each from where a real count of the fixture has got to
 
-// The decoded photograph thresholded at both levels, in the one step a count makes of it.
-void BM_Threshold(benchmark::State& state) {
-    Prepared p;
-    if (auto failure = prepare(p, photographFor(state))) {
-        state.SkipWithError(failure->c_str());
-        return;
-    }
-    for (auto _ : state) {
-        Bitmap later;
-        if (thresholdPhotograph(p.state, bench::kThreshold, kLaterThreshold, later)) {
-            state.SkipWithError("threshold failed");
-            break;
-        }
-    }
-}
-BENCHMARK(BM_Threshold)->Apply(atBothSizes);
-
-void BM_FindBand(benchmark::State& state) {
-    Prepared p;
-    if (auto failure = prepare(p, photographFor(state))) {
-        state.SkipWithError(failure->c_str());
-        return;
-    }
-    p.state.dibBinary = std::move(p.binaryAtThreshold);
-    for (auto _ : state) {
-        findBandEdges(p.state);
-        benchmark::DoNotOptimize(p.state.bandTop);
-    }
-}
-BENCHMARK(BM_FindBand)->Apply(atBothSizes);
-
-// Dark pixels per row of the photograph at THRESHOLD + 10, for the later passes.
+// Each row's dark pixels at both thresholds, in the one sweep a count makes of the photograph.
 void BM_RowCounts(benchmark::State& state) {
-    Prepared p;
-    if (auto failure = prepare(p, photographFor(state))) {
-        state.SkipWithError(failure->c_str());
-        return;
-    }
-    RowCounts counts;
-    for (auto _ : state) {
-        countRows(p.binaryAtThreshold10.get(), counts);
-        benchmark::DoNotOptimize(counts.fromColumn4.data());
-    }
+    onPrepared(state, [](Prepared& p) { return countRows(p.photograph.get(), kSettings).ok(); });
 }
 BENCHMARK(BM_RowCounts)->Apply(atBothSizes);
 
+void BM_FindBand(benchmark::State& state) {
+    onPrepared(state, [](Prepared& p) { return findBand(p.rows).ok(); });
+}
+BENCHMARK(BM_FindBand)->Apply(atBothSizes);
+
 // All four passes over the band's row counts, their rules applied to every row included.
 void BM_Passes(benchmark::State& state) {
-    Prepared p;
-    if (auto failure = prepare(p, photographFor(state))) {
-        state.SkipWithError(failure->c_str());
-        return;
-    }
-    PassWork work;
-    for (auto _ : state) benchmark::DoNotOptimize(countLines(p.band, bench::kBdLine, work));
+    onPrepared(state, [](Prepared& p) {
+        benchmark::DoNotOptimize(countLines(p.band.counts, kSettings.bdLine, p.work));
+        return true;
+    });
 }
 BENCHMARK(BM_Passes)->Apply(atBothSizes);
 
-// The band-sized two-level image that the result image is drawn into.
+// The result image and the joints, from the passes' line rows.
 void BM_ResultImage(benchmark::State& state) {
-    Prepared p;
-    if (auto failure = prepare(p, photographFor(state))) {
-        state.SkipWithError(failure->c_str());
-        return;
-    }
-    for (auto _ : state) {
-        const Bitmap band = newTwoLevel(p.band.width, p.band.height, p.binaryAtThreshold10.get());
-        if (!band) {
-            state.SkipWithError("the result image could not be made");
-            break;
-        }
-    }
+    onPrepared(state, [](Prepared& p) {
+        benchmark::DoNotOptimize(jointsOf(p.work, p.band.edges));
+        return static_cast<bool>(resultImage(p.work, p.band.counts, p.photograph.get()));
+    });
 }
 BENCHMARK(BM_ResultImage)->Apply(atBothSizes);
 
 // The landscape's own steps: the table of every row's dark pixels at every threshold, and the
 // passes at every setting.
 void BM_ThresholdTable(benchmark::State& state) {
-    Prepared p;
-    if (auto failure = prepare(p, photographFor(state))) {
-        state.SkipWithError(failure->c_str());
-        return;
-    }
-    for (auto _ : state) {
-        ThresholdTable table;
-        if (ThresholdTable::build(p.state.dibSource.get(), table)) {
-            state.SkipWithError("the table could not be made");
-            break;
-        }
-    }
+    onPrepared(state, [](Prepared& p) { return ThresholdTable::build(p.photograph.get()).ok(); });
 }
 BENCHMARK(BM_ThresholdTable)->Apply(atBothSizes);
 
 void BM_Landscape(benchmark::State& state) {
     Prepared p;
-    ThresholdTable table;
     if (auto failure = prepare(p, photographFor(state))) {
         state.SkipWithError(failure->c_str());
         return;
     }
-    if (ThresholdTable::build(p.state.dibSource.get(), table)) {
+    const StepResult<ThresholdTable> table = ThresholdTable::build(p.photograph.get());
+    if (!table.ok()) {
         state.SkipWithError("the table could not be made");
         return;
     }
-    for (auto _ : state) benchmark::DoNotOptimize(settingsLandscape(table, table.width()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(settingsLandscape(table.value, table.value.width()));
 }
 BENCHMARK(BM_Landscape)
     ->ArgName("width")
@@ -479,26 +422,17 @@ BENCHMARK(BM_Landscape)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
-void BM_DrawResult(benchmark::State& state) {
-    Prepared p;
-    if (auto failure = prepare(p, photographFor(state))) {
-        state.SkipWithError(failure->c_str());
-        return;
-    }
-    for (auto _ : state) drawResultImage(p.state);
-}
-BENCHMARK(BM_DrawResult)->Apply(atBothSizes);
-
 void BM_WriteBmp(benchmark::State& state) {
     Prepared p;
     if (auto failure = prepare(p, photographFor(state))) {
         state.SkipWithError(failure->c_str());
         return;
     }
+    const Bitmap image = resultImage(p.work, p.band.counts, p.photograph.get());
     ResultFiles results(state);
     const bool overwrite = state.range(1) != 0;
     for (auto _ : state) {
-        if (writeBmp(p.state.dibBand.get(), overwrite ? results.same() : results.next())) {
+        if (writeBmp(image.get(), overwrite ? results.same() : results.next())) {
             state.SkipWithError("the result image could not be written");
             break;
         }

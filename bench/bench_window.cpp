@@ -117,7 +117,8 @@ void BM_PickToDecode(benchmark::State& state) {
             });
 
             CountResult result = counts.time([&first] {
-                return countBoards(first, bench::kBdLine, bench::kThreshold,
+                return countBoards(first,
+                                   {.threshold = bench::kThreshold, .bdLine = bench::kBdLine},
                                    {.keepPhotograph = true});
             });
             if (!result.ok()) {

@@ -46,10 +46,7 @@ std::optional<std::string> resultImageClash(const std::vector<std::string>& file
 
 PhotographOutcome countOne(const std::string& file, const BatchOptions& options) {
     const auto start = std::chrono::steady_clock::now();
-    CountOptions countOptions;
-    countOptions.stability = options.stability;
-    countOptions.stretch = options.stretch;
-    CountResult result = countBoards(file, options.bdLine, options.thresholdLevel, countOptions);
+    CountResult result = countBoards(file, options.settings, {.stability = options.stability});
     PhotographOutcome outcome;
     outcome.file = file;
     if (!result.ok()) {
@@ -64,7 +61,7 @@ PhotographOutcome countOne(const std::string& file, const BatchOptions& options)
     outcome.joints = std::move(result.joints);
     outcome.photographWidth = result.photographWidth;
     outcome.photographHeight = result.photographHeight;
-    outcome.stretch = options.stretch;
+    outcome.stretch = options.settings.stretch;
     outcome.stable = result.stable;
     if (options.markedFolder) {
         const auto target = resultImagePath(*options.markedFolder, file);

@@ -19,12 +19,10 @@ namespace lathmark {
 std::vector<std::string> expandArguments(const std::vector<std::string>& arguments);
 
 struct BatchOptions {
-    std::int16_t bdLine = 0;
-    std::int16_t thresholdLevel = 0;
+    Settings settings;
     std::optional<std::filesystem::path> markedFolder;  // where result images go, if anywhere
     int jobs = 1;
     bool stability = false;  // find each count's stability ranges
-    int stretch = 1;         // STRETCH
 };
 
 // What is kept of one photograph's count once its bitmaps are gone.
@@ -32,7 +30,7 @@ struct PhotographOutcome {
     std::string file;
     std::optional<std::string> error;  // why it could not be counted
     std::string warning;
-    std::array<int, kPassCount> passLines{};
+    PassLines passLines{};
     BandBox band;
     std::vector<Joint> joints;  // one per counted line, from the top down
     int photographWidth = 0;    // the photograph's size in pixels

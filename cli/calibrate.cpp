@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "cli/batch.h"
-#include "engine/counting.h"
+#include "engine/landscape.h"
 #include "engine/preparation.h"
 
 namespace lathmark {
@@ -18,46 +18,40 @@ bool nearer(int a, int b, int boards) {
     return da != db ? da < db : a < b;
 }
 
-PhotographSearch search(const TruthRow& row, int currentThreshold, int currentBdLine,
-                        int currentStretch) {
+PhotographSearch search(const TruthRow& row, const Settings& current) {
     PhotographSearch found;
     found.file = row.file;
     found.boards = row.boards;
-    DecodedPhotograph decoded = decodeJpeg(row.file);
-    if (decoded.error) {
-        found.error = decoded.error->reason;
+    StepResult<Bitmap> decoded = decodeJpegFile(row.file);
+    if (!decoded.ok()) {
+        found.error = decoded.failure;
         return found;
     }
     found.warning = decoded.warning;
-    ThresholdTable table;
-    if (auto failure = ThresholdTable::build(decoded.photograph.get(), table)) {
-        found.error = *failure;
+    const StepResult<ThresholdTable> table = ThresholdTable::build(decoded.value.get());
+    if (!table.ok()) {
+        found.error = table.failure;
         return found;
     }
-    decoded.photograph.reset();  // the table holds all the search needs of it
+    decoded.value.reset();  // the table holds all the search needs of it
 
-    found.width = table.width();
-    const auto columns = static_cast<std::size_t>(found.width + 1);
-    found.right.assign(static_cast<std::size_t>(kMaxStretch * kThresholds) * columns, false);
-    found.nearest.assign(columns, 0);
+    found.width = table.value.width();
+    found.nearest.assign(static_cast<std::size_t>(found.width) + 1, 0);
     std::optional<std::string> failure;
     bool anyBand = false;
-    for (int stretch = 1; stretch <= kMaxStretch; ++stretch) {
-        const Landscape landscape = settingsLandscape(table, found.width, stretch);
+    for (int stretch = Settings::kMinStretch; stretch <= Settings::kMaxStretch; ++stretch) {
+        const Landscape landscape = settingsLandscape(table.value, found.width, stretch);
+        SettingsGrid<bool>& right = found.right.emplace_back(found.width, false);
         for (int threshold = 0; threshold < kThresholds; ++threshold) {
             if (!landscape.counted(threshold)) {
                 failure = landscape.failure(threshold);
                 continue;
             }
-            const std::size_t first = (static_cast<std::size_t>(stretch - 1) * kThresholds +
-                                       static_cast<std::size_t>(threshold)) *
-                                      columns;
             for (int bdLine = 0; bdLine <= found.width; ++bdLine) {
                 const int boards = landscape.boards(threshold, bdLine);
-                const auto column = static_cast<std::size_t>(bdLine);
-                found.right[first + column] = boards == row.boards;
-                if (!anyBand || nearer(boards, found.nearest[column], row.boards))
-                    found.nearest[column] = boards;
+                int& nearest = found.nearest[static_cast<std::size_t>(bdLine)];
+                right.at(threshold, bdLine) = boards == row.boards;
+                if (!anyBand || nearer(boards, nearest, row.boards)) nearest = boards;
             }
             anyBand = true;
         }
@@ -67,22 +61,19 @@ PhotographSearch search(const TruthRow& row, int currentThreshold, int currentBd
         return found;
     }
     PassWork work;
-    if (const auto lines = countAt(table, currentThreshold, currentBdLine, work, currentStretch))
+    if (const auto lines = countAt(table.value, current, work))
         found.currentBoards = boardsOf(*lines);
     return found;
 }
 
 }  // namespace
 
-std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, int currentThreshold,
-                                     int currentBdLine, int currentStretch, int jobs,
+std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const Settings& current,
+                                     int jobs,
                                      const std::function<void(const PhotographSearch&)>& report) {
     std::vector<PhotographSearch> searched;
     inOrder(
-        truth.size(), jobs,
-        [&](std::size_t i) {
-            return search(truth[i], currentThreshold, currentBdLine, currentStretch);
-        },
+        truth.size(), jobs, [&](std::size_t i) { return search(truth[i], current); },
         [&](PhotographSearch& found) {
             report(found);
             if (!found.error) searched.push_back(std::move(found));
@@ -94,19 +85,18 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, int cur
     calibration.bdLineMax = INT_MAX;
     for (const PhotographSearch& found : searched)
         calibration.bdLineMax = std::min(calibration.bdLineMax, found.width);
-    calibration.counts.assign(kMaxStretch, RightCounts(calibration.bdLineMax));
-    calibration.currentThreshold = currentThreshold;
-    calibration.currentBdLine = currentBdLine;
-    calibration.currentStretch = currentStretch;
+    calibration.counts.assign(searched.front().right.size(), RightCounts(calibration.bdLineMax));
+    calibration.current = current;
     for (const PhotographSearch& found : searched) {
-        for (int stretch = 1; stretch <= kMaxStretch; ++stretch)
-            calibration.counts[static_cast<std::size_t>(stretch - 1)].add(
-                [&](int threshold, int bdLine) {
-                    return found.rightAt(stretch, threshold, bdLine);
-                });
+        for (std::size_t stretch = 0; stretch < calibration.counts.size(); ++stretch) {
+            RightCounts& counts = calibration.counts[stretch];
+            for (int threshold = 0; threshold < kThresholds; ++threshold)
+                for (int bdLine = 0; bdLine <= calibration.bdLineMax; ++bdLine)
+                    if (found.right[stretch].at(threshold, bdLine)) ++counts.at(threshold, bdLine);
+        }
         if (found.currentBoards == found.boards) ++calibration.currentRight;
     }
-    calibration.choice = chooseSettings(calibration.counts, currentThreshold, currentBdLine);
+    calibration.choice = chooseSettings(calibration.counts, current);
 
     for (const PhotographSearch& found : searched) {
         const auto columns = static_cast<std::size_t>(calibration.bdLineMax + 1);

@@ -6,9 +6,10 @@
 namespace lathmark {
 namespace {
 
-std::string settingsWords(int threshold, int bdLine, int stretch) {
-    return "THRESHOLD=" + std::to_string(threshold) + " BDLINE=" + std::to_string(bdLine) +
-           " STRETCH=" + std::to_string(stretch);
+std::string settingsWords(const Settings& settings) {
+    return "THRESHOLD=" + std::to_string(settings.threshold) +
+           " BDLINE=" + std::to_string(settings.bdLine) +
+           " STRETCH=" + std::to_string(settings.stretch);
 }
 
 std::string rangeWords(const std::array<int, 2>& range) {
@@ -20,11 +21,11 @@ std::string rangeWords(const std::array<int, 2>& range) {
 void printCalibration(const Calibration& calibration, std::ostream& out) {
     const SettingsChoice& choice = calibration.choice;
     const std::string ofAll = " of " + std::to_string(calibration.photographs) + " photographs";
-    out << "Chosen: " << settingsWords(choice.threshold, choice.bdLine, choice.stretch)
-        << " counts " << choice.right << ofAll << " right\n";
+    const Settings& chosen = choice.settings;
+    out << "Chosen: " << settingsWords(chosen) << " counts " << choice.right << ofAll << " right\n";
     out << "  as many right at THRESHOLD " << rangeWords(choice.thresholdRange) << " (BDLINE "
-        << choice.bdLine << ") and at BDLINE " << rangeWords(choice.bdLineRange) << " (THRESHOLD "
-        << choice.threshold << ")\n";
+        << chosen.bdLine << ") and at BDLINE " << rangeWords(choice.bdLineRange) << " (THRESHOLD "
+        << chosen.threshold << ")\n";
     if (choice.margin) {
         char margin[32];
         std::snprintf(margin, sizeof margin, "%.2f", *choice.margin);
@@ -34,12 +35,10 @@ void printCalibration(const Calibration& calibration, std::ostream& out) {
     } else {
         out << "  every setting searched counts as many right\n";
     }
-    out << "Current: "
-        << settingsWords(calibration.currentThreshold, calibration.currentBdLine,
-                         calibration.currentStretch)
-        << " counts " << calibration.currentRight << ofAll << " right\n";
-    out << "Searched THRESHOLD 0 to " << kMaxThreshold << ", BDLINE 0 to " << calibration.bdLineMax
-        << " and STRETCH 1 to " << calibration.counts.size() << '\n';
+    out << "Current: " << settingsWords(calibration.current) << " counts "
+        << calibration.currentRight << ofAll << " right\n";
+    out << "Searched THRESHOLD 0 to " << Settings::kMaxThreshold << ", BDLINE 0 to "
+        << calibration.bdLineMax << " and STRETCH 1 to " << calibration.counts.size() << '\n';
     for (const NeverRight& photograph : calibration.neverRight)
         out << "Never right: " << photograph.file << ": at best " << photograph.nearest << " of "
             << photograph.boards << " boards\n";
@@ -49,16 +48,14 @@ std::string calibrationJson(const Calibration& calibration) {
     using Json = nlohmann::ordered_json;
     const SettingsChoice& choice = calibration.choice;
     Json object;
-    object["calibration"] = {{"threshold", choice.threshold},
-                             {"bdline", choice.bdLine},
-                             {"stretch", choice.stretch},
-                             {"right", choice.right},
-                             {"photographs", calibration.photographs},
-                             {"thresholdRange", choice.thresholdRange},
-                             {"bdlineRange", choice.bdLineRange}};
-    object["current"] = {{"threshold", calibration.currentThreshold},
-                         {"bdline", calibration.currentBdLine},
-                         {"stretch", calibration.currentStretch},
+    object["calibration"] = {
+        {"threshold", choice.settings.threshold}, {"bdline", choice.settings.bdLine},
+        {"stretch", choice.settings.stretch},     {"right", choice.right},
+        {"photographs", calibration.photographs}, {"thresholdRange", choice.thresholdRange},
+        {"bdlineRange", choice.bdLineRange}};
+    object["current"] = {{"threshold", calibration.current.threshold},
+                         {"bdline", calibration.current.bdLine},
+                         {"stretch", calibration.current.stretch},
                          {"right", calibration.currentRight}};
     Json never = Json::array();
     for (const NeverRight& photograph : calibration.neverRight)

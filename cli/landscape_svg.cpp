@@ -87,12 +87,12 @@ class Page {
                  "font-weight=\"bold\"");
             cells(calibration_.counts[static_cast<std::size_t>(panel_)]);
             axes();
-            if (calibration_.currentStretch == stretch)
-                mark("current", calibration_.currentThreshold, calibration_.currentBdLine,
+            if (calibration_.current.stretch == stretch)
+                mark("current", calibration_.current.threshold, calibration_.current.bdLine,
                      "#d00000");
-            if (calibration_.choice.stretch == stretch)
-                mark("chosen", calibration_.choice.threshold, calibration_.choice.bdLine,
-                     "#000000");
+            if (calibration_.choice.settings.stretch == stretch)
+                mark("chosen", calibration_.choice.settings.threshold,
+                     calibration_.choice.settings.bdLine, "#000000");
             out_ += "</g>\n";
         }
         legend(kLeft + columns * (kPlotWidth + kAcross) - kAcross + 24);
@@ -146,7 +146,7 @@ class Page {
             line(at, bottom, at, bottom + 5);
             text(at, bottom + 18, std::to_string(bdLine), "middle");
         }
-        for (int threshold = 0; threshold <= kMaxThreshold; threshold += 25) {
+        for (int threshold = 0; threshold <= Settings::kMaxThreshold; threshold += 25) {
             const double at = y(threshold) + kRowHeight / 2;
             line(leftOf() - 5, at, leftOf(), at);
             text(leftOf() - 8, at + 4, std::to_string(threshold), "end");

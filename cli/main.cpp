@@ -8,20 +8,26 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "app/settings.h"
 #include "cli/batch.h"
 #include "cli/calibration_output.h"
 #include "cli/csv_output.h"
 #include "cli/landscape_svg.h"
 #include "cli/progress.h"
 #include "cli/report_html.h"
+#include "cli/texts.h"
 #include "engine/files.h"
 #include "engine/photographs.h"
+#include "engine/settings_file.h"
 
 namespace {
 
 using lathmark::PhotographOutcome;
 using Json = nlohmann::ordered_json;
+
+// The settings file beside the executable, as the window reads it.
+std::filesystem::path defaultSettingsPath() {
+    return lathmark::settingsPathIn(lathmark::executableFolder());
+}
 
 constexpr int kAllCounted = 0;
 constexpr int kSomeFailed = 1;
@@ -29,12 +35,6 @@ constexpr int kUsageError = 2;
 
 double roundedToTenths(double value) {
     return std::round(value * 10.0) / 10.0;
-}
-
-std::string tenthsText(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    return text;
 }
 
 // File names need not be valid UTF-8; JSON output replaces what is not.
@@ -48,16 +48,6 @@ struct Tally {
     int failed = 0;
 };
 
-// "; the same boards at THRESHOLD 120 to 135 and BDLINE 31 to 52", and ", uncertain" when a
-// range is short.
-std::string stabilityText(const lathmark::StabilityRanges& stable) {
-    auto range = [](const std::array<int, 2>& r) {
-        return std::to_string(r[0]) + " to " + std::to_string(r[1]);
-    };
-    return "; the same boards at THRESHOLD " + range(stable.threshold) + " and BDLINE " +
-           range(stable.bdLine) + (stable.uncertain ? ", uncertain" : "");
-}
-
 void printText(const PhotographOutcome& outcome, bool quiet) {
     if (outcome.error) {
         std::cerr << outcome.file << ": " << *outcome.error << '\n';
@@ -67,8 +57,9 @@ void printText(const PhotographOutcome& outcome, bool quiet) {
         std::cerr << outcome.file << ": warning: " << outcome.warning << '\n';
     const auto& p = outcome.passLines;
     std::cout << outcome.file << ": " << outcome.boards() << " boards (lines " << p[0] << " + "
-              << p[1] << " + " << p[2] << " + " << p[3] << "), " << tenthsText(outcome.milliseconds)
-              << " ms" << (outcome.stable ? stabilityText(*outcome.stable) : "") << std::endl;
+              << p[1] << " + " << p[2] << " + " << p[3] << "), "
+              << lathmark::tenthsText(outcome.milliseconds) << " ms"
+              << (outcome.stable ? lathmark::stabilitySentence(*outcome.stable) : "") << std::endl;
 }
 
 void printJson(const PhotographOutcome& outcome) {
@@ -98,9 +89,9 @@ void printJson(const PhotographOutcome& outcome) {
 
 struct Options {
     std::optional<std::string> settingsFile;
-    std::optional<std::int16_t> bdLine;
-    std::optional<std::int16_t> threshold;
-    std::optional<std::int16_t> stretch;
+    std::optional<int> bdLine;
+    std::optional<int> threshold;
+    std::optional<int> stretch;
     bool json = false;
     bool csv = false;
     std::optional<std::string> reportFile;
@@ -122,7 +113,7 @@ std::optional<lathmark::Settings> settingsInEffect(const Options& options) {
     if (!options.bdLine || !options.threshold) {
         const std::filesystem::path path = options.settingsFile
                                                ? std::filesystem::path(*options.settingsFile)
-                                               : lathmark::defaultSettingsPath();
+                                               : defaultSettingsPath();
         const lathmark::SettingsRead read = lathmark::readSettings(path);
         if (!read.ok()) {
             for (const std::string& problem : read.problems) std::cerr << problem << '\n';
@@ -133,7 +124,7 @@ std::optional<lathmark::Settings> settingsInEffect(const Options& options) {
         settings = read.settings;
     }
     if (options.bdLine) settings.bdLine = *options.bdLine;
-    if (options.threshold) settings.thresholdLevel = *options.threshold;
+    if (options.threshold) settings.threshold = *options.threshold;
     if (options.stretch) settings.stretch = *options.stretch;
     return settings;
 }
@@ -144,19 +135,17 @@ std::vector<lathmark::ReportSetting> reportSettings(const Options& options,
     std::vector<lathmark::ReportSetting> lines{
         {"BDLINE", std::to_string(settings.bdLine) + (options.bdLine ? " (--bdline)" : "")},
         {"THRESHOLD",
-         std::to_string(settings.thresholdLevel) + (options.threshold ? " (--threshold)" : "")},
+         std::to_string(settings.threshold) + (options.threshold ? " (--threshold)" : "")},
         {"STRETCH", std::to_string(settings.stretch) + (options.stretch ? " (--stretch)" : "")},
     };
     if (!options.bdLine || !options.threshold)
-        lines.push_back({"Settings file", options.settingsFile
-                                              ? *options.settingsFile
-                                              : lathmark::defaultSettingsPath().string()});
+        lines.push_back({"Settings file", options.settingsFile ? *options.settingsFile
+                                                               : defaultSettingsPath().string()});
     return lines;
 }
 
 int countBatch(const Options& options, const lathmark::Settings& settings) {
-    lathmark::BatchOptions batch{settings.bdLine, settings.thresholdLevel, std::nullopt,
-                                 options.jobs,    options.stability,       settings.stretch};
+    lathmark::BatchOptions batch{settings, std::nullopt, options.jobs, options.stability};
     if (options.markedFolder) {
         std::error_code error;
         std::filesystem::create_directories(*options.markedFolder, error);
@@ -216,7 +205,7 @@ int countBatch(const Options& options, const lathmark::Settings& settings) {
         book["photographs"] = tally.counted;
         book["failed"] = tally.failed;
         book["bdline"] = settings.bdLine;
-        book["threshold"] = settings.thresholdLevel;
+        book["threshold"] = settings.threshold;
         book["stretch"] = settings.stretch;
         std::cout << jsonLine(book) << std::endl;
     } else if (!options.csv) {
@@ -242,8 +231,7 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
     }
     int failed = 0;
     const std::optional<lathmark::Calibration> calibration = lathmark::calibrate(
-        truth.rows, settings.thresholdLevel, settings.bdLine, settings.stretch, options.jobs,
-        [&](const lathmark::PhotographSearch& search) {
+        truth.rows, settings, options.jobs, [&](const lathmark::PhotographSearch& search) {
             if (search.error) {
                 ++failed;
                 std::cerr << search.file << ": " << *search.error << '\n';
@@ -263,10 +251,8 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
 
     bool written = true;
     if (options.writeSettingsFile) {
-        const lathmark::Settings chosen{static_cast<std::int16_t>(calibration->choice.bdLine),
-                                        static_cast<std::int16_t>(calibration->choice.threshold),
-                                        static_cast<std::int16_t>(calibration->choice.stretch)};
-        if (auto failure = lathmark::writeSettings(*options.writeSettingsFile, chosen)) {
+        if (auto failure =
+                lathmark::writeSettings(*options.writeSettingsFile, calibration->choice.settings)) {
             std::cerr << "lathmark-count: " << *failure << '\n';
             written = false;
         }
@@ -296,15 +282,20 @@ int main(int argc, char** argv) {
     Options options;
     app.add_option("--settings", options.settingsFile,
                    "Settings file to read instead of Lathmark.ini beside the executable");
+    using lathmark::Settings;
     app.add_option("--bdline", options.bdLine, "BDLINE to use instead of the file's")
-        ->check(CLI::Range(-32768, 32767));
+        ->check(CLI::Range(Settings::kMinBdLine, Settings::kMaxBdLine));
     app.add_option("--threshold", options.threshold,
-                   "THRESHOLD to use instead of the file's (0 to 245)")
-        ->check(CLI::Range(0, 245));
+                   "THRESHOLD to use instead of the file's (" +
+                       std::to_string(Settings::kMinThreshold) + " to " +
+                       std::to_string(Settings::kMaxThreshold) + ")")
+        ->check(CLI::Range(Settings::kMinThreshold, Settings::kMaxThreshold));
     app.add_option("--stretch", options.stretch,
                    "STRETCH to use instead of the file's: each photograph row is repeated this "
-                   "many times before counting (1 to 4)")
-        ->check(CLI::Range(1, 4));
+                   "many times before counting (" +
+                       std::to_string(Settings::kMinStretch) + " to " +
+                       std::to_string(Settings::kMaxStretch) + ")")
+        ->check(CLI::Range(Settings::kMinStretch, Settings::kMaxStretch));
     auto* json = app.add_flag("--json", options.json, "Print JSON instead of text");
     auto* csv =
         app.add_flag("--csv", options.csv,

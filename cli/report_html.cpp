@@ -7,6 +7,7 @@
 #include <ctime>
 #include <system_error>
 
+#include "cli/texts.h"
 #include "engine/files.h"
 
 namespace lathmark {
@@ -113,10 +114,6 @@ std::string number(double value, const char* format = "%.4g") {
     return text;
 }
 
-std::string tenths(double value) {
-    return number(value, "%.1f");
-}
-
 std::string attribute(const char* name, const std::string& value) {
     return std::string(" ") + name + "=\"" + value + "\"";
 }
@@ -145,13 +142,8 @@ std::string factsText(const PhotographOutcome& outcome) {
     std::string text = plural(outcome.boards(), "board", "boards") + ", lines " +
                        std::to_string(p[0]) + " + " + std::to_string(p[1]) + " + " +
                        std::to_string(p[2]) + " + " + std::to_string(p[3]) + ", " +
-                       tenths(outcome.milliseconds) + " ms";
-    if (outcome.stable) {
-        const StabilityRanges& s = *outcome.stable;
-        text += "; the same boards at THRESHOLD " + std::to_string(s.threshold[0]) + " to " +
-                std::to_string(s.threshold[1]) + " and BDLINE " + std::to_string(s.bdLine[0]) +
-                " to " + std::to_string(s.bdLine[1]) + (s.uncertain ? ", uncertain" : "");
-    }
+                       tenthsText(outcome.milliseconds) + " ms";
+    if (outcome.stable) text += stabilitySentence(*outcome.stable);
     return text;
 }
 

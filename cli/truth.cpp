@@ -114,9 +114,9 @@ TruthRead parseTruth(std::string_view text, const std::string& name) {
 
 TruthRead readTruth(const std::filesystem::path& file) {
     std::string text;
-    if (auto failure = readTextFile(file, kMaxTruthBytes, text)) {
+    if (auto failure = readWholeFile(file, kMaxTruthBytes, text)) {
         TruthRead read;
-        read.error = file.string() + ": " + *failure;
+        read.error = file.string() + ": " + textFileFailure(*failure, kMaxTruthBytes);
         return read;
     }
     TruthRead read = parseTruth(text, file.string());

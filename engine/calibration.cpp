@@ -53,27 +53,26 @@ class NearestFewer {
     static constexpr int kNone = -1;
 
     NearestFewer(const RightCounts& counts, int best)
-        : columns_(counts.bdLineMax() + 1),
-          below_(static_cast<std::size_t>(kThresholds * columns_)),
-          above_(below_.size()) {
+        : below_(counts.bdLineMax(), kNone), above_(counts.bdLineMax(), kNone) {
+        const int last = counts.bdLineMax();
         for (int threshold = 0; threshold < kThresholds; ++threshold) {
-            int last = kNone;
-            for (int bdLine = 0; bdLine < columns_; ++bdLine) {
-                if (counts.at(threshold, bdLine) < best) last = bdLine;
-                below_[index(threshold, bdLine)] = last;
+            int fewer = kNone;
+            for (int bdLine = 0; bdLine <= last; ++bdLine) {
+                if (counts.at(threshold, bdLine) < best) fewer = bdLine;
+                below_.at(threshold, bdLine) = fewer;
             }
-            last = kNone;
-            for (int bdLine = columns_ - 1; bdLine >= 0; --bdLine) {
-                if (counts.at(threshold, bdLine) < best) last = bdLine;
-                above_[index(threshold, bdLine)] = last;
+            fewer = kNone;
+            for (int bdLine = last; bdLine >= 0; --bdLine) {
+                if (counts.at(threshold, bdLine) < best) fewer = bdLine;
+                above_.at(threshold, bdLine) = fewer;
             }
         }
     }
 
     // BDLINE steps from `bdLine` to the nearest setting of row `threshold` that counts fewer.
     std::optional<int> steps(int threshold, int bdLine) const {
-        const int below = below_[index(threshold, bdLine)];
-        const int above = above_[index(threshold, bdLine)];
+        const int below = below_.at(threshold, bdLine);
+        const int above = above_.at(threshold, bdLine);
         if (below == kNone && above == kNone) return std::nullopt;
         if (below == kNone) return above - bdLine;
         if (above == kNone) return bdLine - below;
@@ -81,12 +80,8 @@ class NearestFewer {
     }
 
   private:
-    std::size_t index(int threshold, int bdLine) const {
-        return static_cast<std::size_t>(threshold * columns_ + bdLine);
-    }
-    int columns_;
-    std::vector<int> below_;
-    std::vector<int> above_;
+    SettingsGrid<int> below_;
+    SettingsGrid<int> above_;
 };
 
 // The distance from a setting to the nearest one that counts fewer right; none if none does.
@@ -115,17 +110,7 @@ bool wider(const std::optional<Distance>& a, const std::optional<Distance>& b) {
 
 }  // namespace
 
-RightCounts::RightCounts(int bdLineMax)
-    : bdLineMax_(std::max(0, bdLineMax)),
-      counts_(static_cast<std::size_t>(kThresholds) * static_cast<std::size_t>(bdLineMax_ + 1), 0) {
-}
-
-SettingsChoice chooseSettings(const RightCounts& counts, int currentThreshold, int currentBdLine) {
-    return chooseSettings(std::vector<RightCounts>{counts}, currentThreshold, currentBdLine);
-}
-
-SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, int currentThreshold,
-                              int currentBdLine) {
+SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, const Settings& current) {
     int best = 0;
     for (const RightCounts& counts : byStretch)
         for (int threshold = 0; threshold < kThresholds; ++threshold)
@@ -141,7 +126,7 @@ SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, int cur
                       const Nearness& nearness) {
         if (!found || wider(margin, chosenMargin)) return true;
         if (wider(chosenMargin, margin)) return false;
-        if (stretch != choice.stretch) return stretch < choice.stretch;
+        if (stretch != choice.settings.stretch) return stretch < choice.settings.stretch;
         return nearness < chosenNearness;
     };
     for (std::size_t index = 0; index < byStretch.size(); ++index) {
@@ -152,35 +137,34 @@ SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, int cur
             for (int bdLine = 0; bdLine <= counts.bdLineMax(); ++bdLine) {
                 if (counts.at(threshold, bdLine) != best) continue;
                 const std::optional<Distance> margin = marginOf(fewer, threshold, bdLine);
-                const int thresholds = threshold - currentThreshold;
-                const int bdLines = bdLine - currentBdLine;
-                const Nearness nearness{distance(thresholds, bdLines, currentBdLine),
-                                        distance(thresholds, bdLines, currentBdLine, true)};
+                const int thresholds = threshold - current.threshold;
+                const int bdLines = bdLine - current.bdLine;
+                const Nearness nearness{distance(thresholds, bdLines, current.bdLine),
+                                        distance(thresholds, bdLines, current.bdLine, true)};
                 if (!better(margin, stretch, nearness)) continue;
                 found = true;
                 chosenMargin = margin;
                 chosenNearness = nearness;
-                choice.threshold = threshold;
-                choice.bdLine = bdLine;
-                choice.stretch = stretch;
+                choice.settings = {.threshold = threshold, .bdLine = bdLine, .stretch = stretch};
             }
     }
 
-    const RightCounts& counts = byStretch[static_cast<std::size_t>(choice.stretch - 1)];
+    const Settings& chosen = choice.settings;
+    const RightCounts& counts = byStretch[static_cast<std::size_t>(chosen.stretch - 1)];
     choice.right = best;
     if (chosenMargin) choice.margin = chosenMargin->value();
     auto same = [&](int threshold, int bdLine) { return counts.at(threshold, bdLine) == best; };
-    choice.thresholdRange = {choice.threshold, choice.threshold};
-    while (choice.thresholdRange[0] > 0 && same(choice.thresholdRange[0] - 1, choice.bdLine))
+    choice.thresholdRange = {chosen.threshold, chosen.threshold};
+    while (choice.thresholdRange[0] > 0 && same(choice.thresholdRange[0] - 1, chosen.bdLine))
         --choice.thresholdRange[0];
-    while (choice.thresholdRange[1] < kMaxThreshold &&
-           same(choice.thresholdRange[1] + 1, choice.bdLine))
+    while (choice.thresholdRange[1] < Settings::kMaxThreshold &&
+           same(choice.thresholdRange[1] + 1, chosen.bdLine))
         ++choice.thresholdRange[1];
-    choice.bdLineRange = {choice.bdLine, choice.bdLine};
-    while (choice.bdLineRange[0] > 0 && same(choice.threshold, choice.bdLineRange[0] - 1))
+    choice.bdLineRange = {chosen.bdLine, chosen.bdLine};
+    while (choice.bdLineRange[0] > 0 && same(chosen.threshold, choice.bdLineRange[0] - 1))
         --choice.bdLineRange[0];
     while (choice.bdLineRange[1] < counts.bdLineMax() &&
-           same(choice.threshold, choice.bdLineRange[1] + 1))
+           same(chosen.threshold, choice.bdLineRange[1] + 1))
         ++choice.bdLineRange[1];
     return choice;
 }

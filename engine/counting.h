@@ -1,7 +1,8 @@
 #pragma once
-// The counting routine: from a photograph's file to its boards, pass counts, band and result
-// image. Each call is independent, so several photographs can be counted at once on different
-// threads.
+// The driver of a count: from a photograph's file (or its bytes, or the decoded photograph) to its
+// boards, pass lines, band, joints and result image, through the stages of preparation.h,
+// passes.h and report.h. Every face counts through here. Each call is independent, so several
+// photographs can be counted at once on different threads.
 
 #include <array>
 #include <cstdint>
@@ -11,12 +12,20 @@
 #include <vector>
 
 #include "engine/bitmap.h"
+#include "engine/counting_state.h"
 #include "engine/error.h"
 #include "engine/landscape.h"
 #include "engine/passes.h"
+#include "engine/settings.h"
 
 namespace lathmark {
 
+struct CountOptions {
+    bool keepPhotograph = false;  // hand back the decoded photograph, for a face to show it
+    bool stability = false;       // find the stability ranges around the settings too
+};
+
+// The band as a count reports it.
 struct BandBox {
     int top = 0;  // band edges as found, rows counted from the top of the photograph
     int bottom = 0;
@@ -24,23 +33,11 @@ struct BandBox {
     int height = 0;
 };
 
-// One counted line: a run of line rows of one pass, rows counted from the top of the photograph.
-struct Joint {
-    int pass = 0;    // 1 to 4
-    int top = 0;     // its first row
-    int bottom = 0;  // its last row
-};
-
-struct CountOptions {
-    bool keepPhotograph = false;  // hand back the decoded photograph, for a face to show it
-    bool stability = false;       // find the stability ranges around the settings too
-    int stretch = 1;  // STRETCH: each photograph row is repeated this many times (1 to 4)
-};
-
 struct CountResult {
     std::string file;  // the photograph as the caller named it
     std::optional<CountError> error;
-    std::array<int, kPassCount> passLines{};
+    Settings settings;  // the settings it was counted with
+    PassLines passLines{};
     BandBox band;               // with STRETCH above 1, in rows of the stretched photograph
     std::vector<Joint> joints;  // one per counted line, from the top down (in the same rows)
     int photographWidth = 0;    // the photograph's size in pixels, before any STRETCH
@@ -56,32 +53,16 @@ struct CountResult {
     int boards() const { return lines() + 1; }
 };
 
-// Why a THRESHOLD cannot be used for counting, or nothing if it can (0 to 245).
-std::optional<std::string> thresholdProblem(int thresholdLevel);
-
-// Why a STRETCH cannot be used for counting, or nothing if it can (1 to 4).
-std::optional<std::string> stretchProblem(int stretch);
-
 // Counts the boards in a JPEG photograph.
-CountResult countBoards(const std::filesystem::path& file, std::int16_t bdLine,
-                        std::int16_t thresholdLevel, const CountOptions& options = {});
+CountResult countBoards(const std::filesystem::path& file, const Settings& settings,
+                        const CountOptions& options = {});
 
 // Counts the boards in a JPEG photograph held in memory; `name` names it in errors.
 CountResult countJpegInMemory(const std::uint8_t* data, std::size_t size, const std::string& name,
-                              std::int16_t bdLine, std::int16_t thresholdLevel,
-                              const CountOptions& options = {});
-
-// A JPEG photograph decoded as a count decodes it, for searches over its settings; `warning`
-// as in CountResult.
-struct DecodedPhotograph {
-    std::optional<CountError> error;
-    Bitmap photograph;
-    std::string warning;
-};
-DecodedPhotograph decodeJpeg(const std::filesystem::path& file);
+                              const Settings& settings, const CountOptions& options = {});
 
 // Counts the boards in a photograph already decoded; `name` names it in errors.
-CountResult countDecoded(Bitmap photograph, const std::string& name, std::int16_t bdLine,
-                         std::int16_t thresholdLevel, const CountOptions& options = {});
+CountResult countDecoded(Bitmap photograph, const std::string& name, const Settings& settings,
+                         const CountOptions& options = {});
 
 }  // namespace lathmark

@@ -1,58 +1,93 @@
 #pragma once
-// The working state of one count: the bitmaps of the run, the row profiles and the band.
-//
-// A row profile holds one entry per row of the bitmap being profiled, row 0 being the bottom
-// row. Profiles grow to fit the bitmap, so photographs of any height can be counted; entries
-// at or above the current height are not part of the profile and read as 0.
+// The data a count hands from stage to stage (see engine/README.md): what it sees of a photograph,
+// each row's dark pixels at two thresholds; the band of rows the stack occupies; and the joints it
+// found. Rows count from the bottom row of the photograph up, as the library's scanlines do, except
+// where a comment says "from the top".
 
 #include <algorithm>
 #include <vector>
 
-#include "engine/bitmap.h"
-
 namespace lathmark {
 
-using RowProfile = std::vector<int>;
+// Dark pixels of consecutive rows, the lowest first: from photograph column 4 on (the band's whole
+// width) and from column 8 on (the band's columns where the passes look for line pixels).
+struct DarkPixels {
+    const int* fromColumn4 = nullptr;
+    const int* fromColumn8 = nullptr;
 
-// The entry of row y, or 0 for a row outside [0, height).
-inline int entryAt(const RowProfile& profile, int y, int height) {
-    return (y >= 0 && y < height && static_cast<std::size_t>(y) < profile.size())
-               ? profile[static_cast<std::size_t>(y)]
-               : 0;
-}
-
-// Profiles start with room for a camera frame's 577 rows and grow beyond that when needed.
-inline void fitProfile(RowProfile& profile, int rows) {
-    constexpr std::size_t kInitialRows = 577;
-    const auto wanted = std::max(kInitialRows, static_cast<std::size_t>(rows));
-    if (profile.size() < wanted) profile.resize(wanted, 0);
-}
-
-// Dark pixels of each photograph row at one threshold, row 0 being the bottom row: in columns 4
-// and up (the band edges and the passes' trims) and in columns 8 and up (their line rows).
-struct RowCounts {
-    std::vector<int> fromColumn4;
-    std::vector<int> fromColumn8;
+    // The same rows from `rows` rows higher up.
+    DarkPixels above(int rows) const { return {fromColumn4 + rows, fromColumn8 + rows}; }
 };
 
-struct CountingState {
-    Bitmap dibSource;  // the decoded photograph
-    Bitmap dibBinary;  // the photograph thresholded to two levels
-    Bitmap dibBand;    // the result image: the band cut out of the last two-level image
+// All that a count sees of a photograph: each row's dark pixels at THRESHOLD and at THRESHOLD + 10.
+// With STRETCH above 1 every photograph row appears STRETCH times in a row. The counts are held
+// here, or borrowed from a table of them that outlives this (see landscape.h); either way a
+// RowCounts is moved, never copied, as its pointers may lead into its own storage.
+struct RowCounts {
+    int width = 0;   // of the photograph
+    int height = 0;  // rows, each photograph row counted STRETCH times
+    DarkPixels atThreshold;
+    DarkPixels atLaterThreshold;
 
-    RowCounts rowsAtThreshold;       // of dibBinary
-    RowCounts rowsAtLaterThreshold;  // of the photograph thresholded at THRESHOLD + 10
+    RowCounts() = default;
+    RowCounts(RowCounts&&) = default;
+    RowCounts& operator=(RowCounts&&) = default;
+    RowCounts(const RowCounts&) = delete;
+    RowCounts& operator=(const RowCounts&) = delete;
 
-    RowProfile bandProfile;  // dark pixels per photograph row from column 4, background marked
-    RowProfile passProfile1;
-    RowProfile passProfile2;
-    RowProfile passProfile3;
-    RowProfile passProfile4;
+    // Room for the counts of `height` rows, held here; `fill` gives the four arrays to write:
+    // at THRESHOLD from columns 4 and 8, then at THRESHOLD + 10 from columns 4 and 8.
+    static RowCounts held(int width, int height) {
+        RowCounts rows;
+        rows.width = width;
+        rows.height = height;
+        const auto size = static_cast<std::size_t>(std::max(0, height));
+        rows.storage_.assign(4 * size, 0);
+        int* base = rows.storage_.data();
+        rows.atThreshold = {base, base + size};
+        rows.atLaterThreshold = {base + 2 * size, base + 3 * size};
+        return rows;
+    }
+    // The held array `which` (0 to 3, in the order above), for filling.
+    int* fill(int which) {
+        return storage_.data() +
+               static_cast<std::size_t>(which) * static_cast<std::size_t>(std::max(0, height));
+    }
 
-    int bandTop = 0;     // band edges, rows counted from the top of the photograph
-    int bandBottom = 0;  // (the band is rows min..max-1 of the two, top-down)
-    int width = 0;       // size of the bitmap being profiled: after preparation, the band's
+  private:
+    std::vector<int> storage_;
+};
+
+// The band's edges, counted from the top of the photograph: the band is the rows from firstRow()
+// to endRow() - 1 (the edges may be found in either order).
+struct BandEdges {
+    int top = 0;
+    int bottom = 0;
+    int firstRow() const { return std::min(top, bottom); }
+    int endRow() const { return std::max(top, bottom); }
+    int height() const { return endRow() - firstRow(); }
+};
+
+// What the passes see of the band: its size, and its rows' dark pixels at both thresholds (band
+// row 0 is its lowest row).
+struct BandCounts {
+    int width = 0;  // W: the photograph's width less the 4 columns left of the band
     int height = 0;
+    DarkPixels atThreshold;       // pass 1
+    DarkPixels atLaterThreshold;  // passes 2 to 4
+};
+
+// The band of rows the stack occupies. Its counts point into the RowCounts it was found in.
+struct Band {
+    BandEdges edges;
+    BandCounts counts;
+};
+
+// One counted line: a run of line rows of one pass, in rows from the top of the photograph.
+struct Joint {
+    int pass = 0;    // 1 to 4
+    int top = 0;     // its first row
+    int bottom = 0;  // its last row
 };
 
 }  // namespace lathmark

@@ -11,10 +11,6 @@
 namespace lathmark {
 namespace {
 
-std::string errnoText(int error) {
-    return std::generic_category().message(error);
-}
-
 // The process's file creation mask, so that a written file gets the permissions any new file
 // would get.
 mode_t currentUmask() {
@@ -23,60 +19,86 @@ mode_t currentUmask() {
     return mask;
 }
 
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now; false if closing reported an error.
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
-
 }  // namespace
 
-std::optional<std::string> readTextFile(const std::filesystem::path& file, std::size_t maxBytes,
-                                        std::string& text) {
-    // Not blocking, so that a pipe put in place of the file cannot hold the reader up.
+std::string errnoText(int error) {
+    return std::generic_category().message(error);
+}
+
+Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+bool Descriptor::close() {
+    if (fd_ < 0) return true;
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+}
+
+int writeFully(int fd, std::string_view bytes) {
+    for (std::size_t written = 0; written < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : EIO;
+        written += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+std::optional<ReadFailure> readWholeFile(const std::filesystem::path& file, std::size_t maxBytes,
+                                         std::string& bytes) {
+    using Kind = ReadFailure::Kind;
     const Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.get() < 0) return "cannot be opened: " + errnoText(errno);
+    if (!fd) return ReadFailure{Kind::CannotOpen, errno};
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) return "cannot be opened: " + errnoText(errno);
-    if (S_ISDIR(info.st_mode)) return "cannot be opened: " + errnoText(EISDIR);
-    if (!S_ISREG(info.st_mode)) return std::string("cannot be opened: not a regular file");
-    const std::string tooLarge = "is larger than " + std::to_string(maxBytes >> 20) + " MiB";
-    if (static_cast<std::uintmax_t>(info.st_size) > maxBytes) return tooLarge;
+    if (::fstat(fd.get(), &info) != 0) return ReadFailure{Kind::CannotOpen, errno};
+    if (S_ISDIR(info.st_mode)) return ReadFailure{Kind::Directory};
+    if (!S_ISREG(info.st_mode)) return ReadFailure{Kind::NotRegular};
+    if (static_cast<std::uintmax_t>(info.st_size) > maxBytes) return ReadFailure{Kind::TooLarge};
 
     // Room for the file and one byte more, to see whether it grew after fstat; a file that grew
     // is read on, up to one byte past the limit.
-    text.assign(static_cast<std::size_t>(info.st_size) + 1, '\0');
+    bytes.assign(static_cast<std::size_t>(info.st_size) + 1, '\0');
     std::size_t size = 0;
     while (true) {
-        if (size == text.size()) {
+        if (size == bytes.size()) {
             if (size > maxBytes) break;
-            text.resize(std::min(2 * size, maxBytes + 1));
+            bytes.resize(std::min(2 * size, maxBytes + 1));
         }
-        const ssize_t got = ::read(fd.get(), text.data() + size, text.size() - size);
+        const ssize_t got = ::read(fd.get(), bytes.data() + size, bytes.size() - size);
         if (got < 0) {
             if (errno == EINTR) continue;
-            return "cannot be read: " + errnoText(errno);
+            return ReadFailure{Kind::CannotRead, errno};
         }
         if (got == 0) break;
         size += static_cast<std::size_t>(got);
     }
-    if (size > maxBytes) return tooLarge;
-    text.resize(size);
+    if (size > maxBytes) return ReadFailure{Kind::TooLarge};
+    bytes.resize(size);
     return std::nullopt;
+}
+
+std::string textFileFailure(const ReadFailure& failure, std::size_t maxBytes) {
+    using Kind = ReadFailure::Kind;
+    switch (failure.kind) {
+        case Kind::CannotOpen:
+            return "cannot be opened: " + errnoText(failure.error);
+        case Kind::Directory:
+            return "cannot be opened: " + errnoText(EISDIR);
+        case Kind::NotRegular:
+            return "cannot be opened: not a regular file";
+        case Kind::TooLarge:
+            return "is larger than " + std::to_string(maxBytes >> 20) + " MiB";
+        case Kind::CannotRead:
+            return "cannot be read: " + errnoText(failure.error);
+    }
+    return "cannot be read";
 }
 
 std::optional<std::string> writeWholeFile(const std::filesystem::path& file, std::string_view bytes,
@@ -85,16 +107,8 @@ std::optional<std::string> writeWholeFile(const std::filesystem::path& file, std
     name.append(file.filename().string()).append(".XXXXXX");
     std::string temporary = (file.parent_path() / name).string();
     Descriptor fd(::mkstemp(temporary.data()));
-    if (fd.get() < 0) return errnoText(errno);
-    int error = 0;
-    for (std::size_t written = 0; written < bytes.size() && error == 0;) {
-        const ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            error = n < 0 ? errno : EIO;
-        else
-            written += static_cast<std::size_t>(n);
-    }
+    if (!fd) return errnoText(errno);
+    int error = writeFully(fd.get(), bytes);
     ::fchmod(fd.get(), 0644 & ~currentUmask());
     if (!fd.close() && error == 0) error = errno != 0 ? errno : EIO;
     if (error == 0 && replaceFirst) ::unlink(file.c_str());
@@ -102,6 +116,21 @@ std::optional<std::string> writeWholeFile(const std::filesystem::path& file, std
     if (error == 0) return std::nullopt;
     ::unlink(temporary.c_str());
     return errnoText(error);
+}
+
+std::optional<int> writeInPlace(const std::filesystem::path& file, std::string_view bytes) {
+    // Not blocking, in case a pipe has taken the file's place since it was looked at.
+    Descriptor fd(::open(file.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) return std::nullopt;
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1)
+        return std::nullopt;
+    int error = writeFully(fd.get(), bytes);
+    if (error == 0 && info.st_size > static_cast<off_t>(bytes.size()) &&
+        ::ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0)
+        error = errno;
+    if (!fd.close() && error == 0) error = errno;
+    return error;
 }
 
 }  // namespace lathmark

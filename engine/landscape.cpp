@@ -4,6 +4,8 @@
 #include <limits>
 
 #include "engine/bitmap.h"
+#include "engine/preparation.h"
+#include "engine/rows.h"
 #include "engine/two_level.h"
 
 namespace lathmark {
@@ -57,17 +59,21 @@ class RisingRule {
 
 }  // namespace
 
-StepFailure ThresholdTable::build(FIBITMAP* photograph, ThresholdTable& table) {
+StepResult<ThresholdTable> ThresholdTable::build(FIBITMAP* photograph) {
+    StepResult<ThresholdTable> result;
+    ThresholdTable& table = result.value;
     table.width_ = static_cast<int>(FreeImage_GetWidth(photograph));
     table.height_ = static_cast<int>(FreeImage_GetHeight(photograph));
     if (table.height_ > kMaxSearchRows)
-        return "is too tall to search for settings: " + std::to_string(table.height_) +
-               " rows, more than " + std::to_string(kMaxSearchRows);
+        return Failed{"is too tall to search for settings: " + std::to_string(table.height_) +
+                      " rows, more than " + std::to_string(kMaxSearchRows)};
     table.counts_.assign(
         static_cast<std::size_t>(2 * kLevels) * static_cast<std::size_t>(table.height_), 0);
-    if (!hasOwnThreshold(photograph)) return table.buildByLibrary(photograph);
-    table.buildFromGrey(photograph);
-    return std::nullopt;
+    if (hasOwnThreshold(photograph))
+        table.buildFromGrey(photograph);
+    else
+        result.failure = table.buildByLibrary(photograph);
+    return result;
 }
 
 // Each row's grey levels, counted level by level; a row's dark pixels at a threshold are then
@@ -88,8 +94,8 @@ void ThresholdTable::buildFromGrey(FIBITMAP* photograph) {
         int below4 = 0;
         int below8 = 0;
         for (int level = 0; level < kLevels; ++level) {
-            at(0, level)[y] = below4;
-            at(kLevels, level)[y] = below8;
+            counts_[offset(0, level) + static_cast<std::size_t>(y)] = below4;
+            counts_[offset(kLevels, level) + static_cast<std::size_t>(y)] = below8;
             const auto index = static_cast<std::size_t>(level);
             below8 += rest[index];
             below4 += edge[index] + rest[index];
@@ -100,64 +106,50 @@ void ThresholdTable::buildFromGrey(FIBITMAP* photograph) {
 // Pixel formats the engine does not turn grey itself are thresholded by the library at every
 // level, as a count would threshold them.
 StepFailure ThresholdTable::buildByLibrary(FIBITMAP* photograph) {
-    RowCounts counts;
-    for (int level = 0; level < kLevels; level += 2) {
-        const TwoLevelPair pair =
-            thresholdTwice(photograph, static_cast<BYTE>(level), static_cast<BYTE>(level + 1));
-        if (!pair.low || !pair.high)
-            return "its pixel format cannot be turned into black and white";
-        for (const auto& [binary, threshold] :
-             {std::pair{pair.low.get(), level}, std::pair{pair.high.get(), level + 1}}) {
-            countRows(binary, counts);
-            std::copy(counts.fromColumn4.begin(), counts.fromColumn4.end(), at(0, threshold));
-            std::copy(counts.fromColumn8.begin(), counts.fromColumn8.end(), at(kLevels, threshold));
+    const int edgeEnd = std::min(2 * kBandLeftColumn, width_);
+    for (int level = 0; level < kLevels; ++level) {
+        const Bitmap binary(FreeImage_Threshold(photograph, static_cast<BYTE>(level)));
+        if (!binary) return "its pixel format cannot be turned into black and white";
+        const TwoLevelRows bits(binary.get());
+        for (int y = 0; y < height_; ++y) {
+            const int from8 = countDarkPixels(bits, y, 2 * kBandLeftColumn, width_);
+            counts_[offset(kLevels, level) + static_cast<std::size_t>(y)] = from8;
+            counts_[offset(0, level) + static_cast<std::size_t>(y)] =
+                countDarkPixels(bits, y, kBandLeftColumn, edgeEnd) + from8;
         }
     }
     return std::nullopt;
 }
 
-BandAtThreshold bandAt(const ThresholdTable& table, int threshold, int stretch) {
-    BandAtThreshold band;
-    const int later = threshold + kPasses[1].thresholdIncrement;
-    std::array<const int*, 4> rows = {table.fromColumn4(threshold), table.fromColumn8(threshold),
-                                      table.fromColumn4(later), table.fromColumn8(later)};
-    if (stretch > 1) {
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            std::vector<int>& stretched = band.stretched_[i];
-            stretched.assign(rows[i], rows[i] + table.height());
-            stretchRows(stretched, stretch);
-            rows[i] = stretched.data();
-        }
-    }
-    const int height = table.height() * stretch;
-    band.edges = findBandEdges(rows[0], table.width(), height);
-    band.failure = bandProblem(table.width(), band.edges);
-    if (band.failure) return band;
-    band.counts =
-        bandCounts(band.edges, table.width(), height, {rows[0], rows[1]}, {rows[2], rows[3]});
-    return band;
+RowCounts rowsAt(const ThresholdTable& table, const Settings& settings) {
+    RowCounts rows;
+    rows.width = table.width();
+    rows.height = table.height();
+    rows.atThreshold = table.at(settings.threshold);
+    rows.atLaterThreshold = table.at(settings.threshold + kPasses[1].thresholdIncrement);
+    return stretchRows(std::move(rows), settings.stretch);
 }
 
-std::optional<PassLines> countAt(const ThresholdTable& table, int threshold, int bdLine,
-                                 PassWork& work, int stretch) {
-    const BandAtThreshold band = bandAt(table, threshold, stretch);
-    if (band.failure) return std::nullopt;
-    return countLines(band.counts, bdLine, work);
+std::optional<PassLines> countAt(const ThresholdTable& table, const Settings& settings,
+                                 PassWork& work) {
+    const RowCounts rows = rowsAt(table, settings);
+    const StepResult<Band> band = findBand(rows);
+    if (!band.ok()) return std::nullopt;
+    return countLines(band.value.counts, settings.bdLine, work);
 }
 
 // At each BDLINE a pass runs again only when its rules now flag other rows, or an earlier pass
 // found other line rows; otherwise its line rows are those of the BDLINE before.
-void sweepBdLines(const BandAtThreshold& band, int lowest, int highest,
+void sweepBdLines(const BandCounts& counts, int lowest, int highest,
                   const std::function<bool(int bdLine, const PassLines& lines)>& visit) {
-    if (band.failure || lowest > highest) return;
-    const BandCounts& counts = band.counts;
+    if (lowest > highest) return;
     const int height = counts.height;
 
     std::array<std::vector<std::uint64_t>, 4> orders;
-    sortRowsByDark(counts.atThreshold.trim, height, orders[0]);
-    sortRowsByDark(counts.atThreshold.line, height, orders[1]);
-    sortRowsByDark(counts.atLaterThreshold.trim, height, orders[2]);
-    sortRowsByDark(counts.atLaterThreshold.line, height, orders[3]);
+    sortRowsByDark(counts.atThreshold.fromColumn4, height, orders[0]);
+    sortRowsByDark(counts.atThreshold.fromColumn8, height, orders[1]);
+    sortRowsByDark(counts.atLaterThreshold.fromColumn4, height, orders[2]);
+    sortRowsByDark(counts.atLaterThreshold.fromColumn8, height, orders[3]);
 
     PassWork work;
     work.reset(height);
@@ -197,7 +189,7 @@ void sweepBdLines(const BandAtThreshold& band, int lowest, int highest,
 }
 
 PassLines Landscape::passLines(int threshold, int bdLine) const {
-    const auto& stored = lines_[index(threshold, bdLine)];
+    const auto& stored = lines_.at(threshold, bdLine);
     return {stored[0], stored[1], stored[2], stored[3]};
 }
 
@@ -207,38 +199,41 @@ int Landscape::boards(int threshold, int bdLine) const {
 
 Landscape settingsLandscape(const ThresholdTable& table, int bdLineMax, int stretch) {
     Landscape landscape;
-    landscape.bdLineMax_ = std::max(0, bdLineMax);
     landscape.failures_.assign(kThresholds, std::nullopt);
-    landscape.lines_.assign(
-        static_cast<std::size_t>(kThresholds) * static_cast<std::size_t>(landscape.bdLineMax_ + 1),
-        {});
+    landscape.lines_ = SettingsGrid<std::array<std::uint16_t, kPassCount>>(bdLineMax);
     for (int threshold = 0; threshold < kThresholds; ++threshold) {
-        const BandAtThreshold band = bandAt(table, threshold, stretch);
+        const RowCounts rows = rowsAt(table, {.threshold = threshold, .stretch = stretch});
+        const StepResult<Band> band = findBand(rows);
         landscape.failures_[static_cast<std::size_t>(threshold)] = band.failure;
-        sweepBdLines(band, 0, landscape.bdLineMax_, [&](int bdLine, const PassLines& lines) {
-            auto& stored = landscape.lines_[landscape.index(threshold, bdLine)];
-            for (std::size_t pass = 0; pass < kPassCount; ++pass)
-                stored[pass] = static_cast<std::uint16_t>(
-                    std::min<int>(lines[pass], std::numeric_limits<std::uint16_t>::max()));
-            return true;
-        });
+        if (!band.ok()) continue;
+        sweepBdLines(
+            band.value.counts, 0, landscape.bdLineMax(), [&](int bdLine, const PassLines& lines) {
+                auto& stored = landscape.lines_.at(threshold, bdLine);
+                for (std::size_t pass = 0; pass < kPassCount; ++pass)
+                    stored[pass] = static_cast<std::uint16_t>(
+                        std::min<int>(lines[pass], std::numeric_limits<std::uint16_t>::max()));
+                return true;
+            });
     }
     return landscape;
 }
 
-StabilityRanges stabilityRanges(const ThresholdTable& table, int threshold, int bdLine,
-                                int stretch) {
+StabilityRanges stabilityRanges(const ThresholdTable& table, const Settings& settings) {
+    const int threshold = settings.threshold;
+    const int bdLine = settings.bdLine;
     StabilityRanges ranges;
     PassWork work;
     auto boardsAt = [&](int level) {
-        const std::optional<PassLines> lines = countAt(table, level, bdLine, work, stretch);
+        Settings at = settings;
+        at.threshold = level;
+        const std::optional<PassLines> lines = countAt(table, at, work);
         return lines ? boardsOf(*lines) : 0;
     };
     const int boards = boardsAt(threshold);
     int low = threshold;
     while (low > 0 && boardsAt(low - 1) == boards) --low;
     int high = threshold;
-    while (high < kMaxThreshold && boardsAt(high + 1) == boards) ++high;
+    while (high < Settings::kMaxThreshold && boardsAt(high + 1) == boards) ++high;
     ranges.threshold = {low, high};
 
     // BDLINE: one sweep upwards at the threshold, from the lowest BDLINE searched to the first
@@ -247,26 +242,30 @@ StabilityRanges stabilityRanges(const ThresholdTable& table, int threshold, int 
     const int highestBdLine = std::max(table.width(), bdLine);
     int lowBdLine = lowestBdLine;
     int highBdLine = highestBdLine;
-    sweepBdLines(bandAt(table, threshold, stretch), lowestBdLine, highestBdLine,
-                 [&](int level, const PassLines& lines) {
-                     if (boardsOf(lines) == boards) return true;
-                     if (level < bdLine) {
-                         lowBdLine = level + 1;
-                         return true;
-                     }
-                     highBdLine = level - 1;
-                     return false;
-                 });
+    const RowCounts rows = rowsAt(table, settings);
+    const StepResult<Band> band = findBand(rows);
+    if (band.ok())
+        sweepBdLines(band.value.counts, lowestBdLine, highestBdLine,
+                     [&](int level, const PassLines& lines) {
+                         if (boardsOf(lines) == boards) return true;
+                         if (level < bdLine) {
+                             lowBdLine = level + 1;
+                             return true;
+                         }
+                         highBdLine = level - 1;
+                         return false;
+                     });
     ranges.bdLine = {lowBdLine, highBdLine};
 
     auto shortOf = [](int reach, double sure, bool searchEnds) {
         return !searchEnds && reach < sure;
     };
     const double sureBdLine = std::max(1.0, kSureBdLineShare * bdLine);
-    ranges.uncertain = shortOf(threshold - low, kSureThresholdReach, low == 0) ||
-                       shortOf(high - threshold, kSureThresholdReach, high == kMaxThreshold) ||
-                       shortOf(bdLine - lowBdLine, sureBdLine, lowBdLine == lowestBdLine) ||
-                       shortOf(highBdLine - bdLine, sureBdLine, highBdLine == highestBdLine);
+    ranges.uncertain =
+        shortOf(threshold - low, kSureThresholdReach, low == 0) ||
+        shortOf(high - threshold, kSureThresholdReach, high == Settings::kMaxThreshold) ||
+        shortOf(bdLine - lowBdLine, sureBdLine, lowBdLine == lowestBdLine) ||
+        shortOf(highBdLine - bdLine, sureBdLine, highBdLine == highestBdLine);
     return ranges;
 }
 

@@ -29,25 +29,18 @@ void collect(FREE_IMAGE_FORMAT, const char* message) {
 
 }  // namespace
 
-void listenToLibraryMessages() {
+LibraryMessages::LibraryMessages() : before_(std::move(messagesOfThisThread)) {
     static std::once_flag once;
     std::call_once(once, [] { FreeImage_SetOutputMessage(collect); });
-}
-
-void clearLibraryMessages() {
     messagesOfThisThread.clear();
 }
 
-std::string libraryMessages() {
-    return messagesOfThisThread;
-}
-
-LibraryMessagesApart::LibraryMessagesApart() : before_(std::move(messagesOfThisThread)) {
-    messagesOfThisThread.clear();
-}
-
-LibraryMessagesApart::~LibraryMessagesApart() {
+LibraryMessages::~LibraryMessages() {
     messagesOfThisThread = std::move(before_);
+}
+
+std::string LibraryMessages::text() const {
+    return messagesOfThisThread;
 }
 
 }  // namespace lathmark

@@ -1,33 +1,23 @@
 #pragma once
 // FreeImage reports why it failed (or what it had to guess) through one process-wide message
-// callback. We collect those messages per thread, so that a count running on one thread sees
-// only its own decoder's words, and can name them in its error or warning.
+// callback. Its messages are gathered per thread, so that a count running on one thread sees only
+// its own decoder's words, and can name them in its error or warning.
 
 #include <string>
 
 namespace lathmark {
 
-// Installs the callback once; safe to call from any thread, any number of times.
-void listenToLibraryMessages();
-
-// Forgets what this thread's library calls have said so far.
-void clearLibraryMessages();
-
-// What this thread's library calls have said since the last clear, "; "-joined; empty if
-// nothing.
-std::string libraryMessages();
-
-// While it lives, what this thread's library calls say is gathered apart from what they said
-// before; that is back when it goes.
-class LibraryMessagesApart {
+// While it lives, what this thread's library calls say is gathered here, apart from what they
+// said before; that is back when it goes. The callback is installed on first use.
+class LibraryMessages {
   public:
-    LibraryMessagesApart();
-    ~LibraryMessagesApart();
-    LibraryMessagesApart(const LibraryMessagesApart&) = delete;
-    LibraryMessagesApart& operator=(const LibraryMessagesApart&) = delete;
+    LibraryMessages();
+    ~LibraryMessages();
+    LibraryMessages(const LibraryMessages&) = delete;
+    LibraryMessages& operator=(const LibraryMessages&) = delete;
 
-    // What the library said since this object was made.
-    std::string messages() const { return libraryMessages(); }
+    // What the library said since this object was made, "; "-joined; empty if nothing.
+    std::string text() const;
 
   private:
     std::string before_;

@@ -26,13 +26,12 @@ PassRules::PassRules(const PassParameters& parameters, int bandWidth, int bdLine
       fullRowLimit_(parameters.fullRowRatio * bandWidth),
       lineMinimum_(parameters.lineMinimumRatio * bdLine) {}
 
-void flagRows(const PassRules& rules, const BandRowCounts& counts, int height,
-              PassRowFlags& flags) {
+void flagRows(const PassRules& rules, const DarkPixels& rows, int height, PassRowFlags& flags) {
     flags.trims.reset(height);
     flags.lineRows.reset(height);
     for (int y = 0; y < height; ++y) {
-        if (rules.trims(counts.trim[y])) flags.trims.insert(y);
-        if (rules.isLineRow(counts.line[y])) flags.lineRows.insert(y);
+        if (rules.trims(rows.fromColumn4[y])) flags.trims.insert(y);
+        if (rules.isLineRow(rows.fromColumn8[y])) flags.lineRows.insert(y);
     }
     flags.blankTrims = rules.trims(0);
     flags.blankIsLine = rules.isLineRow(0);
@@ -110,19 +109,10 @@ PassLines countLines(const BandCounts& band, int bdLine, PassWork& work) {
     PassRowFlags flags;
     for (int pass = 0; pass < kPassCount; ++pass) {
         const PassRules rules(kPasses[static_cast<std::size_t>(pass)], band.width, bdLine);
-        flagRows(rules, band.forPass(pass), band.height, flags);
+        flagRows(rules, passRows(band, pass), band.height, flags);
         runPass(pass, flags, work);
     }
     return work.lines;
-}
-
-void fillPassProfile(const BandCounts& band, int pass, int bdLine, const RowSet& lineRows,
-                     RowProfile& profile) {
-    const PassRules rules(kPasses[static_cast<std::size_t>(pass)], band.width, bdLine);
-    const int* dark = band.forPass(pass).line;
-    fitProfile(profile, band.height);
-    for (int y = 0; y < band.height; ++y)
-        profile[static_cast<std::size_t>(y)] = lineRows.contains(y) ? rules.lineEntry(dark[y]) : 0;
 }
 
 }  // namespace lathmark

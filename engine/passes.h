@@ -14,6 +14,7 @@
 
 #include "engine/counting_state.h"
 #include "engine/row_set.h"
+#include "engine/settings.h"
 
 namespace lathmark {
 
@@ -23,21 +24,26 @@ struct PassParameters {
     double trimRatio;             // edge rows above trimRatio × BDLINE dark pixels are trimmed
     double fullRowRatio;          // a row above fullRowRatio × W dark pixels is full
     double lineMinimumRatio;      // a row below lineMinimumRatio × BDLINE is no line row
-    RowProfile CountingState::*profile;  // the pass profile this pass writes
 };
 
 constexpr int kPassCount = 4;
 
 // One row per pass. Each pass also lightens the lines of every pass before it.
 inline constexpr std::array<PassParameters, kPassCount> kPasses{{
-    {0, true, 0.5, 0.7, 1.0, &CountingState::passProfile1},
-    {10, false, 1.0, 0.6, 0.8, &CountingState::passProfile2},
-    {10, false, 0.5, 0.1, 0.3, &CountingState::passProfile3},
-    {10, false, 0.4, 0.05, 0.15, &CountingState::passProfile4},
+    {0, true, 0.5, 0.7, 1.0},
+    {10, false, 1.0, 0.6, 0.8},
+    {10, false, 0.5, 0.1, 0.3},
+    {10, false, 0.4, 0.05, 0.15},
 }};
 
-// The highest THRESHOLD a count can use: the later passes threshold at THRESHOLD + 10.
-constexpr int kMaxThreshold = 255 - kPasses[1].thresholdIncrement;
+// Every pass's threshold must be a grey level at the highest THRESHOLD.
+static_assert(Settings::kMaxThreshold + kPasses[1].thresholdIncrement == 255);
+
+// The rows a pass sees: at THRESHOLD or at THRESHOLD + 10.
+inline const DarkPixels& passRows(const BandCounts& band, int pass) {
+    return kPasses[static_cast<std::size_t>(pass)].thresholdIncrement == 0 ? band.atThreshold
+                                                                           : band.atLaterThreshold;
+}
 
 // Line rows per pass.
 using PassLines = std::array<int, kPassCount>;
@@ -75,25 +81,6 @@ class PassRules {
     double lineMinimum_;
 };
 
-// Dark pixels of each band row, from the band's bottom row up, at one threshold.
-struct BandRowCounts {
-    const int* trim = nullptr;  // over the band's whole width (photograph columns 4 and up)
-    const int* line = nullptr;  // from band column 4 on (photograph columns 8 and up)
-};
-
-// What the passes see of a band: its size and its rows' dark pixels at both thresholds.
-struct BandCounts {
-    int width = 0;  // W
-    int height = 0;
-    BandRowCounts atThreshold;       // pass 1
-    BandRowCounts atLaterThreshold;  // passes 2 to 4
-
-    const BandRowCounts& forPass(int pass) const {
-        return kPasses[static_cast<std::size_t>(pass)].thresholdIncrement == 0 ? atThreshold
-                                                                               : atLaterThreshold;
-    }
-};
-
 // The band rows for which a pass's rules hold, before the pass lightens or trims any.
 struct PassRowFlags {
     RowSet trims;              // rows an edge trim would whiten
@@ -102,8 +89,9 @@ struct PassRowFlags {
     bool blankIsLine = false;  // (a row the pass has whitened)
 };
 
-// Applies a pass's rules to every row of the band.
-void flagRows(const PassRules& rules, const BandRowCounts& counts, int height, PassRowFlags& flags);
+// Applies a pass's rules to every row of the band: its edge trims see a row's dark pixels over the
+// band's width, its line rows those from band column 4 on.
+void flagRows(const PassRules& rules, const DarkPixels& rows, int height, PassRowFlags& flags);
 
 // The passes' results and their working rows, kept between passes and reused from count to
 // count so that no pass allocates.
@@ -131,9 +119,5 @@ int runPass(int pass, const PassRowFlags& flags, PassWork& work);
 
 // All four passes over a band at one BDLINE.
 PassLines countLines(const BandCounts& band, int bdLine, PassWork& work);
-
-// Pass `pass`'s profile: each of its line rows' entry, 0 on every other row.
-void fillPassProfile(const BandCounts& band, int pass, int bdLine, const RowSet& lineRows,
-                     RowProfile& profile);
 
 }  // namespace lathmark

@@ -1,71 +1,46 @@
 #include "engine/report.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-#include <cstring>
+#include <algorithm>
 #include <memory>
+#include <string_view>
 
 #include "engine/files.h"
 #include "engine/library_messages.h"
-#include "engine/passes.h"
 #include "engine/rows.h"
+#include "engine/two_level.h"
 
 namespace lathmark {
-namespace {
 
-// Writes all of `bytes` from the start of the file; 0, or why not (an errno value).
-int writeAll(int descriptor, const BYTE* bytes, std::size_t size) {
-    std::size_t written = 0;
-    while (written < size) {
-        const ssize_t n =
-            ::pwrite(descriptor, bytes + written, size - written, static_cast<off_t>(written));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : EIO;
-        written += static_cast<std::size_t>(n);
+std::vector<Joint> jointsOf(const PassWork& work, const BandEdges& edges) {
+    // Band row y, counted from the band's bottom row, is photograph row endRow - 1 - y.
+    std::vector<Joint> joints;
+    for (int pass = 0; pass < kPassCount; ++pass) {
+        const RowSet& rows = work.lineRows[static_cast<std::size_t>(pass)];
+        for (int start = rows.nextMember(0); start < rows.rows();) {
+            const int end = rows.nextNonMember(start);
+            joints.push_back({pass + 1, edges.endRow() - end, edges.endRow() - 1 - start});
+            start = rows.nextMember(end);
+        }
     }
-    return 0;
+    std::sort(joints.begin(), joints.end(), [](const Joint& a, const Joint& b) {
+        return a.top != b.top ? a.top < b.top : a.pass < b.pass;
+    });
+    return joints;
 }
 
-// Writes `bytes` over `file` in place, if it is a regular file with no other name: the file
-// keeps its inode, and it is not emptied first (a file emptied on opening is pushed to disk at
-// once when closed). Gives 0 when written, an errno value when writing failed part way, and
-// nothing when the file cannot be written in place (a symbolic link, a file with other names,
-// one not open to writing): the caller then writes a new file.
-std::optional<int> overwriteInPlace(const std::filesystem::path& file, const BYTE* bytes,
-                                    std::size_t size) {
-    // Not blocking, in case a pipe has taken the file's place since it was looked at.
-    const int descriptor = ::open(file.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0) return std::nullopt;
-    struct stat info {};
-    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
-        ::close(descriptor);
-        return std::nullopt;
-    }
-    int error = writeAll(descriptor, bytes, size);
-    if (error == 0 && info.st_size > static_cast<off_t>(size) &&
-        ::ftruncate(descriptor, static_cast<off_t>(size)) != 0)
-        error = errno;
-    if (::close(descriptor) != 0 && error == 0) error = errno;
-    return error;
-}
-
-}  // namespace
-
-void drawResultImage(CountingState& state) {
-    const TwoLevelRows marked(state.dibBand.get());
-    for (int y = 0; y < state.height; ++y) {
-        bool lineRow = false;
-        for (const PassParameters& pass : kPasses)
-            lineRow = lineRow || entryAt(state.*pass.profile, y, state.height) > 0;
+Bitmap resultImage(const PassWork& work, const BandCounts& band, FIBITMAP* like) {
+    Bitmap image = newTwoLevel(band.width, band.height, like);
+    if (!image) return image;
+    const TwoLevelRows rows(image.get());
+    for (int y = 0; y < band.height; ++y) {
+        const bool lineRow = std::any_of(work.lineRows.begin(), work.lineRows.end(),
+                                         [y](const RowSet& found) { return found.contains(y); });
         if (lineRow)
-            blackenRow(marked, y);
+            blackenRow(rows, y);
         else
-            whitenRow(marked, y);
+            whitenRow(rows, y);
     }
+    return image;
 }
 
 std::optional<std::string> writeBmp(FIBITMAP* dib, const std::filesystem::path& file) {
@@ -82,62 +57,33 @@ std::optional<std::string> writeBmp(FIBITMAP* dib, const std::filesystem::path& 
         return notWritten(type == fs::file_type::directory ? "a directory has that name"
                                                            : "it is not a regular file");
 
-    listenToLibraryMessages();
-    clearLibraryMessages();
+    const LibraryMessages messages;
     std::unique_ptr<FIMEMORY, decltype(&FreeImage_CloseMemory)> memory(FreeImage_OpenMemory(),
                                                                        &FreeImage_CloseMemory);
-    BYTE* bytes = nullptr;
+    BYTE* data = nullptr;
     DWORD size = 0;
     if (!memory || !FreeImage_SaveToMemory(FIF_BMP, dib, memory.get(), 0) ||
-        !FreeImage_AcquireMemory(memory.get(), &bytes, &size)) {
-        const std::string why = libraryMessages();
+        !FreeImage_AcquireMemory(memory.get(), &data, &size)) {
+        const std::string why = messages.text();
         return notWritten(why.empty() ? "the library could not make a BMP of it" : why);
     }
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
     // An earlier result image is written over in place; writing a new file and renaming it
     // over the old one would cost a new inode, and the file system would push the new file to
     // disk at once. A reader at that moment, or a failure part way, can leave a half-written
     // file; the failure is reported.
     if (type == fs::file_type::regular)
-        if (const std::optional<int> inPlace = overwriteInPlace(file, bytes, size))
+        if (const std::optional<int> inPlace = writeInPlace(file, bytes))
             return *inPlace == 0 ? std::nullopt
-                                 : std::optional<std::string>(notWritten(std::strerror(*inPlace)));
+                                 : std::optional<std::string>(notWritten(errnoText(*inPlace)));
 
     // A new file is written beside the target and renamed to its name, so that it appears
     // whole. Something else with the name (a symbolic link, a file with other names) is removed
     // just before the rename and so replaced, not written through.
-    if (auto failure =
-            writeWholeFile(file, std::string_view(reinterpret_cast<const char*>(bytes), size),
-                           type == fs::file_type::regular))
+    if (auto failure = writeWholeFile(file, bytes, type == fs::file_type::regular))
         return notWritten(*failure);
     return std::nullopt;
-}
-
-std::string detectionMessage(long long boards) {
-    return "Detected " + std::to_string(boards) + " obvious lines.";
-}
-
-std::string secondsText(std::uint32_t milliseconds, const std::string& separator) {
-    // Hundredths of a second, rounded half up, in whole numbers so nothing is lost to floats.
-    const std::uint64_t hundredths = (std::uint64_t{milliseconds} + 5) / 10;
-    const std::uint64_t whole = hundredths / 100;
-    const auto fraction = static_cast<unsigned>(hundredths % 100);
-    std::string text = std::to_string(whole);
-    if (fraction == 0) return text;
-    text += separator;
-    text += static_cast<char>('0' + fraction / 10);
-    if (fraction % 10 != 0) text += static_cast<char>('0' + fraction % 10);
-    return text;
-}
-
-std::string processTimeCaption(std::uint32_t milliseconds, const std::string& separator) {
-    return "Process Time: " + secondsText(milliseconds, separator) + " sec.";
-}
-
-std::uint32_t tickCount() {
-    const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count();
-    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ms));
 }
 
 }  // namespace lathmark

@@ -90,8 +90,4 @@ void blackenRow(const TwoLevelRows& rows, int y) {
     fillRow(rows, y, false);
 }
 
-void whitenRows(const TwoLevelRows& rows, int fromRow, int toRow) {
-    for (int y = std::max(fromRow, 0); y < std::min(toRow, rows.height()); ++y) whitenRow(rows, y);
-}
-
 }  // namespace lathmark

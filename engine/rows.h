@@ -41,25 +41,8 @@ int countDarkPixels(const TwoLevelRows& rows, int y, int fromColumn, int toColum
 void whitenRow(const TwoLevelRows& rows, int y);
 void blackenRow(const TwoLevelRows& rows, int y);
 
-// Whitens rows [fromRow, toRow), skipping those outside the bitmap.
-void whitenRows(const TwoLevelRows& rows, int fromRow, int toRow);
-
 // Set bits of a word, counted without the processor's popcount instruction: row counts use it
 // on processors that lack one, where the compiler would call a library routine for every word.
 int bitsSetPortable(std::uint64_t word);
-
-// The same on a bitmap, for single calls.
-inline int countDarkPixels(FIBITMAP* dib, int y, int fromColumn, int toColumn) {
-    return countDarkPixels(TwoLevelRows(dib), y, fromColumn, toColumn);
-}
-inline void whitenRow(FIBITMAP* dib, int y) {
-    whitenRow(TwoLevelRows(dib), y);
-}
-inline void blackenRow(FIBITMAP* dib, int y) {
-    blackenRow(TwoLevelRows(dib), y);
-}
-inline void whitenRows(FIBITMAP* dib, int fromRow, int toRow) {
-    whitenRows(TwoLevelRows(dib), fromRow, toRow);
-}
 
 }  // namespace lathmark

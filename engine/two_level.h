@@ -1,8 +1,7 @@
 #pragma once
-// Grey levels and two-level (1 bit per pixel) images made in one sweep over the photograph.
-// Each result equals, byte for byte, what the library's own operations give
-// (FreeImage_ConvertToGreyscale, FreeImage_Threshold, FreeImage_Copy); they are only faster:
-// the photograph is turned grey once for both thresholds, and bits are written by the byte.
+// The library's grey levels of a photograph, computed faster than the library computes them, and
+// new two-level (1 bit per pixel) images like the library's. A pixel is dark at a threshold where
+// its grey level is below it, exactly as in FreeImage_Threshold's image of the photograph.
 
 #include <FreeImage.h>
 
@@ -29,9 +28,7 @@ inline BYTE greyLevel(BYTE red, BYTE green, BYTE blue) {
 // greyLevel's, step for step. Two loops do it. The portable one first spreads the channels into
 // separate arrays, so that the compiler can run the arithmetic on several pixels at once. The
 // wide one, for processors with AVX2, picks the channels of 16 pixels apart by shuffling bytes
-// and works on eight of them at once; the photograph is read only once. thresholdTwice runs the
-// same wide arithmetic on whole steps of 16 pixels and this class on the rest of each row, so
-// the grey levels of both loops are the ones it compares.
+// and works on eight of them at once; the photograph is read only once.
 class GreyConverter {
   public:
     // `wide` asks for the wide loop; it is used only where the processor has AVX2.
@@ -48,27 +45,12 @@ class GreyConverter {
     std::vector<BYTE> grey_;
 };
 
-// Whether thresholdTwice and greyLevel cover this photograph's pixel format (24-bit colour and
-// 8-bit grey); other formats go through the library.
+// Whether GreyConverter covers this photograph's pixel format (24-bit colour, or 8-bit grey whose
+// bytes are grey levels); other formats go through the library's threshold.
 bool hasOwnThreshold(FIBITMAP* photograph);
-
-// The photograph thresholded at `low` and at `high`, as FreeImage_Threshold makes them: grey
-// below the threshold is index 0 (black), the rest index 1 (white). Empty bitmaps when out of
-// memory. `wide` asks for the loop that works on 16 pixels at once where the processor has
-// AVX2; both loops give the same bits.
-struct TwoLevelPair {
-    Bitmap low;
-    Bitmap high;
-};
-TwoLevelPair thresholdTwice(FIBITMAP* photograph, BYTE low, BYTE high, bool wide = true);
 
 // A new two-level bitmap like the library's: black-and-white palette, the resolution of `like`,
 // every bit 0 (padding included), as the library allocates it. Empty when out of memory.
 Bitmap newTwoLevel(int width, int height, FIBITMAP* like);
-
-// The rectangle of a two-level bitmap from column `left` to `right` - 1 and from top-down row
-// `top` to `bottom` - 1, as FreeImage_Copy makes it. Empty for a rectangle outside the bitmap
-// or of no pixels.
-Bitmap copyTwoLevel(FIBITMAP* binary, int left, int top, int right, int bottom);
 
 }  // namespace lathmark

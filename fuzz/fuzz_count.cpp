@@ -132,10 +132,10 @@ bool writeFile(const std::string& file, const std::uint8_t* data, std::size_t si
     return std::fclose(stream) == 0 && written;
 }
 
-void print(const lathmark::CountResult& result, int bdLine, int threshold) {
+void print(const lathmark::CountResult& result, const lathmark::Settings& settings) {
     static const bool wanted = std::getenv("LATHMARK_FUZZ_PRINT") != nullptr;
     if (!wanted) return;
-    std::fprintf(stderr, "BDLINE=%d THRESHOLD=%d: ", bdLine, threshold);
+    std::fprintf(stderr, "BDLINE=%d THRESHOLD=%d: ", settings.bdLine, settings.threshold);
     if (!result.ok()) {
         std::fprintf(stderr, "%s\n", result.error->message().c_str());
         return;
@@ -181,11 +181,10 @@ void checkResult(const lathmark::CountResult& result) {
 
 // Counts the photograph again from a file and stops if the two counts differ.
 void compareWithFile(const std::uint8_t* jpeg, std::size_t size,
-                     const lathmark::CountResult& inMemory, std::int16_t bdLine,
-                     std::int16_t threshold) {
+                     const lathmark::CountResult& inMemory, const lathmark::Settings& settings) {
     const std::string& file = photographFile();
     if (!writeFile(file, jpeg, size)) return;  // no room to write: nothing to compare
-    const lathmark::CountResult fromFile = lathmark::countBoards(file, bdLine, threshold);
+    const lathmark::CountResult fromFile = lathmark::countBoards(file, settings);
     // Removed at once: libFuzzer ends its processes in ways that skip atexit handlers.
     std::remove(file.c_str());
     if (fromFile.ok() != inMemory.ok())
@@ -231,8 +230,9 @@ void checkRefusedUnseen(const lathmark::CountResult& result, std::uint64_t pixel
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     lathmark::fuzz::countExecution();
     if (size < kSettingsBytes) return 0;
-    const std::int16_t bdLine = bdLineFrom(data[0], data[1]);
-    const auto threshold = static_cast<std::int16_t>(data[2] % 246);
+    const lathmark::Settings settings{
+        .threshold = data[2] % (lathmark::Settings::kMaxThreshold + 1),
+        .bdLine = bdLineFrom(data[0], data[1])};
 
     const std::uint8_t* jpeg = data + kSettingsBytes;
     const std::size_t jpegSize = size - kSettingsBytes;
@@ -246,10 +246,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return -1;
     }
     lathmark::fuzz::LargestAllocation largest;
-    const lathmark::CountResult result = lathmark::countJpegInMemory(
-        jpeg, jpegSize, kName, bdLine, threshold, {.keepPhotograph = true});
+    const lathmark::CountResult result =
+        lathmark::countJpegInMemory(jpeg, jpegSize, kName, settings, {.keepPhotograph = true});
     const std::size_t largestAllocation = largest.bytes();
-    print(result, bdLine, threshold);
+    print(result, settings);
     if (std::getenv("LATHMARK_FUZZ_PRINT"))
         std::fprintf(stderr, "largest allocation: %zu bytes\n", largestAllocation);
     checkResult(result);
@@ -261,6 +261,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkRefusedUnseen(result, pixels, largestAllocation, engineSawIt);
         return 0;
     }
-    compareWithFile(jpeg, jpegSize, result, bdLine, threshold);
+    compareWithFile(jpeg, jpegSize, result, settings);
     return 0;
 }

@@ -1,10 +1,10 @@
 // Fuzz target: two ways to one count. The photograph is decoded once, then counted at a few
 // settings both by the count itself (lathmark::countDecoded) and through what the settings
 // landscape is made of: the table of every row's dark pixels at every threshold, the band at a
-// THRESHOLD (bandAt), the passes at one BDLINE (countAt), the sweep over BDLINE that carries
-// the passes from one BDLINE to the next (sweepBdLines), and a landscape over a short range of
-// BDLINE (settingsLandscape). Any difference in whether a setting counts at all, in the band,
-// or in the pass lines stops the run; all at one STRETCH. Input layout:
+// THRESHOLD (rowsAt, findBand), the passes at one BDLINE (countAt), the sweep over BDLINE that
+// carries the passes from one BDLINE to the next (sweepBdLines), and a landscape over a short range
+// of BDLINE (settingsLandscape). Any difference in whether a setting counts at all, in the band, or
+// in the pass lines stops the run; all at one STRETCH. Input layout:
 //
 //   byte 0-5  three settings, each a THRESHOLD byte (taken modulo 246) and a BDLINE byte
 //             (less 8: -8 to 247, around the widths of small photographs).
@@ -30,7 +30,6 @@
 #include <string>
 
 #include "engine/counting.h"
-#include "engine/counting_state.h"
 #include "engine/jpeg_segments.h"
 #include "engine/landscape.h"
 #include "engine/preparation.h"
@@ -46,11 +45,7 @@ constexpr int kMaxLandscapeBdLine = 10;
 constexpr int kSweepReach = 6;
 const std::string kName = "fuzz.jpg";
 
-struct Setting {
-    int threshold;
-    int bdLine;
-    int stretch;
-};
+using Setting = lathmark::Settings;
 
 [[noreturn]] void broken(const char* what, const Setting& setting) {
     std::fprintf(stderr, "broken: %s (THRESHOLD=%d BDLINE=%d STRETCH=%d)\n", what,
@@ -75,21 +70,23 @@ lathmark::Bitmap copyOf(const lathmark::Bitmap& photograph) {
 // The count itself against the band and the passes of the table, at one setting.
 void compareAt(const lathmark::Bitmap& photograph, const lathmark::ThresholdTable& table,
                const Setting& setting, const lathmark::CountResult& count) {
-    const lathmark::BandAtThreshold band =
-        lathmark::bandAt(table, setting.threshold, setting.stretch);
+    const lathmark::RowCounts rows = lathmark::rowsAt(table, setting);
+    const lathmark::StepResult<lathmark::Band> found = lathmark::findBand(rows);
     if (printing())
         std::fprintf(stderr, "THRESHOLD=%d BDLINE=%d: count %s, band at threshold %s\n",
                      setting.threshold, setting.bdLine,
                      count.ok() ? ("lines " + linesText(count.passLines)).c_str()
                                 : count.error->reason.c_str(),
-                     band.failure ? band.failure->c_str() : "found");
-    if (band.failure) {
+                     found.failure ? found.failure->c_str() : "found");
+    if (!found.ok()) {
+        const std::string& failure = *found.failure;
         if (count.ok()) broken("counted, but the table has no band", setting);
-        if (count.error->reason != *band.failure)
+        if (count.error->reason != failure)
             broken("no band either way, but for different reasons", setting);
         return;
     }
     if (!count.ok()) broken("the table has a band, but the count refused", setting);
+    const lathmark::Band& band = found.value;
     const lathmark::BandBox& box = count.band;
     if (box.top != band.edges.top || box.bottom != band.edges.bottom ||
         box.width != band.counts.width || box.height != band.counts.height ||
@@ -97,26 +94,26 @@ void compareAt(const lathmark::Bitmap& photograph, const lathmark::ThresholdTabl
         broken("the band differs", setting);
 
     lathmark::PassWork work;
-    const std::optional<lathmark::PassLines> lines =
-        lathmark::countAt(table, setting.threshold, setting.bdLine, work, setting.stretch);
+    const std::optional<lathmark::PassLines> lines = lathmark::countAt(table, setting, work);
     if (!lines || *lines != count.passLines) broken("countAt differs from the count", setting);
 
     // The sweep from a few BDLINEs below to a few above: each step as the passes run afresh.
     const int lowest = setting.bdLine - kSweepReach;
     const int highest = setting.bdLine + kSweepReach;
     int expected = lowest;
-    lathmark::sweepBdLines(
-        band, lowest, highest, [&](int bdLine, const lathmark::PassLines& swept) {
-            if (bdLine != expected) broken("the sweep skipped a BDLINE", setting);
-            ++expected;
-            const Setting here{setting.threshold, bdLine, setting.stretch};
-            const auto direct =
-                lathmark::countAt(table, setting.threshold, bdLine, work, setting.stretch);
-            if (!direct || *direct != swept) broken("the sweep differs from countAt", here);
-            if (bdLine == setting.bdLine && swept != count.passLines)
-                broken("the sweep differs from the count", here);
-            return true;
-        });
+    lathmark::sweepBdLines(band.counts, lowest, highest,
+                           [&](int bdLine, const lathmark::PassLines& swept) {
+                               if (bdLine != expected)
+                                   broken("the sweep skipped a BDLINE", setting);
+                               ++expected;
+                               const Setting here{setting.threshold, bdLine, setting.stretch};
+                               const auto direct = lathmark::countAt(table, here, work);
+                               if (!direct || *direct != swept)
+                                   broken("the sweep differs from countAt", here);
+                               if (bdLine == setting.bdLine && swept != count.passLines)
+                                   broken("the sweep differs from the count", here);
+                               return true;
+                           });
     if (expected != highest + 1) broken("the sweep stopped early", setting);
 }
 
@@ -128,7 +125,7 @@ void compareLandscape(const lathmark::ThresholdTable& table, const Setting& sett
     lathmark::PassWork work;
     for (int bdLine = 0; bdLine <= landscape.bdLineMax() && count.ok(); ++bdLine) {
         const auto direct =
-            lathmark::countAt(table, setting.threshold, bdLine, work, setting.stretch);
+            lathmark::countAt(table, {setting.threshold, bdLine, setting.stretch}, work);
         if (!direct || *direct != landscape.passLines(setting.threshold, bdLine))
             broken("the landscape differs from countAt",
                    {setting.threshold, bdLine, setting.stretch});
@@ -146,9 +143,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     lathmark::fuzz::countExecution();
     if (size < kSettingsBytes) return 0;
     std::array<Setting, kSettingsCount> settings{};
-    const int stretch = 1 + data[2 * kSettingsCount] % lathmark::kMaxStretch;
+    const int stretch = 1 + data[2 * kSettingsCount] % lathmark::Settings::kMaxStretch;
     for (std::size_t i = 0; i < kSettingsCount; ++i)
-        settings[i] = {data[2 * i] % (lathmark::kMaxThreshold + 1), data[2 * i + 1] - 8, stretch};
+        settings[i] = {data[2 * i] % (lathmark::Settings::kMaxThreshold + 1), data[2 * i + 1] - 8,
+                       stretch};
 
     const std::uint8_t* jpeg = data + kSettingsBytes;
     const std::size_t jpegSize = size - kSettingsBytes;
@@ -157,9 +155,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         static_cast<std::uint64_t>(walked.width) * static_cast<std::uint64_t>(walked.height) >
             kMaxPixelsCounted)
         return -1;
-    lathmark::CountingState decoded;
-    if (lathmark::decodePhotographFromMemory(decoded, jpeg, jpegSize)) return 0;
-    const lathmark::Bitmap photograph = std::move(decoded.dibSource);
+    lathmark::StepResult<lathmark::Bitmap> decoded = lathmark::decodeJpegData(jpeg, jpegSize);
+    if (!decoded.ok()) return 0;
+    const lathmark::Bitmap photograph = std::move(decoded.value);
     if (static_cast<std::uint64_t>(photograph.width()) *
             static_cast<std::uint64_t>(photograph.height()) >
         kMaxPixelsCounted)
@@ -167,16 +165,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::array<lathmark::CountResult, kSettingsCount> counts;
     for (std::size_t i = 0; i < kSettingsCount; ++i)
-        counts[i] = lathmark::countDecoded(
-            copyOf(photograph), kName, static_cast<std::int16_t>(settings[i].bdLine),
-            static_cast<std::int16_t>(settings[i].threshold), {.stretch = stretch});
+        counts[i] = lathmark::countDecoded(copyOf(photograph), kName, settings[i]);
 
-    lathmark::ThresholdTable table;
-    if (auto failure = lathmark::ThresholdTable::build(photograph.get(), table)) {
+    const lathmark::StepResult<lathmark::ThresholdTable> built =
+        lathmark::ThresholdTable::build(photograph.get());
+    if (!built.ok()) {
         for (std::size_t i = 0; i < kSettingsCount; ++i)
             if (counts[i].ok()) broken("counted, but no table could be made", settings[i]);
         return 0;
     }
+    const lathmark::ThresholdTable& table = built.value;
     for (std::size_t i = 0; i < kSettingsCount; ++i)
         compareAt(photograph, table, settings[i], counts[i]);
 

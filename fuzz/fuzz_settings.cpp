@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings.h"
+#include "engine/settings_file.h"
 #include "fuzz/pace.h"
 
 namespace {
@@ -56,10 +56,6 @@ std::size_t checkProblem(const std::string& problem, std::size_t lines) {
     return number;
 }
 
-bool same(const lathmark::Settings& a, const lathmark::Settings& b) {
-    return a.bdLine == b.bdLine && a.thresholdLevel == b.thresholdLevel && a.stretch == b.stretch;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -79,15 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (read.ok() != read.problems.empty()) broken("ok() disagrees with the problems", "");
 
     // A THRESHOLD or STRETCH that counting would refuse is always reported.
-    const int threshold = read.settings.thresholdLevel;
-    if ((threshold < 0 || threshold > 245) && read.ok())
-        broken("an unusable THRESHOLD passed without a problem", "");
-    const int stretch = read.settings.stretch;
-    if ((stretch < 1 || stretch > 4) && read.ok())
-        broken("an unusable STRETCH passed without a problem", "");
+    if (lathmark::countingProblem(read.settings) && read.ok())
+        broken("an unusable THRESHOLD or STRETCH passed without a problem", "");
 
     const lathmark::SettingsRead again = lathmark::parseSettings(text, kFile);
-    if (!same(again.settings, read.settings) || again.problems != read.problems)
+    if (again.settings != read.settings || again.problems != read.problems)
         broken("the same text read differently twice", "");
 
     // What --write-settings would write of these settings reads back to them, without a problem.
@@ -95,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lathmark::parseSettings(lathmark::settingsText(read.settings), kFile);
     if (read.ok() && !written.ok())
         broken("settings written out read back with a problem", written.problems.front());
-    if (!same(written.settings, read.settings))
+    if (written.settings != read.settings)
         broken("settings written out read back to other settings", "");
     return 0;
 }

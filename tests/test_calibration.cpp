@@ -38,9 +38,10 @@ TEST_P(Choice, MostRightThenWidestMarginThenNearest) {
     for (const Region& region : c.regions)
         for (int t = region.thresholds[0]; t <= region.thresholds[1]; ++t)
             for (int b = region.bdLines[0]; b <= region.bdLines[1]; ++b)
-                counts.set(t, b, region.right);
-    const SettingsChoice choice = chooseSettings(counts, c.current[0], c.current[1]);
-    EXPECT_EQ((std::array{choice.threshold, choice.bdLine}), c.chosen);
+                counts.at(t, b) = region.right;
+    const SettingsChoice choice =
+        chooseSettings({counts}, {.threshold = c.current[0], .bdLine = c.current[1]});
+    EXPECT_EQ((std::array{choice.settings.threshold, choice.settings.bdLine}), c.chosen);
     EXPECT_EQ(choice.thresholdRange, c.thresholdRange);
     EXPECT_EQ(choice.bdLineRange, c.bdLineRange);
 }

@@ -252,7 +252,8 @@ TEST_F(CountCli, MarkedImagesAreWhatTheEngineWrites) {
         const fs::path photo = kSamples / name;
         const fs::path marked = scratch / "marked" / fs::path(name).replace_extension(".bmp");
         ASSERT_TRUE(fs::exists(marked)) << marked;
-        lathmark::CountResult result = lathmark::countBoards(photo, 40, 128);
+        lathmark::CountResult result =
+            lathmark::countBoards(photo, {.threshold = 128, .bdLine = 40});
         ASSERT_TRUE(result.ok());
         const fs::path reference = scratch / "reference.bmp";
         ASSERT_FALSE(lathmark::writeBmp(result.marked.get(), reference).has_value());

@@ -36,8 +36,7 @@ using test::mentions;
 
 const fs::path kCounter = fs::path(LATHMARK_BIN_DIR) / "lathmark-count";
 
-constexpr std::int16_t kBdLine = 40;
-constexpr std::int16_t kThreshold = 128;
+constexpr Settings kBundled{.threshold = 128, .bdLine = 40};
 
 // Room a count may take beyond what the test program holds: a 4000 x 3000 photograph needs
 // well under 100 MB; decoding the 65000 x 65000 frames that some files claim would need 12 GB.
@@ -108,7 +107,7 @@ TEST_P(HostileEngine, CountsOrRefusesAsTheCaseSays) {
     CountResult fromFile;
     {
         const test::AddressSpaceCap cap(kCountHeadroom);
-        fromFile = countBoards(file, kBdLine, kThreshold);
+        fromFile = countBoards(file, kBundled);
     }
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     SCOPED_TRACE(c.kind);
@@ -125,7 +124,7 @@ TEST_P(HostileEngine, CountsOrRefusesAsTheCaseSays) {
     {
         const test::AddressSpaceCap cap(kCountHeadroom);
         fromMemory = countJpegInMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                       bytes.size(), "held " + c.name, kBdLine, kThreshold);
+                                       bytes.size(), "held " + c.name, kBundled);
     }
     expectOutcome(fromMemory, c, "held " + c.name);
     if (fromFile.ok() && fromMemory.ok()) {
@@ -157,8 +156,7 @@ TEST(HostileEngineEnding, FileWithoutItsEndMarkerCountsAsTheWholeFile) {
         const std::string whole = test::readBytes(folder.path() / name) + "\xFF\xD9";
         const auto count = [name](const std::string& bytes) {
             return countJpegInMemory(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                     bytes.size(), name, kBdLine, kThreshold,
-                                     {.keepPhotograph = true});
+                                     bytes.size(), name, kBundled, {.keepPhotograph = true});
         };
         const CountResult expected = count(whole);
         ASSERT_TRUE(expected.ok()) << expected.error->message();

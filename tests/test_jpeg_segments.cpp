@@ -302,8 +302,9 @@ TEST(JpegSegments, APhotographDecodesTheSameWithoutItsMetadata) {
         FreeImage_CloseMemory(memory);
         ASSERT_TRUE(library) << name;
 
-        CountResult ours = countJpegInMemory(jpeg.data(), jpeg.size(), name, 40, 128,
-                                             CountOptions{.keepPhotograph = true});
+        CountResult ours =
+            countJpegInMemory(jpeg.data(), jpeg.size(), name, {.threshold = 128, .bdLine = 40},
+                              CountOptions{.keepPhotograph = true});
         ASSERT_TRUE(ours.photograph) << name;
         FIBITMAP* a = ours.photograph.get();
         FIBITMAP* b = library.get();
@@ -329,7 +330,7 @@ TEST(JpegSegments, DamagedExifNoLongerReachesTheLibrary) {
         std::ofstream(photo, std::ios::binary)
             .write(reinterpret_cast<const char*>(input.data() + 3),
                    static_cast<std::streamsize>(input.size() - 3));
-        const CountResult result = countBoards(photo, 40, 128);
+        const CountResult result = countBoards(photo, {.threshold = 128, .bdLine = 40});
         EXPECT_TRUE(result.ok()) << entry.path() << ": " << result.error->message();
         fs::remove(photo);
     }
@@ -341,8 +342,8 @@ TEST(JpegSegments, AFrameBehindAnUnknownMarkerIsRefusedBeforeTheLibraryReadsIt) 
     const Bytes input = readBytes(kFuzz / "regressions" / "count" /
                                   "unknown-marker-hides-a-progressive-frame-of-4-gigapixels");
     ASSERT_GT(input.size(), 3u);
-    const CountResult result =
-        countJpegInMemory(input.data() + 3, input.size() - 3, "hidden.jpg", 40, 128);
+    const CountResult result = countJpegInMemory(input.data() + 3, input.size() - 3, "hidden.jpg",
+                                                 {.threshold = 128, .bdLine = 40});
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error->reason,
               "is 65472 x 63159 pixels, more than the 100 megapixels a photograph may have");

@@ -11,6 +11,7 @@
 
 #include "engine/counting.h"
 #include "engine/landscape.h"
+#include "engine/preparation.h"
 #include "tests/support/bitmaps.h"
 #include "tools/samplegen.h"
 
@@ -82,10 +83,8 @@ std::vector<Photograph> photographs() {
     return list;
 }
 
-CountResult countAt(const Bitmap& photograph, int threshold, int bdLine, int stretch = 1) {
-    return countDecoded(Bitmap(FreeImage_Clone(photograph.get())), "photograph",
-                        static_cast<std::int16_t>(bdLine), static_cast<std::int16_t>(threshold),
-                        {.keepPhotograph = false, .stability = false, .stretch = stretch});
+CountResult countWith(const Bitmap& photograph, const Settings& settings) {
+    return countDecoded(Bitmap(FreeImage_Clone(photograph.get())), "photograph", settings);
 }
 
 // At STRETCH 1 and one STRETCH above it for each photograph.
@@ -94,8 +93,9 @@ TEST(Landscape, EqualsTheCountAtRandomSettings) {
     int kind = 0;
     for (const Photograph& photograph : photographs()) {
         ASSERT_TRUE(photograph.bitmap);
-        ThresholdTable table;
-        ASSERT_EQ(ThresholdTable::build(photograph.bitmap.get(), table), std::nullopt);
+        const StepResult<ThresholdTable> built = ThresholdTable::build(photograph.bitmap.get());
+        ASSERT_TRUE(built.ok()) << *built.failure;
+        const ThresholdTable& table = built.value;
         for (const int stretch : {1, 2 + kind++ % 3}) {
             SCOPED_TRACE(photograph.name + " at STRETCH " + std::to_string(stretch));
             const Landscape landscape = settingsLandscape(table, table.width(), stretch);
@@ -107,24 +107,27 @@ TEST(Landscape, EqualsTheCountAtRandomSettings) {
                 const int bdLine = static_cast<int>(random() % static_cast<unsigned>(range));
                 const std::string where =
                     "THRESHOLD " + std::to_string(threshold) + " BDLINE " + std::to_string(bdLine);
-                const CountResult count = countAt(photograph.bitmap, threshold, bdLine, stretch);
+                const Settings settings{threshold, bdLine, stretch};
+                const CountResult count = countWith(photograph.bitmap, settings);
                 ASSERT_EQ(landscape.counted(threshold), count.ok()) << where;
                 if (!count.ok()) continue;
                 EXPECT_EQ(landscape.passLines(threshold, bdLine), count.passLines) << where;
-                const BandAtThreshold band = bandAt(table, threshold, stretch);
-                EXPECT_EQ(band.edges.top, count.band.top) << where;
-                EXPECT_EQ(band.edges.bottom, count.band.bottom) << where;
+                const RowCounts rows = rowsAt(table, settings);
+                const StepResult<Band> band = findBand(rows);
+                ASSERT_TRUE(band.ok()) << where;
+                EXPECT_EQ(band.value.edges.top, count.band.top) << where;
+                EXPECT_EQ(band.value.edges.bottom, count.band.bottom) << where;
 
                 // Stability: the same boards all through each range, others just beyond it.
                 if (trial % 6 != 0) continue;
-                const StabilityRanges ranges = stabilityRanges(table, threshold, bdLine, stretch);
+                const StabilityRanges ranges = stabilityRanges(table, settings);
                 const int boards = count.boards();
                 for (int level = ranges.threshold[0]; level <= ranges.threshold[1]; ++level)
                     ASSERT_EQ(landscape.boards(level, bdLine), boards) << where << " at " << level;
                 if (ranges.threshold[0] > 0) {
                     EXPECT_NE(landscape.boards(ranges.threshold[0] - 1, bdLine), boards) << where;
                 }
-                if (ranges.threshold[1] < kMaxThreshold) {
+                if (ranges.threshold[1] < Settings::kMaxThreshold) {
                     EXPECT_NE(landscape.boards(ranges.threshold[1] + 1, bdLine), boards) << where;
                 }
                 for (int level = ranges.bdLine[0]; level <= ranges.bdLine[1]; ++level)
@@ -171,8 +174,8 @@ TEST(Stretch, CountsAsThePhotographWithItsRowsRepeated) {
                              ", THRESHOLD " + std::to_string(threshold) + ", BDLINE " +
                              std::to_string(bdLine));
                 const CountResult stretched =
-                    countAt(photograph.bitmap, threshold, bdLine, stretch);
-                const CountResult expected = countAt(repeated, threshold, bdLine);
+                    countWith(photograph.bitmap, {threshold, bdLine, stretch});
+                const CountResult expected = countWith(repeated, {threshold, bdLine});
                 ASSERT_EQ(stretched.ok(), expected.ok());
                 if (!expected.ok()) continue;
                 EXPECT_EQ(stretched.passLines, expected.passLines);

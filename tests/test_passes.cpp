@@ -34,24 +34,26 @@ class Pass : public testing::TestWithParam<PassCase> {};
 
 // Runs one pass, with no lines found by the passes before it, on a band whose rows have `dark`
 // pixels from column 4 on and, on the rows listed in `edgeDark`, columns 0 to 3 dark as well.
-// Gives the pass's profile and lines.
+// Gives the pass's profile (each line row's entry by the pass's rules, 0 on other rows) and lines.
 std::pair<std::vector<int>, int> runOnePass(int pass, int width, std::int16_t bdLine,
                                             const std::vector<int>& dark,
                                             const std::vector<int>& edgeDark = {}) {
     std::vector<int> trim = dark;
     for (int y : edgeDark) trim[static_cast<std::size_t>(y)] += 4;
     const auto height = static_cast<int>(dark.size());
-    const BandRowCounts rows{trim.data(), dark.data()};
-    const BandCounts band{width, height, rows, rows};
+    const DarkPixels rows{trim.data(), dark.data()};
     PassWork work;
     work.reset(height);
     PassRowFlags flags;
-    flagRows(PassRules(kPasses[static_cast<std::size_t>(pass)], width, bdLine), rows, height,
-             flags);
+    const PassRules rules(kPasses[static_cast<std::size_t>(pass)], width, bdLine);
+    flagRows(rules, rows, height, flags);
     const int lines = runPass(pass, flags, work);
-    RowProfile profile;
-    fillPassProfile(band, pass, bdLine, work.lineRows[static_cast<std::size_t>(pass)], profile);
-    return {test::profileRows(profile, height), lines};
+    std::vector<int> profile(dark.size(), 0);
+    for (int y = 0; y < height; ++y)
+        if (work.lineRows[static_cast<std::size_t>(pass)].contains(y))
+            profile[static_cast<std::size_t>(y)] =
+                rules.lineEntry(dark[static_cast<std::size_t>(y)]);
+    return {profile, lines};
 }
 
 TEST_P(Pass, BuildsItsProfileAndCountsItsLines) {

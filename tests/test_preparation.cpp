@@ -1,5 +1,5 @@
-// Tests of photograph preparation: decoding and its failures, thresholding, and the band of
-// rows between the dark background below and above the stack.
+// Tests of the stages before the passes: decoding and its failures, each row's dark pixels at
+// both thresholds, and the band of rows between the dark background below and above the stack.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -18,13 +18,21 @@ namespace lathmark {
 namespace {
 
 namespace fs = std::filesystem;
-using test::blankBinary;
-using test::darken;
 using test::rowRange;
 
 // ---- Band edges ----
 
 constexpr int kWidth = 100;
+
+// Row counts of a photograph `width` wide whose row y (from the bottom) has darkFromColumn4[y]
+// dark pixels from column 4 on, the same at both thresholds; columns 8 on have one fewer.
+RowCounts rowsWith(int width, const std::vector<int>& darkFromColumn4) {
+    RowCounts rows = RowCounts::held(width, static_cast<int>(darkFromColumn4.size()));
+    for (int which = 0; which < 4; ++which)
+        for (std::size_t y = 0; y < darkFromColumn4.size(); ++y)
+            rows.fill(which)[y] = darkFromColumn4[y] - which % 2;
+    return rows;
+}
 
 struct BandCase {
     const char* name;
@@ -34,32 +42,28 @@ struct BandCase {
     int bandBottom;
 };
 
-class BandEdges : public testing::TestWithParam<BandCase> {};
+class BandEdgesFound : public testing::TestWithParam<BandCase> {};
 
-TEST_P(BandEdges, FindsEdgesAndCutsThoseRowsFromColumnFourOn) {
+TEST_P(BandEdgesFound, FromBothEndsAndTheBandRowsAreThoseBetweenThem) {
     const BandCase& c = GetParam();
-    Bitmap photo = blankBinary(kWidth, c.height);
     // A few dark pixels per row, too few for background, tell the rows apart.
-    for (int y = 0; y < c.height; ++y) darken(photo.get(), y, 4 + (y * 7) % 90, 1 + y % 5);
-    for (int y : c.background) darken(photo.get(), y, 0, kWidth);
-    CountingState state;
-    state.dibBinary = std::move(photo);
+    std::vector<int> dark;
+    for (int y = 0; y < c.height; ++y) dark.push_back(1 + (y * 7) % 60);
+    for (int y : c.background) dark[static_cast<std::size_t>(y)] = kWidth - 4;
+    const RowCounts rows = rowsWith(kWidth, dark);
 
-    findBandEdges(state);
-    EXPECT_EQ(state.bandTop, c.bandTop);
-    EXPECT_EQ(state.bandBottom, c.bandBottom);
-    ASSERT_EQ(cutBandFromBinary(state), std::nullopt);
-
+    const StepResult<Band> band = findBand(rows);
+    ASSERT_TRUE(band.ok()) << *band.failure;
+    EXPECT_EQ(band.value.edges.top, c.bandTop);
+    EXPECT_EQ(band.value.edges.bottom, c.bandBottom);
     const int lowest = c.height - std::max(c.bandTop, c.bandBottom);
-    const int rows = std::abs(c.bandTop - c.bandBottom);
-    EXPECT_EQ(state.width, kWidth - 4);
-    EXPECT_EQ(state.height, rows);
-    ASSERT_EQ(state.dibBand.width(), kWidth - 4);
-    ASSERT_EQ(state.dibBand.height(), rows);
-    for (int y = 0; y < rows; ++y)
-        EXPECT_EQ(test::darkPixelsByLibrary(state.dibBand.get(), y, 0, kWidth - 4),
-                  test::darkPixelsByLibrary(state.dibBinary.get(), y + lowest, 4, kWidth))
-            << "band row " << y;
+    const int height = std::abs(c.bandTop - c.bandBottom);
+    EXPECT_EQ(band.value.counts.width, kWidth - 4);
+    ASSERT_EQ(band.value.counts.height, height);
+    for (int y = 0; y < height; ++y) {
+        EXPECT_EQ(band.value.counts.atThreshold.fromColumn4[y], dark[y + lowest]) << y;
+        EXPECT_EQ(band.value.counts.atLaterThreshold.fromColumn8[y], dark[y + lowest] - 1) << y;
+    }
 }
 
 const BandCase kBandCases[] = {
@@ -71,33 +75,43 @@ const BandCase kBandCases[] = {
     {"TallerThanACameraFrame", 700, rowRange(0, 9), 1, 690},
 };
 
-INSTANTIATE_TEST_SUITE_P(Preparation, BandEdges, testing::ValuesIn(kBandCases),
+INSTANTIATE_TEST_SUITE_P(Preparation, BandEdgesFound, testing::ValuesIn(kBandCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
-// Whether a row is background: more than 0.7 × width dark pixels in columns 4 and up.
-struct BackgroundCase {
-    int width;
-    int fromColumn;  // the row's dark pixels start here
-    int dark;
-    int entry;  // expected profile entry; the width itself for background
-};
+// A 24-bit photograph `width` wide and 3 rows high, white but for `dark` black pixels of its
+// bottom row from column `fromColumn` on.
+Bitmap photographWithDarkRun(int width, int fromColumn, int dark) {
+    Bitmap photo = test::greyPhotograph(width, {255, 255, 255});
+    BYTE* line = FreeImage_GetScanLine(photo.get(), 0);
+    std::fill(line + 3 * fromColumn, line + 3 * (fromColumn + dark), BYTE{0});
+    return photo;
+}
 
+// Whether a row is background: more than 0.7 × width dark pixels in columns 4 and up.
 TEST(BandLimits, BackgroundNeedsMoreThanSevenTenthsOfTheWidthFromColumnFour) {
+    struct BackgroundCase {
+        int width;
+        int fromColumn;  // the row's dark pixels start here
+        int dark;
+        int counted;  // dark pixels counted from column 4 on
+        bool background;
+    };
     const BackgroundCase cases[] = {
-        {100, 4, 70, 70}, {100, 4, 71, 100},  // 0.7 × 100 is exactly 70
-        {90, 4, 62, 62},  {90, 4, 63, 90},    // 0.7 × 90 is just below 63
-        {100, 0, 74, 70}, {100, 0, 75, 100},  // columns 0 to 3 do not count
-        {10, 0, 10, 6},                       // a dark row of 10 counts 6: not background
+        {100, 4, 70, 70, false}, {100, 4, 71, 71, true},  // 0.7 × 100 is exactly 70
+        {90, 4, 62, 62, false},  {90, 4, 63, 63, true},   // 0.7 × 90 is just below 63
+        {100, 0, 74, 70, false}, {100, 0, 75, 71, true},  // columns 0 to 3 do not count
+        {10, 0, 10, 6, false},                            // a dark row of 10 counts 6
     };
     for (const BackgroundCase& c : cases) {
-        Bitmap photo = blankBinary(c.width, 3);
-        darken(photo.get(), 0, c.fromColumn, c.dark);
-        CountingState state;
-        state.dibBinary = std::move(photo);
-        findBandEdges(state);
-        const bool background = c.entry == c.width;
-        EXPECT_EQ(state.bandProfile[0], c.entry) << c.width << " wide, " << c.dark << " dark";
-        EXPECT_EQ(state.bandBottom, background ? 2 : 3) << c.width << " wide, " << c.dark;
+        const Bitmap photo = photographWithDarkRun(c.width, c.fromColumn, c.dark);
+        const StepResult<RowCounts> rows = countRows(photo.get(), {.threshold = 128});
+        ASSERT_TRUE(rows.ok());
+        const std::string what = std::to_string(c.width) + " wide, " + std::to_string(c.dark);
+        EXPECT_EQ(rows.value.atThreshold.fromColumn4[0], c.counted) << what;
+        EXPECT_EQ(isBackgroundRow(c.counted, c.width), c.background) << what;
+        const StepResult<Band> band = findBand(rows.value);
+        ASSERT_TRUE(band.ok()) << what;
+        EXPECT_EQ(band.value.edges.bottom, c.background ? 2 : 3) << what;
     }
 }
 
@@ -110,48 +124,69 @@ TEST(BandLimits, PhotographsWithoutABandAreRefused) {
         {kWidth, 5, "has no board band"},
     };
     for (const auto& [width, height, reason] : cases) {
-        Bitmap photo = blankBinary(width, height);
-        for (int y = 0; y < height; ++y)
-            if (width > 4 && y != height / 2) darken(photo.get(), y, 0, width);
-        CountingState state;
-        state.dibBinary = std::move(photo);
-        findBandEdges(state);
-        const auto failure = cutBandFromBinary(state);
-        ASSERT_TRUE(failure) << width << " x " << height;
-        EXPECT_TRUE(failure->starts_with(reason)) << *failure;
-        EXPECT_FALSE(state.dibBand);
+        std::vector<int> dark(static_cast<std::size_t>(height), std::max(0, width - 4));
+        dark[static_cast<std::size_t>(height / 2)] = 0;
+        const StepResult<Band> band = findBand(rowsWith(width, dark));
+        ASSERT_FALSE(band.ok()) << width << " x " << height;
+        EXPECT_TRUE(band.failure->starts_with(reason)) << *band.failure;
     }
 }
 
-// ---- Thresholding ----
+// ---- Row counts ----
 
-TEST(Threshold, RefusesLevelsThatAreNoGreyLevel) {
-    for (int level : {-1, 256, 1000}) {
-        CountingState state;
-        state.dibSource = test::greyPhotograph(8, {100}, 8);
-        const auto failure = thresholdPhotograph(state, level);
-        ASSERT_TRUE(failure) << level;
-        EXPECT_EQ(*failure,
-                  "threshold " + std::to_string(level) + " is not a grey level (0 to 255)");
-        EXPECT_FALSE(state.dibBinary);
+TEST(RowCounts, RefuseSettingsACountCannotUse) {
+    const Bitmap photo = test::greyPhotograph(8, {100}, 8);
+    const std::pair<Settings, const char*> cases[] = {
+        {{.threshold = -1}, "THRESHOLD -1 is outside 0 to 245"},
+        {{.threshold = 246}, "THRESHOLD 246 is outside 0 to 245"},
+        {{.threshold = 100, .stretch = 0}, "STRETCH 0 is outside 1 to 4"},
+        {{.threshold = 100, .stretch = 5}, "STRETCH 5 is outside 1 to 4"},
+    };
+    for (const auto& [settings, reason] : cases) {
+        const StepResult<RowCounts> rows = countRows(photo.get(), settings);
+        ASSERT_FALSE(rows.ok()) << reason;
+        EXPECT_TRUE(rows.failure->starts_with(reason)) << *rows.failure;
     }
 }
 
-TEST(Threshold, GreyBelowTheLevelTurnsDark) {
-    const std::vector<int> greys = {0, 127, 128, 254, 255};
-    const std::pair<int, std::vector<int>> cases[] = {
-        {0, {}}, {1, {0}}, {128, {0, 1}}, {255, {0, 1, 2, 3}}};
-    for (int bits : {8, 24}) {
-        for (const auto& [level, darkRows] : cases) {
-            CountingState state;
-            state.dibSource = test::greyPhotograph(9, greys, bits);
-            ASSERT_EQ(thresholdPhotograph(state, level), std::nullopt);
-            ASSERT_EQ(FreeImage_GetBPP(state.dibBinary.get()), 1u);
-            std::vector<int> dark;
-            for (int y = 0; y < 5; ++y)
-                if (test::darkPixelsByLibrary(state.dibBinary.get(), y, 0, 9) == 9)
-                    dark.push_back(y);
-            EXPECT_EQ(dark, darkRows) << bits << " bits, level " << level;
+// Grey below a threshold is dark: at THRESHOLD, and at THRESHOLD + 10 for the later passes.
+TEST(RowCounts, GreyBelowTheThresholdIsDarkAtBothThresholds) {
+    const std::vector<int> greys = {0, 127, 128, 137, 254, 255};
+    struct Case {
+        int threshold;
+        std::vector<int> dark, darkLater;  // rows dark at THRESHOLD and at THRESHOLD + 10
+    };
+    const Case cases[] = {{0, {}, {0}},
+                          {1, {0}, {0}},
+                          {128, {0, 1}, {0, 1, 2, 3}},
+                          {245, {0, 1, 2, 3}, {0, 1, 2, 3, 4}}};
+    for (int bits : {8, 24})
+        for (const Case& c : cases) {
+            const Bitmap photo = test::greyPhotograph(9, greys, bits);
+            const StepResult<RowCounts> rows = countRows(photo.get(), {.threshold = c.threshold});
+            ASSERT_TRUE(rows.ok());
+            std::vector<int> dark, darkLater;
+            for (int y = 0; y < 6; ++y) {
+                if (rows.value.atThreshold.fromColumn4[y] == 5) dark.push_back(y);
+                if (rows.value.atLaterThreshold.fromColumn4[y] == 5) darkLater.push_back(y);
+            }
+            EXPECT_EQ(dark, c.dark) << bits << " bits, THRESHOLD " << c.threshold;
+            EXPECT_EQ(darkLater, c.darkLater) << bits << " bits, THRESHOLD " << c.threshold;
+        }
+}
+
+// With STRETCH k each row appears k times in a row, at both thresholds and both column ranges.
+TEST(RowCounts, StretchRepeatsEachRow) {
+    const Bitmap photo = test::greyPhotograph(12, {0, 130, 255}, 24);
+    for (int stretch = 1; stretch <= Settings::kMaxStretch; ++stretch) {
+        const StepResult<RowCounts> rows =
+            countRows(photo.get(), {.threshold = 128, .stretch = stretch});
+        ASSERT_TRUE(rows.ok());
+        ASSERT_EQ(rows.value.height, 3 * stretch);
+        for (int y = 0; y < 3 * stretch; ++y) {
+            const int row = y / stretch;
+            EXPECT_EQ(rows.value.atThreshold.fromColumn4[y], row == 0 ? 8 : 0) << stretch;
+            EXPECT_EQ(rows.value.atLaterThreshold.fromColumn8[y], row < 2 ? 4 : 0) << stretch;
         }
     }
 }
@@ -184,15 +219,14 @@ TEST_F(Photographs, FailuresSayWhyAndTheCountNamesTheFile) {
     };
     for (const auto& [name, reason] : cases) {
         const fs::path file = folder / name;
-        CountingState state;
-        const auto failure = decodePhotograph(state, file);
-        ASSERT_TRUE(failure) << name;
-        EXPECT_TRUE(failure->starts_with(reason)) << *failure;
-        EXPECT_FALSE(state.dibSource);
+        const StepResult<Bitmap> decoded = decodeJpegFile(file);
+        ASSERT_FALSE(decoded.ok()) << name;
+        EXPECT_TRUE(decoded.failure->starts_with(reason)) << *decoded.failure;
+        EXPECT_FALSE(decoded.value);
 
-        const CountResult result = countBoards(file, 40, 128);
+        const CountResult result = countBoards(file, {.threshold = 128, .bdLine = 40});
         ASSERT_FALSE(result.ok()) << name;
-        EXPECT_EQ(result.error->message(), file.string() + ": " + *failure);
+        EXPECT_EQ(result.error->message(), file.string() + ": " + *decoded.failure);
     }
 }
 
@@ -201,12 +235,12 @@ TEST_F(Photographs, DecodesAJpegAndCountsItsJoint) {
     Bitmap photo = test::stackPhotograph({{30, 40}});  // one dark joint
     ASSERT_TRUE(FreeImage_Save(FIF_JPEG, photo.get(), file.c_str(), JPEG_QUALITYSUPERB));
 
-    CountingState state;
-    ASSERT_EQ(decodePhotograph(state, file), std::nullopt);
-    EXPECT_EQ(state.dibSource.width(), 104);
-    EXPECT_EQ(state.dibSource.height(), 80);
+    const StepResult<Bitmap> decoded = decodeJpegFile(file);
+    ASSERT_TRUE(decoded.ok()) << *decoded.failure;
+    EXPECT_EQ(decoded.value.width(), 104);
+    EXPECT_EQ(decoded.value.height(), 80);
 
-    const CountResult result = countBoards(file, 40, 128);
+    const CountResult result = countBoards(file, {.threshold = 128, .bdLine = 40});
     ASSERT_TRUE(result.ok()) << result.error->message();
     EXPECT_EQ(result.passLines, (std::array<int, kPassCount>{1, 0, 0, 0}));
     EXPECT_EQ(result.boards(), 2);

@@ -1,16 +1,14 @@
-// Tests of the end of a count (the result image, its BMP file, the texts and the time the
-// operator reads) and of whole counts of small photographs built in memory.
+// Tests of the end of a count (the result image and its BMP file, the joints) and of whole counts
+// of small photographs built in memory.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <random>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/counting.h"
@@ -27,6 +25,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::rowRange;
 using test::stackPhotograph;
+
+// The bundled settings.
+constexpr Settings kBundled{.threshold = 128, .bdLine = 40};
 
 Bitmap randomBinary(int width, int height) {
     std::mt19937 random(5);
@@ -51,25 +52,20 @@ std::vector<int> blackRows(FIBITMAP* dib) {
 // ---- Result image ----
 
 TEST(ResultImage, BlackExactlyWhereAnyPassFoundALineRow) {
-    CountingState state = test::stateWithBand(randomBinary(13, 60));
-    test::fitProfiles(state);
-    const std::pair<RowProfile*, std::pair<int, int>> lines[] = {
-        {&state.passProfile1, {20, 23}},
-        {&state.passProfile2, {34, 40}},
-        {&state.passProfile3, {45, 45}},
-        {&state.passProfile4, {50, 53}},
-    };
-    for (auto [profile, run] : lines) {
-        std::fill(profile->begin() + run.first, profile->begin() + run.second + 1, 9);
-        std::fill(profile->begin() + 60, profile->begin() + 80, 9);  // stale, above the band
-    }
-    drawResultImage(state);
-    EXPECT_EQ(state.dibBand.width(), 13);
-    EXPECT_EQ(state.dibBand.height(), 60);
+    PassWork work;
+    work.reset(60);
+    const std::pair<int, int> lines[] = {{20, 23}, {34, 40}, {45, 45}, {50, 53}};
+    for (std::size_t pass = 0; pass < kPassCount; ++pass)
+        work.lineRows[pass].insert(lines[pass].first, lines[pass].second + 1);
+    const Bitmap photograph = randomBinary(17, 80);
+    const Bitmap image = resultImage(work, {.width = 13, .height = 60}, photograph.get());
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image.width(), 13);
+    EXPECT_EQ(image.height(), 60);
     std::vector<int> expected = rowRange(20, 23);
     for (const auto& rows : {rowRange(34, 40), rowRange(45, 45), rowRange(50, 53)})
         expected.insert(expected.end(), rows.begin(), rows.end());
-    EXPECT_EQ(blackRows(state.dibBand.get()), expected);
+    EXPECT_EQ(blackRows(image.get()), expected);
 }
 
 // ---- Result file ----
@@ -150,39 +146,6 @@ TEST(ResultFile, OtherNamesOfTheOldFileKeepItsContents) {
     }
 }
 
-// ---- Texts and time ----
-
-TEST(ReportTexts, DetectionMessageAndCaption) {
-    EXPECT_EQ(detectionMessage(5), "Detected 5 obvious lines.");
-    EXPECT_EQ(detectionMessage(1), "Detected 1 obvious lines.");
-    EXPECT_EQ(processTimeCaption(1500), "Process Time: 1.5 sec.");
-    EXPECT_EQ(processTimeCaption(250, ","), "Process Time: 0,25 sec.");
-}
-
-TEST(ReportTexts, SecondsRoundedToHundredthsInShortestForm) {
-    const std::pair<std::uint32_t, const char*> cases[] = {
-        {1500, "1.5"}, {250, "0.25"}, {2000, "2"},      {3, "0"},
-        {4, "0"},      {5, "0.01"},   {1234, "1.23"},   {1235, "1.24"},  // halves round up
-        {0, "0"},      {995, "1"},    {60010, "60.01"}, {4294967295, "4294967.3"},
-    };
-    for (const auto& [milliseconds, text] : cases)
-        EXPECT_EQ(secondsText(milliseconds), text) << milliseconds;
-    EXPECT_EQ(secondsText(1500, ","), "1,5");
-    EXPECT_EQ(secondsText(2000, ","), "2");
-}
-
-TEST(ElapsedTime, ExactAcrossAWrapAndForLargeReadings) {
-    EXPECT_EQ(elapsedMilliseconds(0xFFFFFF00u, 0x100u), 512u);
-    for (std::uint32_t start : {0u, (1u << 24) + 7, 3000000000u, 0xFFFFFFFFu})
-        EXPECT_EQ(secondsText(elapsedMilliseconds(start, start + 1234)), "1.23") << start;
-
-    const std::uint32_t start = tickCount();
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    const std::uint32_t elapsed = elapsedMilliseconds(start, tickCount());
-    EXPECT_GE(elapsed, 30u);
-    EXPECT_LT(elapsed, 10000u);
-}
-
 // ---- Whole counts ----
 
 struct WholeCase {
@@ -196,7 +159,7 @@ class WholeCount : public testing::TestWithParam<WholeCase> {};
 
 TEST_P(WholeCount, FindsEachJointInItsPass) {
     const WholeCase& c = GetParam();
-    const CountResult result = countDecoded(stackPhotograph(c.joints), "stack.jpg", 40, 128);
+    const CountResult result = countDecoded(stackPhotograph(c.joints), "stack.jpg", kBundled);
     ASSERT_TRUE(result.ok()) << result.error->message();
     EXPECT_EQ(result.passLines, c.passLines);
     EXPECT_EQ(result.boards(),
@@ -232,16 +195,17 @@ INSTANTIATE_TEST_SUITE_P(Report, WholeCount, testing::ValuesIn(kWholeCases),
 TEST(WholeCountInput, RefusedInputNamesThePhotograph) {
     for (int level : {246, -1}) {
         const CountResult result =
-            countDecoded(stackPhotograph({}), "stack.jpg", 40, static_cast<std::int16_t>(level));
+            countDecoded(stackPhotograph({}), "stack.jpg", {.threshold = level, .bdLine = 40});
         ASSERT_FALSE(result.ok()) << level;
         EXPECT_TRUE(result.error->message().starts_with(
             "stack.jpg: THRESHOLD " + std::to_string(level) + " is outside 0 to 245"))
             << result.error->message();
     }
-    EXPECT_TRUE(countDecoded(stackPhotograph({}), "stack.jpg", 40, 245).ok());
-    EXPECT_EQ(countDecoded(Bitmap(), "stack.jpg", 40, 128).error->message(),
+    EXPECT_TRUE(
+        countDecoded(stackPhotograph({}), "stack.jpg", {.threshold = 245, .bdLine = 40}).ok());
+    EXPECT_EQ(countDecoded(Bitmap(), "stack.jpg", kBundled).error->message(),
               "stack.jpg: there is no photograph to count");
-    const CountResult narrow = countDecoded(stackPhotograph({}, 4), "narrow.jpg", 40, 128);
+    const CountResult narrow = countDecoded(stackPhotograph({}, 4), "narrow.jpg", kBundled);
     ASSERT_FALSE(narrow.ok());
     EXPECT_TRUE(narrow.error->message().starts_with("narrow.jpg: is too narrow: 4 pixels wide"));
 }
@@ -251,7 +215,7 @@ TEST(WholeCountInput, RefusedInputNamesThePhotograph) {
 // On every sample, the joints a count hands back are the runs of line rows its passes counted,
 // in the photograph's rows from the top: one per counted line, from the top down inside the
 // band, every row of each dark enough to be a line row of its pass, and together exactly the
-// black rows of the result image, which is drawn from the pass profiles.
+// black rows of the result image.
 TEST(Joints, AreTheCountedRunsOfLineRowsOfEachPass) {
     const fs::path samples = fs::path(LATHMARK_SOURCE_DIR) / "samples";
     std::vector<fs::path> photographs;
@@ -261,23 +225,20 @@ TEST(Joints, AreTheCountedRunsOfLineRowsOfEachPass) {
     ASSERT_GE(photographs.size(), 18u);
     for (const fs::path& photo : photographs) {
         SCOPED_TRACE(photo.filename().string());
-        const CountResult result = countBoards(photo, 40, 128);
+        const CountResult result = countBoards(photo, kBundled);
         ASSERT_TRUE(result.ok()) << result.error->message();
 
         // Each photograph row's dark pixels from column 8 at THRESHOLD and at THRESHOLD + 10.
-        CountingState state;
-        ASSERT_FALSE(decodePhotograph(state, photo).has_value());
-        EXPECT_EQ(result.photographWidth, state.dibSource.width());
-        EXPECT_EQ(result.photographHeight, state.dibSource.height());
-        Bitmap later;
-        ASSERT_FALSE(thresholdPhotograph(state, 128, 138, later).has_value());
-        RowCounts atThreshold;
-        RowCounts atLater;
-        countRows(state.dibBinary.get(), atThreshold);
-        countRows(later.get(), atLater);
+        const StepResult<Bitmap> decoded = decodeJpegFile(photo);
+        ASSERT_TRUE(decoded.ok());
+        EXPECT_EQ(result.photographWidth, decoded.value.width());
+        EXPECT_EQ(result.photographHeight, decoded.value.height());
+        const StepResult<RowCounts> rows = countRows(decoded.value.get(), kBundled);
+        ASSERT_TRUE(rows.ok());
         auto darkInRow = [&](int pass, int row) {  // row counted from the top
-            const RowCounts& counts = pass == 1 ? atThreshold : atLater;
-            return counts.fromColumn8[static_cast<std::size_t>(result.photographHeight - 1 - row)];
+            const DarkPixels& dark =
+                pass == 1 ? rows.value.atThreshold : rows.value.atLaterThreshold;
+            return dark.fromColumn8[result.photographHeight - 1 - row];
         };
 
         const int endRow = std::max(result.band.top, result.band.bottom);

@@ -58,7 +58,7 @@ TEST(CountDarkPixels, EqualsPixelByPixelCountForAnyColumns) {
             int from = column(random), to = column(random);
             if (trial % 4 == 0) from = 0, to = width;  // whole rows too
             if (trial % 4 == 1) from = 4, to = width;  // the band and pass columns
-            EXPECT_EQ(countDarkPixels(dib.get(), y, from, to),
+            EXPECT_EQ(countDarkPixels(TwoLevelRows(dib.get()), y, from, to),
                       from < to ? darkPixelsByLibrary(dib.get(), y, from, to) : 0)
                 << "width " << width << " row " << y << " columns " << from << ".." << to;
         }
@@ -78,16 +78,17 @@ TEST(CountDarkPixels, PortableBitCountEqualsPopcount) {
 TEST(CountDarkPixels, ExtremesAndRowsOutside) {
     Bitmap dark = test::bandFromCounts(200, {0, 196});
     test::darken(dark.get(), 1, 0, 4);
-    EXPECT_EQ(countDarkPixels(dark.get(), 1, 0, 200), 200);
-    EXPECT_EQ(countDarkPixels(dark.get(), 1, 3, 197), 194);
-    EXPECT_EQ(countDarkPixels(dark.get(), 0, 0, 200), 0);
-    EXPECT_EQ(countDarkPixels(dark.get(), -1, 0, 200), 0);
-    EXPECT_EQ(countDarkPixels(dark.get(), 2, 0, 200), 0);
+    const TwoLevelRows rows(dark.get());
+    EXPECT_EQ(countDarkPixels(rows, 1, 0, 200), 200);
+    EXPECT_EQ(countDarkPixels(rows, 1, 3, 197), 194);
+    EXPECT_EQ(countDarkPixels(rows, 0, 0, 200), 0);
+    EXPECT_EQ(countDarkPixels(rows, -1, 0, 200), 0);
+    EXPECT_EQ(countDarkPixels(rows, 2, 0, 200), 0);
 }
 
 struct FillCase {
     const char* name;
-    void (*fill)(FIBITMAP*, int);
+    void (*fill)(const TwoLevelRows&, int);
     BYTE index;
 };
 
@@ -101,7 +102,7 @@ TEST_P(RowFill, ChangesOnlyTheRowsColumns) {
         for (int y = -1; y <= kHeight; ++y) {
             Bitmap dib = randomBinary(width, random);
             Bitmap expected(FreeImage_Clone(dib.get()));
-            GetParam().fill(dib.get(), y);
+            GetParam().fill(TwoLevelRows(dib.get()), y);
             if (y >= 0 && y < kHeight) setRowByLibrary(expected.get(), y, GetParam().index);
             EXPECT_EQ(allBytes(dib.get()), allBytes(expected.get()))
                 << "width " << width << " row " << y;
@@ -113,18 +114,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, RowFill,
                          testing::Values(FillCase{"Whiten", whitenRow, 1},
                                          FillCase{"Blacken", blackenRow, 0}),
                          [](const auto& p) { return std::string(p.param.name); });
-
-TEST(WhitenRows, SkipsRowsOutsideTheBitmap) {
-    std::mt19937 random(7);
-    for (auto [from, to] : {std::pair{-3, 2}, {2, 9}, {-5, 9}, {3, 3}, {5, 9}, {-9, -1}}) {
-        Bitmap dib = randomBinary(37, random);
-        Bitmap expected(FreeImage_Clone(dib.get()));
-        whitenRows(dib.get(), from, to);
-        for (int y = std::max(from, 0); y < std::min(to, kHeight); ++y)
-            setRowByLibrary(expected.get(), y, 1);
-        EXPECT_EQ(allBytes(dib.get()), allBytes(expected.get())) << "rows " << from << ".." << to;
-    }
-}
 
 }  // namespace
 }  // namespace lathmark

@@ -40,7 +40,7 @@ TEST_P(LineRules, SetsKeysAndReportsProblems) {
     const LineCase& c = GetParam();
     const SettingsRead read = parseSettings(c.text, kFile);
     EXPECT_EQ(read.settings.bdLine, c.bdLine);
-    EXPECT_EQ(read.settings.thresholdLevel, c.threshold);
+    EXPECT_EQ(read.settings.threshold, c.threshold);
     EXPECT_EQ(read.settings.stretch, c.stretch);
     ASSERT_EQ(read.problems.size(), c.problems.size()) << testing::PrintToString(read.problems);
     for (std::size_t i = 0; i < c.problems.size(); ++i) {
@@ -221,7 +221,7 @@ TEST_F(SettingsFile, ReadsRealFile) {
     const fs::path file = write("BDLINE=40\r\nTHRESHOLD=300\r\n");
     const SettingsRead read = readSettings(file);
     EXPECT_EQ(read.settings.bdLine, 40);
-    EXPECT_EQ(read.settings.thresholdLevel, 300);
+    EXPECT_EQ(read.settings.threshold, 300);
     ASSERT_EQ(read.problems.size(), 1u);
     EXPECT_TRUE(read.problems[0].starts_with(file.string() + ":2: THRESHOLD 300"))
         << read.problems[0];
@@ -241,7 +241,7 @@ TEST_F(SettingsFile, UnreadableGivesOneProblemAndInitialSettings) {
         SCOPED_TRACE(c.path.string());
         const SettingsRead read = readSettings(c.path);
         EXPECT_EQ(read.settings.bdLine, 0);
-        EXPECT_EQ(read.settings.thresholdLevel, 0);
+        EXPECT_EQ(read.settings.threshold, 0);
         EXPECT_EQ(read.problems, std::vector<std::string>{c.path.string() + ": " + c.reason});
     }
 }
@@ -262,28 +262,36 @@ TEST_F(SettingsFile, OversizedFileIsNotRead) {
 
 TEST_F(SettingsFile, WrittenSettingsReadBackExactly) {
     const fs::path file = dir_ / "written.ini";
-    for (const Settings written : {Settings{40, 128}, Settings{-32768, 0}, Settings{32767, 245}}) {
+    for (const Settings written :
+         {Settings{.threshold = 128, .bdLine = 40}, Settings{.threshold = 0, .bdLine = -32768},
+          Settings{.threshold = 245, .bdLine = 32767}}) {
         ASSERT_EQ(writeSettings(file, written), std::nullopt);
         std::ifstream in(file, std::ios::binary);
         const std::string text{std::istreambuf_iterator<char>(in), {}};
         EXPECT_EQ(text, "BDLINE=" + std::to_string(written.bdLine) +
-                            "\nTHRESHOLD=" + std::to_string(written.thresholdLevel) + "\n");
+                            "\nTHRESHOLD=" + std::to_string(written.threshold) + "\n");
         const SettingsRead read = readSettings(file);
         EXPECT_TRUE(read.ok());
         EXPECT_EQ(read.settings.bdLine, written.bdLine);
-        EXPECT_EQ(read.settings.thresholdLevel, written.thresholdLevel);
+        EXPECT_EQ(read.settings.threshold, written.threshold);
     }
     // Through a link, as beside the installed programs, the file it leads to is written and the
     // link stays.
     const fs::path link = dir_ / "link.ini";
     fs::create_symlink(file, link);
-    ASSERT_EQ(writeSettings(link, Settings{7, 9}), std::nullopt);
+    ASSERT_EQ(writeSettings(link, Settings{.threshold = 9, .bdLine = 7}), std::nullopt);
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(readSettings(file).settings.bdLine, 7);
-    // A folder in the way is not written into, and the message names it.
+    // A folder in the way is not written into, and the message names it; nor is a BDLINE the file
+    // cannot hold, which is never wrapped into another value.
     const auto failure = writeSettings(dir_, Settings{});
     ASSERT_TRUE(failure);
     EXPECT_TRUE(failure->starts_with(dir_.string() + " could not be written")) << *failure;
+    EXPECT_EQ(writeSettings(file, Settings{.bdLine = 40000}),
+              file.string() +
+                  " could not be written: BDLINE 40000 is outside -32768 to 32767, "
+                  "the values a settings file holds");
+    EXPECT_EQ(readSettings(file).settings.bdLine, 7);
 }
 
 TEST_F(SettingsFile, ALinkBesideTheExecutableNamesTheFileItLeadsTo) {

@@ -1,5 +1,5 @@
-// Our grey levels, thresholds and cuts against the library's own operations: the engine uses
-// ours because they are faster, so they must give the very same bytes.
+// Our grey levels and row counts against the library's own operations: the engine uses ours
+// because they are faster, so they must give the very same numbers and bytes.
 
 #include <gtest/gtest.h>
 
@@ -7,36 +7,39 @@
 #include <cstring>
 #include <random>
 
+#include "engine/preparation.h"
+#include "engine/rows.h"
 #include "engine/two_level.h"
 #include "tests/support/bitmaps.h"
 
 namespace lathmark {
 namespace {
 
-// Everything the BMP writer and the counting read of a bitmap: size, depth, palette,
-// resolution and every byte of every scanline, padding included.
-void expectSameBitmap(FIBITMAP* ours, FIBITMAP* library, const std::string& what) {
-    ASSERT_TRUE(ours) << what;
+// Each row's dark pixels from columns 4 and 8 in the library's two-level image of `photograph`
+// at `level`, against `ours`.
+void expectRowsOfLibrary(FIBITMAP* photograph, int level, const DarkPixels& ours,
+                         const std::string& what) {
+    const Bitmap library(FreeImage_Threshold(photograph, static_cast<BYTE>(level)));
     ASSERT_TRUE(library) << what;
-    ASSERT_EQ(FreeImage_GetWidth(ours), FreeImage_GetWidth(library)) << what;
-    ASSERT_EQ(FreeImage_GetHeight(ours), FreeImage_GetHeight(library)) << what;
-    ASSERT_EQ(FreeImage_GetBPP(ours), FreeImage_GetBPP(library)) << what;
-    ASSERT_EQ(FreeImage_GetPitch(ours), FreeImage_GetPitch(library)) << what;
-    EXPECT_EQ(FreeImage_GetColorsUsed(ours), FreeImage_GetColorsUsed(library)) << what;
-    EXPECT_EQ(FreeImage_GetColorType(ours), FreeImage_GetColorType(library)) << what;
-    EXPECT_EQ(FreeImage_GetDotsPerMeterX(ours), FreeImage_GetDotsPerMeterX(library)) << what;
-    EXPECT_EQ(FreeImage_GetDotsPerMeterY(ours), FreeImage_GetDotsPerMeterY(library)) << what;
-    for (unsigned i = 0; i < FreeImage_GetColorsUsed(ours); ++i) {
-        const RGBQUAD a = FreeImage_GetPalette(ours)[i], b = FreeImage_GetPalette(library)[i];
-        EXPECT_TRUE(a.rgbRed == b.rgbRed && a.rgbGreen == b.rgbGreen && a.rgbBlue == b.rgbBlue &&
-                    a.rgbReserved == b.rgbReserved)
-            << what << ", palette entry " << i;
+    const TwoLevelRows bits(library.get());
+    const int width = bits.width();
+    long long differing = 0;
+    for (int y = 0; y < bits.height(); ++y) {
+        const int from8 = countDarkPixels(bits, y, 8, width);
+        differing += ours.fromColumn8[y] != from8;
+        differing += ours.fromColumn4[y] != countDarkPixels(bits, y, 4, std::min(8, width)) + from8;
     }
-    const unsigned pitch = FreeImage_GetPitch(ours);
-    for (unsigned y = 0; y < FreeImage_GetHeight(ours); ++y)
-        ASSERT_EQ(0, std::memcmp(FreeImage_GetScanLine(ours, static_cast<int>(y)),
-                                 FreeImage_GetScanLine(library, static_cast<int>(y)), pitch))
-            << what << ", row " << y;
+    EXPECT_EQ(differing, 0) << what << " at " << level;
+}
+
+// The row counts of a count at `threshold` against the library's two-level images at both of
+// the count's thresholds.
+void expectRowCountsOfLibrary(FIBITMAP* photograph, int threshold, const std::string& what) {
+    const StepResult<RowCounts> rows = countRows(photograph, {.threshold = threshold});
+    ASSERT_TRUE(rows.ok()) << what << ": " << *rows.failure;
+    ASSERT_EQ(rows.value.height, static_cast<int>(FreeImage_GetHeight(photograph)));
+    expectRowsOfLibrary(photograph, threshold, rows.value.atThreshold, what);
+    expectRowsOfLibrary(photograph, threshold + 10, rows.value.atLaterThreshold, what);
 }
 
 // A 4096 x 4096 colour photograph that holds every 24-bit colour once, at an odd resolution.
@@ -86,17 +89,7 @@ TEST_P(GreyLevels, EqualTheLibrarysForEveryColour) {
 INSTANTIATE_TEST_SUITE_P(Loops, GreyLevels, ::testing::Values(false, true),
                          [](const auto& loop) { return loop.param ? "Wide" : "Portable"; });
 
-// Both threshold loops: the wide one (where this processor has it) takes whole steps of 16
-// pixels and leaves the rest of a row to the portable one.
-class Threshold : public ::testing::TestWithParam<bool> {
-  protected:
-    void SetUp() override {
-        if (GetParam() && !GreyConverter::wideAvailable())
-            GTEST_SKIP() << "no AVX2 on this processor";
-    }
-};
-
-TEST_P(Threshold, EqualsTheLibrarysForEveryGreyLevelAndEveryThreshold) {
+TEST(RowCounts, EqualTheLibrarysTwoLevelImagesForEveryGreyLevelAndThreshold) {
     // Every grey level in each row, in a width that leaves padding bits.
     const int width = 259;
     Bitmap grey(FreeImage_Allocate(width, 3, 8));
@@ -107,79 +100,53 @@ TEST_P(Threshold, EqualsTheLibrarysForEveryGreyLevelAndEveryThreshold) {
         for (int x = 0; x < width; ++x)
             FreeImage_GetScanLine(grey.get(), y)[x] = static_cast<BYTE>((x * 7 + y * 31) % 256);
     ASSERT_TRUE(hasOwnThreshold(grey.get()));
-    for (int level = 0; level < 256; ++level) {
-        const auto byte = static_cast<BYTE>(level);
-        const TwoLevelPair ours = thresholdTwice(grey.get(), byte, byte, GetParam());
-        const Bitmap library(FreeImage_Threshold(grey.get(), byte));
-        expectSameBitmap(ours.low.get(), library.get(), "threshold " + std::to_string(level));
-        expectSameBitmap(ours.high.get(), library.get(), "threshold " + std::to_string(level));
-    }
+    for (int threshold = 0; threshold <= Settings::kMaxThreshold; ++threshold)
+        expectRowCountsOfLibrary(grey.get(), threshold, "grey");
 }
 
-TEST_P(Threshold, OfAColourPhotographEqualsTheLibrarysAtBothLevels) {
+TEST(RowCounts, OfColourPhotographsEqualTheLibrarysAtBothThresholds) {
     const Bitmap everything = everyColour();
-    // A part 259 pixels wide, so that rows end within a byte and leave padding bits.
-    const Bitmap part(FreeImage_Copy(everything.get(), 1000, 2000, 1259, 2040));
-    for (FIBITMAP* colours : {everything.get(), part.get()}) {
+    // A part 259 pixels wide, so that rows end within a byte; one 4096 wide, with 2^20 colours;
+    // one 6 wide, narrower than the columns left of the passes' line pixels.
+    const Bitmap narrow(FreeImage_Copy(everything.get(), 1000, 2000, 1259, 2040));
+    const Bitmap wide(FreeImage_Copy(everything.get(), 0, 1000, 4096, 1256));
+    const Bitmap thin(FreeImage_Copy(everything.get(), 77, 3000, 83, 3010));
+    for (FIBITMAP* colours : {narrow.get(), wide.get(), thin.get()}) {
         ASSERT_TRUE(hasOwnThreshold(colours));
-        for (auto [low, high] : {std::pair<BYTE, BYTE>{128, 138}, {0, 10}, {245, 255}}) {
-            const TwoLevelPair ours = thresholdTwice(colours, low, high, GetParam());
-            const Bitmap libraryLow(FreeImage_Threshold(colours, low));
-            const Bitmap libraryHigh(FreeImage_Threshold(colours, high));
-            const std::string size = std::to_string(FreeImage_GetWidth(colours)) + " wide, ";
-            expectSameBitmap(ours.low.get(), libraryLow.get(), size + "low " + std::to_string(low));
-            expectSameBitmap(ours.high.get(), libraryHigh.get(),
-                             size + "high " + std::to_string(high));
-        }
+        for (int threshold : {0, 1, 128, 200, 245})
+            expectRowCountsOfLibrary(colours, threshold,
+                                     std::to_string(FreeImage_GetWidth(colours)) + " wide");
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Loops, Threshold, ::testing::Values(false, true),
-                         [](const auto& loop) { return loop.param ? "Wide" : "Portable"; });
-
-TEST(ThresholdFormats, OtherPixelFormatsGoThroughTheLibrary) {
+TEST(RowCounts, OtherPixelFormatsGoThroughTheLibrary) {
     Bitmap wide(FreeImage_Allocate(9, 4, 32));
+    for (int y = 0; y < 4; ++y) std::memset(FreeImage_GetScanLine(wide.get(), y), 60 * y, 9 * 4);
     EXPECT_FALSE(hasOwnThreshold(wide.get()));
-    const TwoLevelPair ours = thresholdTwice(wide.get(), 128, 138);
-    const Bitmap library(FreeImage_Threshold(wide.get(), 128));
-    expectSameBitmap(ours.low.get(), library.get(), "32-bit");
+    for (int threshold : {0, 100, 150, 245})
+        expectRowCountsOfLibrary(wide.get(), threshold, "32-bit");
 }
 
-TEST(Cut, EqualsTheLibrarysCopyOfRandomRectangles) {
-    std::mt19937 random(20261207);
-    for (int round = 0; round < 300; ++round) {
-        const int width = 1 + static_cast<int>(random() % 140);
-        const int height = 1 + static_cast<int>(random() % 12);
-        Bitmap source = test::blankBinary(width, height);
-        FreeImage_SetDotsPerMeterX(source.get(), 1000 + static_cast<unsigned>(round));
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                if (random() % 2) test::darken(source.get(), y, x, 1);
-        const int left = static_cast<int>(random() % static_cast<unsigned>(width));
-        const int right =
-            left + 1 + static_cast<int>(random() % static_cast<unsigned>(width - left));
-        const int top = static_cast<int>(random() % static_cast<unsigned>(height));
-        const int bottom =
-            top + 1 + static_cast<int>(random() % static_cast<unsigned>(height - top));
-        const Bitmap ours = copyTwoLevel(source.get(), left, top, right, bottom);
-        const Bitmap library(FreeImage_Copy(source.get(), left, top, right, bottom));
-        expectSameBitmap(ours.get(), library.get(),
-                         std::to_string(width) + "x" + std::to_string(height) + " cut " +
-                             std::to_string(left) + "," + std::to_string(top) + "-" +
-                             std::to_string(right) + "," + std::to_string(bottom));
-    }
-}
-
-TEST(Cut, RefusesRectanglesOutsideTheBitmapOrOfNoPixels) {
-    const Bitmap source = test::blankBinary(20, 10);
-    for (auto [left, top, right, bottom] : std::vector<std::array<int, 4>>{{-1, 0, 5, 5},
-                                                                           {0, -1, 5, 5},
-                                                                           {0, 0, 21, 5},
-                                                                           {0, 0, 5, 11},
-                                                                           {4, 3, 4, 8},
-                                                                           {4, 3, 9, 3}})
-        EXPECT_FALSE(copyTwoLevel(source.get(), left, top, right, bottom))
-            << left << "," << top << "-" << right << "," << bottom;
+// The result image is drawn into a new two-level image: it must look to the BMP writer like the
+// library's own two-level image of the photograph (depth, palette, colour type, resolution).
+TEST(NewTwoLevel, IsLikeTheLibrarysTwoLevelImage) {
+    Bitmap photograph = test::greyPhotograph(37, {10, 200, 90}, 24);
+    FreeImage_SetDotsPerMeterX(photograph.get(), 2835);
+    FreeImage_SetDotsPerMeterY(photograph.get(), 3780);
+    const Bitmap library(FreeImage_Threshold(photograph.get(), 128));
+    const Bitmap ours = newTwoLevel(37, 3, photograph.get());
+    ASSERT_TRUE(ours);
+    EXPECT_EQ(FreeImage_GetBPP(ours.get()), FreeImage_GetBPP(library.get()));
+    EXPECT_EQ(FreeImage_GetPitch(ours.get()), FreeImage_GetPitch(library.get()));
+    EXPECT_EQ(FreeImage_GetColorType(ours.get()), FreeImage_GetColorType(library.get()));
+    EXPECT_EQ(FreeImage_GetDotsPerMeterX(ours.get()), 2835u);
+    EXPECT_EQ(FreeImage_GetDotsPerMeterY(ours.get()), 3780u);
+    ASSERT_EQ(FreeImage_GetColorsUsed(ours.get()), FreeImage_GetColorsUsed(library.get()));
+    for (unsigned i = 0; i < FreeImage_GetColorsUsed(ours.get()); ++i)
+        EXPECT_EQ(std::memcmp(&FreeImage_GetPalette(ours.get())[i],
+                              &FreeImage_GetPalette(library.get())[i], sizeof(RGBQUAD)),
+                  0)
+            << "palette entry " << i;
 }
 
 }  // namespace

@@ -101,10 +101,9 @@ class HostileWindow : public test::WindowFixture {
 };
 
 // What the engine makes of a file, for the sizes the window must show.
-CountResult engineCount(const fs::path& file, std::int16_t bdLine = 40,
-                        std::int16_t threshold = 128, int stretch = 1) {
-    return countBoards(file, bdLine, threshold,
-                       {.keepPhotograph = true, .stability = false, .stretch = stretch});
+CountResult engineCount(const fs::path& file, int bdLine = 40, int threshold = 128,
+                        int stretch = 1) {
+    return countBoards(file, {threshold, bdLine, stretch}, {.keepPhotograph = true});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -275,8 +274,7 @@ TEST_P(HostileSettings, ProblemsAreListedAndTheWindowCountsWithTheValuesRead) {
 
     // The window is up and counts with what it read.
     click("stack.jpg");
-    const CountResult engine = engineCount(here("stack.jpg"), static_cast<std::int16_t>(c.bdLine),
-                                           static_cast<std::int16_t>(c.threshold), c.stretch);
+    const CountResult engine = engineCount(here("stack.jpg"), c.bdLine, c.threshold, c.stretch);
     ASSERT_TRUE(engine.ok()) << engine.error->message();
     expectCounted(c.boards, 1, c.boards, engine);
 }

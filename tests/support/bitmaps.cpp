@@ -49,26 +49,6 @@ int darkPixelsByLibrary(FIBITMAP* dib, int y, int from, int to) {
     return dark;
 }
 
-std::vector<int> profileRows(const RowProfile& profile, int height) {
-    return std::vector<int>(profile.begin(), profile.begin() + height);
-}
-
-CountingState stateWithBand(Bitmap band) {
-    CountingState state;
-    state.width = band.width();
-    state.height = band.height();
-    state.dibBand = std::move(band);
-    return state;
-}
-
-RowProfile profileWithRuns(int height, std::initializer_list<std::pair<int, int>> runs, int value) {
-    RowProfile profile;
-    fitProfile(profile, height);
-    for (auto [from, to] : runs)
-        for (int y = from; y <= to; ++y) profile[static_cast<std::size_t>(y)] = value;
-    return profile;
-}
-
 std::vector<int> lightRows(FIBITMAP* dib) {
     std::vector<int> rows;
     const int width = static_cast<int>(FreeImage_GetWidth(dib));
@@ -82,12 +62,6 @@ Bitmap bandFromCounts(int width, const std::vector<int>& darkFromBottom) {
     for (std::size_t y = 0; y < darkFromBottom.size(); ++y)
         darken(band.get(), static_cast<int>(y), 4, darkFromBottom[y]);
     return band;
-}
-
-void fitProfiles(CountingState& state) {
-    for (RowProfile* profile : {&state.bandProfile, &state.passProfile1, &state.passProfile2,
-                                &state.passProfile3, &state.passProfile4})
-        fitProfile(*profile, state.height);
 }
 
 std::vector<int> rowRange(int lo, int hi) {

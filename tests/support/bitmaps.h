@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "engine/bitmap.h"
-#include "engine/counting_state.h"
 
 namespace lathmark::test {
 
@@ -23,26 +22,12 @@ void darken(FIBITMAP* dib, int y, int from, int count);
 // Dark pixels of row y, read one pixel at a time through the library.
 int darkPixelsByLibrary(FIBITMAP* dib, int y, int from, int to);
 
-// Rows of a profile, as a vector of rows 0 to height-1.
-std::vector<int> profileRows(const RowProfile& profile, int height);
-
-// A band-sized CountingState ready for a pass: dibBand = `band`, width and height set.
-CountingState stateWithBand(Bitmap band);
-
-// A profile of `height` rows that is `value` on the listed rows [from, to] and 0 elsewhere.
-RowProfile profileWithRuns(int height, std::initializer_list<std::pair<int, int>> runs,
-                           int value = 1);
-
 // Rows of a bitmap that are entirely light (every column 0 to width-1).
 std::vector<int> lightRows(FIBITMAP* dib);
 
 // A band `width` wide whose row y has darkFromBottom[y] dark pixels from column 4 on, the first
 // column the passes count as a line pixel.
 Bitmap bandFromCounts(int width, const std::vector<int>& darkFromBottom);
-
-// Gives every profile of `state` room for its rows, all 0, as a count has done by the time a
-// pass reads the profiles of the passes before it.
-void fitProfiles(CountingState& state);
 
 // The rows lo to hi, both included.
 std::vector<int> rowRange(int lo, int hi);

@@ -1,0 +1,28 @@
+#pragma once
+// The texts and the time the window shows after a count. Free of Qt, so that they can be tested
+// on their own.
+
+#include <cstdint>
+#include <string>
+
+namespace lathmark {
+
+// "Detected N obvious lines." for N boards (lines found + 1).
+std::string detectionMessage(long long boards);
+
+// Milliseconds between two readings of a 32-bit millisecond counter, right across a wrap.
+constexpr std::uint32_t elapsedMilliseconds(std::uint32_t start, std::uint32_t end) {
+    return end - start;
+}
+
+// Seconds rounded to two decimals (halves up) in their shortest form: 1500 ms gives "1.5",
+// 250 "0.25", 2000 "2", 3 "0". `separator` is the user's decimal separator.
+std::string secondsText(std::uint32_t milliseconds, const std::string& separator = ".");
+
+// "Process Time: T sec."
+std::string processTimeCaption(std::uint32_t milliseconds, const std::string& separator = ".");
+
+// A monotonic millisecond counter, as an unsigned 32-bit value that wraps.
+std::uint32_t tickCount();
+
+}  // namespace lathmark

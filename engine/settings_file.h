@@ -1,0 +1,52 @@
+#pragma once
+// The settings file, Lathmark.ini: lines of key=value read into Settings, and Settings written
+// back as such a file. Both faces read it by these rules.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/settings.h"
+
+namespace lathmark {
+
+// What reading the file gave: the settings as far as they could be read, and every problem
+// found on the way, each naming the file, the line and what is wrong. The reader never stops
+// at a problem; a key whose value is refused keeps its earlier value.
+struct SettingsRead {
+    Settings settings;
+    std::vector<std::string> problems;
+
+    bool ok() const { return problems.empty(); }
+};
+
+// Reads `file`. A file that cannot be opened gives one problem and the initial settings.
+SettingsRead readSettings(const std::filesystem::path& file);
+
+// Reads settings from text already in memory; `fileName` is only used in the problems.
+SettingsRead parseSettings(std::string_view text, const std::string& fileName);
+
+// The settings as a settings file: a line BDLINE=..., a line THRESHOLD=..., and a line
+// STRETCH=... where it is not 1; LF line ends.
+std::string settingsText(const Settings& settings);
+
+// Writes `settings` to `file`, whole or not at all, or to the file it leads to where `file` is a
+// symbolic link; says why it could not, if it could not (a BDLINE no settings file holds among
+// the reasons).
+std::optional<std::string> writeSettings(const std::filesystem::path& file,
+                                         const Settings& settings);
+
+// The folder of the running executable, whatever the working directory.
+std::filesystem::path executableFolder();
+
+// `file`, or where it is a symbolic link, the file the link leads to in the end.
+std::filesystem::path followLinks(const std::filesystem::path& file);
+
+// "Lathmark.ini" in `folder`. Where that is a symbolic link, as the Debian package makes it
+// (the file itself is a conffile in /etc/lathmark/), the file the link leads to, so that every
+// message names the file the operator edits.
+std::filesystem::path settingsPathIn(const std::filesystem::path& folder);
+
+}  // namespace lathmark

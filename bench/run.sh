@@ -91,12 +91,10 @@ stage_table() {
   done <<EOF
 FreeImage_Load BM_Decode/width:$width/ 1
 decodePhotograph BM_DecodePhotograph/width:$width/ 1
-thresholdPhotograph(x2) BM_Threshold/width:$width/ 1
-findBandEdges BM_FindBand/width:$width/ 1
-countRows(later) BM_RowCounts/width:$width/ 1
+countRows(both) BM_RowCounts/width:$width/ 1
+findBand BM_FindBand/width:$width/ 1
 countLines(4_passes) BM_Passes/width:$width/ 1
-newTwoLevel(result) BM_ResultImage/width:$width/ 1
-drawResultImage BM_DrawResult/width:$width/ 1
+joints+resultImage BM_ResultImage/width:$width/ 1
 writeBmp(new_file) BM_WriteBmp/width:$width/overwrite:0/ 1
 writeBmp(overwrite) BM_WriteBmp/width:$width/overwrite:1/ 0
 full_count+writeBmp BM_FullCount/width:$width/ 1

@@ -1,17 +1,11 @@
 #include "cli/csv_output.h"
 
-#include <cstdio>
+#include "cli/texts.h"
 
 namespace lathmark {
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
-
-std::string tenths(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    return text;
-}
 
 }  // namespace
 
@@ -50,7 +44,7 @@ std::string csvRecord(const PhotographOutcome& outcome) {
         for (int value :
              {outcome.band.top, outcome.band.bottom, outcome.band.width, outcome.band.height})
             add(std::to_string(value));
-        add(tenths(outcome.milliseconds));
+        add(tenthsText(outcome.milliseconds));
         add(csvField(outcome.warning));
         add("");
     }

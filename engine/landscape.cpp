@@ -106,17 +106,11 @@ void ThresholdTable::buildFromGrey(FIBITMAP* photograph) {
 // Pixel formats the engine does not turn grey itself are thresholded by the library at every
 // level, as a count would threshold them.
 StepFailure ThresholdTable::buildByLibrary(FIBITMAP* photograph) {
-    const int edgeEnd = std::min(2 * kBandLeftColumn, width_);
     for (int level = 0; level < kLevels; ++level) {
         const Bitmap binary(FreeImage_Threshold(photograph, static_cast<BYTE>(level)));
         if (!binary) return "its pixel format cannot be turned into black and white";
-        const TwoLevelRows bits(binary.get());
-        for (int y = 0; y < height_; ++y) {
-            const int from8 = countDarkPixels(bits, y, 2 * kBandLeftColumn, width_);
-            counts_[offset(kLevels, level) + static_cast<std::size_t>(y)] = from8;
-            counts_[offset(0, level) + static_cast<std::size_t>(y)] =
-                countDarkPixels(bits, y, kBandLeftColumn, edgeEnd) + from8;
-        }
+        countDarkRows(TwoLevelRows(binary.get()), counts_.data() + offset(0, level),
+                      counts_.data() + offset(kLevels, level));
     }
     return std::nullopt;
 }

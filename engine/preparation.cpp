@@ -60,14 +60,7 @@ StepFailure countLibraryRows(FIBITMAP* photograph, BYTE low, BYTE high, RowCount
     for (const auto& [level, first] : {std::pair{low, 0}, std::pair{high, 2}}) {
         const Bitmap binary(FreeImage_Threshold(photograph, level));
         if (!binary) return "its pixel format cannot be turned into black and white";
-        const TwoLevelRows bits(binary.get());
-        int* const from4 = rows.fill(first);
-        int* const from8 = rows.fill(first + 1);
-        const int edgeEnd = std::min(2 * kBandLeftColumn, rows.width);
-        for (int y = 0; y < rows.height; ++y) {
-            from8[y] = countDarkPixels(bits, y, 2 * kBandLeftColumn, rows.width);
-            from4[y] = countDarkPixels(bits, y, kBandLeftColumn, edgeEnd) + from8[y];
-        }
+        countDarkRows(TwoLevelRows(binary.get()), rows.fill(first), rows.fill(first + 1));
     }
     return std::nullopt;
 }

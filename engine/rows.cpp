@@ -1,65 +1,13 @@
 #include "engine/rows.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
 namespace lathmark {
 
-int bitsSetPortable(std::uint64_t word) {
-    word = word - ((word >> 1) & 0x5555555555555555ULL);
-    word = (word & 0x3333333333333333ULL) + ((word >> 2) & 0x3333333333333333ULL);
-    word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
-    return static_cast<int>((word * 0x0101010101010101ULL) >> 56);
-}
-
 namespace {
-
-// Light pixels (set bits) in columns [from, to) of one scanline; the leftmost column is the
-// most significant bit of the first byte. `Popcount` says whether the processor's popcount
-// instruction counts the bits of a word.
-template <bool Popcount>
-inline __attribute__((always_inline)) int countLightBits(const BYTE* line, int from, int to) {
-    auto bitsSet = [](std::uint64_t word) {
-        if constexpr (Popcount)
-            return __builtin_popcountll(word);
-        else
-            return bitsSetPortable(word);
-    };
-    const int firstByte = from >> 3;
-    const int lastByte = (to - 1) >> 3;
-    const unsigned headMask = 0xFFu >> (from & 7);
-    const unsigned tailMask = (0xFFu << (7 - ((to - 1) & 7))) & 0xFFu;
-    if (firstByte == lastByte) return bitsSet(line[firstByte] & headMask & tailMask);
-
-    int light = bitsSet(line[firstByte] & headMask);
-    int byte = firstByte + 1;
-    for (; byte + 8 <= lastByte; byte += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, line + byte, sizeof word);
-        light += bitsSet(word);
-    }
-    for (; byte < lastByte; ++byte) light += bitsSet(line[byte]);
-    return light + bitsSet(line[lastByte] & tailMask);
-}
-
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-__attribute__((target("popcnt"))) int countLightBitsByInstruction(const BYTE* line, int from,
-                                                                  int to) {
-    return countLightBits<true>(line, from, to);
-}
-bool popcountAvailable() {
-    static const bool available = __builtin_cpu_supports("popcnt");
-    return available;
-}
-#else
-int countLightBitsByInstruction(const BYTE* line, int from, int to) {
-    return countLightBits<false>(line, from, to);
-}
-bool popcountAvailable() {
-    return false;
-}
-#endif
 
 void fillRow(const TwoLevelRows& rows, int y, bool light) {
     if (!rows.contains(y)) return;
@@ -77,10 +25,29 @@ void fillRow(const TwoLevelRows& rows, int y, bool light) {
 
 int countDarkPixels(const TwoLevelRows& rows, int y, int fromColumn, int toColumn) {
     if (!rows.contains(y) || fromColumn >= toColumn) return 0;
+    // Light pixels are set bits; the leftmost column is the most significant bit of a byte.
     const BYTE* line = rows.row(y);
-    const int light = popcountAvailable() ? countLightBitsByInstruction(line, fromColumn, toColumn)
-                                          : countLightBits<false>(line, fromColumn, toColumn);
+    const int firstByte = fromColumn >> 3;
+    const int lastByte = (toColumn - 1) >> 3;
+    const unsigned headMask = 0xFFu >> (fromColumn & 7);
+    const unsigned tailMask = (0xFFu << (7 - ((toColumn - 1) & 7))) & 0xFFu;
+    int light = 0;
+    if (firstByte == lastByte) {
+        light = std::popcount(line[firstByte] & headMask & tailMask);
+    } else {
+        light =
+            std::popcount(line[firstByte] & headMask) + std::popcount(line[lastByte] & tailMask);
+        for (int byte = firstByte + 1; byte < lastByte; ++byte) light += std::popcount(line[byte]);
+    }
     return (toColumn - fromColumn) - light;
+}
+
+void countDarkRows(const TwoLevelRows& rows, int* fromColumn4, int* fromColumn8) {
+    const int width = rows.width();
+    for (int y = 0; y < rows.height(); ++y) {
+        fromColumn8[y] = countDarkPixels(rows, y, 8, width);
+        fromColumn4[y] = countDarkPixels(rows, y, 4, std::min(8, width)) + fromColumn8[y];
+    }
 }
 
 void whitenRow(const TwoLevelRows& rows, int y) {

@@ -36,13 +36,12 @@ class TwoLevelRows {
 // Dark pixels in columns [fromColumn, toColumn) of row y; 0 for a row outside the bitmap.
 int countDarkPixels(const TwoLevelRows& rows, int y, int fromColumn, int toColumn);
 
+// Each row's dark pixels in columns 4 and up and in columns 8 and up, of a two-level bitmap.
+void countDarkRows(const TwoLevelRows& rows, int* fromColumn4, int* fromColumn8);
+
 // Gives every pixel of row y, columns 0 to width-1, index 1 (whiten) or 0 (blacken).
 // A row outside the bitmap is skipped, as the library skips pixel writes outside it.
 void whitenRow(const TwoLevelRows& rows, int y);
 void blackenRow(const TwoLevelRows& rows, int y);
-
-// Set bits of a word, counted without the processor's popcount instruction: row counts use it
-// on processors that lack one, where the compiler would call a library routine for every word.
-int bitsSetPortable(std::uint64_t word);
 
 }  // namespace lathmark

@@ -58,7 +58,10 @@ TEST(ResultImage, BlackExactlyWhereAnyPassFoundALineRow) {
     for (std::size_t pass = 0; pass < kPassCount; ++pass)
         work.lineRows[pass].insert(lines[pass].first, lines[pass].second + 1);
     const Bitmap photograph = randomBinary(17, 80);
-    const Bitmap image = resultImage(work, {.width = 13, .height = 60}, photograph.get());
+    BandCounts band;
+    band.width = 13;
+    band.height = 60;
+    const Bitmap image = resultImage(work, band, photograph.get());
     ASSERT_TRUE(image);
     EXPECT_EQ(image.width(), 13);
     EXPECT_EQ(image.height(), 60);

@@ -65,16 +65,6 @@ TEST(CountDarkPixels, EqualsPixelByPixelCountForAnyColumns) {
     }
 }
 
-// Row counts use this where the processor has no popcount instruction, so this machine may
-// never run it inside a count.
-TEST(CountDarkPixels, PortableBitCountEqualsPopcount) {
-    std::mt19937_64 random(11);
-    std::vector<std::uint64_t> words = {
-        0, ~std::uint64_t{0}, 1, std::uint64_t{1} << 63, 0x5555555555555555u, 0xAAAAAAAAAAAAAAAAu};
-    for (int i = 0; i < 10000; ++i) words.push_back(random() & random());
-    for (std::uint64_t word : words) EXPECT_EQ(bitsSetPortable(word), std::popcount(word)) << word;
-}
-
 TEST(CountDarkPixels, ExtremesAndRowsOutside) {
     Bitmap dark = test::bandFromCounts(200, {0, 196});
     test::darken(dark.get(), 1, 0, 4);

@@ -7,10 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <sstream>
 
 #include "engine/bitmap.h"
 #include "tests/support/files.h"
@@ -20,46 +18,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
+using lathmark::test::jsonLines;
 using lathmark::test::ProgramRun;
+using lathmark::test::readBytes;
 
-const fs::path kSamples = fs::path(LATHMARK_SOURCE_DIR) / "samples";
-const fs::path kCounter = fs::path(LATHMARK_BIN_DIR) / "lathmark-count";
+const fs::path kSamples = lathmark::test::samplesFolder();
 
-// A word for the shell, in single quotes, whatever it holds.
-std::string sh(const std::string& word) {
-    std::string quoted = "'";
-    for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-std::string sh(const fs::path& path) {
-    return sh(path.string());
-}
-
-std::string readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-class ReportCli : public ::testing::Test {
-  protected:
-    ProgramRun run(const std::string& command) const {
-        return lathmark::test::runProgram(command, scratch() / "stderr.txt");
-    }
-    ProgramRun count(const std::string& arguments) const {
-        return run(sh(kCounter) + " " + arguments);
-    }
-    const fs::path& scratch() const { return folder_.path(); }
-
-  private:
-    lathmark::ScratchFolder folder_ = lathmark::test::scratchFolderForThisTest("lathmark-report");
-};
-
-std::vector<Json> jsonLines(const std::string& out) {
-    std::vector<Json> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
-    return lines;
-}
+using ReportCli = lathmark::test::CounterTest;
 
 // ---- The report in a browser ----
 
@@ -120,20 +85,20 @@ TEST_F(ReportCli, ChromiumShowsEverySectionWithItsStripesOverItsJoints) {
     const fs::path page = scratch() / "report" / "batch.html";
     fs::create_directories(page.parent_path());
 
-    const ProgramRun counted = count("--json --report " + sh(page) + " " + sh(kSamples) + " " +
-                                     sh(scratch() / "gone.jpg") + " " + sh(odd));
+    const ProgramRun counted = count("--json --report " + quoted(page) + " " + quoted(kSamples) +
+                                     " " + quoted(scratch() / "gone.jpg") + " " + quoted(odd));
     ASSERT_EQ(counted.status, 1) << counted.err;
     std::vector<Json> outcomes = jsonLines(counted.out);
     outcomes.pop_back();  // the book
     ASSERT_EQ(outcomes.size(), 12u);
-    ASSERT_EQ(run("xmllint --noout " + sh(page)).status, 0) << "the page is not well-formed";
+    ASSERT_EQ(run("xmllint --noout " + quoted(page)).status, 0) << "the page is not well-formed";
 
     const ProgramRun browser =
         run("chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
             "--disable-background-networking --disable-component-update --disable-sync "
             "--user-data-dir=" +
-            sh(scratch() / "profile") + " --window-size=600,9000 --screenshot=" +
-            sh(scratch() / "shot.png") + " --dump-dom " + sh("file://" + page.string()));
+            quoted(scratch() / "profile") + " --window-size=600,9000 --screenshot=" +
+            quoted(scratch() / "shot.png") + " --dump-dom " + quoted("file://" + page.string()));
     ASSERT_EQ(browser.status, 0) << browser.err;
 
     // The DOM: a section per photograph, in order, with the joints of its JSON line.
@@ -248,7 +213,8 @@ TEST_F(ReportCli, ChromiumShowsEverySectionWithItsStripesOverItsJoints) {
 // A report that cannot be written is an error with the reason, once the counts are printed.
 TEST_F(ReportCli, AReportThatCannotBeWrittenIsAnErrorAfterTheCounts) {
     const fs::path page = scratch() / "no such folder" / "batch.html";
-    const ProgramRun run = count("--report " + sh(page) + " " + sh(kSamples / "stack_01.jpg"));
+    const ProgramRun run =
+        count("--report " + quoted(page) + " " + quoted(kSamples / "stack_01.jpg"));
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.out.find("stack_01.jpg: 12 boards"), std::string::npos) << run.out;
     EXPECT_NE(run.err.find(page.string() + " could not be written ("), std::string::npos)
@@ -263,7 +229,7 @@ TEST_F(ReportCli, AReportThatCannotBeWrittenIsAnErrorAfterTheCounts) {
 TEST_F(ReportCli, CsvQuotesFileNamesAndHasARecordPerPhotograph) {
     const fs::path odd = scratch() / "stack, \"first\".jpg";
     fs::copy_file(kSamples / "stack_01.jpg", odd);
-    const std::string arguments = sh(odd) + " " + sh(scratch() / "gone.jpg");
+    const std::string arguments = quoted(odd) + " " + quoted(scratch() / "gone.jpg");
     const ProgramRun csv = count("--csv " + arguments);
     const ProgramRun json = count("--json " + arguments);
     EXPECT_EQ(csv.status, 1);
@@ -302,19 +268,19 @@ TEST_F(ReportCli, ProgressLineOnlyWhereStandardErrorIsATerminal) {
     double plainSeconds = 0;
     double terminalSeconds = 0;
     for (int repeats = 60; repeats <= 480; repeats *= 2) {
-        std::string batch = sh(kCounter) + " --jobs 1";
-        for (int i = 0; i < repeats; ++i) batch += " " + sh(kSamples);
+        std::string batch = quoted(lathmark::test::counterProgram()) + " --jobs 1";
+        for (int i = 0; i < repeats; ++i) batch += " " + quoted(kSamples);
         plain = timed(batch, plainSeconds);
-        terminal = timed(
-            "script -qec " + sh(batch + " >" + sh(out)) + " " + sh(typescript) + " </dev/null",
-            terminalSeconds);
+        terminal = timed("script -qec " + quoted(batch + " >" + quoted(out)) + " " +
+                             quoted(typescript) + " </dev/null",
+                         terminalSeconds);
         if (plainSeconds > 1.2 && terminalSeconds > 1.3) break;
     }
     ASSERT_TRUE(plainSeconds > 1.2 && terminalSeconds > 1.3) << "no batch lasted long enough";
     ASSERT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(plain.err, "");
     ASSERT_EQ(terminal.status, 0) << terminal.err;
-    const std::string shown = readFile(typescript);
+    const std::string shown = readBytes(typescript);
     EXPECT_TRUE(std::regex_search(
         shown, std::regex("\r\x1b\\[Klathmark-count: [0-9]+ of [0-9]+ photographs, [0-9.]+ a "
                           "second, [^\r]+ left")))
@@ -326,7 +292,7 @@ TEST_F(ReportCli, ProgressLineOnlyWhereStandardErrorIsATerminal) {
     const auto withoutTimes = [](const std::string& text) {
         return std::regex_replace(text, std::regex(R"([0-9.]+ ms)"), "_ ms");
     };
-    EXPECT_EQ(withoutTimes(readFile(out)), withoutTimes(plain.out));
+    EXPECT_EQ(withoutTimes(readBytes(out)), withoutTimes(plain.out));
 }
 
 }  // namespace

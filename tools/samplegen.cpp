@@ -1,67 +1,22 @@
+// Drawing a described photograph into a 24-bit bitmap, and the grey copies and JPEG files made
+// from bitmaps. How a description is laid out from a plan's few numbers is in samplegen_plan.cpp.
+
 #include "tools/samplegen.h"
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
-#include <random>
 #include <sstream>
 #include <stdexcept>
+
+#include "tools/samplegen_internal.h"
 
 namespace lathmark::samplegen {
 namespace {
 
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
-
-// Random numbers with hand-written distributions on top of std::mt19937, whose raw output the
-// standard fixes, so that a seed gives the same photograph with every standard library.
-class Random {
-  public:
-    explicit Random(std::uint32_t seed) : engine_(seed) {}
-
-    // Uniform in the open interval (0, 1).
-    double unit() { return (static_cast<double>(engine_()) + 0.5) / 4294967296.0; }
-
-    double uniform(double low, double high) { return low + (high - low) * unit(); }
-
-    // Uniform integer in [low, high]; low when high < low.
-    int integer(int low, int high) {
-        if (high <= low) return low;
-        const double span = static_cast<double>(high) - static_cast<double>(low) + 1.0;
-        const int step = static_cast<int>(std::floor(unit() * span));
-        return std::min(high, low + step);
-    }
-
-    // Standard normal deviate by the Box-Muller transform; the second value of each pair is kept
-    // for the next call.
-    double normal() {
-        if (hasSpare_) {
-            hasSpare_ = false;
-            return spare_;
-        }
-        const double radius = std::sqrt(-2.0 * std::log(unit()));
-        const double angle = kTwoPi * unit();
-        spare_ = radius * std::sin(angle);
-        hasSpare_ = true;
-        return radius * std::cos(angle);
-    }
-
-  private:
-    std::mt19937 engine_;
-    double spare_ = 0.0;
-    bool hasSpare_ = false;
-};
-
-// Derives independent seeds for the separate random streams of one photograph.
-std::uint32_t streamSeed(std::uint32_t seed, std::uint32_t stream) {
-    std::uint32_t z = seed + 0x9E3779B9u * (stream + 1u);
-    z = (z ^ (z >> 16)) * 0x85EBCA6Bu;
-    z = (z ^ (z >> 13)) * 0xC2B2AE35u;
-    return z ^ (z >> 16);
-}
-
-[[noreturn]] void refuse(const std::string& what, const std::string& problem) {
-    throw std::invalid_argument(what + ": " + problem);
-}
+using detail::kTwoPi;
+using detail::Random;
+using detail::refuse;
+using detail::streamSeed;
 
 std::string str(double value) {
     std::ostringstream out;
@@ -391,136 +346,6 @@ BitmapPtr renderStack(const StackPhoto& p, std::uint32_t seed) {
         }
     }
     return dib;
-}
-
-StackPhoto planStack(const StackPlan& plan, std::uint32_t seed) {
-    const std::string what = "stack plan";
-    if (plan.width < 1 || plan.height < 1) refuse(what, "width and height must be at least 1");
-    if (plan.floorRows < 0 || plan.wallRows < 0)
-        refuse(what, "floorRows and wallRows must not be negative");
-    if (plan.boards < 0) refuse(what, "boards is negative");
-    if (plan.jointRowsMin < 1 || plan.jointRowsMax < plan.jointRowsMin)
-        refuse(what, "joint rows " + std::to_string(plan.jointRowsMin) + " to " +
-                         std::to_string(plan.jointRowsMax) + " is not a range of at least 1");
-    if (plan.boardJitterRows < 0) refuse(what, "boardJitterRows is negative");
-    const int jointCount = std::max(0, plan.boards - 1);
-    if (plan.faintJoints < 0) refuse(what, "faintJoints is negative");
-    if (plan.faintJoints + static_cast<long>(plan.gapLengths.size()) > jointCount)
-        refuse(what, std::to_string(plan.faintJoints) + " faint and " +
-                         std::to_string(plan.gapLengths.size()) +
-                         " gapped joints do not fit among " + std::to_string(jointCount) +
-                         " joints");
-    for (int length : plan.gapLengths)
-        if (length < 1 || length > plan.width)
-            refuse(what, "gap length " + std::to_string(length) + " is outside 1 to the width");
-    if (plan.boardGreyMax < plan.boardGreyMin || plan.darkJointGreyMax < plan.darkJointGreyMin)
-        refuse(what, "a grey range has its maximum below its minimum");
-
-    Random rnd(streamSeed(seed, 2));
-    StackPhoto photo;
-    photo.width = plan.width;
-    photo.height = plan.height;
-    photo.floorRows = plan.floorRows;
-    photo.wallRows = plan.wallRows;
-    const long space = static_cast<long>(plan.height) - plan.floorRows - plan.wallRows;
-    if (space < 0) refuse(what, "floorRows + wallRows exceed the height");
-    if (plan.boards == 0) {
-        if (space != 0)
-            refuse(what,
-                   "no boards, but " + std::to_string(space) + " rows lie between floor and wall");
-    }
-
-    // Which joints are faint or gapped: the first entries of a shuffled list of joint numbers.
-    enum class Kind { kDark, kFaint, kGap };
-    std::vector<int> order(jointCount);
-    for (int i = 0; i < jointCount; ++i) order[i] = i;
-    for (int i = jointCount - 1; i > 0; --i) std::swap(order[i], order[rnd.integer(0, i)]);
-    std::vector<Kind> kinds(jointCount, Kind::kDark);
-    std::vector<int> gapLength(jointCount, 0);
-    int next = 0;
-    for (int k = 0; k < plan.faintJoints; ++k) kinds[order[next++]] = Kind::kFaint;
-    for (int length : plan.gapLengths) {
-        kinds[order[next]] = Kind::kGap;
-        gapLength[order[next++]] = length;
-    }
-
-    long jointRows = 0;
-    for (int i = 0; i < jointCount; ++i) {
-        Joint j;
-        j.rows = rnd.integer(plan.jointRowsMin, plan.jointRowsMax);
-        // Only the loose passes can find a faint or gapped joint, and they need four line rows:
-        // a fifth row keeps it countable when JPEG blur lightens one of its edge rows.
-        if (kinds[i] != Kind::kDark) j.rows = std::max(j.rows, std::min(5, plan.jointRowsMax));
-        switch (kinds[i]) {
-            case Kind::kDark:
-                j.grey = rnd.uniform(plan.darkJointGreyMin, plan.darkJointGreyMax);
-                j.greyWander = rnd.uniform(2.0, 8.0);
-                j.tilt = rnd.uniform(-0.6, 0.6);
-                j.wave = rnd.uniform(0.0, 0.3);
-                break;
-            case Kind::kFaint:
-                // Straight, so every core row is fully covered and stays below 138.
-                j.grey = plan.faintJointGrey;
-                j.greyWander = 0.4;
-                break;
-            case Kind::kGap: {
-                j.grey = plan.gapJointGrey;
-                j.greyWander = 1.0;
-                j.gapLength = gapLength[i];
-                const int margin = plan.width / 20;
-                j.gapStart =
-                    rnd.integer(margin, std::max(margin, plan.width - gapLength[i] - margin));
-                j.gapStart = std::clamp(j.gapStart, 0, plan.width - gapLength[i]);
-                j.gapGrey = rnd.uniform(70.0, 95.0);
-                break;
-            }
-        }
-        jointRows += j.rows;
-        photo.joints.push_back(j);
-    }
-
-    if (plan.boards > 0) {
-        const long boardRows = space - jointRows;
-        if (boardRows < plan.boards)
-            refuse(what, std::to_string(plan.boards) + " boards and their joints (" +
-                             std::to_string(jointRows) + " rows) do not fit in the " +
-                             std::to_string(space) + " rows between floor and wall");
-        const int mean = static_cast<int>(boardRows / plan.boards);
-        const int extra = static_cast<int>(boardRows % plan.boards);
-        std::vector<int> rows(plan.boards);
-        for (int i = 0; i < plan.boards; ++i) rows[i] = mean + (i < extra ? 1 : 0);
-        // Move rows between random pairs of boards, keeping the total and each board within the
-        // jitter of the mean.
-        for (int i = 0; i < plan.boards && plan.boards > 1; ++i) {
-            const int shift = rnd.integer(-plan.boardJitterRows, plan.boardJitterRows);
-            const int other = (i + rnd.integer(1, plan.boards - 1)) % plan.boards;
-            const int a = rows[i] + shift;
-            const int b = rows[other] - shift;
-            if (a >= 1 && b >= 1 && std::abs(a - mean) <= plan.boardJitterRows &&
-                std::abs(b - mean) <= plan.boardJitterRows) {
-                rows[i] = a;
-                rows[other] = b;
-            }
-        }
-        // Boards of one stack come from one batch: similar shades around a common one.
-        const double stackGrey = rnd.uniform(plan.boardGreyMin, plan.boardGreyMax);
-        for (int i = 0; i < plan.boards; ++i) {
-            Board board;
-            board.rows = rows[i];
-            board.grey = std::clamp(stackGrey + rnd.uniform(-6.0, 6.0), plan.boardGreyMin,
-                                    plan.boardGreyMax);
-            photo.boards.push_back(board);
-        }
-    }
-
-    photo.floorGrey = rnd.uniform(40.0, 70.0);
-    photo.wallGrey = rnd.uniform(35.0, 65.0);
-    if (rnd.unit() < 0.5) {
-        photo.wallStripColumns = static_cast<int>(plan.width * rnd.uniform(0.04, 0.12));
-        photo.wallStripStart = rnd.integer(0, std::max(0, plan.width - photo.wallStripColumns));
-        photo.wallStripGrey = rnd.uniform(120.0, 170.0);
-    }
-    return photo;
 }
 
 BitmapPtr toGreyscale(FIBITMAP* dib) {

@@ -1,24 +1,86 @@
 #pragma once
-// The real Lathmark window over a working folder of the test's own, and the ways the tests
-// reach its controls: by their names, with clicks as the operator makes them.
+// The real Lathmark window over a working folder of the test's own, the ways the tests reach its
+// controls (by their names, with clicks and keys as the operator makes them), and what the
+// operator sees of a count.
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "app/main_window.h"
 
 namespace lathmark::test {
+
+// The colour of a message that says why nothing was counted.
+inline const QColor kRed(192, 0, 0);
+
+// What the operator sees of a count.
+struct Shown {
+    QString message;
+    QString time;
+    QString count;
+    QString current;
+    QString total;
+    QSize photograph;  // invalid when no photograph is shown
+    QSize result;      // invalid when no result image is shown
+    bool red = false;  // the message is in red
+
+    bool operator==(const Shown&) const = default;
+};
+
+inline void PrintTo(const Shown& shown, std::ostream* out) {
+    const auto size = [](QSize s) {
+        return std::to_string(s.width()) + " x " + std::to_string(s.height());
+    };
+    *out << "{message \"" << shown.message.toStdString() << "\", time \""
+         << shown.time.toStdString() << "\", counters " << shown.count.toStdString() << " / "
+         << shown.current.toStdString() << " / " << shown.total.toStdString()
+         << (shown.photograph.isValid() ? ", photograph " + size(shown.photograph) : "")
+         << (shown.result.isValid() ? ", result " + size(shown.result) : "")
+         << (shown.red ? ", red" : "") << "}";
+}
+
+// How wide `text` is drawn on one line in `font`, glyphs that reach past their advance included.
+inline int lineWidth(const QFont& font, const QString& text) {
+    const QFontMetrics metrics(font);
+    return std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).width());
+}
+
+// Runs `action` and gives back the text of the message box it opened, if any, closing it.
+inline QString textOfDialogDuring(const std::function<void()>& action) {
+    QString text;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->text();
+            box->accept();
+        }
+    });
+    closer.start();
+    action();
+    closer.stop();
+    return text;
+}
 
 class WindowFixture : public ::testing::Test {
   protected:
@@ -72,6 +134,50 @@ class WindowFixture : public ::testing::Test {
     }
     void click(const std::string& entry) { click(QString::fromStdString(entry)); }
     void click(const char* entry) { click(QString(entry)); }
+
+    void newBook() { QTest::mouseClick(control<QPushButton>("cmdReset"), Qt::LeftButton); }
+
+    Shown shown() {
+        const auto size = [](const QLabel* picture) {
+            return picture->pixmap().isNull() ? QSize() : picture->pixmap().size();
+        };
+        return {label("Label3")->text(),
+                label("pTime")->text(),
+                label("vCount")->text(),
+                label("vCurrentCount")->text(),
+                label("vTotalCount")->text(),
+                size(label("Image2")),
+                size(label("Image1")),
+                label("Label3")->palette().color(QPalette::WindowText) == kRed};
+    }
+
+    // A count went through: message, counters, time and both pictures. The message is the
+    // count's alone, unless `warned`: then a warning follows it.
+    void expectCounted(int boards, int count, long long total, bool warned = false) {
+        const Shown s = shown();
+        const QString counted = QString("Detected %1 obvious lines.").arg(boards);
+        EXPECT_TRUE(warned ? s.message.startsWith(counted) : s.message == counted)
+            << s.message.toStdString();
+        EXPECT_FALSE(s.red);
+        EXPECT_EQ(s.count, QString::number(count));
+        EXPECT_EQ(s.current, QString::number(boards));
+        EXPECT_EQ(s.total, QString::number(total));
+        EXPECT_TRUE(
+            QRegularExpression(R"(^Process Time: \d+([.,]\d\d?)? sec\.$)").match(s.time).hasMatch())
+            << s.time.toStdString();
+        EXPECT_TRUE(s.photograph.isValid());
+        EXPECT_TRUE(s.result.isValid());
+    }
+
+    // The result picture shows test.bmp as written: a two-level image of the band's size.
+    void expectResultFileShown(QSize band) {
+        QImage written;
+        ASSERT_TRUE(written.load("test.bmp", "BMP")) << "test.bmp was not written";
+        EXPECT_EQ(written.depth(), 1);
+        EXPECT_EQ(written.size(), band);
+        EXPECT_EQ(label("Image1")->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
+                  written.convertToFormat(QImage::Format_RGB32));
+    }
 
   private:
     QTemporaryDir folder_;

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/files.h"
+
 namespace lathmark::test {
 
 // What a count of a corpus file must come to.
@@ -71,9 +73,6 @@ struct JpegFrame {
 
 // The first frame header, found by walking the marker segments from the start of the file.
 std::optional<JpegFrame> findJpegFrame(const std::string& bytes);
-
-std::string readBytes(const std::filesystem::path& file);
-void writeBytes(const std::filesystem::path& file, const std::string& bytes);
 
 // Lowers this process's address-space limit to what it takes now plus `headroomBytes` for as
 // long as the object lives, so that a count that tries to take far more memory fails there

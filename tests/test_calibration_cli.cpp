@@ -1,0 +1,199 @@
+// End-to-end tests of lathmark-count finding settings: calibration against a table of true
+// counts, the ranges over which each count stays the same, and the STRETCH that thin joints need.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <regex>
+#include <sstream>
+
+#include "tests/support/programs.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+using lathmark::test::jsonLines;
+using lathmark::test::ProgramRun;
+using lathmark::test::readBytes;
+
+const fs::path kSamples = lathmark::test::samplesFolder();
+const fs::path kDim = kSamples / "dim";  // one kind of stack that the bundled settings miscount
+
+using CountCli = lathmark::test::CounterTest;
+
+// The bundled settings miscount the dim set; calibration finds settings that count it all right,
+// writes them as a settings file that counts it all right, and draws them.
+TEST_F(CountCli, CalibrationFindsSettingsThatCountTheDimSetRight) {
+    const fs::path ini = scratch() / "found.ini";
+    const fs::path svg = scratch() / "landscape.svg";
+    const ProgramRun run =
+        count("--bdline 40 --threshold 128 --json --calibrate " + quoted(kDim / "truth.tsv") +
+              " --write-settings " + quoted(ini) + " --landscape " + quoted(svg));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json result = Json::parse(run.out);
+    const Json& chosen = result["calibration"];
+    EXPECT_EQ(chosen["right"], 8);
+    EXPECT_EQ(chosen["photographs"], 8);
+    EXPECT_LE(result["current"]["right"].get<int>(), 5) << "the bundled settings count it right";
+    EXPECT_EQ(result["current"]["threshold"], 128);
+    EXPECT_EQ(result["neverRight"], Json::array());
+    const int threshold = chosen["threshold"];
+    const int bdLine = chosen["bdline"];
+    EXPECT_LE(chosen["thresholdRange"][0].get<int>(), threshold);
+    EXPECT_GE(chosen["thresholdRange"][1].get<int>(), threshold);
+    EXPECT_LE(chosen["bdlineRange"][0].get<int>(), bdLine);
+    EXPECT_GE(chosen["bdlineRange"][1].get<int>(), bdLine);
+
+    const ProgramRun recount = count("--json --settings " + quoted(ini) + " " + quoted(kDim));
+    ASSERT_EQ(recount.status, 0) << recount.err;
+    const std::vector<Json> lines = jsonLines(recount.out);
+    const auto truth = lathmark::test::boardsOfTable(kDim / "truth.tsv");
+    ASSERT_EQ(lines.size(), truth.size() + 1);
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+        EXPECT_EQ(lines[i]["boards"], truth.at(fs::path(lines[i]["file"]).filename().string()))
+            << lines[i];
+    EXPECT_EQ(lines.back()["threshold"], threshold);
+    EXPECT_EQ(lines.back()["bdline"], bdLine);
+
+    // The picture is well-formed XML and marks both settings.
+    auto xpath = [&](const std::string& expression) {
+        std::string value =
+            lathmark::test::runProgram(
+                "xmllint --xpath " + quoted(fs::path(expression)) + " " + quoted(svg),
+                scratch() / "xmllint.txt")
+                .out;
+        while (!value.empty() && value.back() == '\n') value.pop_back();
+        return value;
+    };
+    ASSERT_EQ(
+        lathmark::test::runProgram("xmllint --noout " + quoted(svg), scratch() / "x.txt").status,
+        0);
+    const std::string svgNs = "//*[local-name()=\"g\"][@id=\"";
+    EXPECT_EQ(xpath("string(" + svgNs + "chosen\"]/@data-threshold)"), std::to_string(threshold));
+    EXPECT_EQ(xpath("string(" + svgNs + "chosen\"]/@data-bdline)"), std::to_string(bdLine));
+    EXPECT_EQ(xpath("string(" + svgNs + "current\"]/@data-threshold)"), "128");
+    EXPECT_EQ(xpath("string(" + svgNs + "current\"]/@data-bdline)"), "40");
+    EXPECT_EQ(xpath("count(//*[local-name()=\"script\"])"), "0");
+}
+
+// A photograph that cannot be counted is left out; one that no setting counts right is named
+// with the nearest count any setting reaches.
+TEST_F(CountCli, CalibrationNamesPhotographsLeftOutAndNeverRight) {
+    fs::copy_file(kDim / "dim_01.jpg", scratch() / "dim_01.jpg");
+    fs::copy_file(kDim / "dim_02.jpg", scratch() / "dim_02.jpg");
+    const fs::path truth =
+        write("truth.tsv", "boards\tfile\n99\tdim_01.jpg\n12\tdim_02.jpg\n3\tgone.jpg\n");
+    const ProgramRun run = count("--bdline 40 --threshold 128 --calibrate " + quoted(truth));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("gone.jpg: the file does not exist"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("counts 1 of 2 photographs right"), std::string::npos) << run.out;
+    const std::regex neverRight("Never right: .*dim_01.jpg: at best ([0-9]+) of 99 boards");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(run.out, match, neverRight)) << run.out;
+    EXPECT_LT(std::stoi(match[1]), 99);
+
+    const ProgramRun none = count("--bdline 40 --threshold 128 --calibrate " +
+                                  quoted(write("t.tsv", "file\tboards\ngone.jpg\t3\n")));
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.out, "");
+}
+
+// --stability gives each count the ranges over which its boards stay the same, in text and in
+// JSON alike, and calls a count whose range is short uncertain.
+TEST_F(CountCli, StabilityRangesInTextAndJson) {
+    const fs::path sure = kSamples / "stack_01.jpg";  // wide ranges at the bundled settings
+    const fs::path edgy = kDim / "dim_03.jpg";        // its boards change at once
+    const std::string both = quoted(sure) + " " + quoted(edgy);
+    const ProgramRun json = count("--bdline 40 --threshold 128 --stability --json " + both);
+    const ProgramRun text = count("--bdline 40 --threshold 128 --stability " + both);
+    const ProgramRun plain = count("--bdline 40 --threshold 128 --json " + both);
+    ASSERT_EQ(json.status, 0) << json.err;
+    const std::vector<Json> lines = jsonLines(json.out);
+    const std::vector<Json> plainLines = jsonLines(plain.out);
+    ASSERT_EQ(lines.size(), 3u);
+    const std::regex ranges(
+        "THRESHOLD ([0-9]+) to ([0-9]+) and BDLINE ([0-9]+) to ([0-9]+)(, uncertain)?");
+    std::istringstream textLines(text.out);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const Json& stable = lines[i]["stable"];
+        EXPECT_EQ(lines[i]["boards"], plainLines[i]["boards"]);
+        EXPECT_LE(stable["threshold"][0].get<int>(), 128);
+        EXPECT_GE(stable["threshold"][1].get<int>(), 128);
+        EXPECT_LE(stable["bdline"][0].get<int>(), 40);
+        EXPECT_GE(stable["bdline"][1].get<int>(), 40);
+        std::string line;
+        std::getline(textLines, line);
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(line, match, ranges)) << line;
+        EXPECT_EQ(std::stoi(match[1]), stable["threshold"][0].get<int>()) << line;
+        EXPECT_EQ(std::stoi(match[2]), stable["threshold"][1].get<int>()) << line;
+        EXPECT_EQ(std::stoi(match[3]), stable["bdline"][0].get<int>()) << line;
+        EXPECT_EQ(std::stoi(match[4]), stable["bdline"][1].get<int>()) << line;
+        EXPECT_EQ(match[5].matched, i == 1) << line;
+    }
+}
+
+// ---- STRETCH ----
+
+// At STRETCH 1, the default, every sample counts as it did before STRETCH existed: the same
+// pass lines and band, whether STRETCH comes from a file without the key or from --stretch 1.
+TEST_F(CountCli, StretchOneCountsTheSamplesAsBefore) {
+    const struct {
+        const char* file;
+        std::array<int, 4> passLines;
+        std::array<int, 4> band;  // top, bottom, width, height
+    } before[] = {
+        {"stack_01.jpg", {11, 0, 0, 0}, {65, 512, 764, 447}},
+        {"stack_02.jpg", {13, 2, 0, 0}, {57, 528, 764, 471}},
+        {"stack_03.jpg", {6, 0, 1, 0}, {113, 480, 764, 367}},
+        {"stack_04.jpg", {17, 1, 0, 1}, {33, 536, 764, 503}},
+        {"stack_05.jpg", {5, 0, 0, 0}, {161, 448, 764, 287}},
+        {"stack_06.jpg", {8, 1, 0, 0}, {65, 424, 636, 359}},
+        {"stack_07.jpg", {7, 0, 1, 0}, {49, 360, 1020, 311}},
+        {"stack_08.jpg", {11, 2, 0, 1}, {41, 520, 896, 479}},
+        {"stack_09.jpg", {20, 1, 0, 0}, {49, 640, 796, 591}},
+        {"stack_10.jpg", {11, 1, 1, 0}, {81, 504, 764, 423}},
+    };
+    for (const std::string& stretch : {std::string(), std::string("--stretch 1 ")}) {
+        const ProgramRun run = count(stretch + "--json --settings " +
+                                     quoted(kSamples / "Lathmark.ini") + " " + quoted(kSamples));
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::vector<Json> lines = jsonLines(run.out);
+        ASSERT_EQ(lines.size(), std::size(before) + 1);
+        for (std::size_t i = 0; i < std::size(before); ++i) {
+            const Json& band = lines[i]["band"];
+            EXPECT_EQ(fs::path(lines[i]["file"]).filename(), before[i].file);
+            EXPECT_EQ((lines[i]["passLines"].get<std::array<int, 4>>()), before[i].passLines);
+            EXPECT_EQ(
+                (std::array<int, 4>{band["top"], band["bottom"], band["width"], band["height"]}),
+                before[i].band)
+                << before[i].file;
+        }
+        EXPECT_EQ(lines.back()["stretch"], 1);
+    }
+}
+
+// The thin set's joints are three rows thick: calibration picks a STRETCH above 1, which counts
+// them all right, writes it, and a count with the settings written agrees.
+TEST_F(CountCli, CalibrationOnThinJointsPicksAStretchAboveOne) {
+    const fs::path thin = kSamples / "thin";
+    const fs::path ini = scratch() / "thin.ini";
+    const ProgramRun run = count("--bdline 40 --threshold 128 --json --calibrate " +
+                                 quoted(thin / "truth.tsv") + " --write-settings " + quoted(ini));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json chosen = Json::parse(run.out)["calibration"];
+    EXPECT_GT(chosen["stretch"].get<int>(), 1) << chosen;
+    EXPECT_EQ(chosen["right"], chosen["photographs"]) << chosen;
+    EXPECT_NE(
+        readBytes(ini).find("\nSTRETCH=" + std::to_string(chosen["stretch"].get<int>()) + "\n"),
+        std::string::npos)
+        << readBytes(ini);
+    const ProgramRun recount = count("--json --settings " + quoted(ini) + " " + quoted(thin));
+    ASSERT_EQ(recount.status, 0) << recount.err;
+    const std::vector<Json> lines = jsonLines(recount.out);
+    EXPECT_EQ(lines.back()["book"], 69);  // the boards of thin/truth.tsv
+    EXPECT_EQ(lines.back()["stretch"], chosen["stretch"]);
+}
+
+}  // namespace

@@ -22,17 +22,19 @@ CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOp
 
     PassWork work;
     result.passLines = countLines(band.value.counts, settings.bdLine, work);
-    result.joints = jointsOf(work, band.value.edges);
+    // The counted part's rows are the photograph's from the region's top down.
+    const int shift = settings.region ? settings.region->top * settings.stretch : 0;
+    const BandEdges edges{band.value.edges.top + shift, band.value.edges.bottom + shift};
+    result.joints = jointsOf(work, edges);
     result.photographWidth = photograph.width();
     result.photographHeight = photograph.height();
-    result.band = {band.value.edges.top, band.value.edges.bottom, band.value.counts.width,
-                   band.value.counts.height};
+    result.band = {edges.top, edges.bottom, band.value.counts.width, band.value.counts.height};
     result.marked = resultImage(work, band.value.counts, photograph.get());
     if (!result.marked)
         return failed(std::move(result), "the result image could not be made (out of memory?)");
 
     if (options.stability) {
-        StepResult<ThresholdTable> table = ThresholdTable::build(photograph.get());
+        StepResult<ThresholdTable> table = ThresholdTable::build(photograph.get(), settings.region);
         if (!table.ok())
             result.stabilityProblem = "no stability ranges: the photograph " + *table.failure;
         else

@@ -27,7 +27,8 @@ struct CountOptions {
 
 // The band as a count reports it.
 struct BandBox {
-    int top = 0;  // band edges as found, rows counted from the top of the photograph
+    int top = 0;  // band edges as found, rows counted from the top of the photograph (not of
+                  // its region)
     int bottom = 0;
     int width = 0;  // the band's size in pixels
     int height = 0;
@@ -36,13 +37,13 @@ struct BandBox {
 struct CountResult {
     std::string file;  // the photograph as the caller named it
     std::optional<CountError> error;
-    Settings settings;  // the settings it was counted with
+    Settings settings;  // the settings it was counted with, its region among them
     PassLines passLines{};
     BandBox band;               // with STRETCH above 1, in rows of the stretched photograph
     std::vector<Joint> joints;  // one per counted line, from the top down (in the same rows)
     int photographWidth = 0;    // the photograph's size in pixels, before any STRETCH
     int photographHeight = 0;
-    Bitmap marked;        // the result image: the band, black where a line row was found
+    Bitmap marked;        // the result image: the band (of the region), black on line rows
     Bitmap photograph;    // the decoded photograph, if asked for
     std::string warning;  // what the decoder noted about a photograph it could still decode
     std::optional<StabilityRanges> stable;  // if asked for, and they could be found

@@ -59,34 +59,38 @@ class RisingRule {
 
 }  // namespace
 
-StepResult<ThresholdTable> ThresholdTable::build(FIBITMAP* photograph) {
+StepResult<ThresholdTable> ThresholdTable::build(FIBITMAP* photograph,
+                                                 const std::optional<Region>& region) {
+    const StepResult<Region> part = countedPart(photograph, region);
+    if (!part.ok()) return Failed{*part.failure};
     StepResult<ThresholdTable> result;
     ThresholdTable& table = result.value;
-    table.width_ = static_cast<int>(FreeImage_GetWidth(photograph));
-    table.height_ = static_cast<int>(FreeImage_GetHeight(photograph));
+    table.width_ = part.value.width;
+    table.height_ = part.value.height;
     if (table.height_ > kMaxSearchRows)
         return Failed{"is too tall to search for settings: " + std::to_string(table.height_) +
                       " rows, more than " + std::to_string(kMaxSearchRows)};
     table.counts_.assign(
         static_cast<std::size_t>(2 * kLevels) * static_cast<std::size_t>(table.height_), 0);
-    if (hasOwnThreshold(photograph))
-        table.buildFromGrey(photograph);
-    else
-        result.failure = table.buildByLibrary(photograph);
+    if (hasOwnThreshold(photograph)) {
+        table.buildFromGrey(photograph, part.value);
+    } else {
+        const Bitmap cut = cutOut(photograph, part.value);
+        result.failure = cut ? table.buildByLibrary(cut.get())
+                             : "the region could not be cut out (out of memory?)";
+    }
     return result;
 }
 
 // Each row's grey levels, counted level by level; a row's dark pixels at a threshold are then
 // the pixels of the levels below it.
-void ThresholdTable::buildFromGrey(FIBITMAP* photograph) {
-    const bool colour = FreeImage_GetBPP(photograph) == 24;
-    GreyConverter converter(colour ? width_ : 0);
-    const Scanlines rows(photograph);
+void ThresholdTable::buildFromGrey(FIBITMAP* photograph, const Region& part) {
+    GreyRows rows(photograph, part);
     const int edgeEnd = std::min(2 * kBandLeftColumn, width_);
     std::array<int, kLevels> edge{};
     std::array<int, kLevels> rest{};
     for (int y = 0; y < height_; ++y) {
-        const BYTE* grey = colour ? converter.row(rows(y)) : rows(y);
+        const BYTE* grey = rows.row(y);
         edge.fill(0);
         rest.fill(0);
         for (int x = kBandLeftColumn; x < edgeEnd; ++x) ++edge[grey[x]];

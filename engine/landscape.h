@@ -32,9 +32,11 @@ constexpr int kMaxSearchRows = 16384;
 // columns 8 and up: all that a count sees of the photograph, at any THRESHOLD.
 class ThresholdTable {
   public:
-    // The table of `photograph`; fails for a photograph too tall to search or a pixel format that
-    // cannot be turned into black and white.
-    static StepResult<ThresholdTable> build(FIBITMAP* photograph);
+    // The table of `photograph`, or of its `region` (whose own rows and columns these are, as
+    // for a count); fails for a region that does not fit, a part too tall to search or a pixel
+    // format that cannot be turned into black and white.
+    static StepResult<ThresholdTable> build(FIBITMAP* photograph,
+                                            const std::optional<Region>& region = {});
 
     int width() const { return width_; }
     int height() const { return height_; }
@@ -48,7 +50,7 @@ class ThresholdTable {
     std::size_t offset(int first, int threshold) const {
         return static_cast<std::size_t>(first + threshold) * static_cast<std::size_t>(height_);
     }
-    void buildFromGrey(FIBITMAP* photograph);
+    void buildFromGrey(FIBITMAP* photograph, const Region& part);
     StepFailure buildByLibrary(FIBITMAP* photograph);
 
     int width_ = 0;

@@ -32,18 +32,16 @@ void countBelow(const BYTE* __restrict grey, int from, int to, BYTE low, BYTE hi
 }
 
 // The rows' counts from the photograph's own grey levels (24-bit colour or 8-bit grey).
-void countGreyRows(FIBITMAP* photograph, BYTE low, BYTE high, RowCounts& rows) {
-    const bool colour = FreeImage_GetBPP(photograph) == 24;
+void countGreyRows(FIBITMAP* photograph, const Region& part, BYTE low, BYTE high, RowCounts& rows) {
     const int width = rows.width;
     const int edgeEnd = std::min(2 * kBandLeftColumn, width);
-    GreyConverter converter(colour ? width : 0);
-    const Scanlines scanlines(photograph);
+    GreyRows greyRows(photograph, part);
     int* const lowFrom4 = rows.fill(0);
     int* const lowFrom8 = rows.fill(1);
     int* const highFrom4 = rows.fill(2);
     int* const highFrom8 = rows.fill(3);
     for (int y = 0; y < rows.height; ++y) {
-        const BYTE* grey = colour ? converter.row(scanlines(y)) : scanlines(y);
+        const BYTE* grey = greyRows.row(y);
         int edgeLow = 0, edgeHigh = 0, restLow = 0, restHigh = 0;
         countBelow(grey, kBandLeftColumn, edgeEnd, low, high, edgeLow, edgeHigh);
         countBelow(grey, 2 * kBandLeftColumn, width, low, high, restLow, restHigh);
@@ -54,11 +52,14 @@ void countGreyRows(FIBITMAP* photograph, BYTE low, BYTE high, RowCounts& rows) {
     }
 }
 
-// Other pixel formats are thresholded by the library, and the dark bits of its two-level images
-// counted.
-StepFailure countLibraryRows(FIBITMAP* photograph, BYTE low, BYTE high, RowCounts& rows) {
+// Other pixel formats are cut to the counted part and thresholded by the library, and the dark
+// bits of its two-level images counted.
+StepFailure countLibraryRows(FIBITMAP* photograph, const Region& part, BYTE low, BYTE high,
+                             RowCounts& rows) {
+    const Bitmap cut = cutOut(photograph, part);
+    if (!cut) return "the region could not be cut out (out of memory?)";
     for (const auto& [level, first] : {std::pair{low, 0}, std::pair{high, 2}}) {
-        const Bitmap binary(FreeImage_Threshold(photograph, level));
+        const Bitmap binary(FreeImage_Threshold(cut.get(), level));
         if (!binary) return "its pixel format cannot be turned into black and white";
         countDarkRows(TwoLevelRows(binary.get()), rows.fill(first), rows.fill(first + 1));
     }
@@ -76,15 +77,28 @@ StepFailure bandProblem(int width, const BandEdges& edges) {
 
 }  // namespace
 
+StepResult<Region> countedPart(FIBITMAP* photograph, const std::optional<Region>& region) {
+    const int width = static_cast<int>(FreeImage_GetWidth(photograph));
+    const int height = static_cast<int>(FreeImage_GetHeight(photograph));
+    if (auto problem = regionProblem(region, width, height)) return Failed{*problem};
+    return region.value_or(Region{0, 0, width, height});
+}
+
+Bitmap cutOut(FIBITMAP* photograph, const Region& part) {
+    return Bitmap(FreeImage_Copy(photograph, part.left, part.top, part.left + part.width,
+                                 part.top + part.height));
+}
+
 StepResult<RowCounts> countRows(FIBITMAP* photograph, const Settings& settings) {
     if (auto problem = countingProblem(settings)) return Failed{*problem};
-    RowCounts rows = RowCounts::held(static_cast<int>(FreeImage_GetWidth(photograph)),
-                                     static_cast<int>(FreeImage_GetHeight(photograph)));
+    const StepResult<Region> part = countedPart(photograph, settings.region);
+    if (!part.ok()) return Failed{*part.failure};
+    RowCounts rows = RowCounts::held(part.value.width, part.value.height);
     const auto low = static_cast<BYTE>(settings.threshold);
     const auto high = static_cast<BYTE>(settings.threshold + kPasses[1].thresholdIncrement);
     if (hasOwnThreshold(photograph))
-        countGreyRows(photograph, low, high, rows);
-    else if (auto failure = countLibraryRows(photograph, low, high, rows))
+        countGreyRows(photograph, part.value, low, high, rows);
+    else if (auto failure = countLibraryRows(photograph, part.value, low, high, rows))
         return Failed{*failure};
     return stretchRows(std::move(rows), settings.stretch);
 }

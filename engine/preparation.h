@@ -40,11 +40,18 @@ StepResult<Bitmap> decodeJpegData(const std::uint8_t* data, std::size_t size);
 
 // ---- Row counts ----
 
+// The part of a photograph a count sees: the region, if it fits, or the whole photograph.
+StepResult<Region> countedPart(FIBITMAP* photograph, const std::optional<Region>& region);
+
+// The library's copy of that part.
+Bitmap cutOut(FIBITMAP* photograph, const Region& part);
+
 // Each row's dark pixels in columns 4 and up and in columns 8 and up, at settings.threshold and at
-// the later passes' threshold, in one sweep over the photograph, each row repeated
-// settings.stretch times. A pixel is dark where its grey level is below the threshold, as in the
-// library's two-level image of the photograph. Fails for a pixel format that cannot be turned
-// into black and white.
+// the later passes' threshold, in one sweep over the counted part of the photograph (its region,
+// whose own columns and rows these are), each row repeated settings.stretch times. A pixel is
+// dark where its grey level is below the threshold, as in the library's two-level image of the
+// part. Fails for a region that does not fit the photograph, or a pixel format that cannot be
+// turned into black and white.
 StepResult<RowCounts> countRows(FIBITMAP* photograph, const Settings& settings);
 
 // `rows` with each row repeated `stretch` times, as if each photograph row were.

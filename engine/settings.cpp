@@ -1,5 +1,8 @@
 #include "engine/settings.h"
 
+#include <algorithm>
+#include <array>
+
 namespace lathmark {
 
 std::optional<std::string> thresholdProblem(int threshold) {
@@ -23,6 +26,57 @@ std::optional<std::string> bdLineProblem(int bdLine) {
     return "BDLINE " + std::to_string(bdLine) + " is outside " +
            std::to_string(Settings::kMinBdLine) + " to " + std::to_string(Settings::kMaxBdLine) +
            ", the values a settings file holds";
+}
+
+std::string regionText(const Region& region) {
+    return std::to_string(region.width) + "x" + std::to_string(region.height) + "+" +
+           std::to_string(region.left) + "+" + std::to_string(region.top);
+}
+
+RegionParsed parseRegion(std::string_view text) {
+    const std::string quoted = "\"" + std::string(text.substr(0, 40)) + "\"";
+    auto none = [&](const std::string& why) { return RegionParsed{std::nullopt, quoted + why}; };
+    // Four numbers: the sizes, each perhaps with a minus sign, then the offsets, each after its
+    // sign.
+    std::array<long long, 4> numbers{};
+    std::array<bool, 4> negative{};
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        if (i == 1) {
+            if (at >= text.size() || (text[at] != 'x' && text[at] != 'X'))
+                return none(" is not of the form WxH+X+Y");
+            ++at;
+        }
+        if (i >= 2 && (at >= text.size() || (text[at] != '+' && text[at] != '-')))
+            return none(" is not of the form WxH+X+Y");
+        if (at < text.size() && (text[at] == '-' || (i >= 2 && text[at] == '+')))
+            negative[i] = text[at++] == '-';
+        const std::size_t start = at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+            numbers[i] = std::min<long long>(numbers[i] * 10 + (text[at] - '0'), 1'000'000);
+            ++at;
+        }
+        if (at == start) return none(" is not of the form WxH+X+Y");
+    }
+    if (at != text.size()) return none(" is not of the form WxH+X+Y");
+    if (negative[0] || negative[1]) return none(": its width and height must be at least 1");
+    if (negative[2] || negative[3]) return none(": the left column and top row cannot be negative");
+    for (long long number : numbers)
+        if (number > Settings::kMaxRegionNumber)
+            return none(": its numbers are pixels, at most " +
+                        std::to_string(Settings::kMaxRegionNumber));
+    if (numbers[0] == 0 || numbers[1] == 0)
+        return none(": its width and height must be at least 1");
+    return {Region{static_cast<int>(numbers[2]), static_cast<int>(numbers[3]),
+                   static_cast<int>(numbers[0]), static_cast<int>(numbers[1])},
+            {}};
+}
+
+std::optional<std::string> regionProblem(const std::optional<Region>& region, int photographWidth,
+                                         int photographHeight) {
+    if (!region || region->fits(photographWidth, photographHeight)) return std::nullopt;
+    return "the region " + regionText(*region) + " does not fit this photograph of " +
+           std::to_string(photographWidth) + " × " + std::to_string(photographHeight);
 }
 
 std::optional<std::string> countingProblem(const Settings& settings) {

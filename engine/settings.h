@@ -4,8 +4,35 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace lathmark {
+
+// A rectangle of a photograph, as imaging tools give it: its size and its left column and top
+// row, in pixels from the photograph's top-left corner.
+struct Region {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+
+    bool operator==(const Region&) const = default;
+    // Whether it lies inside a photograph of this size.
+    bool fits(int photographWidth, int photographHeight) const {
+        return left + width <= photographWidth && top + height <= photographHeight;
+    }
+};
+
+// "WxH+X+Y".
+std::string regionText(const Region& region);
+
+// A region from "WxH+X+Y" (an x or X between the sizes), or why the text is none: not that
+// shape, a size of 0, a negative offset, or a number above 65535.
+struct RegionParsed {
+    std::optional<Region> region{};
+    std::string problem;
+};
+RegionParsed parseRegion(std::string_view text);
 
 struct Settings {
     // THRESHOLD: the grey level that separates dark from light. The later passes count at
@@ -19,10 +46,14 @@ struct Settings {
     // STRETCH: the times each photograph row is repeated before counting.
     static constexpr int kMinStretch = 1;
     static constexpr int kMaxStretch = 4;
+    // REGION: sizes and offsets above this are no pixels of a photograph.
+    static constexpr int kMaxRegionNumber = 65535;
 
     int threshold = 0;
     int bdLine = 0;
     int stretch = 1;
+    // REGION: the part of each photograph that is counted; none, the whole photograph.
+    std::optional<Region> region{};
 
     bool operator==(const Settings&) const = default;
 };
@@ -35,5 +66,10 @@ std::optional<std::string> bdLineProblem(int bdLine);
 
 // Why a count cannot run with these settings (THRESHOLD or STRETCH out of range), or nothing.
 std::optional<std::string> countingProblem(const Settings& settings);
+
+// Why `region` cannot be counted in a photograph of this size, or nothing (also nothing for no
+// region: the whole photograph).
+std::optional<std::string> regionProblem(const std::optional<Region>& region, int photographWidth,
+                                         int photographHeight);
 
 }  // namespace lathmark

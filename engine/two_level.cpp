@@ -149,6 +149,13 @@ const BYTE* GreyConverter::row(const BYTE* pixels) {
     return grey;
 }
 
+GreyRows::GreyRows(FIBITMAP* photograph, const Region& part)
+    : scanlines_(photograph),
+      colour_(FreeImage_GetBPP(photograph) == 24),
+      left_(part.left),
+      bottom_(static_cast<int>(FreeImage_GetHeight(photograph)) - part.top - part.height),
+      converter_(colour_ ? part.width : 0) {}
+
 bool hasOwnThreshold(FIBITMAP* photograph) {
     if (FreeImage_GetImageType(photograph) != FIT_BITMAP || !FreeImage_HasPixels(photograph))
         return false;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/bitmap.h"
+#include "engine/settings.h"
 
 namespace lathmark {
 
@@ -48,6 +49,27 @@ class GreyConverter {
 // Whether GreyConverter covers this photograph's pixel format (24-bit colour, or 8-bit grey whose
 // bytes are grey levels); other formats go through the library's threshold.
 bool hasOwnThreshold(FIBITMAP* photograph);
+
+// The grey levels of the rows of one rectangle of a photograph whose pixel format
+// hasOwnThreshold covers, from the rectangle's bottom row up: the rows the library's copy of that
+// rectangle would hold, without copying it.
+class GreyRows {
+  public:
+    GreyRows(FIBITMAP* photograph, const Region& part);
+    // The grey levels of the rectangle's row y (0 its bottom row), its columns from the left;
+    // valid until the next call.
+    const BYTE* row(int y) {
+        const BYTE* pixels = scanlines_(bottom_ + y) + (colour_ ? 3 : 1) * left_;
+        return colour_ ? converter_.row(pixels) : pixels;
+    }
+
+  private:
+    Scanlines scanlines_;
+    bool colour_;
+    int left_;
+    int bottom_;  // the scanline of the rectangle's bottom row
+    GreyConverter converter_;
+};
 
 // A new two-level bitmap like the library's: black-and-white palette, the resolution of `like`,
 // every bit 0 (padding included), as the library allocates it. Empty when out of memory.

@@ -2,109 +2,307 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
+#include <map>
+#include <tuple>
 
 #include "cli/batch.h"
 #include "engine/landscape.h"
 #include "engine/preparation.h"
+#include "engine/two_level.h"
 
 namespace lathmark {
 namespace {
 
-// Whether count `a` lies nearer `boards` than count `b`; of two as near, the smaller.
-bool nearer(int a, int b, int boards) {
-    const int da = std::abs(a - boards);
-    const int db = std::abs(b - boards);
-    return da != db ? da < db : a < b;
+// A photograph of TRUTH, decoded and turned grey once: every region searched is read from it.
+struct Photograph {
+    const TruthRow* row = nullptr;
+    PhotographSearch search;
+    Bitmap grey;  // 8-bit grey, or the photograph itself where the library must threshold it
+};
+
+// The photograph as 8-bit grey levels, which the row counts read as they read the photograph.
+Bitmap greyCopy(Bitmap photograph) {
+    if (!hasOwnThreshold(photograph.get()) || FreeImage_GetBPP(photograph.get()) == 8)
+        return photograph;
+    const int width = photograph.width();
+    const int height = photograph.height();
+    Bitmap grey(FreeImage_Allocate(width, height, 8));
+    if (!grey) return photograph;
+    for (int i = 0; i < 256; ++i) {
+        const auto level = static_cast<BYTE>(i);
+        FreeImage_GetPalette(grey.get())[i] = {level, level, level, 0};
+    }
+    GreyRows rows(photograph.get(), {0, 0, width, height});
+    const Scanlines to(grey.get());
+    for (int y = 0; y < height; ++y) std::copy_n(rows.row(y), width, to(y));
+    return grey;
 }
 
-PhotographSearch search(const TruthRow& row, const Settings& current) {
-    PhotographSearch found;
-    found.file = row.file;
-    found.boards = row.boards;
-    StepResult<Bitmap> decoded = decodeJpegFile(row.file);
-    if (!decoded.ok()) {
-        found.error = decoded.failure;
-        return found;
-    }
-    found.warning = decoded.warning;
-    const StepResult<ThresholdTable> table = ThresholdTable::build(decoded.value.get());
-    if (!table.ok()) {
-        found.error = table.failure;
-        return found;
-    }
-    decoded.value.reset();  // the table holds all the search needs of it
+// What one region gives over all photographs: each one's right settings, their sum per
+// STRETCH, the choice on them, and for each photograph the choice without it.
+struct RegionResult {
+    std::optional<Region> region;  // none: each photograph whole
+    int width = 0;                 // of the region; BDLINE is searched from 0 to this
+    std::vector<PhotographRight> photographs;
+    std::vector<RightCounts> counts;
+    SettingsChoice choice;
+    std::vector<SettingsChoice> without;  // per photograph, the choice from the others
+    std::vector<bool> rightWithout;       // whether that choice counts the photograph right
+};
 
-    found.width = table.value.width();
-    found.nearest.assign(static_cast<std::size_t>(found.width) + 1, 0);
-    std::optional<std::string> failure;
-    bool anyBand = false;
-    for (int stretch = Settings::kMinStretch; stretch <= Settings::kMaxStretch; ++stretch) {
-        const Landscape landscape = settingsLandscape(table.value, found.width, stretch);
-        SettingsGrid<bool>& right = found.right.emplace_back(found.width, false);
-        for (int threshold = 0; threshold < kThresholds; ++threshold) {
-            if (!landscape.counted(threshold)) {
-                failure = landscape.failure(threshold);
+class Search {
+  public:
+    Search(std::vector<Photograph*> photographs, const Settings& current, int jobs)
+        : photographs_(std::move(photographs)), current_(current), jobs_(jobs) {}
+
+    RegionResult evaluate(const std::optional<Region>& region, int bdLineMax) const {
+        RegionResult result;
+        result.region = region;
+        result.width = bdLineMax;
+        inOrder(
+            photographs_.size(), jobs_,
+            [&](std::size_t i) {
+                const Photograph& photograph = *photographs_[i];
+                const StepResult<ThresholdTable> table =
+                    ThresholdTable::build(photograph.grey.get(), region);
+                if (!table.ok()) {
+                    PhotographRight none;
+                    none.failure = table.failure;
+                    return none;
+                }
+                return rightSettings(table.value, photograph.row->boards, bdLineMax);
+            },
+            [&](PhotographRight& right) { result.photographs.push_back(std::move(right)); });
+        return result;
+    }
+
+    // The choice on the photographs that count at all in `result`, and the choice without each.
+    void choose(RegionResult& result) const {
+        result.counts.assign(Settings::kMaxStretch, RightCounts(result.width));
+        for (const PhotographRight& photograph : result.photographs)
+            if (photograph.ok()) addRight(result.counts, photograph);
+        result.choice = chooseSettings(result.counts, current_);
+        result.without.clear();
+        result.rightWithout.clear();
+        std::vector<RightCounts> others = result.counts;
+        for (const PhotographRight& photograph : result.photographs) {
+            if (!photograph.ok()) {
+                result.without.push_back(result.choice);
+                result.rightWithout.push_back(false);
                 continue;
             }
-            for (int bdLine = 0; bdLine <= found.width; ++bdLine) {
-                const int boards = landscape.boards(threshold, bdLine);
-                int& nearest = found.nearest[static_cast<std::size_t>(bdLine)];
-                right.at(threshold, bdLine) = boards == row.boards;
-                if (!anyBand || nearer(boards, nearest, row.boards)) nearest = boards;
-            }
-            anyBand = true;
+            addRight(others, photograph, -1);
+            const SettingsChoice choice = chooseSettings(others, current_);
+            addRight(others, photograph);
+            const Settings& chosen = choice.settings;
+            result.without.push_back(choice);
+            result.rightWithout.push_back(photograph.right[static_cast<std::size_t>(
+                chosen.stretch - 1)].at(chosen.threshold, chosen.bdLine));
         }
     }
-    if (!anyBand) {
-        found.error = failure;
-        return found;
+
+    const Settings& current() const { return current_; }
+
+  private:
+    std::vector<Photograph*> photographs_;
+    Settings current_;
+    int jobs_;
+};
+
+// Column windows of the narrowest photograph's width `width`, their edges at k / parts of it,
+// over rows `top` to `top + height`.
+Region window(int left, int right, int parts, int width, int top, int height) {
+    auto edge = [&](int k) {
+        return static_cast<int>((static_cast<long long>(k) * width + parts / 2) / parts);
+    };
+    return {edge(left), top, edge(right) - edge(left), height};
+}
+
+// The finest grid: edges at 1/32 of the width, windows from 1/8 of it to the whole.
+constexpr int kFinestParts = 32;
+constexpr int kNarrowestParts = 4;  // of the finest grid: 1/8 of the width
+// Windows kept from one grid to the next, finer one.
+constexpr std::size_t kKeptWindows = 4;
+
+// Searches column windows coarse to fine: every window of the grid of eighths, then around the
+// best few windows at sixteenths and at thirty-seconds; or, with `everyWindow`, every window of
+// the thirty-seconds grid. Gives the results of every window searched.
+std::vector<RegionResult> searchWindows(const Search& search, int width, int top, int height,
+                                        bool everyWindow) {
+    std::vector<RegionResult> results;
+    std::map<std::pair<int, int>, std::size_t> done;  // by pixel edges
+    auto evaluate = [&](int left, int right, int parts) -> std::size_t {
+        const Region region = window(left, right, parts, width, top, height);
+        const auto key = std::pair{region.left, region.width};
+        if (auto found = done.find(key); found != done.end()) return found->second;
+        RegionResult result = search.evaluate(region, region.width);
+        search.choose(result);
+        results.push_back(std::move(result));
+        done.emplace(key, results.size() - 1);
+        return results.size() - 1;
+    };
+    auto best = [&](std::vector<std::pair<int, int>> edges, int parts) {
+        std::vector<std::pair<std::size_t, std::pair<int, int>>> found;
+        for (const auto& [left, right] : edges)
+            found.push_back({evaluate(left, right, parts), {left, right}});
+        std::sort(found.begin(), found.end(), [&](const auto& a, const auto& b) {
+            const RegionResult& x = results[a.first];
+            const RegionResult& y = results[b.first];
+            return betterChoice(x.choice, x.width, y.choice, y.width, search.current());
+        });
+        std::vector<std::pair<int, int>> kept;
+        for (std::size_t i = 0; i < found.size() && kept.size() < kKeptWindows; ++i)
+            if (std::find(kept.begin(), kept.end(), found[i].second) == kept.end())
+                kept.push_back(found[i].second);
+        return kept;
+    };
+
+    int parts = everyWindow ? kFinestParts : kFinestParts / 4;
+    std::vector<std::pair<int, int>> edges;
+    for (int left = 0; left < parts; ++left)
+        for (int right = left + 1; right <= parts; ++right)
+            if ((right - left) * kFinestParts >= kNarrowestParts * parts)
+                edges.push_back({left, right});
+    std::vector<std::pair<int, int>> kept = best(edges, parts);
+    while (parts < kFinestParts) {
+        parts *= 2;
+        edges.clear();
+        for (const auto& [left, right] : kept)
+            for (int dl = -1; dl <= 1; ++dl)
+                for (int dr = -1; dr <= 1; ++dr) {
+                    const int l = 2 * left + dl;
+                    const int r = 2 * right + dr;
+                    if (l >= 0 && r <= parts && (r - l) * kFinestParts >= kNarrowestParts * parts)
+                        edges.push_back({l, r});
+                }
+        kept = best(edges, parts);
     }
-    PassWork work;
-    if (const auto lines = countAt(table.value, current, work))
-        found.currentBoards = boardsOf(*lines);
-    return found;
+    return results;
 }
 
 }  // namespace
 
 std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const Settings& current,
-                                     int jobs,
+                                     const CalibrationOptions& options,
                                      const std::function<void(const PhotographSearch&)>& report) {
-    std::vector<PhotographSearch> searched;
+    std::vector<Photograph> all;
     inOrder(
-        truth.size(), jobs, [&](std::size_t i) { return search(truth[i], current); },
-        [&](PhotographSearch& found) {
-            report(found);
-            if (!found.error) searched.push_back(std::move(found));
-        });
+        truth.size(), options.jobs,
+        [&](std::size_t i) {
+            Photograph photograph;
+            photograph.row = &truth[i];
+            photograph.search.file = truth[i].file;
+            photograph.search.boards = truth[i].boards;
+            StepResult<Bitmap> decoded = decodeJpegFile(truth[i].file);
+            if (!decoded.ok()) {
+                photograph.search.error = decoded.failure;
+                return photograph;
+            }
+            photograph.search.warning = decoded.warning;
+            const int height = current.region ? current.region->height : decoded.value.height();
+            if (auto problem =
+                    regionProblem(current.region, decoded.value.width(), decoded.value.height()))
+                photograph.search.error = *problem;
+            else if (height > kMaxSearchRows)
+                photograph.search.error = "is too tall to search for settings: " +
+                                          std::to_string(height) + " rows, more than " +
+                                          std::to_string(kMaxSearchRows);
+            else
+                photograph.grey = greyCopy(std::move(decoded.value));
+            return photograph;
+        },
+        [&](Photograph& photograph) { all.push_back(std::move(photograph)); });
+
+    std::vector<Photograph*> searched;
+    int narrowest = INT_MAX;
+    int lowest = INT_MAX;
+    for (Photograph& photograph : all)
+        if (!photograph.search.error) {
+            searched.push_back(&photograph);
+            narrowest = std::min(narrowest, photograph.grey.width());
+            lowest = std::min(lowest, photograph.grey.height());
+        }
+
+    Search search(searched, current, options.jobs);
+    RegionResult chosen;
+    std::vector<RegionResult> windows;
+    if (!options.findRegion && !searched.empty()) {
+        // Within the region in effect; a photograph with no band at any setting is left out.
+        const int width = current.region ? current.region->width : narrowest;
+        chosen = search.evaluate(current.region, width);
+        for (std::size_t i = 0; i < searched.size(); ++i)
+            if (!chosen.photographs[i].ok())
+                searched[i]->search.error = chosen.photographs[i].failure;
+    }
+    for (const Photograph& photograph : all) report(photograph.search);
+    if (options.findRegion && !searched.empty()) {
+        const int top = current.region ? current.region->top : 0;
+        const int height = current.region ? current.region->height : lowest;
+        windows = searchWindows(search, narrowest, top, height, options.everyWindow);
+    } else if (!searched.empty()) {
+        // Drop the photographs left out, then choose.
+        std::vector<Photograph*> kept;
+        std::vector<PhotographRight> rights;
+        for (std::size_t i = 0; i < searched.size(); ++i)
+            if (chosen.photographs[i].ok()) {
+                kept.push_back(searched[i]);
+                rights.push_back(std::move(chosen.photographs[i]));
+            }
+        searched = kept;
+        chosen.photographs = std::move(rights);
+        Search(searched, current, options.jobs).choose(chosen);
+        windows.push_back(std::move(chosen));
+    }
     if (searched.empty()) return std::nullopt;
+
+    std::size_t best = 0;
+    for (std::size_t w = 1; w < windows.size(); ++w)
+        if (betterChoice(windows[w].choice, windows[w].width, windows[best].choice,
+                         windows[best].width, current))
+            best = w;
 
     Calibration calibration;
     calibration.photographs = static_cast<int>(searched.size());
-    calibration.bdLineMax = INT_MAX;
-    for (const PhotographSearch& found : searched)
-        calibration.bdLineMax = std::min(calibration.bdLineMax, found.width);
-    calibration.counts.assign(searched.front().right.size(), RightCounts(calibration.bdLineMax));
+    calibration.regionSearched = options.findRegion;
+    calibration.windowsSearched = static_cast<int>(windows.size());
     calibration.current = current;
-    for (const PhotographSearch& found : searched) {
-        for (std::size_t stretch = 0; stretch < calibration.counts.size(); ++stretch) {
-            RightCounts& counts = calibration.counts[stretch];
-            for (int threshold = 0; threshold < kThresholds; ++threshold)
-                for (int bdLine = 0; bdLine <= calibration.bdLineMax; ++bdLine)
-                    if (found.right[stretch].at(threshold, bdLine)) ++counts.at(threshold, bdLine);
-        }
-        if (found.currentBoards == found.boards) ++calibration.currentRight;
+    // Each photograph chosen without: the best region for the others, and its verdict.
+    calibration.leaveOneOut.of = calibration.photographs;
+    for (std::size_t i = 0; i < searched.size(); ++i) {
+        std::size_t bestWithout = 0;
+        for (std::size_t w = 1; w < windows.size(); ++w)
+            if (betterChoice(windows[w].without[i], windows[w].width,
+                             windows[bestWithout].without[i], windows[bestWithout].width, current))
+                bestWithout = w;
+        if (windows[bestWithout].rightWithout[i]) ++calibration.leaveOneOut.right;
     }
-    calibration.choice = chooseSettings(calibration.counts, current);
 
-    for (const PhotographSearch& found : searched) {
-        const auto columns = static_cast<std::size_t>(calibration.bdLineMax + 1);
-        const auto nearest = std::min_element(
-            found.nearest.begin(), found.nearest.begin() + static_cast<std::ptrdiff_t>(columns),
-            [&](int a, int b) { return nearer(a, b, found.boards); });
-        if (*nearest != found.boards)
-            calibration.neverRight.push_back({found.file, found.boards, *nearest});
+    RegionResult& result = windows[best];
+    calibration.bdLineMax = result.width;
+    calibration.counts = std::move(result.counts);
+    calibration.choice = result.choice;
+    calibration.choice.settings.region = result.region;
+    // A region that is every photograph whole is no region.
+    if (const std::optional<Region>& region = result.region)
+        if (std::all_of(searched.begin(), searched.end(), [&](const Photograph* p) {
+                return *region == Region{0, 0, p->grey.width(), p->grey.height()};
+            }))
+            calibration.choice.settings.region.reset();
+    for (std::size_t i = 0; i < searched.size(); ++i) {
+        const PhotographRight& photograph = result.photographs[i];
+        if (photograph.nearest != searched[i]->row->boards)
+            calibration.neverRight.push_back(
+                {searched[i]->row->file, searched[i]->row->boards, photograph.nearest});
+    }
+
+    // The current settings, within their own region.
+    PassWork work;
+    for (const Photograph* photograph : searched) {
+        const StepResult<ThresholdTable> table =
+            ThresholdTable::build(photograph->grey.get(), current.region);
+        if (!table.ok()) continue;
+        if (const auto lines = countAt(table.value, current, work))
+            if (boardsOf(*lines) == photograph->row->boards) ++calibration.currentRight;
     }
     return calibration;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Calibration: the settings that count the most photographs of known count right, found from
-// the landscape of each photograph.
+// Calibration: the settings that count the most photographs of known count right, found from the
+// landscape of each photograph; with a search for the region, the column window in which they do.
 
 #include <functional>
 #include <optional>
@@ -9,22 +9,16 @@
 
 #include "cli/truth.h"
 #include "engine/calibration.h"
-#include "engine/grid.h"
 #include "engine/settings.h"
 
 namespace lathmark {
 
-// What a search of one photograph's landscape left behind.
+// How one photograph of TRUTH went: decoded and searched, or why not.
 struct PhotographSearch {
     std::string file;
     int boards = 0;                    // its true count
     std::optional<std::string> error;  // why it could not be searched
     std::string warning;
-    int width = 0;  // its landscapes' BDLINE runs from 0 to this
-    // Per STRETCH from 1 up: whether each setting counts it right.
-    std::vector<SettingsGrid<bool>> right;
-    std::vector<int> nearest;  // per BDLINE, the count nearest its boards at any other setting
-    int currentBoards = 0;     // at the current settings; 0 if there is no band to count
 };
 
 struct NeverRight {
@@ -33,21 +27,41 @@ struct NeverRight {
     int nearest = 0;  // the count nearest `boards` that any setting reaches
 };
 
+// How well the choice generalises: for each photograph, whether the settings (and region) that
+// the same rule chooses from the other photographs count it right.
+struct LeaveOneOut {
+    int right = 0;
+    int of = 0;
+};
+
 struct Calibration {
     int photographs = 0;              // searched
-    int bdLineMax = 0;                // BDLINE searched from 0 to the narrowest photograph's width
-    std::vector<RightCounts> counts;  // per STRETCH, from 1 up
-    SettingsChoice choice;
+    int bdLineMax = 0;                // BDLINE searched from 0 to the width of the counted part
+    std::vector<RightCounts> counts;  // in the chosen region, per STRETCH, from 1 up
+    SettingsChoice choice;            // its settings carry the chosen region, if any
+    bool regionSearched = false;      // whether column windows were searched for the region
+    int windowsSearched = 1;
     Settings current;
     int currentRight = 0;
     std::vector<NeverRight> neverRight;
+    LeaveOneOut leaveOneOut;
 };
 
-// Searches the landscapes of every photograph `truth` names, at every STRETCH, `jobs` at a
-// time, and hands each search to `report` in TRUTH order as it is done. Photographs that
-// cannot be searched are left out of the choice. Nothing is chosen when no photograph is left.
+struct CalibrationOptions {
+    int jobs = 1;
+    bool findRegion = false;
+    // Search every column window of the finest grid, not coarse to fine (for checking the
+    // coarse-to-fine search; far slower).
+    bool everyWindow = false;
+};
+
+// Searches the landscapes of every photograph `truth` names, at every STRETCH, within the region
+// in effect or, with findRegion, within each column window searched; `jobs` photographs at a
+// time. Hands each photograph's search to `report` in TRUTH order once it is decoded.
+// Photographs that cannot be searched are left out of the choice. Nothing is chosen when no
+// photograph is left.
 std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const Settings& current,
-                                     int jobs,
+                                     const CalibrationOptions& options,
                                      const std::function<void(const PhotographSearch&)>& report);
 
 }  // namespace lathmark

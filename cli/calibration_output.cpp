@@ -35,6 +35,19 @@ void printCalibration(const Calibration& calibration, std::ostream& out) {
     } else {
         out << "  every setting searched counts as many right\n";
     }
+    if (calibration.choice.settings.region)
+        out << "  within the region " << regionText(*calibration.choice.settings.region)
+            << (calibration.regionSearched ? " (found among " +
+                                                 std::to_string(calibration.windowsSearched) +
+                                                 " column windows)"
+                                           : "")
+            << '\n';
+    else if (calibration.regionSearched)
+        out << "  within the whole photograph (the best of " << calibration.windowsSearched
+            << " column windows)\n";
+    const LeaveOneOut& loo = calibration.leaveOneOut;
+    out << "Chosen without it, each photograph is counted right in " << loo.right << " of "
+        << loo.of << " cases.\n";
     out << "Current: " << settingsWords(calibration.current) << " counts "
         << calibration.currentRight << ofAll << " right\n";
     out << "Searched THRESHOLD 0 to " << Settings::kMaxThreshold << ", BDLINE 0 to "
@@ -53,6 +66,13 @@ std::string calibrationJson(const Calibration& calibration) {
         {"stretch", choice.settings.stretch},     {"right", choice.right},
         {"photographs", calibration.photographs}, {"thresholdRange", choice.thresholdRange},
         {"bdlineRange", choice.bdLineRange}};
+    if (const std::optional<Region>& region = choice.settings.region)
+        object["calibration"]["region"] = {{"left", region->left},
+                                           {"top", region->top},
+                                           {"width", region->width},
+                                           {"height", region->height}};
+    object["calibration"]["leaveOneOut"] = {{"right", calibration.leaveOneOut.right},
+                                            {"of", calibration.leaveOneOut.of}};
     object["current"] = {{"threshold", calibration.current.threshold},
                          {"bdline", calibration.current.bdLine},
                          {"stretch", calibration.current.stretch},

@@ -100,6 +100,7 @@ struct Options {
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     bool stability = false;
     std::optional<std::string> truth;
+    bool findRegion = false;
     std::optional<std::string> writeSettingsFile;
     std::optional<std::string> landscapeFile;
     std::vector<std::string> arguments;
@@ -230,8 +231,10 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
         return kUsageError;
     }
     int failed = 0;
+    const lathmark::CalibrationOptions calibrationOptions{.jobs = options.jobs,
+                                                          .findRegion = options.findRegion};
     const std::optional<lathmark::Calibration> calibration = lathmark::calibrate(
-        truth.rows, settings, options.jobs, [&](const lathmark::PhotographSearch& search) {
+        truth.rows, settings, calibrationOptions, [&](const lathmark::PhotographSearch& search) {
             if (search.error) {
                 ++failed;
                 std::cerr << search.file << ": " << *search.error << '\n';
@@ -322,6 +325,10 @@ int main(int argc, char** argv) {
         "Find the settings that count the photographs listed in TRUTH (tab-separated, columns "
         "file and boards) right");
     calibrate->type_name("TRUTH");
+    app.add_flag("--find-region", options.findRegion,
+                 "With --calibrate: search the column window of the photographs to count in as "
+                 "well as the settings")
+        ->needs(calibrate);
     app.add_option("--write-settings", options.writeSettingsFile,
                    "With --calibrate: write the chosen settings to this settings file")
         ->needs(calibrate);

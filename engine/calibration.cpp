@@ -110,6 +110,65 @@ bool wider(const std::optional<Distance>& a, const std::optional<Distance>& b) {
 
 }  // namespace
 
+bool nearerCurrent(const Settings& a, const Settings& b, const Settings& current) {
+    auto nearness = [&](const Settings& s) {
+        const int thresholds = s.threshold - current.threshold;
+        const int bdLines = s.bdLine - current.bdLine;
+        return Nearness{distance(thresholds, bdLines, current.bdLine),
+                        distance(thresholds, bdLines, current.bdLine, true)};
+    };
+    return nearness(a) < nearness(b);
+}
+
+bool betterChoice(const SettingsChoice& a, int aWidth, const SettingsChoice& b, int bWidth,
+                  const Settings& current) {
+    if (a.right != b.right) return a.right > b.right;
+    // No margin (no setting counts fewer right) is the widest.
+    if (a.margin != b.margin) return !a.margin || (b.margin && *a.margin > *b.margin);
+    if (aWidth != bWidth) return aWidth > bWidth;
+    if (a.settings.stretch != b.settings.stretch) return a.settings.stretch < b.settings.stretch;
+    return nearerCurrent(a.settings, b.settings, current);
+}
+
+PhotographRight rightSettings(const ThresholdTable& table, int boards, int bdLineMax) {
+    // Whether count `a` lies nearer `boards` than count `b`; of two as near, the smaller.
+    auto nearer = [boards](int a, int b) {
+        const int da = std::abs(a - boards);
+        const int db = std::abs(b - boards);
+        return da != db ? da < db : a < b;
+    };
+    PhotographRight found;
+    bool anyBand = false;
+    for (int stretch = Settings::kMinStretch; stretch <= Settings::kMaxStretch; ++stretch) {
+        const Landscape landscape = settingsLandscape(table, bdLineMax, stretch);
+        SettingsGrid<bool>& right = found.right.emplace_back(bdLineMax, false);
+        for (int threshold = 0; threshold < kThresholds; ++threshold) {
+            if (!landscape.counted(threshold)) {
+                found.failure = landscape.failure(threshold);
+                continue;
+            }
+            for (int bdLine = 0; bdLine <= bdLineMax; ++bdLine) {
+                const int counted = landscape.boards(threshold, bdLine);
+                right.at(threshold, bdLine) = counted == boards;
+                if (!anyBand || nearer(counted, found.nearest)) found.nearest = counted;
+                anyBand = true;
+            }
+        }
+    }
+    if (anyBand) found.failure.reset();
+    return found;
+}
+
+void addRight(std::vector<RightCounts>& counts, const PhotographRight& photograph, int sign) {
+    for (std::size_t stretch = 0; stretch < counts.size(); ++stretch) {
+        RightCounts& grid = counts[stretch];
+        const SettingsGrid<bool>& right = photograph.right[stretch];
+        for (int threshold = 0; threshold < kThresholds; ++threshold)
+            for (int bdLine = 0; bdLine <= grid.bdLineMax(); ++bdLine)
+                if (right.at(threshold, bdLine)) grid.at(threshold, bdLine) += sign;
+    }
+}
+
 SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, const Settings& current) {
     int best = 0;
     for (const RightCounts& counts : byStretch)

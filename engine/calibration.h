@@ -16,7 +16,9 @@
 #include <optional>
 #include <vector>
 
+#include "engine/error.h"
 #include "engine/grid.h"
+#include "engine/landscape.h"
 #include "engine/settings.h"
 
 namespace lathmark {
@@ -38,5 +40,28 @@ struct SettingsChoice {
 // the widest margin within its STRETCH's grid; then the smaller STRETCH; then the nearest the
 // `current` settings (which may lie outside the grid).
 SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, const Settings& current);
+
+// Whether setting `a` lies nearer the `current` settings than `b`, as chooseSettings measures it.
+bool nearerCurrent(const Settings& a, const Settings& b, const Settings& current);
+
+// Whether choice `a`, made within a region `aWidth` wide, is better than `b` within one `bWidth`
+// wide: more photographs right; then the wider margin; then the wider region; then the smaller
+// STRETCH; then the nearer the current settings.
+bool betterChoice(const SettingsChoice& a, int aWidth, const SettingsChoice& b, int bWidth,
+                  const Settings& current);
+
+// What a calibration keeps of one photograph's landscapes at every STRETCH: which settings
+// (THRESHOLD 0 to 245, BDLINE 0 to bdLineMax) count it right.
+struct PhotographRight {
+    std::vector<SettingsGrid<bool>> right;  // per STRETCH from 1 up
+    int nearest = 0;     // the count nearest its true boards that any setting reaches
+    StepFailure failure;  // why no setting counts anything, where none does
+
+    bool ok() const { return !failure.has_value(); }
+};
+PhotographRight rightSettings(const ThresholdTable& table, int boards, int bdLineMax);
+
+// Adds a photograph's right settings to one count per STRETCH (`sign` -1 takes them away).
+void addRight(std::vector<RightCounts>& counts, const PhotographRight& photograph, int sign = 1);
 
 }  // namespace lathmark

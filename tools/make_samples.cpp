@@ -1,4 +1,5 @@
 // lathmark-make-samples OUTDIR
+// lathmark-make-samples --station OUTDIR COUNT WIDTH HEIGHT SEED
 //
 // Writes the sample photographs of stacked fibreboard that the project keeps in samples/, and
 // manifest.tsv, which lists each file with its true board count and size; in OUTDIR/dim/ a
@@ -6,7 +7,10 @@
 // whose joints are three rows thick, each with its truth.tsv. Every photograph comes from a
 // fixed plan and seed, so running the program again writes the same pictures.
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <random>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -20,6 +24,7 @@ namespace {
 
 using lathmark::samplegen::StackPhoto;
 using lathmark::samplegen::StackPlan;
+using lathmark::samplegen::StationPlan;
 
 struct Sample {
     const char* file;
@@ -120,16 +125,52 @@ void writeThinSample(const KindSample& s, const std::filesystem::path& file) {
     lathmark::samplegen::saveJpeg(dib.get(), file.string());
 }
 
+// A counting station (see samplegen.h): 1024 x 768, plates about 28 rows from one joint to the
+// next, the stack filling 35 to 60 % of the width and standing up to 8 % of the width off centre.
+struct StationSample {
+    const char* file;
+    int boards;
+    double share;
+    double shift;
+    std::uint32_t seed;
+};
+
+const std::vector<StationSample>& stationSamples() {
+    static const std::vector<StationSample> list = {
+        {"station_01.jpg", 4, 0.42, -0.05, 5101},  {"station_02.jpg", 7, 0.55, 0.03, 5102},
+        {"station_03.jpg", 9, 0.36, 0.07, 5103},   {"station_04.jpg", 12, 0.48, -0.02, 5104},
+        {"station_05.jpg", 15, 0.60, 0.00, 5105},  {"station_06.jpg", 18, 0.39, -0.08, 5106},
+        {"station_07.jpg", 20, 0.51, 0.05, 5107},  {"station_08.jpg", 6, 0.45, 0.08, 5108},
+        {"station_09.jpg", 10, 0.35, -0.06, 5109}, {"station_10.jpg", 13, 0.58, 0.02, 5110},
+        {"station_11.jpg", 16, 0.44, -0.03, 5111}, {"station_12.jpg", 11, 0.50, 0.06, 5112},
+    };
+    return list;
+}
+
+void writeStation(const StationPlan& plan, std::uint32_t seed, const std::filesystem::path& file) {
+    const auto scene = lathmark::samplegen::planStation(plan, seed);
+    auto dib = lathmark::samplegen::renderStation(scene, seed);
+    lathmark::samplegen::saveJpeg(dib.get(), file.string());
+}
+
+void writeStationSample(const StationSample& s, const std::filesystem::path& file) {
+    StationPlan plan;
+    plan.boards = s.boards;
+    plan.stackShare = s.share;
+    plan.shift = s.shift;
+    writeStation(plan, s.seed, file);
+}
+
 // Writes one kind's set into `folder` with its truth.tsv; false if anything failed.
-template <typename Write>
-bool writeKindSet(const std::filesystem::path& folder, const std::vector<KindSample>& samples,
+template <typename Sample, typename Write>
+bool writeKindSet(const std::filesystem::path& folder, const std::vector<Sample>& samples,
                   Write write) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     std::ofstream truth(folder / "truth.tsv", std::ios::binary);
     truth << "file\tboards\n";
     bool ok = !error && truth.good();
-    for (const KindSample& s : samples) {
+    for (const Sample& s : samples) {
         const std::filesystem::path file = folder / s.file;
         try {
             write(s, file);
@@ -150,9 +191,52 @@ bool writeKindSet(const std::filesystem::path& folder, const std::vector<KindSam
 
 }  // namespace
 
+// A generated station set for benchmarks and experiments: `count` photographs `width` x `height`,
+// each with 4 to 20 plates and its own share of the width and shift, all drawn from `seed`.
+bool writeStationSet(const std::filesystem::path& folder, int count, int width, int height,
+                     std::uint32_t seed) {
+    std::vector<StationSample> samples;
+    std::vector<std::string> names;
+    std::mt19937 random(seed);
+    auto uniform = [&](double low, double high) {
+        return low + (high - low) * (static_cast<double>(random()) / 4294967296.0);
+    };
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "station_%03d.jpg", i + 1);
+        names.push_back(name);
+        samples.push_back({nullptr, 4 + static_cast<int>(random() % 17), uniform(0.35, 0.6),
+                           uniform(-0.08, 0.08), seed * 1000u + static_cast<std::uint32_t>(i)});
+    }
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i].file = names[i].c_str();
+    const double scale = height / 768.0;
+    return writeKindSet(folder, samples, [&](const StationSample& s, const auto& file) {
+        StationPlan plan;
+        plan.width = width;
+        plan.height = height;
+        plan.tableRows = static_cast<int>(std::lround(96 * scale));
+        plan.boardRows = static_cast<int>(std::lround(24 * scale));
+        plan.jointRows = std::max(3, static_cast<int>(std::lround(4 * scale)));
+        plan.boards = s.boards;
+        plan.stackShare = s.share;
+        plan.shift = s.shift;
+        writeStation(plan, s.seed, file);
+    });
+}
+
 int main(int argc, char** argv) {
+    if (argc == 7 && std::string(argv[1]) == "--station") {
+        FreeImage_Initialise();
+        const bool ok = writeStationSet(argv[2], std::atoi(argv[3]), std::atoi(argv[4]),
+                                        std::atoi(argv[5]),
+                                        static_cast<std::uint32_t>(std::atol(argv[6])));
+        FreeImage_DeInitialise();
+        return ok ? 0 : 1;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: lathmark-make-samples OUTDIR\n");
+        std::fprintf(stderr,
+                     "usage: lathmark-make-samples OUTDIR\n"
+                     "       lathmark-make-samples --station OUTDIR COUNT WIDTH HEIGHT SEED\n");
         return 2;
     }
     const std::filesystem::path outDir = argv[1];
@@ -209,6 +293,7 @@ int main(int argc, char** argv) {
     }
     if (!writeKindSet(outDir / "dim", dimSamples(), writeDimSample)) status = 1;
     if (!writeKindSet(outDir / "thin", thinSamples(), writeThinSample)) status = 1;
+    if (!writeKindSet(outDir / "station", stationSamples(), writeStationSample)) status = 1;
     FreeImage_DeInitialise();
     return status;
 }

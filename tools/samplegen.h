@@ -101,6 +101,55 @@ StackPhoto planStack(const StackPlan& plan, std::uint32_t seed);
 // the description is inconsistent, and std::runtime_error when the bitmap cannot be allocated.
 BitmapPtr renderStack(const StackPhoto& photo, std::uint32_t seed);
 
+// A counting station seen by its fixed camera: a dark table along the bottom, a dark wall behind,
+// a stack of bright plates standing on the table in part of the picture's width, and a dark press
+// head hanging above the stack. Rows count from the bottom of the picture.
+struct StationScene {
+    int width = 1024;
+    int height = 768;
+    int tableRows = 96;  // the table, rows 0 to tableRows-1; the stack stands on it
+    double tableGrey = 34.0;
+    double wallGrey = 48.0;
+    // A lit patch of the wall beside the stack (a lamp's reflection); 0 columns means none.
+    int patchLeft = 0;
+    int patchColumns = 0;
+    int patchBottom = 0;
+    int patchRows = 0;
+    double patchGrey = 110.0;
+    int stackLeft = 0;  // the stack's first column
+    // The stack alone: as wide as the stack, with no floor or wall rows.
+    StackPhoto stack;
+    // The press head above the stack.
+    int objectLeft = 0;
+    int objectColumns = 0;
+    int objectBottom = 0;
+    int objectRows = 0;
+    double objectGrey = 22.0;
+    double noiseSigma = 2.5;
+};
+
+// The few numbers of a station photograph.
+struct StationPlan {
+    int width = 1024;
+    int height = 768;
+    int tableRows = 96;
+    int boards = 10;
+    int boardRows = 24;  // mean thickness of a plate, in rows
+    int jointRows = 4;
+    double stackShare = 0.45;  // share of the width the stack fills
+    double shift = 0.0;        // the stack's centre right of the picture's, as a share of width
+    int faintJoints = 0;       // joints barely darker than the plates (see StackPlan)
+    double faintJointGrey = 150.0;
+};
+
+// Lays out a station photograph: the stack as planStack lays one out (bright plates, dark
+// joints), its place in the picture, the wall's lit patch and the press head, all drawn from the
+// seed. Throws std::invalid_argument when the plan cannot be laid out.
+StationScene planStation(const StationPlan& plan, std::uint32_t seed);
+
+// Draws a station photograph as a 24-bit bitmap.
+BitmapPtr renderStation(const StationScene& scene, std::uint32_t seed);
+
 // An 8-bit grey copy of a bitmap (the library's own luminance conversion).
 BitmapPtr toGreyscale(FIBITMAP* dib);
 

@@ -52,8 +52,8 @@ struct RegionResult {
 
 class Search {
   public:
-    Search(std::vector<Photograph*> photographs, const Settings& current, int jobs)
-        : photographs_(std::move(photographs)), current_(current), jobs_(jobs) {}
+    Search(std::vector<Photograph*> photographs, const Settings& current, int jobs, MarginRule rule)
+        : photographs_(std::move(photographs)), current_(current), jobs_(jobs), rule_(rule) {}
 
     RegionResult evaluate(const std::optional<Region>& region, int bdLineMax) const {
         RegionResult result;
@@ -81,7 +81,7 @@ class Search {
         result.counts.assign(Settings::kMaxStretch, RightCounts(result.width));
         for (const PhotographRight& photograph : result.photographs)
             if (photograph.ok()) addRight(result.counts, photograph);
-        result.choice = chooseSettings(result.counts, current_);
+        result.choice = chooseSettings(result.counts, current_, rule_);
         result.without.clear();
         result.rightWithout.clear();
         std::vector<RightCounts> others = result.counts;
@@ -92,12 +92,13 @@ class Search {
                 continue;
             }
             addRight(others, photograph, -1);
-            const SettingsChoice choice = chooseSettings(others, current_);
+            const SettingsChoice choice = chooseSettings(others, current_, rule_);
             addRight(others, photograph);
             const Settings& chosen = choice.settings;
             result.without.push_back(choice);
-            result.rightWithout.push_back(photograph.right[static_cast<std::size_t>(
-                chosen.stretch - 1)].at(chosen.threshold, chosen.bdLine));
+            result.rightWithout.push_back(
+                photograph.right[static_cast<std::size_t>(chosen.stretch - 1)].at(chosen.threshold,
+                                                                                  chosen.bdLine));
         }
     }
 
@@ -107,6 +108,7 @@ class Search {
     std::vector<Photograph*> photographs_;
     Settings current_;
     int jobs_;
+    MarginRule rule_;
 };
 
 // Column windows of the narrowest photograph's width `width`, their edges at k / parts of it,
@@ -204,9 +206,9 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
                     regionProblem(current.region, decoded.value.width(), decoded.value.height()))
                 photograph.search.error = *problem;
             else if (height > kMaxSearchRows)
-                photograph.search.error = "is too tall to search for settings: " +
-                                          std::to_string(height) + " rows, more than " +
-                                          std::to_string(kMaxSearchRows);
+                photograph.search.error =
+                    "is too tall to search for settings: " + std::to_string(height) +
+                    " rows, more than " + std::to_string(kMaxSearchRows);
             else
                 photograph.grey = greyCopy(std::move(decoded.value));
             return photograph;
@@ -223,7 +225,7 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
             lowest = std::min(lowest, photograph.grey.height());
         }
 
-    Search search(searched, current, options.jobs);
+    Search search(searched, current, options.jobs, options.rule);
     RegionResult chosen;
     std::vector<RegionResult> windows;
     if (!options.findRegion && !searched.empty()) {
@@ -250,7 +252,7 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
             }
         searched = kept;
         chosen.photographs = std::move(rights);
-        Search(searched, current, options.jobs).choose(chosen);
+        Search(searched, current, options.jobs, options.rule).choose(chosen);
         windows.push_back(std::move(chosen));
     }
     if (searched.empty()) return std::nullopt;

@@ -53,6 +53,8 @@ struct CalibrationOptions {
     // Search every column window of the finest grid, not coarse to fine (for checking the
     // coarse-to-fine search; far slower).
     bool everyWindow = false;
+    // How margins are measured (for comparing the choice's rules).
+    MarginRule rule = MarginRule::TenthOfBdLine;
 };
 
 // Searches the landscapes of every photograph `truth` names, at every STRETCH, within the region

@@ -37,10 +37,10 @@ void printCalibration(const Calibration& calibration, std::ostream& out) {
     }
     if (calibration.choice.settings.region)
         out << "  within the region " << regionText(*calibration.choice.settings.region)
-            << (calibration.regionSearched ? " (found among " +
-                                                 std::to_string(calibration.windowsSearched) +
-                                                 " column windows)"
-                                           : "")
+            << (calibration.regionSearched
+                    ? " (found among " + std::to_string(calibration.windowsSearched) +
+                          " column windows)"
+                    : "")
             << '\n';
     else if (calibration.regionSearched)
         out << "  within the whole photograph (the best of " << calibration.windowsSearched

@@ -1,6 +1,9 @@
 #include "engine/calibration.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <climits>
 #include <cstdlib>
 
 namespace lathmark {
@@ -11,6 +14,21 @@ constexpr std::int64_t kThresholdUnit = 3;
 // One unit of BDLINE distance is 10 % of the BDLINE measured from, at least 1: in tenths.
 std::int64_t bdLineUnitTenths(int bdLine) {
     return std::max<std::int64_t>(10, std::abs(bdLine));
+}
+
+// One unit of BDLINE distance by `unit`, in tenths, from BDLINE `bdLine` in a search of BDLINE 0
+// to `bdLineMax`.
+std::int64_t unitTenths(MarginRule unit, int bdLine, int bdLineMax) {
+    switch (unit) {
+        case MarginRule::TenthOfBdLine:
+            return bdLineUnitTenths(bdLine);
+        case MarginRule::HundredthOfWidth:
+            return std::max<std::int64_t>(10, bdLineMax / 10);
+        case MarginRule::OneStep:
+        case MarginRule::NoMargin:
+            return 10;
+    }
+    return 10;
 }
 
 // A distance between settings as an exact fraction, so that equal distances compare equal.
@@ -25,13 +43,17 @@ struct Distance {
     }
 };
 
-// From a setting with BDLINE `fromBdLine` to one `thresholds` grey levels and `bdLines` BDLINE
-// away: the larger of thresholds / 3 and bdLines / (10 % of fromBdLine); or their sum.
-Distance distance(int thresholds, int bdLines, int fromBdLine, bool sum = false) {
-    const std::int64_t unit = bdLineUnitTenths(fromBdLine);
+// To a setting `thresholds` grey levels and `bdLines` BDLINE away, where a unit of BDLINE is
+// `unit` tenths of BDLINE: the larger of thresholds / 3 and bdLines / unit; or their sum.
+Distance distanceIn(int thresholds, int bdLines, std::int64_t unit, bool sum = false) {
     const std::int64_t along = std::abs(thresholds) * unit;
     const std::int64_t across = 10 * kThresholdUnit * std::abs(bdLines);
     return {sum ? along + across : std::max(along, across), kThresholdUnit * unit};
+}
+
+// The same from a setting with BDLINE `fromBdLine`, a unit of BDLINE being 10 % of it.
+Distance distance(int thresholds, int bdLines, int fromBdLine, bool sum = false) {
+    return distanceIn(thresholds, bdLines, bdLineUnitTenths(fromBdLine), sum);
 }
 
 // How near a setting lies to the current settings: by distance, and among settings as far, by
@@ -84,23 +106,73 @@ class NearestFewer {
     SettingsGrid<int> above_;
 };
 
-// The distance from a setting to the nearest one that counts fewer right; none if none does.
-// Rows farther away in THRESHOLD than the nearest found so far cannot hold a nearer one.
-std::optional<Distance> marginOf(const NearestFewer& fewer, int threshold, int bdLine) {
-    std::optional<Distance> margin;
-    for (int rows = 0; rows < kThresholds; ++rows) {
-        if (margin && !(distance(rows, 0, bdLine) < *margin)) break;
-        for (int row : {threshold - rows, threshold + rows}) {
-            if (row < 0 || row >= kThresholds) continue;
-            if (const std::optional<int> steps = fewer.steps(row, bdLine)) {
-                const Distance d = distance(rows, *steps, bdLine);
-                if (!margin || d < *margin) margin = d;
+// Each setting's distance to the nearest one that counts fewer right (none if none does), for the
+// settings that count `best` right. Along one BDLINE, a setting's distance to the fewer setting
+// nearest in row t' is the larger of its THRESHOLD and its BDLINE distance, and the unit of both
+// is fixed by the setting's own BDLINE; so for a whole column the distances are the smallest
+// over t' of max(a |t - t'|, g(t')), where g(t') is row t's BDLINE distance. Searching the
+// radius at which a |t - t'| overtakes the smallest g within it takes a few range minimums per
+// setting instead of a walk over every row.
+class Margins {
+  public:
+    Margins(const RightCounts& counts, int best, MarginRule unit)
+        : fewer_(counts, best), best_(best), unit_(unit) {}
+
+    // The margin of every setting of column `bdLine` that counts `best` right, in
+    // margins[threshold]; the others are left alone.
+    void column(const RightCounts& counts, int bdLine,
+                std::vector<std::optional<Distance>>& margins) {
+        constexpr std::int64_t kNone = INT64_MAX;
+        // The distances' common denominator along this column, and their numerators.
+        const std::int64_t tenths = unitTenths(unit_, bdLine, counts.bdLineMax());
+        const Distance unit = distanceIn(1, 0, tenths);
+        const std::int64_t along = unit.numerator;
+        for (int row = 0; row < kThresholds; ++row) {
+            const std::optional<int> steps = fewer_.steps(row, bdLine);
+            minimum_[0][static_cast<std::size_t>(row)] =
+                steps ? distanceIn(0, *steps, tenths).numerator : kNone;
+        }
+        for (std::size_t level = 1, span = 1; level < kLevels; ++level, span *= 2)
+            for (std::size_t row = 0; row + 2 * span <= kThresholds; ++row)
+                minimum_[level][row] =
+                    std::min(minimum_[level - 1][row], minimum_[level - 1][row + span]);
+        auto within = [&](int threshold, int radius) {  // smallest g within the radius
+            const auto low = static_cast<std::size_t>(std::max(0, threshold - radius));
+            const auto high =
+                static_cast<std::size_t>(std::min(kThresholds - 1, threshold + radius));
+            const auto level = static_cast<std::size_t>(std::bit_width(high - low + 1) - 1);
+            return std::min(minimum_[level][low],
+                            minimum_[level][high + 1 - (std::size_t{1} << level)]);
+        };
+        for (int threshold = 0; threshold < kThresholds; ++threshold) {
+            if (counts.at(threshold, bdLine) != best_) continue;
+            std::optional<Distance>& margin = margins[static_cast<std::size_t>(threshold)];
+            if (within(threshold, kThresholds) == kNone) {
+                margin.reset();
+                continue;
             }
-            if (rows == 0) break;
+            // The smallest radius at which the THRESHOLD distance reaches the nearest g within.
+            int low = 0, high = kThresholds;
+            while (low < high) {
+                const int radius = (low + high) / 2;
+                if (along * radius >= within(threshold, radius))
+                    high = radius;
+                else
+                    low = radius + 1;
+            }
+            std::int64_t numerator = along * low;
+            if (low > 0) numerator = std::min(numerator, within(threshold, low - 1));
+            margin = Distance{numerator, unit.denominator};
         }
     }
-    return margin;
-}
+
+  private:
+    static constexpr std::size_t kLevels = 8;  // 2^8 > 246 rows
+    NearestFewer fewer_;
+    int best_;
+    MarginRule unit_;
+    std::array<std::array<std::int64_t, kThresholds>, kLevels> minimum_{};
+};
 
 // Whether margin `a` is wider than `b`; no margin (no setting counts fewer) is the widest.
 bool wider(const std::optional<Distance>& a, const std::optional<Distance>& b) {
@@ -169,7 +241,8 @@ void addRight(std::vector<RightCounts>& counts, const PhotographRight& photograp
     }
 }
 
-SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, const Settings& current) {
+SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, const Settings& current,
+                              MarginRule rule) {
     int best = 0;
     for (const RightCounts& counts : byStretch)
         for (int threshold = 0; threshold < kThresholds; ++threshold)
@@ -180,6 +253,7 @@ SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, const S
     std::optional<Distance> chosenMargin;
     Nearness chosenNearness;
     bool found = false;
+    SettingsGrid<std::optional<Distance>> margins;
     // Wider margin first, then the smaller STRETCH, then the nearer.
     auto better = [&](const std::optional<Distance>& margin, int stretch,
                       const Nearness& nearness) {
@@ -188,14 +262,30 @@ SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, const S
         if (stretch != choice.settings.stretch) return stretch < choice.settings.stretch;
         return nearness < chosenNearness;
     };
+    std::vector<std::optional<Distance>> column(kThresholds);
     for (std::size_t index = 0; index < byStretch.size(); ++index) {
         const RightCounts& counts = byStretch[index];
         const int stretch = static_cast<int>(index) + 1;
-        const NearestFewer fewer(counts, best);
+        // The margins of this STRETCH's settings that count `best` right, column by column.
+        std::optional<Margins> calculator;
+        for (int bdLine = 0; bdLine <= counts.bdLineMax(); ++bdLine) {
+            bool any = false;
+            for (int threshold = 0; threshold < kThresholds && !any; ++threshold)
+                any = counts.at(threshold, bdLine) == best;
+            if (!any || rule == MarginRule::NoMargin) continue;
+            if (!calculator) {
+                calculator.emplace(counts, best, rule);
+                margins = SettingsGrid<std::optional<Distance>>(counts.bdLineMax());
+            }
+            calculator->column(counts, bdLine, column);
+            for (int threshold = 0; threshold < kThresholds; ++threshold)
+                margins.at(threshold, bdLine) = column[static_cast<std::size_t>(threshold)];
+        }
         for (int threshold = 0; threshold < kThresholds; ++threshold)
             for (int bdLine = 0; bdLine <= counts.bdLineMax(); ++bdLine) {
                 if (counts.at(threshold, bdLine) != best) continue;
-                const std::optional<Distance> margin = marginOf(fewer, threshold, bdLine);
+                const std::optional<Distance> margin =
+                    rule == MarginRule::NoMargin ? std::nullopt : margins.at(threshold, bdLine);
                 const int thresholds = threshold - current.threshold;
                 const int bdLines = bdLine - current.bdLine;
                 const Nearness nearness{distance(thresholds, bdLines, current.bdLine),

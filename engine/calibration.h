@@ -36,10 +36,20 @@ struct SettingsChoice {
     std::optional<double> margin;
 };
 
+// How a margin is measured: what one unit of BDLINE is (it weighs as much as 3 grey levels of
+// THRESHOLD), or no margin at all (the most right, then the nearest the current settings).
+enum class MarginRule {
+    TenthOfBdLine,     // 10 % of the BDLINE measured from (at least 1)
+    HundredthOfWidth,  // 1 % of the widest BDLINE searched, the counted width (at least 1)
+    OneStep,           // 1
+    NoMargin,
+};
+
 // The choice over one grid per STRETCH, from STRETCH 1 up: the most right at any STRETCH; then
 // the widest margin within its STRETCH's grid; then the smaller STRETCH; then the nearest the
 // `current` settings (which may lie outside the grid).
-SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, const Settings& current);
+SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, const Settings& current,
+                              MarginRule rule = MarginRule::TenthOfBdLine);
 
 // Whether setting `a` lies nearer the `current` settings than `b`, as chooseSettings measures it.
 bool nearerCurrent(const Settings& a, const Settings& b, const Settings& current);
@@ -54,7 +64,7 @@ bool betterChoice(const SettingsChoice& a, int aWidth, const SettingsChoice& b, 
 // (THRESHOLD 0 to 245, BDLINE 0 to bdLineMax) count it right.
 struct PhotographRight {
     std::vector<SettingsGrid<bool>> right;  // per STRETCH from 1 up
-    int nearest = 0;     // the count nearest its true boards that any setting reaches
+    int nearest = 0;      // the count nearest its true boards that any setting reaches
     StepFailure failure;  // why no setting counts anything, where none does
 
     bool ok() const { return !failure.has_value(); }

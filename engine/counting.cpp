@@ -1,5 +1,7 @@
 #include "engine/counting.h"
 
+#include <cstdio>
+
 #include "engine/preparation.h"
 #include "engine/report.h"
 
@@ -9,6 +11,37 @@ namespace {
 CountResult failed(CountResult result, std::string reason) {
     result.error = CountError{result.file, std::move(reason)};
     return result;
+}
+
+// The verdict on a count, from its second opinion, its joints and its stability ranges.
+Certainty certaintyOf(const CountResult& result) {
+    Certainty certainty;
+    std::vector<std::string> reasons;
+    const Settings& settings = result.settings;
+    if (settings.thicknessHundredths > 0) {
+        const ThicknessCount count = thicknessCount(result.band.height / settings.stretch,
+                                                    settings.thicknessHundredths, result.boards());
+        certainty.byThickness = count.boards;
+        certainty.thicknessAgrees = count.agrees;
+        if (!count.agrees) {
+            char text[128];
+            std::snprintf(text, sizeof text,
+                          "the stack's height gives %.2f boards of THICKNESS %s, not %d",
+                          count.boards, hundredthsText(settings.thicknessHundredths).c_str(),
+                          result.boards());
+            reasons.push_back(text);
+        }
+    }
+    if (result.lines() == 0)
+        reasons.push_back(
+            "no joint was found: a stack of one board is almost never what was "
+            "photographed");
+    if (result.stable && result.stable->uncertain)
+        reasons.push_back("the count changes within 3 grey levels of THRESHOLD or 10 % of BDLINE");
+    certainty.uncertain = !reasons.empty();
+    for (const std::string& reason : reasons)
+        certainty.why += (certainty.why.empty() ? "" : "; ") + reason;
+    return certainty;
 }
 
 // Everything after decoding: row counts, band, passes, joints and result image, and if asked, the
@@ -41,6 +74,7 @@ CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOp
             result.stable = stabilityRanges(table.value, settings);
     }
     if (options.keepPhotograph) result.photograph = std::move(photograph);
+    result.certainty = certaintyOf(result);
     return result;
 }
 
@@ -60,6 +94,20 @@ CountResult countDecodedResult(StepResult<Bitmap> decoded, CountResult result,
 }
 
 }  // namespace
+
+ThicknessCount thicknessCount(int bandRows, int thicknessHundredths, int boards) {
+    ThicknessCount count;
+    if (thicknessHundredths <= 0) return count;
+    // Exactly: bandRows / t lies within half a board of `boards` when
+    // |200 bandRows - 2 boards t| <= t, with t in hundredths.
+    const long long t = thicknessHundredths;
+    const long long twice = 200LL * bandRows - 2LL * boards * t;
+    count.agrees = (twice < 0 ? -twice : twice) <= t;
+    // Hundredths of a board, halves rounded up.
+    const long long hundredths = (10000LL * bandRows * 2 + t) / (2 * t);
+    count.boards = static_cast<double>(hundredths) / 100.0;
+    return count;
+}
 
 CountResult countBoards(const std::filesystem::path& file, const Settings& settings,
                         const CountOptions& options) {

@@ -34,6 +34,24 @@ struct BandBox {
     int height = 0;
 };
 
+// How sure a count is. It is uncertain when the boards found from the band's height (with a
+// THICKNESS) disagree with the count, when no joint at all was found, or when a stability range
+// (if asked for) is short; `why` says which, in plain words.
+struct Certainty {
+    std::optional<double> byThickness;  // the band's height over THICKNESS, to two decimals
+    bool thicknessAgrees = true;        // it lies within half a board of the count
+    bool uncertain = false;
+    std::string why;
+};
+
+// The boards the band's height gives at a THICKNESS, exactly, and whether they lie within half a
+// board of `boards`: `bandRows` photograph rows (before STRETCH) over `thicknessHundredths`.
+struct ThicknessCount {
+    double boards = 0;  // rounded to two decimals
+    bool agrees = false;
+};
+ThicknessCount thicknessCount(int bandRows, int thicknessHundredths, int boards);
+
 struct CountResult {
     std::string file;  // the photograph as the caller named it
     std::optional<CountError> error;
@@ -48,6 +66,7 @@ struct CountResult {
     std::string warning;  // what the decoder noted about a photograph it could still decode
     std::optional<StabilityRanges> stable;  // if asked for, and they could be found
     std::string stabilityProblem;           // why they could not
+    Certainty certainty;
 
     bool ok() const { return !error.has_value(); }
     int lines() const { return passLines[0] + passLines[1] + passLines[2] + passLines[3]; }

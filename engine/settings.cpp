@@ -72,6 +72,49 @@ RegionParsed parseRegion(std::string_view text) {
             {}};
 }
 
+std::string hundredthsText(long long hundredths) {
+    std::string text = std::to_string(hundredths / 100);
+    const long long rest = hundredths % 100;
+    if (rest != 0) {
+        text += '.';
+        text += static_cast<char>('0' + rest / 10);
+        if (rest % 10 != 0) text += static_cast<char>('0' + rest % 10);
+    }
+    return text;
+}
+
+ThicknessParsed parseThickness(std::string_view text) {
+    const std::string quoted = "\"" + std::string(text.substr(0, 40)) + "\"";
+    std::size_t at = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative || (!text.empty() && text[0] == '+')) ++at;
+    long long whole = 0;
+    const std::size_t digits = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9')
+        whole = std::min<long long>(whole * 10 + (text[at++] - '0'), 1'000'000);
+    long long fraction = 0;  // hundredths
+    int decimals = 0;
+    bool roundUp = false;
+    const bool dot = at < text.size() && text[at] == '.';
+    if (dot) ++at;
+    while (dot && at < text.size() && text[at] >= '0' && text[at] <= '9') {
+        if (decimals < 2)
+            fraction = fraction * 10 + (text[at] - '0');
+        else if (decimals == 2)
+            roundUp = text[at] >= '5';
+        ++decimals;
+        ++at;
+    }
+    if (at != text.size() || at == digits + (dot ? 1 : 0))
+        return {std::nullopt, quoted + " is not a number of rows such as 50.1"};
+    while (decimals < 2) fraction *= 10, ++decimals;
+    const long long hundredths = whole * 100 + fraction + (roundUp ? 1 : 0);
+    if (negative && hundredths != 0) return {std::nullopt, quoted + " is negative"};
+    if (hundredths > Settings::kMaxThicknessHundredths)
+        return {std::nullopt, quoted + " is above 65535 rows"};
+    return {static_cast<int>(hundredths), {}};
+}
+
 std::optional<std::string> regionProblem(const std::optional<Region>& region, int photographWidth,
                                          int photographHeight) {
     if (!region || region->fits(photographWidth, photographHeight)) return std::nullopt;

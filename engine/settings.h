@@ -26,6 +26,17 @@ struct Region {
 // "WxH+X+Y".
 std::string regionText(const Region& region);
 
+// Hundredths as a decimal with at most two decimals and no trailing zeros: 5010 is "50.1".
+std::string hundredthsText(long long hundredths);
+
+// A THICKNESS from "50.1" (a dot as separator; digits past the second decimal rounded away,
+// halves up), or why the text is none: not a number, negative, or above 65535.
+struct ThicknessParsed {
+    std::optional<int> hundredths;
+    std::string problem;
+};
+ThicknessParsed parseThickness(std::string_view text);
+
 // A region from "WxH+X+Y" (an x or X between the sizes), or why the text is none: not that
 // shape, a size of 0, a negative offset, or a number above 65535.
 struct RegionParsed {
@@ -48,12 +59,16 @@ struct Settings {
     static constexpr int kMaxStretch = 4;
     // REGION: sizes and offsets above this are no pixels of a photograph.
     static constexpr int kMaxRegionNumber = 65535;
+    // THICKNESS: the boards' thickness in photograph rows, in hundredths (two decimals kept).
+    static constexpr int kMaxThicknessHundredths = 65535 * 100;
 
     int threshold = 0;
     int bdLine = 0;
     int stretch = 1;
     // REGION: the part of each photograph that is counted; none, the whole photograph.
     std::optional<Region> region{};
+    // THICKNESS, in hundredths of a photograph row: 0 means no second opinion.
+    int thicknessHundredths = 0;
 
     bool operator==(const Settings&) const = default;
 };

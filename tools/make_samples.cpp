@@ -1,5 +1,6 @@
 // lathmark-make-samples OUTDIR
 // lathmark-make-samples --station OUTDIR COUNT WIDTH HEIGHT SEED
+// lathmark-make-samples --line OUTDIR COUNT WIDTH HEIGHT SEED
 //
 // Writes the sample photographs of stacked fibreboard that the project keeps in samples/, and
 // manifest.tsv, which lists each file with its true board count and size; in OUTDIR/dim/ a
@@ -10,9 +11,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -224,19 +225,66 @@ bool writeStationSet(const std::filesystem::path& folder, int count, int width, 
     });
 }
 
+// A generated production-line set: `count` photographs of whole stacks of one board type, 8 to
+// 22 boards each, some with a faint joint or a gapped one, under light that varies a little.
+bool writeLineSet(const std::filesystem::path& folder, int count, int width, int height,
+                  std::uint32_t seed) {
+    std::vector<KindSample> samples;
+    std::vector<std::string> names;
+    std::mt19937 random(seed);
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "line_%03d.jpg", i + 1);
+        names.push_back(name);
+        samples.push_back({nullptr, 8 + static_cast<int>(random() % 15),
+                           seed * 1000u + static_cast<std::uint32_t>(i)});
+    }
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i].file = names[i].c_str();
+    return writeKindSet(folder, samples, [&](const KindSample& s, const auto& file) {
+        std::mt19937 look(s.seed);
+        StackPlan plan;
+        plan.width = width;
+        plan.height = height;
+        plan.floorRows = height / 9 / 8 * 8;
+        plan.wallRows = height / 9 / 8 * 8;
+        plan.boards = s.boards;
+        plan.faintJoints = static_cast<int>(look() % 3);
+        if (look() % 3 == 0) plan.gapLengths = {18 + static_cast<int>(look() % 6)};
+        plan.boardGreyMin = 160.0;
+        plan.boardGreyMax = 205.0;
+        // Some joints barely darker than the usual threshold, so that only part of them is dark.
+        plan.darkJointGreyMax = 118.0;
+        plan.jointRowsMin = 3;
+        StackPhoto photo = lathmark::samplegen::planStack(plan, s.seed);
+        photo.gradientX = (static_cast<double>(look() % 41) - 20.0) / 1000.0;
+        photo.gradientY = (static_cast<double>(look() % 41) - 20.0) / 1000.0;
+        auto dib = lathmark::samplegen::renderStack(photo, s.seed);
+        lathmark::samplegen::saveJpeg(dib.get(), file.string());
+    });
+}
+
 int main(int argc, char** argv) {
+    if (argc == 7 && std::string(argv[1]) == "--line") {
+        FreeImage_Initialise();
+        const bool ok =
+            writeLineSet(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
+                         static_cast<std::uint32_t>(std::atol(argv[6])));
+        FreeImage_DeInitialise();
+        return ok ? 0 : 1;
+    }
     if (argc == 7 && std::string(argv[1]) == "--station") {
         FreeImage_Initialise();
-        const bool ok = writeStationSet(argv[2], std::atoi(argv[3]), std::atoi(argv[4]),
-                                        std::atoi(argv[5]),
-                                        static_cast<std::uint32_t>(std::atol(argv[6])));
+        const bool ok =
+            writeStationSet(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
+                            static_cast<std::uint32_t>(std::atol(argv[6])));
         FreeImage_DeInitialise();
         return ok ? 0 : 1;
     }
     if (argc != 2) {
         std::fprintf(stderr,
                      "usage: lathmark-make-samples OUTDIR\n"
-                     "       lathmark-make-samples --station OUTDIR COUNT WIDTH HEIGHT SEED\n");
+                     "       lathmark-make-samples --station OUTDIR COUNT WIDTH HEIGHT SEED\n"
+                     "       lathmark-make-samples --line OUTDIR COUNT WIDTH HEIGHT SEED\n");
         return 2;
     }
     const std::filesystem::path outDir = argv[1];

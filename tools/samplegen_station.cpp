@@ -62,9 +62,9 @@ StationScene planStation(const StationPlan& plan, std::uint32_t seed) {
     const int room = left ? scene.stackLeft : plan.width - scene.stackLeft - stackWidth;
     if (room > 8) {
         scene.patchColumns = rnd.integer(room / 3, room - 4);
-        scene.patchLeft = left ? rnd.integer(0, room - scene.patchColumns)
-                               : scene.stackLeft + stackWidth +
-                                     rnd.integer(4, room - scene.patchColumns);
+        scene.patchLeft =
+            left ? rnd.integer(0, room - scene.patchColumns)
+                 : scene.stackLeft + stackWidth + rnd.integer(4, room - scene.patchColumns);
         scene.patchBottom = plan.tableRows + rnd.integer(0, stackRows / 3);
         scene.patchRows = rnd.integer(stackRows / 3, std::max(stackRows / 3, stackRows));
         scene.patchGrey = rnd.uniform(95.0, 135.0);

@@ -1,0 +1,74 @@
+// bench_choice_rules [--find-region] TRUTH...
+//
+// Compares the ways a calibration can measure a setting's margin by how well each one's choice
+// generalises: for every TRUTH file and every rule, the settings (and region) chosen from all
+// photographs, how many they count right, and the leave-one-out figure: for each photograph,
+// whether the choice made without it counts it right. Prints one line per file and rule, and the
+// leave-one-out totals per rule.
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/calibrate.h"
+
+namespace {
+
+using lathmark::MarginRule;
+
+const std::pair<MarginRule, const char*> kRules[] = {
+    {MarginRule::TenthOfBdLine, "10 % of BDLINE"},
+    {MarginRule::HundredthOfWidth, "1 % of the width"},
+    {MarginRule::OneStep, "1 BDLINE"},
+    {MarginRule::NoMargin, "no margin"},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool findRegion = false;
+    std::vector<std::string> truths;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--find-region")
+            findRegion = true;
+        else
+            truths.push_back(argument);
+    }
+    if (truths.empty()) {
+        std::fprintf(stderr, "usage: bench_choice_rules [--find-region] TRUTH...\n");
+        return 2;
+    }
+    const lathmark::Settings current{.threshold = 128, .bdLine = 40};
+    std::map<const char*, std::pair<int, int>> totals;
+    for (const std::string& file : truths) {
+        const lathmark::TruthRead truth = lathmark::readTruth(file);
+        if (truth.error) {
+            std::fprintf(stderr, "%s\n", truth.error->c_str());
+            return 2;
+        }
+        for (const auto& [rule, name] : kRules) {
+            const lathmark::CalibrationOptions options{
+                .jobs = 2, .findRegion = findRegion, .rule = rule};
+            const auto calibration =
+                lathmark::calibrate(truth.rows, current, options, [](const auto&) {});
+            if (!calibration) continue;
+            const lathmark::Settings& chosen = calibration->choice.settings;
+            const lathmark::LeaveOneOut& loo = calibration->leaveOneOut;
+            std::printf(
+                "%-40s %-18s THRESHOLD=%3d BDLINE=%4d STRETCH=%d %s right %2d of %2d, "
+                "left out %2d of %2d\n",
+                file.c_str(), name, chosen.threshold, chosen.bdLine, chosen.stretch,
+                chosen.region ? lathmark::regionText(*chosen.region).c_str() : "whole",
+                calibration->choice.right, calibration->photographs, loo.right, loo.of);
+            std::fflush(stdout);
+            totals[name].first += loo.right;
+            totals[name].second += loo.of;
+        }
+    }
+    for (const auto& [rule, name] : kRules)
+        std::printf("total %-18s left out right %d of %d\n", name, totals[name].first,
+                    totals[name].second);
+    return 0;
+}

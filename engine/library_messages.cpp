@@ -2,7 +2,6 @@
 
 #include <FreeImage.h>
 
-#include <algorithm>
 #include <mutex>
 #include <utility>
 
@@ -21,13 +20,12 @@ void collect(FREE_IMAGE_FORMAT, const char* message) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
     auto& gathered = messagesOfThisThread;
-    if (text.empty() ||
-        std::find(gathered.said.begin(), gathered.said.end(), text) != gathered.said.end())
-        return;
+    if (text.empty() || gathered.known.count(text) != 0) return;
     if (gathered.said.size() >= LibraryMessages::kMostKept) {
         gathered.overflowed = true;
         return;
     }
+    gathered.known.insert(text);
     gathered.said.push_back(std::move(text));
 }
 

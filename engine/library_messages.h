@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace lathmark {
@@ -31,6 +32,7 @@ class LibraryMessages {
 
     struct Gathered {
         std::vector<std::string> said;
+        std::unordered_set<std::string> known;  // the same, to find one quickly
         bool overflowed = false;
     };
 

@@ -38,6 +38,7 @@
 #include "engine/counting.h"
 #include "engine/decode_verdict.h"
 #include "engine/jpeg_segments.h"
+#include "engine/jpeg_warnings.h"
 #include "engine/library_messages.h"
 #include "engine/preparation.h"
 #include "fuzz/allocations.h"
@@ -253,6 +254,21 @@ void checkCountedWhole(const lathmark::CountResult& result,
 }
 
 }  // namespace
+
+// The engine hears every warning of the decoder only where the JPEG library finds the engine's
+// stand-in for jpeg_std_error (engine/jpeg_warnings.h) in the program, as it must in this one
+// too: an error manager set up for a JPEG load must be counted by the stand-in.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const lathmark::LibraryMessages quiet;
+    const unsigned long before = lathmark::jpegWarningTally().managers;
+    std::uint8_t empty[] = {0xFF, 0xD8, 0xFF, 0xD9};
+    FIMEMORY* memory = FreeImage_OpenMemory(empty, sizeof empty);
+    const lathmark::Bitmap picture(FreeImage_LoadFromMemory(FIF_JPEG, memory, 0));
+    FreeImage_CloseMemory(memory);
+    if (lathmark::jpegWarningTally().managers == before)
+        broken("the JPEG library does not use the engine's stand-in for jpeg_std_error");
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     lathmark::fuzz::countExecution();

@@ -20,9 +20,10 @@
 // scan's data (zeroRunLength): the decoder reads what it needs of the run as it would have made
 // it up, and says how many bytes of it were left ("N extraneous bytes before marker"). A whole
 // scan needs a few; a scan of a frame that claims more rows than its data holds, or that stops
-// short, needs far more and leaves none. Only at the very end of a cut file is that not enough,
-// where the few bytes a whole scan needs and the few a cut one needs overlap: there the decode
-// compares the picture it made with one made with the highest bytes in their place (see
+// short, needs far more and leaves none (only a few rows too many in a very narrow photograph
+// may need less and go unseen). At the very end of a cut file that is not enough, where the
+// few bytes a whole scan needs and the few a cut one needs overlap: there the decode compares
+// the picture it made with one made with the highest bytes in their place (see
 // DecodeFacts::pictureDependsOnMissingEnd).
 
 #include <cstddef>

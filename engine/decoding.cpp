@@ -1,14 +1,18 @@
 // Decoding a JPEG photograph through the library, with the checks that keep a damaged or hostile
-// file from costing unbounded memory or passing for a whole photograph.
+// file from costing unbounded memory or time, or passing for a whole photograph. Whether the
+// picture the decoder made may be counted is judged in one place, decode_verdict.h, from how the
+// file ends, its scans and every word the decoder said; arithmetic-coded scans get a run of zero
+// bytes after their data for that, as told there.
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "engine/cut_off.h"
+#include "engine/decode_verdict.h"
 #include "engine/files.h"
 #include "engine/jpeg_segments.h"
+#include "engine/jpeg_warnings.h"
 #include "engine/library_messages.h"
 #include "engine/preparation.h"
 
@@ -82,16 +86,127 @@ FIBITMAP* loadJpeg(const std::vector<std::uint8_t>& jpeg, int flags) {
     return FreeImage_LoadFromHandle(FIF_JPEG, &io, &input, flags);
 }
 
-// What the decoder says of the photograph's data with a bare header, apart from what it said
-// before. The picture is made small and grey, as only the words are wanted: the decoder still
-// reads every scan through.
-std::string saidOfBareData(const std::uint8_t* data, std::size_t size) {
-    const JpegWithoutMetadata bare = withoutMetadataSegments(data, size, HeaderKept::Bare);
-    const LibraryMessages messages;
-    constexpr int kSmallest = 1 << 16;  // the size asked for, in the flags' upper half
-    const Bitmap picture(loadJpeg(bare.data, JPEG_GREYSCALE | kSmallest));
-    return messages.text();
+StepFailure checkScans(int scans) {
+    if (scans <= kMaxScans) return std::nullopt;
+    return "has " + std::to_string(scans) + " scans, more than the " + std::to_string(kMaxScans) +
+           " a photograph may have: decoding it would take far too long";
 }
+
+// The zero bytes put after arithmetic-coded scan `scan` (decode_verdict.h).
+std::vector<std::uint8_t> zeroRun(int scan) {
+    return std::vector<std::uint8_t>(zeroRunLength(scan));
+}
+
+// As many bytes as the zero run, all 0xFF (written 0xFF 0x00 in picture data).
+std::vector<std::uint8_t> highRun(int scan) {
+    std::vector<std::uint8_t> run(zeroRunLength(scan));
+    for (std::size_t i = 0; i < run.size(); i += 2) run[i] = 0xFF;
+    return run;
+}
+
+// The JPEG data with a run of bytes after the picture data of each scan: `run(scan)` gives those
+// after scan `scan` (0 first). The marker that follows each run is put in `markers`.
+template <typename Run>
+std::vector<std::uint8_t> withRuns(const JpegWithoutMetadata& jpeg, Run run,
+                                   std::vector<unsigned>& markers) {
+    const std::vector<std::uint8_t>& data = jpeg.data;
+    std::vector<std::uint8_t> out;
+    std::size_t from = 0;
+    for (std::size_t scan = 0; scan < jpeg.scanEnds.size(); ++scan) {
+        const std::size_t end = jpeg.scanEnds[scan];
+        out.insert(out.end(), data.begin() + static_cast<long>(from),
+                   data.begin() + static_cast<long>(end));
+        const std::vector<std::uint8_t> bytes = run(static_cast<int>(scan));
+        out.insert(out.end(), bytes.begin(), bytes.end());
+        std::size_t marker = end;
+        while (marker < data.size() && data[marker] == 0xFF) ++marker;
+        // Where the data ends, the library's reader makes up an end-of-image marker.
+        markers.push_back(marker < data.size() ? data[marker] : 0xD9);
+        from = end;
+    }
+    out.insert(out.end(), data.begin() + static_cast<long>(from), data.end());
+    return out;
+}
+
+bool samePicture(const Bitmap& a, const Bitmap& b) {
+    if (!a || !b || a.width() != b.width() || a.height() != b.height() ||
+        FreeImage_GetBPP(a.get()) != FreeImage_GetBPP(b.get()))
+        return false;
+    const Scanlines rowsOfA(a.get());
+    const Scanlines rowsOfB(b.get());
+    const unsigned rowBytes = FreeImage_GetLine(a.get());
+    for (int y = 0; y < a.height(); ++y)
+        if (std::memcmp(rowsOfA(y), rowsOfB(y), rowBytes) != 0) return false;
+    return true;
+}
+
+// The decodes of one photograph: the data the decoder gets (with a zero run after each
+// arithmetic-coded scan), what it said at the last decode, and the verdict on it.
+class PhotographDecode {
+  public:
+    explicit PhotographDecode(const JpegWithoutMetadata& jpeg) : jpeg_(jpeg) {
+        facts_.ending = jpeg.ending;
+        facts_.hasFrame = jpeg.hasFrame;
+        facts_.scansComplete = jpeg.scansComplete;
+        if (jpeg.arithmetic) withZeroRuns_ = withRuns(jpeg, zeroRun, facts_.zeroRunMarkers);
+    }
+
+    // Decodes the data with FreeImage's `flags`, hearing every word the decoder says.
+    Bitmap decode(int flags) {
+        Heard heard = decodeHeard(jpeg_.arithmetic ? withZeroRuns_ : jpeg_.data, flags);
+        facts_.decoded = static_cast<bool>(heard.picture);
+        facts_.said = std::move(heard.said);
+        facts_.everyWarningHeard = heard.everyWarningHeard;
+        return std::move(heard.picture);
+    }
+
+    // The picture of the last decode, or why it may not be counted; its warning says what the
+    // decoder noted and how the photograph is tagged to be shown.
+    StepResult<Bitmap> judged(Bitmap picture) {
+        DecodeVerdict verdict = judgeDecode(facts_);
+        // An arithmetic-coded file without an end-of-image marker may lack the last few bytes
+        // of its data, which no word of the decoder shows: decoded once more with the highest
+        // bytes after its data instead of zero bytes, it must come out the same.
+        if (!verdict.refusal && jpeg_.arithmetic && jpeg_.ending == JpegEnding::Unmarked) {
+            const int last = jpeg_.scans - 1;
+            std::vector<unsigned> markers;
+            const std::vector<std::uint8_t> withHighEnd = withRuns(
+                jpeg_, [last](int scan) { return scan < last ? zeroRun(scan) : highRun(scan); },
+                markers);
+            facts_.pictureDependsOnMissingEnd =
+                !samePicture(picture, decodeHeard(withHighEnd, 0).picture);
+            verdict = judgeDecode(facts_);
+        }
+        if (verdict.refusal) return Failed{*verdict.refusal};
+        std::string warning = orientationWarning(jpeg_.orientation);
+        if (!warning.empty() && !verdict.warning.empty()) warning += "; ";
+        return {std::move(picture), warning + verdict.warning};
+    }
+
+  private:
+    // A decode, with everything the decoder said on the way.
+    struct Heard {
+        Bitmap picture;
+        std::vector<std::string> said;
+        bool everyWarningHeard = true;
+    };
+
+    static Heard decodeHeard(const std::vector<std::uint8_t>& data, int flags) {
+        const LibraryMessages messages;
+        const JpegWarningTally before = jpegWarningTally();
+        Heard heard{Bitmap(loadJpeg(data, flags)), messages.said(), true};
+        const JpegWarningTally after = jpegWarningTally();
+        // Without the engine's error manager, the library says its first warning only.
+        const bool everyWarningPassedOn = after.managers > before.managers;
+        heard.everyWarningHeard =
+            everyWarningPassedOn && after.withheld == before.withheld && !messages.overflowed();
+        return heard;
+    }
+
+    const JpegWithoutMetadata& jpeg_;
+    std::vector<std::uint8_t> withZeroRuns_;
+    DecodeFacts facts_;
+};
 
 }  // namespace
 
@@ -108,25 +223,20 @@ StepResult<Bitmap> decodeJpegData(const std::uint8_t* data, std::size_t size) {
     const JpegWithoutMetadata jpeg = withoutMetadataSegments(data, size);
     if (jpeg.hasFrame)
         if (auto failure = checkPixelBudget(jpeg.width, jpeg.height)) return Failed{*failure};
+    if (auto failure = checkScans(jpeg.scans)) return Failed{*failure};
 
     // First the header alone, to refuse a photograph over the pixel budget before any pixel is
-    // decoded, then the whole photograph. What the decoder says on the way is kept: it explains
-    // a failure, or becomes the warning of a photograph it still decoded.
-    const LibraryMessages messages;
-    Bitmap picture(loadJpeg(jpeg.data, FIF_LOAD_NOPIXELS));
+    // decoded, then the whole photograph. What the decoder says on the way is judged: it
+    // explains a failure, refuses a picture the decoder had to make up, or becomes the warning
+    // of a photograph it decoded whole.
+    PhotographDecode decode(jpeg);
+    Bitmap picture = decode.decode(FIF_LOAD_NOPIXELS);
     if (picture) {
         if (auto failure = checkPixelBudget(picture.width(), picture.height()))
             return Failed{*failure};
-        picture.reset(loadJpeg(jpeg.data, 0));
+        picture = decode.decode(0);
     }
-    std::string said = messages.text();
-    if (auto cut = cutOffReason(jpeg, static_cast<bool>(picture), said,
-                                [data, size] { return saidOfBareData(data, size); }))
-        return Failed{*cut};
-    if (!picture)
-        return Failed{"cannot be decoded as a JPEG photograph" +
-                      (said.empty() ? "" : " (" + said + ")")};
-    return {std::move(picture), std::move(said)};
+    return decode.judged(std::move(picture));
 }
 
 }  // namespace lathmark

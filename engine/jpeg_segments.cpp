@@ -13,6 +13,7 @@ constexpr std::uint8_t kStartOfImage = 0xD8;
 constexpr std::uint8_t kEndOfImage = 0xD9;
 constexpr std::uint8_t kStartOfScan = 0xDA;
 constexpr std::uint8_t kApp0 = 0xE0;
+constexpr std::uint8_t kApp1 = 0xE1;
 constexpr std::uint8_t kApp14 = 0xEE;
 constexpr std::uint8_t kApp15 = 0xEF;
 constexpr std::uint8_t kComment = 0xFE;
@@ -21,8 +22,13 @@ bool isApplicationOrComment(std::uint8_t marker) {
     return marker == kComment || (marker >= kApp0 && marker <= kApp15);
 }
 
-bool isMetadataOnly(std::uint8_t marker) {
-    return isApplicationOrComment(marker) && marker != kApp0 && marker != kApp14;
+// Whether a segment carries only metadata. Of the APP0 segments only JFIF's carries something
+// the result image keeps (the resolution); a JFXX one holds a thumbnail, which the library would
+// decode as a photograph of its own.
+bool isMetadataOnly(std::uint8_t marker, const std::uint8_t* payload, std::size_t length) {
+    static constexpr std::uint8_t kJfif[] = {'J', 'F', 'I', 'F', 0};
+    if (marker == kApp0) return length < sizeof kJfif || std::memcmp(payload, kJfif, 5) != 0;
+    return isApplicationOrComment(marker) && marker != kApp14;
 }
 
 // Start-of-frame markers of every coding process (0xC4, 0xC8 and 0xCC are other segments).
@@ -33,6 +39,41 @@ bool isFrameHeader(std::uint8_t marker) {
 // Progressive frames, Huffman or arithmetic coded, on their own or in a hierarchy.
 bool isProgressiveFrame(std::uint8_t marker) {
     return marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+}
+
+// Arithmetic-coded frames (0xC8 to 0xCF, less JPG and DAC).
+bool isArithmeticFrame(std::uint8_t marker) {
+    return marker >= 0xC9 && marker <= 0xCF && marker != 0xCC;
+}
+
+// The orientation tag (0x0112) of the first directory of an Exif segment, given its payload; 0
+// if there is none or its value is not 1 to 8. Every read is checked against the payload's end.
+int exifOrientation(const std::uint8_t* payload, std::size_t length) {
+    static constexpr std::uint8_t kExif[] = {'E', 'x', 'i', 'f', 0, 0};
+    if (length < sizeof kExif + 8 || std::memcmp(payload, kExif, sizeof kExif) != 0) return 0;
+    const std::uint8_t* tiff = payload + sizeof kExif;
+    const std::size_t size = length - sizeof kExif;
+    const bool intel = tiff[0] == 'I' && tiff[1] == 'I';
+    if (!intel && !(tiff[0] == 'M' && tiff[1] == 'M')) return 0;
+    const auto u16 = [&](std::size_t at) -> std::uint32_t {
+        return intel ? tiff[at] | (tiff[at + 1] << 8) : (tiff[at] << 8) | tiff[at + 1];
+    };
+    const auto u32 = [&](std::size_t at) -> std::uint32_t {
+        return intel ? u16(at) | (u16(at + 2) << 16) : (u16(at) << 16) | u16(at + 2);
+    };
+    if (u16(2) != 42) return 0;
+    const std::size_t directory = u32(4);
+    if (directory + 2 > size) return 0;
+    constexpr std::uint32_t kOrientation = 0x0112;
+    constexpr std::uint32_t kShort = 3;
+    for (std::size_t entry = directory + 2, left = u16(directory); left > 0; --left, entry += 12) {
+        if (entry + 12 > size) return 0;
+        if (u16(entry) != kOrientation) continue;
+        const std::uint32_t value = u16(entry + 8);
+        const bool valid = u16(entry + 2) == kShort && u32(entry + 4) == 1;
+        return valid && value >= 1 && value <= 8 ? static_cast<int>(value) : 0;
+    }
+    return 0;
 }
 
 bool isRestart(std::uint8_t marker) {
@@ -148,7 +189,8 @@ void keepScans(const std::uint8_t* data, std::size_t size, std::size_t at, ScanC
                JpegWithoutMetadata& result) {
     std::vector<std::uint8_t>& kept = result.data;
     const std::size_t first = at;
-    bool scanned = false;  // whether a whole scan header has been read
+    const std::size_t keptBefore = kept.size();  // where data[first] goes in kept
+    bool scanned = false;                        // whether a whole scan header has been read
     const auto keepRest = [&](JpegEnding ending) {
         kept.insert(kept.end(), data + first, data + size);
         result.ending = ending;
@@ -183,21 +225,20 @@ void keepScans(const std::uint8_t* data, std::size_t size, std::size_t at, ScanC
             scanned = true;
             coverage.addScan(data + segmentAt, length);
             at = endOfEntropyData(data, size, at);
+            if (result.scans++ < kMaxScans) result.scanEnds.push_back(keptBefore + at - first);
         }
     }
 }
 
 }  // namespace
 
-JpegWithoutMetadata withoutMetadataSegments(const std::uint8_t* data, std::size_t size,
-                                            HeaderKept keep) {
+JpegWithoutMetadata withoutMetadataSegments(const std::uint8_t* data, std::size_t size) {
     JpegWithoutMetadata result;
     std::vector<std::uint8_t>& kept = result.data;
     if (size < 2 || data[0] != kMarkerPrefix || data[1] != kStartOfImage) {
         kept.assign(data, data + size);
         return result;
     }
-    const bool bare = keep == HeaderKept::Bare;
     kept.reserve(size + 2);
     kept.assign(data, data + 2);
     ScanCoverage coverage;
@@ -208,7 +249,7 @@ JpegWithoutMetadata withoutMetadataSegments(const std::uint8_t* data, std::size_
             // Stray bytes between segments: kept, since the decoder only warns about them.
             std::size_t next = at;
             while (next < size && data[next] != kMarkerPrefix) ++next;
-            if (!bare) kept.insert(kept.end(), data + at, data + next);
+            kept.insert(kept.end(), data + at, data + next);
             at = next;
             continue;
         }
@@ -225,8 +266,7 @@ JpegWithoutMetadata withoutMetadataSegments(const std::uint8_t* data, std::size_
         }
         if (marker == kStuffedZero || standsAlone(marker)) {
             // The decoder takes 0xFF 0x00 for stray bytes.
-            if (!bare || marker != kStuffedZero)
-                kept.insert(kept.end(), data + at, data + segmentAt);
+            kept.insert(kept.end(), data + at, data + segmentAt);
             at = segmentAt;
             if (marker != kEndOfImage) continue;
             result.ending = JpegEnding::Unknown;  // a picture without scans: the decoder says so
@@ -241,10 +281,14 @@ JpegWithoutMetadata withoutMetadataSegments(const std::uint8_t* data, std::size_
             result.hasFrame = true;
             result.height = (data[segmentAt + 3] << 8) | data[segmentAt + 4];
             result.width = (data[segmentAt + 5] << 8) | data[segmentAt + 6];
+            result.arithmetic = isArithmeticFrame(marker);
             coverage.readFrame(data + segmentAt, length, isProgressiveFrame(marker));
         }
-        const bool dropped = bare ? isApplicationOrComment(marker) : isMetadataOnly(marker);
-        if (!dropped) kept.insert(kept.end(), data + at, data + segmentAt + length);
+        const std::uint8_t* payload = data + segmentAt + 2;
+        if (marker == kApp1 && result.orientation == 0)
+            result.orientation = exifOrientation(payload, length - 2);
+        if (!isMetadataOnly(marker, payload, length - 2))
+            kept.insert(kept.end(), data + at, data + segmentAt + length);
         at = segmentAt + length;
     }
     return result;

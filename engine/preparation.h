@@ -29,10 +29,12 @@ constexpr std::size_t kMaxPhotographBytes = 256u << 20;
 
 // ---- Decoding ----
 
-// Decodes a JPEG file, without its metadata segments (see jpeg_segments.h). A photograph whose
-// picture data ends early is refused, though the decoder could fill in the rest (see cut_off.h).
-// What the decoder noted on the way about a photograph it decoded whole (such as stray bytes
-// before a marker) is the result's warning.
+// Decodes a JPEG file, without its metadata segments (see jpeg_segments.h). A photograph is
+// decoded only if its whole picture comes from its data: one whose data ends early, is damaged or
+// is left partly unused is refused, though the decoder could fill in the rest, and so is one of
+// more than kMaxScans scans (decode_verdict.h). What the decoder noted on the way about a
+// photograph it decoded whole (such as stray bytes before a marker), and an Exif orientation that
+// says it is to be shown turned, are the result's warning.
 StepResult<Bitmap> decodeJpegFile(const std::filesystem::path& file);
 
 // The same for a JPEG photograph held in memory.

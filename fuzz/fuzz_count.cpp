@@ -9,7 +9,9 @@
 //
 // A refusal is a fine outcome; a crash, a sanitizer report, a hang or a broken result is not.
 // The photograph is also written to a file and counted from there, as the batch counter does:
-// both ways must give the same count, or the same refusal.
+// both ways must give the same count, or the same refusal. A counted photograph is decoded once
+// more on its own, hearing every word of the decoder: none may be one for which the engine's
+// verdict refuses a photograph (engine/decode_verdict.h).
 //
 // Only small photographs are counted: a frame header that claims more than 8192 pixels, but no
 // more than the engine accepts, is skipped. The fuzzer soon learns to write headers of a few
@@ -31,9 +33,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "engine/counting.h"
+#include "engine/decode_verdict.h"
 #include "engine/jpeg_segments.h"
+#include "engine/jpeg_warnings.h"
+#include "engine/library_messages.h"
 #include "engine/preparation.h"
 #include "fuzz/allocations.h"
 #include "fuzz/pace.h"
@@ -225,7 +231,44 @@ void checkRefusedUnseen(const lathmark::CountResult& result, std::uint64_t pixel
         broken("a photograph over the pixel limit was refused for another reason");
 }
 
+// Everything the decoder says of the JPEG data as the engine gives it to the decoder, without
+// its metadata (the engine's own runs after arithmetic-coded scans left out).
+std::vector<std::string> decoderWords(const lathmark::JpegWithoutMetadata& walked) {
+    const lathmark::LibraryMessages messages;
+    FIMEMORY* memory = FreeImage_OpenMemory(const_cast<BYTE*>(walked.data.data()),
+                                            static_cast<DWORD>(walked.data.size()));
+    const lathmark::Bitmap picture(FreeImage_LoadFromMemory(FIF_JPEG, memory, 0));
+    FreeImage_CloseMemory(memory);
+    return messages.said();
+}
+
+// A counted photograph must be one of which the decoder said nothing that refuses it.
+void checkCountedWhole(const lathmark::CountResult& result,
+                       const lathmark::JpegWithoutMetadata& walked) {
+    if (!result.ok()) return;
+    for (const std::string& word : decoderWords(walked)) {
+        if (lathmark::meaningOf(word) == lathmark::MessageMeaning::Harmless) continue;
+        std::fprintf(stderr, "the decoder said: %s\n", word.c_str());
+        broken("a photograph was counted though the decoder said something that refuses it");
+    }
+}
+
 }  // namespace
+
+// The engine hears every warning of the decoder only where the JPEG library finds the engine's
+// stand-in for jpeg_std_error (engine/jpeg_warnings.h) in the program, as it must in this one
+// too: an error manager set up for a JPEG load must be counted by the stand-in.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const lathmark::LibraryMessages quiet;
+    const unsigned long before = lathmark::jpegWarningTally().managers;
+    std::uint8_t empty[] = {0xFF, 0xD8, 0xFF, 0xD9};
+    FIMEMORY* memory = FreeImage_OpenMemory(empty, sizeof empty);
+    const lathmark::Bitmap picture(FreeImage_LoadFromMemory(FIF_JPEG, memory, 0));
+    FreeImage_CloseMemory(memory);
+    if (lathmark::jpegWarningTally().managers == before)
+        broken("the JPEG library does not use the engine's stand-in for jpeg_std_error");
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     lathmark::fuzz::countExecution();
@@ -261,6 +304,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkRefusedUnseen(result, pixels, largestAllocation, engineSawIt);
         return 0;
     }
+    checkCountedWhole(result, walked);
     compareWithFile(jpeg, jpegSize, result, settings);
     return 0;
 }

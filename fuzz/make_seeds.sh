@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Writes the seed photographs of the fuzz_count target into fuzz/corpus/count/: small stack
 # photographs drawn with ImageMagick's convert (dark floor rows at the bottom, dark wall rows
-# at the top, light boards between, dark joints of four rows), each behind the three settings
-# bytes the target reads first (BDLINE as little-endian int16, then THRESHOLD).
+# at the top, light boards between, dark joints of four rows), some coded anew by jpegtran, each
+# behind the three settings bytes the target reads first (BDLINE as little-endian int16, then
+# THRESHOLD).
 #
-#     fuzz/make_seeds.sh        # needs convert (Debian package imagemagick)
+#     fuzz/make_seeds.sh        # needs convert and jpegtran (Debian: imagemagick,
+#                               # libjpeg-turbo-progs)
 #
 # The drawings and settings are fixed, so running it again gives the same files.
 set -euo pipefail
@@ -14,6 +16,7 @@ out=$here/corpus/count
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 command -v convert >/dev/null || { echo "make_seeds.sh: convert (ImageMagick) is missing" >&2; exit 1; }
+command -v jpegtran >/dev/null || { echo "make_seeds.sh: jpegtran (libjpeg-turbo-progs) is missing" >&2; exit 1; }
 mkdir -p "$out"
 
 # stack WIDTH HEIGHT JOINT_ROWS... : draws a stack; the top and bottom eighth are background,
@@ -111,6 +114,40 @@ cat "$work/meta.jpg" >>"$out/metadata_96x72"
 convert "$work/stack.ppm" -strip -quality 80 "$work/whole.jpg"
 settings 40 128 >"$out/truncated_96x72"
 head -c $(($(stat -c %s "$work/whole.jpg") * 2 / 3)) "$work/whole.jpg" >>"$out/truncated_96x72"
+
+# The same stack with a light grain, as a photograph has (so that its arithmetic code does not
+# end in the long runs of zero bytes a drawing's does), coded as the JPEG library can also code
+# it: arithmetic-coded, sequential and progressive, and with a restart marker after every row of
+# blocks, Huffman- and arithmetic-coded. Then the arithmetic-coded one cut off (refused), and a
+# progressive one of 120 scans (refused before decoding: more than a photograph may have).
+convert "$work/stack.ppm" -seed 7 -attenuate 0.4 +noise Gaussian -strip -quality 80 \
+    "$work/grain.jpg"
+recode() {  # NAME JPEGTRAN-OPTIONS...
+    local name=$1
+    shift
+    jpegtran "$@" "$work/grain.jpg" >"$work/$name.jpg"
+    settings 40 128 >"$out/$name"
+    cat "$work/$name.jpg" >>"$out/$name"
+}
+recode arithmetic_96x72 -arithmetic
+recode arithmetic_progressive_96x72 -arithmetic -progressive
+recode arithmetic_restart_96x72 -arithmetic -restart 1
+recode restart_96x72 -restart 1
+settings 40 128 >"$out/arithmetic_truncated_96x72"
+head -c $(($(stat -c %s "$work/arithmetic_96x72.jpg") * 2 / 3)) "$work/arithmetic_96x72.jpg" \
+    >>"$out/arithmetic_truncated_96x72"
+jpegtran -progressive "$work/grain.jpg" >"$work/progressive.jpg"
+python3 - "$work/progressive.jpg" "$work/many_scans.jpg" <<'PYTHON'
+import sys
+# Copies of the last scan's header, each with a few bytes of data, before the end marker.
+jpeg = open(sys.argv[1], "rb").read()
+last = jpeg.rindex(b"\xff\xda")
+scan = jpeg[last:last + 2 + int.from_bytes(jpeg[last + 2:last + 4], "big")] + b"\x12" * 4
+more = 120 - jpeg.count(b"\xff\xda")
+open(sys.argv[2], "wb").write(jpeg[:-2] + scan * more + jpeg[-2:])
+PYTHON
+settings 40 128 >"$out/many_scans_96x72"
+cat "$work/many_scans.jpg" >>"$out/many_scans_96x72"
 
 # Too narrow for a band, and all background: both refused.
 stack 4 40

@@ -10,8 +10,8 @@
 #
 #     fuzz/run.sh [SECONDS]
 #
-# Needs clang++-14 and libclang-rt-14-dev (libFuzzer and the sanitizer runtimes), cmake and
-# libfreeimage-dev.
+# Needs clang++-14 and libclang-rt-14-dev (libFuzzer and the sanitizer runtimes), cmake,
+# libfreeimage-dev and libjpeg62-turbo-dev.
 set -uo pipefail
 
 seconds=${1:-60}

@@ -1,6 +1,6 @@
 // Metadata segments are left out before the decoder sees a JPEG: damaged Exif data once crashed
 // the library's reader. What is left must decode to the very same photograph. On the way, how
-// the file ends is found, and from that and the decoder's words whether it is cut off.
+// the file ends is found, and whether its scans finish the picture.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,12 +9,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/counting.h"
-#include "engine/cut_off.h"
 #include "engine/jpeg_segments.h"
 #include "engine/report.h"
 #include "tests/support/bitmaps.h"
@@ -53,6 +51,8 @@ Bytes joined(std::initializer_list<Bytes> parts) {
 TEST(JpegSegments, MetadataGoesAndWhatTheDecoderNeedsStays) {
     const Bytes start = {0xFF, 0xD8};
     const Bytes jfif = segment(0xE0, std::string("JFIF\0\1\1\1\0\x48\0\x48\0\0", 14));
+    // A thumbnail, which the library would decode as a JPEG of its own.
+    const Bytes jfxx = segment(0xE0, std::string("JFXX\0\x10\xFF\xD8\xFF\xC2", 10));
     const Bytes exif = segment(0xE1, "Exif-and-more");
     const Bytes icc = segment(0xE2, "ICC_PROFILE");
     const Bytes adobe = segment(0xEE, "Adobe-transform");
@@ -61,7 +61,7 @@ TEST(JpegSegments, MetadataGoesAndWhatTheDecoderNeedsStays) {
     const Bytes frame = segment(0xC0, std::string("\x08\x01\x02\x03\x04\x01\x01\x11\x00", 9));
     const Bytes scan = {0xFF, 0xDA, 0x00, 0x04, 0x01, 0x00, 0x12, 0x34, 0xFF, 0xE1, 0x00, 0x02};
     const Bytes end = {0xFF, 0xD9};
-    const Bytes jpeg = joined({start, jfif, exif, icc, comment, adobe, frame, scan, end});
+    const Bytes jpeg = joined({start, jfif, jfxx, exif, icc, comment, adobe, frame, scan, end});
 
     const JpegWithoutMetadata kept = withoutMetadataSegments(jpeg.data(), jpeg.size());
     // Everything from the scan on is the picture, even bytes that look like a marker.
@@ -205,89 +205,21 @@ TEST(JpegSegments, HowTheFileEndsAndWhetherItsScansFinishThePicture) {
     }
 }
 
-TEST(JpegSegments, BareHeaderKeepsOnlyWhatTheDecoderNeeds) {
+TEST(JpegSegments, ScansAreCountedWithWhereTheirPictureDataEnds) {
     const Bytes start = {0xFF, 0xD8};
-    const Bytes frame = frameHeader(0xC0, 1);
-    const Bytes scan = joined({scanHeader({1}, 0, 63, 0, 0), {0x12, 0x34}});
-    const Bytes jpeg = joined({start,
-                               {0x12, 0xFF, 0x00},
-                               segment(0xE0, "JFIF"),
-                               segment(0xEE, "Adobe"),
-                               segment(0xFE, "comment"),
-                               segment(0xDB, "q"),
-                               {0x56},
-                               frame,
-                               scan});
-    const JpegWithoutMetadata bare =
-        withoutMetadataSegments(jpeg.data(), jpeg.size(), HeaderKept::Bare);
-    EXPECT_EQ(bare.data, joined({start, segment(0xDB, "q"), frame, scan, {0xFF, 0xD9}}));
-    EXPECT_EQ(bare.ending, JpegEnding::Unmarked);
-}
-
-struct CutOffCase {
-    const char* name;
-    JpegEnding ending;
-    bool scansComplete;
-    bool decoded;
-    std::string said;
-    std::optional<std::string> bare;    // what a bare decode says; none: it must not be asked
-    std::optional<std::string> reason;  // none: the photograph is whole
-};
-
-TEST(CutOff, TheEndingAndTheDecodersWordsTellACutPhotographFromAWholeOne) {
-    const std::string cut = "the file ends before the picture does: it is cut off";
-    const std::string stray = "Corrupt JPEG data: 3 extraneous bytes before marker 0xc0";
-    const std::string segmentEnd = "Corrupt JPEG data: premature end of data segment";
-    const std::string fileEnd = "Premature end of JPEG file";
-    const std::string badCode = "Corrupt JPEG data: bad Huffman code";
-    using E = JpegEnding;
-    const std::vector<CutOffCase> cases = {
-        {"whole", E::Marked, true, true, "", std::nullopt, std::nullopt},
-        {"whole with a warning", E::Marked, true, true, stray, "", std::nullopt},
-        {"a header warning hides a scan that stops short", E::Marked, true, true, stray, segmentEnd,
-         "part of the picture data is missing (" + segmentEnd + ")"},
-        {"damaged picture data, end marker present", E::Marked, true, true, badCode, badCode,
-         std::nullopt},
-        {"not decoded, end marker present", E::Marked, true, false, badCode, std::nullopt,
-         std::nullopt},
-        {"whole file, a scan short", E::Marked, true, true, segmentEnd, std::nullopt,
-         "part of the picture data is missing (" + segmentEnd + ")"},
-        {"cut in the header", E::InHeader, false, false, fileEnd, std::nullopt,
-         cut + " (" + fileEnd + ")"},
-        {"only the end marker missing", E::Unmarked, true, true, "", std::nullopt, std::nullopt},
-        {"progressive, ends between scans", E::Unmarked, false, true, "", std::nullopt,
-         cut + " before its last scan"},
-        {"cut in a scan", E::Unmarked, true, true, segmentEnd, std::nullopt,
-         cut + " (" + segmentEnd + ")"},
-        {"cut at a restart marker", E::Unmarked, true, true,
-         "Corrupt JPEG data: found marker 0xd9 instead of RST2", std::nullopt,
-         cut + " (Corrupt JPEG data: found marker 0xd9 instead of RST2)"},
-        {"a header warning and only the end marker missing", E::Unmarked, true, true, stray, "",
-         std::nullopt},
-        {"a header warning hides a cut scan", E::Unmarked, true, true, stray, segmentEnd,
-         cut + " (" + segmentEnd + ")"},
-        {"damaged picture data and no end marker", E::Unmarked, true, true, badCode, badCode,
-         "the file ends without an end-of-image marker and the decoder found its picture data "
-         "damaged, so it may be cut off (" +
-             badCode + ")"},
-        {"not decoded, no end marker", E::Unmarked, true, false, "Bogus marker length",
-         std::nullopt, std::nullopt},
-        {"not a JPEG", E::Unknown, false, false, "Not a JPEG file", std::nullopt, std::nullopt},
-    };
-    for (const CutOffCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        JpegWithoutMetadata jpeg;
-        jpeg.hasFrame = c.ending != E::Unknown;
-        jpeg.ending = c.ending;
-        jpeg.scansComplete = c.scansComplete;
-        bool asked = false;
-        const auto reason = cutOffReason(jpeg, c.decoded, c.said, [&] {
-            asked = true;
-            return c.bare.value_or("");
-        });
-        EXPECT_EQ(reason, c.reason);
-        EXPECT_EQ(asked, c.bare.has_value());
-    }
+    const Bytes frame = frameHeader(0xC9, 2);  // arithmetic-coded, sequential
+    const Bytes first =
+        joined({scanHeader({1}, 0, 63, 0, 0), {0x12, 0xFF, 0x00, 0xFF, 0xD3, 0x56}});
+    const Bytes second = joined({scanHeader({2}, 0, 63, 0, 0), {0x78}});
+    const Bytes jpeg = joined({start, frame, first, segment(0xCC, "ac"), second});
+    const JpegWithoutMetadata walked = withoutMetadataSegments(jpeg.data(), jpeg.size());
+    EXPECT_TRUE(walked.arithmetic);
+    EXPECT_EQ(walked.scans, 2);
+    // After the first scan's data comes a segment; after the second, the added end marker.
+    EXPECT_EQ(walked.scanEnds, (std::vector<std::size_t>{start.size() + frame.size() + first.size(),
+                                                         walked.data.size() - 2}));
+    const Bytes huffman = joined({start, frameHeader(0xC0, 1), first});
+    EXPECT_FALSE(withoutMetadataSegments(huffman.data(), huffman.size()).arithmetic);
 }
 
 TEST(JpegSegments, APhotographDecodesTheSameWithoutItsMetadata) {

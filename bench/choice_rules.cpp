@@ -20,6 +20,7 @@ using lathmark::MarginRule;
 const std::pair<MarginRule, const char*> kRules[] = {
     {MarginRule::TenthOfBdLine, "10 % of BDLINE"},
     {MarginRule::HundredthOfWidth, "1 % of the width"},
+    {MarginRule::TenthOfBdLineAtLeastHundredthOfWidth, "10 % BDLINE, 1 % W"},
     {MarginRule::OneStep, "1 BDLINE"},
     {MarginRule::NoMargin, "no margin"},
 };

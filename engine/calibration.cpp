@@ -24,6 +24,8 @@ std::int64_t unitTenths(MarginRule unit, int bdLine, int bdLineMax) {
             return bdLineUnitTenths(bdLine);
         case MarginRule::HundredthOfWidth:
             return std::max<std::int64_t>(10, bdLineMax / 10);
+        case MarginRule::TenthOfBdLineAtLeastHundredthOfWidth:
+            return std::max<std::int64_t>(bdLineUnitTenths(bdLine), bdLineMax / 10);
         case MarginRule::OneStep:
         case MarginRule::NoMargin:
             return 10;

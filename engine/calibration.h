@@ -41,7 +41,8 @@ struct SettingsChoice {
 enum class MarginRule {
     TenthOfBdLine,     // 10 % of the BDLINE measured from (at least 1)
     HundredthOfWidth,  // 1 % of the widest BDLINE searched, the counted width (at least 1)
-    OneStep,           // 1
+    TenthOfBdLineAtLeastHundredthOfWidth,  // the larger of the two
+    OneStep,                               // 1
     NoMargin,
 };
 

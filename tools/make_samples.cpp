@@ -259,6 +259,18 @@ bool writeLineSet(const std::filesystem::path& folder, int count, int width, int
         photo.gradientX = (static_cast<double>(look() % 41) - 20.0) / 1000.0;
         photo.gradientY = (static_cast<double>(look() % 41) - 20.0) / 1000.0;
         auto dib = lathmark::samplegen::renderStack(photo, s.seed);
+        // Some stacks cast a shadow along their foot: the lowest rows of the bottom board darker
+        // over part of the width, which only a low enough BDLINE trims away with the floor.
+        if (look() % 3 == 0) {
+            const int columns = width * (35 + static_cast<int>(look() % 30)) / 100;
+            const int from = static_cast<int>(look() % static_cast<unsigned>(width - columns));
+            for (int y = plan.floorRows; y < plan.floorRows + 4; ++y) {
+                BYTE* line = FreeImage_GetScanLine(dib.get(), y);
+                for (int x = from; x < from + columns; ++x)
+                    for (int c = 0; c < 3; ++c)
+                        line[3 * x + c] = static_cast<BYTE>(line[3 * x + c] / 3);
+            }
+        }
         lathmark::samplegen::saveJpeg(dib.get(), file.string());
     });
 }

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
-#include <system_error>
 
 #include "app/bitmap_image.h"
 #include "app/captions.h"
@@ -109,19 +108,6 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QRect& box,
 
 QString fromNative(const std::string& text) {
     return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// Why the result file cannot be written, if something other than a regular file holds its name:
-// writing a pipe, or reading it back, would hold the window up for as long as nothing is at the
-// other end, which is for ever.
-std::optional<QString> resultFileInTheWay() {
-    std::error_code error;
-    const auto type = std::filesystem::status(kResultFile, error).type();
-    using std::filesystem::file_type;
-    if (type == file_type::regular || type == file_type::not_found || type == file_type::none)
-        return std::nullopt;
-    return QString("%1 could not be written: it is %2")
-        .arg(kResultFile, type == file_type::directory ? "a directory" : "not a regular file");
 }
 
 }  // namespace
@@ -254,11 +240,10 @@ void Lathmark::countSelectedFile() {
         message += " " + fromNative(selectedFile + ": " + result.warning) + ".";
 
     // Image1 shows what the file on disk holds; if it cannot be written or read back, the
-    // picture comes from memory, so it is never the image of an earlier count.
+    // picture comes from memory, so it is never the image of an earlier count. Something other
+    // than a file in the way (a pipe would hold the window up for ever) is never written.
     QImage marked;
-    if (auto inTheWay = resultFileInTheWay()) {
-        message += " " + *inTheWay + "; the counts stand.";
-    } else if (auto failure = writeBmp(result.marked.get(), kResultFile)) {
+    if (auto failure = writeBmp(result.marked.get(), kResultFile)) {
         message += " " + fromNative(*failure) + "; the counts stand.";
     } else if (!marked.load(kResultFile, "BMP")) {
         message += QString(" %1 could not be read back; the counts stand.").arg(kResultFile);

@@ -198,13 +198,14 @@ void Lathmark::Form_Load() {
     const SettingsRead read = readSettings(settingsFile_);
     settings = read.settings;
     settingsProblems_ = read.problems;
+    settingsWarnings_ = read.warnings;
     bookTotal = 0;
     imageCount = 0;
 }
 
 void Lathmark::reportSettingsProblems() {
-    if (settingsProblems_.empty()) return;
-    const SettingsRead read{settings, settingsProblems_};
+    if (settingsProblems_.empty() && settingsWarnings_.empty()) return;
+    const SettingsRead read{settings, settingsProblems_, settingsWarnings_};
     QMessageBox::warning(this, "Lathmark", fromNative(settingsProblemsText(settingsFile_, read)));
 }
 

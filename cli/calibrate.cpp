@@ -18,11 +18,12 @@ bool nearer(int a, int b, int boards) {
     return da != db ? da < db : a < b;
 }
 
-PhotographSearch search(const TruthRow& row, const Settings& current) {
+PhotographSearch search(const TruthRow& row, const Settings& current, PixelBudget& budget) {
     PhotographSearch found;
     found.file = row.file;
     found.boards = row.boards;
-    StepResult<Bitmap> decoded = decodeJpegFile(row.file);
+    PixelBudget::Share share(&budget);
+    StepResult<Bitmap> decoded = decodeJpegFile(row.file, &share);
     if (!decoded.ok()) {
         found.error = decoded.failure;
         return found;
@@ -34,6 +35,7 @@ PhotographSearch search(const TruthRow& row, const Settings& current) {
         return found;
     }
     decoded.value.reset();  // the table holds all the search needs of it
+    share.giveBack();
 
     found.width = table.value.width();
     found.nearest.assign(static_cast<std::size_t>(found.width) + 1, 0);
@@ -72,8 +74,9 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
                                      int jobs,
                                      const std::function<void(const PhotographSearch&)>& report) {
     std::vector<PhotographSearch> searched;
+    PixelBudget budget(kMaxPhotographPixels);
     inOrder(
-        truth.size(), jobs, [&](std::size_t i) { return search(truth[i], current); },
+        truth.size(), jobs, [&](std::size_t i) { return search(truth[i], current, budget); },
         [&](PhotographSearch& found) {
             report(found);
             if (!found.error) searched.push_back(std::move(found));

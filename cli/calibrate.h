@@ -44,8 +44,9 @@ struct Calibration {
 };
 
 // Searches the landscapes of every photograph `truth` names, at every STRETCH, `jobs` at a
-// time, and hands each search to `report` in TRUTH order as it is done. Photographs that
-// cannot be searched are left out of the choice. Nothing is chosen when no photograph is left.
+// time within one pixel budget (see pixel_budget.h), and hands each search to `report` in TRUTH
+// order as it is done. Photographs that cannot be searched are left out of the choice. Nothing is
+// chosen when no photograph is left.
 std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const Settings& current,
                                      int jobs,
                                      const std::function<void(const PhotographSearch&)>& report);

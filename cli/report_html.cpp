@@ -353,23 +353,4 @@ std::string HtmlReport::page() const {
     return html;
 }
 
-std::optional<std::string> reportClash(const fs::path& report,
-                                       const std::vector<std::string>& files) {
-    std::error_code error;
-    const fs::path page = fs::absolute(report, error).lexically_normal();
-    for (const std::string& file : files) {
-        std::error_code sameError;
-        const bool same = fs::equivalent(report, file, sameError) ||
-                          fs::absolute(file, error).lexically_normal() == page;
-        if (same) return "the report " + report.string() + " would replace the photograph " + file;
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string> HtmlReport::write() const {
-    if (auto failure = writeWholeFile(file_, page()))
-        return file_.string() + " could not be written (" + *failure + ")";
-    return std::nullopt;
-}
-
 }  // namespace lathmark

@@ -245,17 +245,6 @@ TEST_F(ReportCli, ChromiumShowsEverySectionWithItsStripesOverItsJoints) {
     EXPECT_EQ(next, runs.size()) << "marks on the screenshot that belong to no photograph";
 }
 
-// A report that cannot be written is an error with the reason, once the counts are printed.
-TEST_F(ReportCli, AReportThatCannotBeWrittenIsAnErrorAfterTheCounts) {
-    const fs::path page = scratch() / "no such folder" / "batch.html";
-    const ProgramRun run = count("--report " + sh(page) + " " + sh(kSamples / "stack_01.jpg"));
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.out.find("stack_01.jpg: 12 boards"), std::string::npos) << run.out;
-    EXPECT_NE(run.err.find(page.string() + " could not be written ("), std::string::npos)
-        << run.err;
-    EXPECT_FALSE(fs::exists(page.parent_path()));
-}
-
 // ---- CSV ----
 
 // A header line, one record per photograph in argument order, CR LF line ends; a file name with a
@@ -311,9 +300,11 @@ TEST_F(ReportCli, ProgressLineOnlyWhereStandardErrorIsATerminal) {
         if (plainSeconds > 1.2 && terminalSeconds > 1.3) break;
     }
     ASSERT_TRUE(plainSeconds > 1.2 && terminalSeconds > 1.3) << "no batch lasted long enough";
-    ASSERT_EQ(plain.status, 0) << plain.err;
-    EXPECT_EQ(plain.err, "");
-    ASSERT_EQ(terminal.status, 0) << terminal.err;
+    ASSERT_EQ(plain.status, 0) << plain.err.substr(0, 500);
+    // Standard error holds the warnings of photographs named again, and nothing else.
+    EXPECT_EQ(plain.err.find("\r"), std::string::npos) << plain.err.substr(0, 500);
+    EXPECT_EQ(plain.err.find("lathmark-count"), std::string::npos) << plain.err.substr(0, 500);
+    ASSERT_EQ(terminal.status, 0) << terminal.err.substr(0, 500);
     const std::string shown = readFile(typescript);
     EXPECT_TRUE(std::regex_search(
         shown, std::regex("\r\x1b\\[Klathmark-count: [0-9]+ of [0-9]+ photographs, [0-9.]+ a "

@@ -3,7 +3,8 @@
 // count against its photograph. At the top the settings, the book and the time of the batch;
 // then a section per photograph in argument order, with its photograph under an SVG overlay
 // drawn to the photograph's pixel grid: the band's edges, each counted joint as a stripe in its
-// pass's colour and the boards numbered in the margin. The page needs nothing but itself and
+// pass's colour and the boards numbered in the margin. Each photograph shows as stored, as the
+// count saw it, whatever orientation its Exif data gives. The page needs nothing but itself and
 // the photographs, which it names by paths relative to itself: no scripts, nothing fetched.
 
 #include <chrono>

@@ -63,6 +63,20 @@ std::vector<Json> jsonLines(const std::string& out) {
 
 // ---- The report in a browser ----
 
+// `jpeg` with an Exif segment after its start marker whose orientation says the camera was
+// turned a quarter: a viewer that follows it shows the photograph turned, its rows as columns.
+std::string turnedByExif(const std::string& jpeg) {
+    const std::string exif(
+        "\xFF\xE1\x00\x22"
+        "Exif\0\0"
+        "MM\x00\x2A\x00\x00\x00\x08"
+        "\x00\x01"
+        "\x01\x12\x00\x03\x00\x00\x00\x01\x00\x06\x00\x00"
+        "\x00\x00\x00\x00",
+        36);
+    return jpeg.substr(0, 2) + exif + jpeg.substr(2);
+}
+
 struct Rgb {
     int r, g, b;
 };
@@ -108,15 +122,16 @@ struct MarkRun {
 };
 
 // The report of the samples, a photograph that cannot be counted and one in another folder whose
-// name needs escaping, opened in headless Chromium: the DOM it parsed has every section in
-// argument order with the joints of the JSON output, and on its screenshot each photograph shows
-// under its overlay, whose stripes lie over the joints' rows.
+// name needs escaping (and whose Exif says to turn it), opened in headless Chromium: the DOM it
+// parsed has every section in argument order with the joints of the JSON output, and on its
+// screenshot each photograph shows as stored under its overlay, whose stripes lie over the
+// joints' rows.
 TEST_F(ReportCli, ChromiumShowsEverySectionWithItsStripesOverItsJoints) {
     const ProgramRun which = run("command -v chromium");
     if (which.status != 0) GTEST_SKIP() << "chromium is not installed (tools/setup.sh installs it)";
     const fs::path odd = scratch() / "odd folder #1" / "a %41 & 'q' \"d\" \xc3\xa9,#.jpg";
     fs::create_directories(odd.parent_path());
-    fs::copy_file(kSamples / "stack_05.jpg", odd);
+    std::ofstream(odd, std::ios::binary) << turnedByExif(readFile(kSamples / "stack_05.jpg"));
     const fs::path page = scratch() / "report" / "batch.html";
     fs::create_directories(page.parent_path());
 

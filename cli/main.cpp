@@ -241,7 +241,7 @@ int countBatch(const Options& options, const lathmark::Settings& settings, Stand
     }
     if (options.markedFolder) {
         if (auto problem = markedFolderProblem(*options.markedFolder)) {
-            say("lathmark-count: " + *problem);
+            say("lathmark-count: " + *problem + "; nothing counted");
             return kUsageError;
         }
         batch.markedFolder = *options.markedFolder;
@@ -306,7 +306,8 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
                       StandardOutput& out) {
     const lathmark::TruthRead truth = lathmark::readTruth(*options.truth);
     if (truth.error) {
-        say(*truth.error + "\nlathmark-count: nothing counted");
+        say(*truth.error);
+        say("lathmark-count: nothing counted");
         return kUsageError;
     }
 

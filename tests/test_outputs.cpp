@@ -176,6 +176,16 @@ TEST_F(Outputs, TargetsThatMustNotBeReplacedOrCannotBeWrittenAreRefused) {
              return "--report " + q(dir / "ro" / "r.html") + " " + q(t.photograph(dir / "p.jpg"));
          },
          2, "the report %DIR%/ro/r.html cannot be written (", false, ""},
+        {"result images into a read-only folder", false,
+         [&](Outputs& t, const fs::path& dir) {
+             fs::create_directory(dir / "ro");
+             if (::geteuid() == 0)
+                 t.mount(dir / "ro", MS_RDONLY, "16k");
+             else
+                 fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+             return "--marked " + q(dir / "ro") + " " + q(t.photograph(dir / "p.jpg"));
+         },
+         2, "%DIR%/ro: cannot be used as the folder for result images: ", false, ""},
         {"result image on a full disk", true,
          [&](Outputs& t, const fs::path& dir) {
              fs::create_directory(dir / "full");

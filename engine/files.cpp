@@ -229,7 +229,8 @@ std::optional<std::string> notReplaceable(const std::filesystem::path& file) {
     return "is not a regular file";
 }
 
-FileWriter::FileWriter(std::filesystem::path target) : target_(std::move(target)) {
+FileWriter::FileWriter(std::filesystem::path target, Replacing replacing)
+    : target_(std::move(target)), replacing_(replacing) {
     if (auto refused = notReplaceable(target_)) {
         failure_ = "it " + *refused;
         return;
@@ -289,6 +290,8 @@ std::optional<std::string> FileWriter::commit(std::string_view bytes) {
         if (auto other = notReplaceable(target_)) refused = "it " + *other;
     }
     if (!fd_.close() && error == 0) error = errno != 0 ? errno : EIO;
+    if (error == 0 && !refused && replacing_ == Replacing::RemovingTheOldFirst)
+        ::unlink(target_.c_str());  // should it fail, the rename replaces the old file
     if (error == 0 && !refused && ::rename(temporary_.c_str(), target_.c_str()) != 0) error = errno;
     if (error == 0 && !refused) {
         releaseSlot(slot_);
@@ -299,9 +302,9 @@ std::optional<std::string> FileWriter::commit(std::string_view bytes) {
     return refused ? refused : errnoText(error);
 }
 
-std::optional<std::string> writeWholeFile(const std::filesystem::path& file,
-                                          std::string_view bytes) {
-    FileWriter writer(file);
+std::optional<std::string> writeWholeFile(const std::filesystem::path& file, std::string_view bytes,
+                                          FileWriter::Replacing replacing) {
+    FileWriter writer(file, replacing);
     if (writer.failure()) return writer.failure();
     return writer.commit(bytes);
 }

@@ -76,7 +76,19 @@ std::optional<std::string> notReplaceable(const std::filesystem::path& file);
 // then six random characters) and is cut to fit the file system's longest name.
 class FileWriter {
   public:
-    explicit FileWriter(std::filesystem::path target);
+    // How an earlier file is replaced once the new one is whole.
+    enum class Replacing {
+        // Renamed over: at every moment the name holds the old file or the new one, and ext4
+        // writes the new one out at once so that a crash cannot leave it empty. That write
+        // costs a count of a small photograph more than the count itself.
+        Atomically,
+        // The old file is removed just before the rename: for a moment no file has the name,
+        // and a crash then may leave the new one empty; for files that are made again as
+        // cheaply as they were made (the result images).
+        RemovingTheOldFirst,
+    };
+
+    explicit FileWriter(std::filesystem::path target, Replacing replacing = Replacing::Atomically);
     // Removes the temporary file if it was not renamed.
     ~FileWriter();
     FileWriter(const FileWriter&) = delete;
@@ -95,6 +107,7 @@ class FileWriter {
     void giveUp();
 
     std::filesystem::path target_;
+    Replacing replacing_;
     std::string temporary_;
     Descriptor fd_;
     int slot_ = -1;  // the temporary file's place among those removed at a signal
@@ -102,8 +115,9 @@ class FileWriter {
 };
 
 // Writes `bytes` to `file` through a FileWriter; says why it could not, if it could not.
-std::optional<std::string> writeWholeFile(const std::filesystem::path& file,
-                                          std::string_view bytes);
+std::optional<std::string> writeWholeFile(
+    const std::filesystem::path& file, std::string_view bytes,
+    FileWriter::Replacing replacing = FileWriter::Replacing::Atomically);
 
 // The words of an errno value.
 std::string errnoText(int error);

@@ -48,8 +48,10 @@ std::optional<std::string> writeBmp(FIBITMAP* dib, const std::filesystem::path& 
         return file.string() + " could not be written (" + why + ")";
     };
     // Made first, so that a name that cannot be written is known before the image is made: a
-    // pipe or device in the way would hold the writer up for ever, and is never replaced.
-    FileWriter writer(file);
+    // pipe or device in the way would hold the writer up for ever, and is never replaced. An
+    // earlier image is removed just before the new one takes its name: renamed over it, the new
+    // one would be written out to disk at once, which costs more than the count that made it.
+    FileWriter writer(file, FileWriter::Replacing::RemovingTheOldFirst);
     if (writer.failure()) return notWritten(*writer.failure());
 
     const LibraryMessages messages;

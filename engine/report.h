@@ -25,8 +25,9 @@ std::vector<Joint> jointsOf(const PassWork& work, const BandEdges& edges);
 Bitmap resultImage(const PassWork& work, const BandCounts& band, FIBITMAP* like);
 
 // Writes a bitmap as an uncompressed BMP, whole or not at all, through a FileWriter (files.h): an
-// earlier file of that name is replaced, keeping its permissions; a pipe, device or folder of
-// that name is refused. Returns why it failed, if it did: "<file> could not be written (why)".
+// earlier file of that name is removed just before the new one is renamed to its name, and its
+// permissions kept; a pipe, device or folder of that name is refused. Returns why it failed, if it
+// did: "<file> could not be written (why)".
 std::optional<std::string> writeBmp(FIBITMAP* dib, const std::filesystem::path& file);
 
 }  // namespace lathmark

@@ -46,6 +46,7 @@ struct WriterCase {
     std::function<void(const fs::path& file)> before;  // the target as it was; none: no file
     mode_t mode;                                       // the permissions after
     uid_t owner;                                       // the owner after
+    FileWriter::Replacing replacing = FileWriter::Replacing::Atomically;
 };
 
 TEST(FileWriter, KeepsModeAndOwnerAndWritesNamesAsLongAsTheFileSystemAllows) {
@@ -64,6 +65,8 @@ TEST(FileWriter, KeepsModeAndOwnerAndWritesNamesAsLongAsTheFileSystemAllows) {
     const WriterCase cases[] = {
         {"new file", false, "new.ini", nullptr, static_cast<mode_t>(0644 & ~currentUmask()), me},
         {"private file", false, "private.ini", existing(0600, me), 0600, me},
+        {"private file removed first", false, "private.bmp", existing(0600, me), 0600, me,
+         FileWriter::Replacing::RemovingTheOldFirst},
         {"file of another owner", true, "theirs.ini", existing(0640, nobody), 0640, nobody},
         {"name of 255 bytes", false, std::string(251, 'n') + ".bmp", nullptr,
          static_cast<mode_t>(0644 & ~currentUmask()), me},
@@ -87,7 +90,7 @@ TEST(FileWriter, KeepsModeAndOwnerAndWritesNamesAsLongAsTheFileSystemAllows) {
         fs::create_directories(dir);
         const fs::path file = dir / c.file;
         if (c.before) c.before(file);
-        ASSERT_EQ(writeWholeFile(file, "BDLINE=40\n"), std::nullopt);
+        ASSERT_EQ(writeWholeFile(file, "BDLINE=40\n", c.replacing), std::nullopt);
         EXPECT_EQ(readFile(file), "BDLINE=40\n");
         struct stat info {};
         ASSERT_EQ(::stat(file.c_str(), &info), 0);

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
-#include <system_error>
 
 #include "app/bitmap_image.h"
 #include "app/captions.h"
@@ -111,19 +110,6 @@ QString fromNative(const std::string& text) {
     return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Why the result file cannot be written, if something other than a regular file holds its name:
-// writing a pipe, or reading it back, would hold the window up for as long as nothing is at the
-// other end, which is for ever.
-std::optional<QString> resultFileInTheWay() {
-    std::error_code error;
-    const auto type = std::filesystem::status(kResultFile, error).type();
-    using std::filesystem::file_type;
-    if (type == file_type::regular || type == file_type::not_found || type == file_type::none)
-        return std::nullopt;
-    return QString("%1 could not be written: it is %2")
-        .arg(kResultFile, type == file_type::directory ? "a directory" : "not a regular file");
-}
-
 }  // namespace
 
 Lathmark::Lathmark(std::filesystem::path settingsFile, QWidget* parent)
@@ -212,13 +198,14 @@ void Lathmark::Form_Load() {
     const SettingsRead read = readSettings(settingsFile_);
     settings = read.settings;
     settingsProblems_ = read.problems;
+    settingsWarnings_ = read.warnings;
     bookTotal = 0;
     imageCount = 0;
 }
 
 void Lathmark::reportSettingsProblems() {
-    if (settingsProblems_.empty()) return;
-    const SettingsRead read{settings, settingsProblems_};
+    if (settingsProblems_.empty() && settingsWarnings_.empty()) return;
+    const SettingsRead read{settings, settingsProblems_, settingsWarnings_};
     QMessageBox::warning(this, "Lathmark", fromNative(settingsProblemsText(settingsFile_, read)));
 }
 
@@ -254,11 +241,10 @@ void Lathmark::countSelectedFile() {
         message += " " + fromNative(selectedFile + ": " + result.warning) + ".";
 
     // Image1 shows what the file on disk holds; if it cannot be written or read back, the
-    // picture comes from memory, so it is never the image of an earlier count.
+    // picture comes from memory, so it is never the image of an earlier count. Something other
+    // than a file in the way (a pipe would hold the window up for ever) is never written.
     QImage marked;
-    if (auto inTheWay = resultFileInTheWay()) {
-        message += " " + *inTheWay + "; the counts stand.";
-    } else if (auto failure = writeBmp(result.marked.get(), kResultFile)) {
+    if (auto failure = writeBmp(result.marked.get(), kResultFile)) {
         message += " " + fromNative(*failure) + "; the counts stand.";
     } else if (!marked.load(kResultFile, "BMP")) {
         message += QString(" %1 could not be read back; the counts stand.").arg(kResultFile);

@@ -27,15 +27,18 @@ class Lathmark : public QWidget {
 
   public:
     // Builds the window, lists the photographs of the working directory and reads the settings
-    // from `settingsFile`. Shows nothing yet: problems with the settings wait for
+    // from `settingsFile`. Shows nothing yet: problems and warnings of the settings wait for
     // reportSettingsProblems(), so that the window can be built without a dialog.
     explicit Lathmark(std::filesystem::path settingsFile = defaultSettingsPath(),
                       QWidget* parent = nullptr);
 
     // What was wrong with the settings file when the window was built; empty if nothing.
     const std::vector<std::string>& settingsProblems() const { return settingsProblems_; }
+    // What makes the file likely not to say what was meant; the window goes on as with none.
+    const std::vector<std::string>& settingsWarnings() const { return settingsWarnings_; }
 
-    // Shows the settings problems, if any, in one warning dialog and waits for the operator.
+    // Shows the settings problems and warnings, if any, in one warning dialog and waits for the
+    // operator.
     void reportSettingsProblems();
 
   private:
@@ -84,6 +87,7 @@ class Lathmark : public QWidget {
 
     std::filesystem::path settingsFile_;
     std::vector<std::string> settingsProblems_;
+    std::vector<std::string> settingsWarnings_;
 };
 
 }  // namespace lathmark

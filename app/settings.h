@@ -13,8 +13,8 @@ namespace lathmark {
 // settingsPathIn gives it.
 std::filesystem::path defaultSettingsPath();
 
-// The warning shown when the settings file `file` has problems: the problems, one a line, and the
-// settings the window goes on with.
+// The warning shown when the settings file `file` has problems or warnings: the problems, one a
+// line, then the warnings, and the settings the window goes on with.
 std::string settingsProblemsText(const std::filesystem::path& file, const SettingsRead& read);
 
 }  // namespace lathmark

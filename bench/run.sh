@@ -66,6 +66,9 @@ measure_all() {
   echo "== peak memory (peak_memory.sh)"
   bash "$root/bench/peak_memory.sh" "$build" | tee "$results/memory.txt"
 
+  echo "== peak memory of --jobs 6 against --jobs 1 (peak_memory_jobs.sh)"
+  bash "$root/bench/peak_memory_jobs.sh" "$build" | tee "$results/memory_jobs.txt"
+
   echo "== calibration over 30 photographs (bench_calibrate.sh)"
   bash "$root/bench/bench_calibrate.sh" "$build" | tee "$results/calibrate.txt"
 }
@@ -177,6 +180,13 @@ for kind in raw net; do
     row "$what" "-" "<= 90 MB" "n/a"
   fi
 done
+ratio=$(awk '$1 == "jobs_peak_ratio" { print $2 }' "$results/memory_jobs.txt" 2>/dev/null)
+if [ -n "$ratio" ]; then
+  row "peak memory --jobs 6 / --jobs 1, 6 x 80 MP" "$ratio x" "<= 2 x" \
+    "$(verdict_at_most "$ratio" 2)"
+else
+  row "peak memory --jobs 6 / --jobs 1, 6 x 80 MP" "-" "<= 2 x" "n/a"
+fi
 if [ "$window" = ON ]; then
   ratio=$(field "$results/window.json" "^BM_PickToDecode" ratio)
   if [ -n "$ratio" ]; then

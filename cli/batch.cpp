@@ -1,25 +1,114 @@
 #include "cli/batch.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <map>
+#include <string_view>
 #include <system_error>
+#include <utility>
 
+#include "engine/files.h"
 #include "engine/photographs.h"
 #include "engine/report.h"
 
 namespace lathmark {
-std::vector<std::string> expandArguments(const std::vector<std::string>& arguments) {
-    std::vector<std::string> files;
+namespace {
+
+namespace fs = std::filesystem;
+
+// A file's device and inode: the same for every name of one file.
+using FileIdentity = std::pair<dev_t, ino_t>;
+
+std::optional<FileIdentity> identityOf(const std::string& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) return std::nullopt;
+    return FileIdentity{info.st_dev, info.st_ino};
+}
+
+// Why a name cannot be a photograph where the count's own words would mislead: a symbolic link
+// whose target does not exist would be "a file that does not exist", though the name is there.
+std::string unreadableLink(const std::string& file) {
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return {};
+    if (::stat(file.c_str(), &info) == 0 || errno != ENOENT) return {};
+    std::error_code error;
+    const fs::path target = fs::read_symlink(file, error);
+    return "is a symbolic link to " + (error ? std::string("a file") : target.string()) +
+           ", which does not exist";
+}
+
+bool endsWithIgnoringCase(const std::string& name, std::string_view end) {
+    if (name.size() < end.size()) return false;
+    const std::string_view tail = std::string_view(name).substr(name.size() - end.size());
+    for (std::size_t i = 0; i < end.size(); ++i) {
+        const char c = tail[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != end[i]) return false;
+    }
+    return true;
+}
+
+// The *.jpg entries of a folder argument, in order, or why it gives none.
+void addFolder(const std::string& folder, BatchArguments& batch) {
+    std::vector<std::string> names;
+    bool anyEntry = false;
+    bool anyJpeg = false;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        anyEntry = true;
+        const std::string name = it->path().filename().string();
+        if (isJpgName(name))
+            names.push_back(name);
+        else if (endsWithIgnoringCase(name, ".jpeg"))
+            anyJpeg = true;
+    }
+    if (error) {
+        batch.folderProblems.push_back(folder +
+                                       ": folder cannot be read: " + errnoText(error.value()));
+    } else if (names.empty()) {
+        batch.folderProblems.push_back(
+            folder + (!anyEntry ? ": folder is empty"
+                      : anyJpeg ? ": folder holds no *.jpg photographs (*.jpeg files are not "
+                                  "counted: name them *.jpg)"
+                                : ": folder holds no *.jpg photographs"));
+    }
+    sortPhotographNames(names);
+    for (const std::string& name : names)
+        batch.photographs.push_back({(fs::path(folder) / name).string(), {}, {}});
+}
+
+}  // namespace
+
+std::vector<std::string> BatchArguments::files() const {
+    std::vector<std::string> names;
+    names.reserve(photographs.size());
+    for (const BatchPhotograph& photograph : photographs) names.push_back(photograph.file);
+    return names;
+}
+
+BatchArguments expandArguments(const std::vector<std::string>& arguments) {
+    BatchArguments batch;
     for (const std::string& argument : arguments) {
         std::error_code error;
-        if (!std::filesystem::is_directory(argument, error)) {
-            files.push_back(argument);
-            continue;
-        }
-        for (const std::string& name : listPhotographs(argument))
-            files.push_back((std::filesystem::path(argument) / name).string());
+        if (fs::is_directory(argument, error))
+            addFolder(argument, batch);
+        else
+            batch.photographs.push_back({argument, {}, {}});
     }
-    return files;
+    std::map<FileIdentity, const std::string*> first;
+    for (BatchPhotograph& photograph : batch.photographs) {
+        photograph.unreadable = unreadableLink(photograph.file);
+        const std::optional<FileIdentity> identity = identityOf(photograph.file);
+        if (!identity) continue;
+        const auto [earlier, isFirst] = first.emplace(*identity, &photograph.file);
+        if (isFirst) continue;
+        photograph.warning =
+            (*earlier->second == photograph.file
+                 ? std::string("named more than once in this batch")
+                 : "the same file as " + *earlier->second + ", named earlier in this batch") +
+            ": counted again, so its boards are in the book again";
+    }
+    return batch;
 }
 
 std::filesystem::path resultImagePath(const std::filesystem::path& folder,
@@ -29,10 +118,12 @@ std::filesystem::path resultImagePath(const std::filesystem::path& folder,
 
 std::optional<std::string> resultImageClash(const std::vector<std::string>& files,
                                             const std::filesystem::path& folder) {
-    // The same photograph named twice writes the same image twice, which loses nothing.
+    // The same photograph named twice, however, writes the same image twice, which loses
+    // nothing.
     const auto same = [](const std::string& a, const std::string& b) {
-        return std::filesystem::path(a).lexically_normal() ==
-               std::filesystem::path(b).lexically_normal();
+        if (fs::path(a).lexically_normal() == fs::path(b).lexically_normal()) return true;
+        const std::optional<FileIdentity> first = identityOf(a);
+        return first && first == identityOf(b);
     };
     std::map<std::filesystem::path, std::string> writers;
     for (const std::string& file : files) {
@@ -44,18 +135,27 @@ std::optional<std::string> resultImageClash(const std::vector<std::string>& file
     return std::nullopt;
 }
 
-PhotographOutcome countOne(const std::string& file, const BatchOptions& options) {
+PhotographOutcome countOne(const BatchPhotograph& photograph, const BatchOptions& options,
+                           PixelBudget* budget) {
     const auto start = std::chrono::steady_clock::now();
-    CountResult result = countBoards(file, options.settings, {.stability = options.stability});
     PhotographOutcome outcome;
-    outcome.file = file;
+    outcome.file = photograph.file;
+    outcome.warning = photograph.warning;
+    const auto noted = [&outcome](const std::string& warning) {
+        if (!warning.empty()) outcome.warning += (outcome.warning.empty() ? "" : "; ") + warning;
+    };
+    if (!photograph.unreadable.empty()) {
+        outcome.error = photograph.unreadable;
+        return outcome;
+    }
+    CountResult result = countBoards(photograph.file, options.settings,
+                                     {.stability = options.stability, .budget = budget});
     if (!result.ok()) {
         outcome.error = result.error->reason;
         return outcome;
     }
-    outcome.warning = result.warning;
-    if (!result.stabilityProblem.empty())
-        outcome.warning += (outcome.warning.empty() ? "" : "; ") + result.stabilityProblem;
+    noted(result.warning);
+    noted(result.stabilityProblem);
     outcome.passLines = result.passLines;
     outcome.band = result.band;
     outcome.joints = std::move(result.joints);
@@ -64,7 +164,7 @@ PhotographOutcome countOne(const std::string& file, const BatchOptions& options)
     outcome.stretch = options.settings.stretch;
     outcome.stable = result.stable;
     if (options.markedFolder) {
-        const auto target = resultImagePath(*options.markedFolder, file);
+        const auto target = resultImagePath(*options.markedFolder, photograph.file);
         if (auto failure = writeBmp(result.marked.get(), target)) {
             outcome.error = "counted, but the result image " + *failure;
             return outcome;

@@ -10,19 +10,40 @@
 #include <vector>
 
 #include "engine/counting.h"
+#include "engine/preparation.h"
 
 namespace lathmark {
 
-// The photographs that the arguments name, in order: a directory stands for its *.jpg files
-// (letter case ignored, regular files only), sorted by name ignoring case; anything else
-// stands for itself.
-std::vector<std::string> expandArguments(const std::vector<std::string>& arguments);
+// One photograph of a batch, as the arguments name it.
+struct BatchPhotograph {
+    std::string file;
+    std::string unreadable;  // why it cannot be a photograph, where that is known before counting
+    std::string warning;     // what the batch notes of it before counting (named twice)
+};
+
+// What the arguments give: the photographs in order, and what went wrong with the folders.
+struct BatchArguments {
+    std::vector<BatchPhotograph> photographs;
+    // "<folder>: <why>" for each folder argument that gives no photograph: an empty one, one
+    // without *.jpg entries, one that cannot be read.
+    std::vector<std::string> folderProblems;
+
+    std::vector<std::string> files() const;
+};
+
+// The photographs that the arguments name, in order: a directory stands for its *.jpg entries
+// (letter case ignored, of any kind: those that are not photographs are counted as photographs
+// that cannot be), sorted by name ignoring case; anything else stands for itself. A photograph
+// that is the same file as one before it, however named, is counted again with a warning.
+BatchArguments expandArguments(const std::vector<std::string>& arguments);
 
 struct BatchOptions {
     Settings settings;
     std::optional<std::filesystem::path> markedFolder;  // where result images go, if anywhere
     int jobs = 1;
     bool stability = false;  // find each count's stability ranges
+    // The pixels the photographs being counted at once may take together (see pixel_budget.h).
+    std::uint64_t pixelBudget = kMaxPhotographPixels;
 };
 
 // What is kept of one photograph's count once its bitmaps are gone.
@@ -51,17 +72,19 @@ std::optional<std::string> resultImageClash(const std::vector<std::string>& file
                                             const std::filesystem::path& folder);
 
 // Counts one photograph and, if asked, writes its result image.
-PhotographOutcome countOne(const std::string& file, const BatchOptions& options);
+PhotographOutcome countOne(const BatchPhotograph& photograph, const BatchOptions& options,
+                           PixelBudget* budget = nullptr);
 
 // Runs `work(i)` for every i below `count`, `jobs` at a time, and hands each outcome to `report`
 // in the order of i, as soon as it and all before it are done.
 template <typename Work, typename Report>
 void inOrder(std::size_t count, int jobs, Work work, Report report);
 
-// Counts every photograph, `options.jobs` at a time, and hands each outcome to `report` in the
-// order of `files`, as soon as it and all before it are done.
+// Counts every photograph, `options.jobs` at a time within one pixel budget, and hands each
+// outcome to `report` in the order of `photographs`, as soon as it and all before it are done.
 template <typename Report>
-void countAll(const std::vector<std::string>& files, const BatchOptions& options, Report report);
+void countAll(const std::vector<BatchPhotograph>& photographs, const BatchOptions& options,
+              Report report);
 
 }  // namespace lathmark
 

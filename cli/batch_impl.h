@@ -41,10 +41,12 @@ void inOrder(std::size_t count, int jobs, Work work, Report report) {
 }
 
 template <typename Report>
-void countAll(const std::vector<std::string>& files, const BatchOptions& options, Report report) {
+void countAll(const std::vector<BatchPhotograph>& photographs, const BatchOptions& options,
+              Report report) {
+    PixelBudget budget(options.pixelBudget);
     inOrder(
-        files.size(), options.jobs, [&](std::size_t i) { return countOne(files[i], options); },
-        report);
+        photographs.size(), options.jobs,
+        [&](std::size_t i) { return countOne(photographs[i], options, &budget); }, report);
 }
 
 }  // namespace lathmark

@@ -7,17 +7,24 @@
 
 #include "cli/batch.h"
 #include "engine/landscape.h"
+#include "engine/pixel_budget.h"
 #include "engine/preparation.h"
 #include "engine/two_level.h"
 
 namespace lathmark {
 namespace {
 
-// A photograph of TRUTH, decoded and turned grey once: every region searched is read from it.
+// A photograph of TRUTH as the search keeps it: with a search for the region, decoded and turned
+// grey once, as every window searched is read from it; otherwise only which settings count it
+// right within the region in effect.
 struct Photograph {
     const TruthRow* row = nullptr;
     PhotographSearch search;
     Bitmap grey;  // 8-bit grey, or the photograph itself where the library must threshold it
+    PhotographRight inEffect;
+    int width = 0;  // of the part counted
+    int height = 0;
+    bool currentRight = false;  // whether the current settings count it right
 };
 
 // The photograph as 8-bit grey levels, which the row counts read as they read the photograph.
@@ -187,75 +194,79 @@ std::vector<RegionResult> searchWindows(const Search& search, int width, int top
 std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const Settings& current,
                                      const CalibrationOptions& options,
                                      const std::function<void(const PhotographSearch&)>& report) {
+    // Each photograph decoded, and without a search for the region, searched at once: then only
+    // which settings count it right is kept of it.
     std::vector<Photograph> all;
+    PixelBudget budget(kMaxPhotographPixels);
     inOrder(
         truth.size(), options.jobs,
         [&](std::size_t i) {
             Photograph photograph;
             photograph.row = &truth[i];
-            photograph.search.file = truth[i].file;
-            photograph.search.boards = truth[i].boards;
-            StepResult<Bitmap> decoded = decodeJpegFile(truth[i].file);
+            PhotographSearch& search = photograph.search;
+            search.file = truth[i].file;
+            search.boards = truth[i].boards;
+            PixelBudget::Share share(&budget);
+            StepResult<Bitmap> decoded = decodeJpegFile(truth[i].file, &share);
             if (!decoded.ok()) {
-                photograph.search.error = decoded.failure;
+                search.error = decoded.failure;
                 return photograph;
             }
-            photograph.search.warning = decoded.warning;
-            const int height = current.region ? current.region->height : decoded.value.height();
-            if (auto problem =
-                    regionProblem(current.region, decoded.value.width(), decoded.value.height()))
-                photograph.search.error = *problem;
-            else if (height > kMaxSearchRows)
-                photograph.search.error =
-                    "is too tall to search for settings: " + std::to_string(height) +
-                    " rows, more than " + std::to_string(kMaxSearchRows);
-            else
+            search.warning = decoded.warning;
+            StepResult<ThresholdTable> table =
+                ThresholdTable::build(decoded.value.get(), current.region);
+            if (!table.ok()) {
+                search.error = table.failure;
+                return photograph;
+            }
+            photograph.width = table.value.width();
+            photograph.height = table.value.height();
+            PassWork work;
+            if (const auto lines = countAt(table.value, current, work))
+                photograph.currentRight = boardsOf(*lines) == truth[i].boards;
+            if (options.findRegion) {
                 photograph.grey = greyCopy(std::move(decoded.value));
+                return photograph;
+            }
+            decoded.value.reset();  // the table holds all the search needs of it
+            share.giveBack();
+            photograph.inEffect = rightSettings(table.value, truth[i].boards, photograph.width);
+            if (!photograph.inEffect.ok()) search.error = photograph.inEffect.failure;
             return photograph;
         },
-        [&](Photograph& photograph) { all.push_back(std::move(photograph)); });
+        [&](Photograph& photograph) {
+            report(photograph.search);
+            all.push_back(std::move(photograph));
+        });
 
     std::vector<Photograph*> searched;
+    for (Photograph& photograph : all)
+        if (!photograph.search.error) searched.push_back(&photograph);
+    if (searched.empty()) return std::nullopt;
     int narrowest = INT_MAX;
     int lowest = INT_MAX;
-    for (Photograph& photograph : all)
-        if (!photograph.search.error) {
-            searched.push_back(&photograph);
-            narrowest = std::min(narrowest, photograph.grey.width());
-            lowest = std::min(lowest, photograph.grey.height());
-        }
+    for (const Photograph* photograph : searched) {
+        narrowest = std::min(narrowest, photograph->width);
+        lowest = std::min(lowest, photograph->height);
+    }
 
-    Search search(searched, current, options.jobs, options.rule);
-    RegionResult chosen;
+    const Search search(searched, current, options.jobs, options.rule);
     std::vector<RegionResult> windows;
-    if (!options.findRegion && !searched.empty()) {
-        // Within the region in effect; a photograph with no band at any setting is left out.
-        const int width = current.region ? current.region->width : narrowest;
-        chosen = search.evaluate(current.region, width);
-        for (std::size_t i = 0; i < searched.size(); ++i)
-            if (!chosen.photographs[i].ok())
-                searched[i]->search.error = chosen.photographs[i].failure;
-    }
-    for (const Photograph& photograph : all) report(photograph.search);
-    if (options.findRegion && !searched.empty()) {
+    if (options.findRegion) {
+        // Column windows across the narrowest photograph, over the rows of the region in effect.
+        int across = INT_MAX;
+        for (const Photograph* photograph : searched)
+            across = std::min(across, photograph->grey.width());
         const int top = current.region ? current.region->top : 0;
-        const int height = current.region ? current.region->height : lowest;
-        windows = searchWindows(search, narrowest, top, height, options.everyWindow);
-    } else if (!searched.empty()) {
-        // Drop the photographs left out, then choose.
-        std::vector<Photograph*> kept;
-        std::vector<PhotographRight> rights;
-        for (std::size_t i = 0; i < searched.size(); ++i)
-            if (chosen.photographs[i].ok()) {
-                kept.push_back(searched[i]);
-                rights.push_back(std::move(chosen.photographs[i]));
-            }
-        searched = kept;
-        chosen.photographs = std::move(rights);
-        Search(searched, current, options.jobs, options.rule).choose(chosen);
-        windows.push_back(std::move(chosen));
+        windows = searchWindows(search, across, top, lowest, options.everyWindow);
+    } else {
+        RegionResult& inEffect = windows.emplace_back();
+        inEffect.region = current.region;
+        inEffect.width = narrowest;
+        for (Photograph* photograph : searched)
+            inEffect.photographs.push_back(std::move(photograph->inEffect));
+        search.choose(inEffect);
     }
-    if (searched.empty()) return std::nullopt;
 
     std::size_t best = 0;
     for (std::size_t w = 1; w < windows.size(); ++w)
@@ -268,6 +279,8 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
     calibration.regionSearched = options.findRegion;
     calibration.windowsSearched = static_cast<int>(windows.size());
     calibration.current = current;
+    for (const Photograph* photograph : searched)
+        if (photograph->currentRight) ++calibration.currentRight;
     // Each photograph chosen without: the best region for the others, and its verdict.
     calibration.leaveOneOut.of = calibration.photographs;
     for (std::size_t i = 0; i < searched.size(); ++i) {
@@ -291,20 +304,10 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
             }))
             calibration.choice.settings.region.reset();
     for (std::size_t i = 0; i < searched.size(); ++i) {
-        const PhotographRight& photograph = result.photographs[i];
-        if (photograph.nearest != searched[i]->row->boards)
-            calibration.neverRight.push_back(
-                {searched[i]->row->file, searched[i]->row->boards, photograph.nearest});
-    }
-
-    // The current settings, within their own region.
-    PassWork work;
-    for (const Photograph* photograph : searched) {
-        const StepResult<ThresholdTable> table =
-            ThresholdTable::build(photograph->grey.get(), current.region);
-        if (!table.ok()) continue;
-        if (const auto lines = countAt(table.value, current, work))
-            if (boardsOf(*lines) == photograph->row->boards) ++calibration.currentRight;
+        const int boards = searched[i]->row->boards;
+        const int nearest = nearestCount(result.photographs[i], boards, result.width);
+        if (nearest != boards)
+            calibration.neverRight.push_back({searched[i]->row->file, boards, nearest});
     }
     return calibration;
 }

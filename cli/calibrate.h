@@ -59,9 +59,9 @@ struct CalibrationOptions {
 
 // Searches the landscapes of every photograph `truth` names, at every STRETCH, within the region
 // in effect or, with findRegion, within each column window searched; `jobs` photographs at a
-// time. Hands each photograph's search to `report` in TRUTH order once it is decoded.
-// Photographs that cannot be searched are left out of the choice. Nothing is chosen when no
-// photograph is left.
+// time within one pixel budget (see pixel_budget.h). Hands each photograph's search to `report`
+// in TRUTH order. Photographs that cannot be searched are left out of the choice. Nothing is
+// chosen when no photograph is left.
 std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const Settings& current,
                                      const CalibrationOptions& options,
                                      const std::function<void(const PhotographSearch&)>& report);

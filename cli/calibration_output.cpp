@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "cli/texts.h"
+
 namespace lathmark {
 namespace {
 
@@ -53,8 +55,8 @@ void printCalibration(const Calibration& calibration, std::ostream& out) {
     out << "Searched THRESHOLD 0 to " << Settings::kMaxThreshold << ", BDLINE 0 to "
         << calibration.bdLineMax << " and STRETCH 1 to " << calibration.counts.size() << '\n';
     for (const NeverRight& photograph : calibration.neverRight)
-        out << "Never right: " << photograph.file << ": at best " << photograph.nearest << " of "
-            << photograph.boards << " boards\n";
+        out << "Never right: " << terminalText(photograph.file) << ": at best "
+            << photograph.nearest << " of " << photograph.boards << " boards\n";
 }
 
 std::string calibrationJson(const Calibration& calibration) {

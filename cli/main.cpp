@@ -1,17 +1,22 @@
 // lathmark-count: counts the boards in stack photographs from the command line, with the same
 // engine as the window.
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "cli/batch.h"
 #include "cli/calibration_output.h"
 #include "cli/csv_output.h"
 #include "cli/landscape_svg.h"
+#include "cli/outputs.h"
 #include "cli/progress.h"
 #include "cli/report_html.h"
 #include "cli/texts.h"
@@ -48,21 +53,47 @@ struct Tally {
     int failed = 0;
 };
 
-void printText(const PhotographOutcome& outcome, bool quiet) {
-    if (outcome.error) {
-        std::cerr << outcome.file << ": " << *outcome.error << '\n';
-        return;
+// Standard output, written straight to its descriptor so that a failure to write it is seen:
+// the first failure is kept, and nothing more is written after it.
+class StandardOutput {
+  public:
+    void put(std::string_view text) {
+        if (error_ == 0) error_ = lathmark::writeFully(STDOUT_FILENO, text);
     }
-    if (!outcome.warning.empty() && !quiet)
-        std::cerr << outcome.file << ": warning: " << outcome.warning << '\n';
-    const auto& p = outcome.passLines;
-    std::cout << outcome.file << ": " << outcome.boards() << " boards (lines " << p[0] << " + "
-              << p[1] << " + " << p[2] << " + " << p[3] << "), "
-              << lathmark::tenthsText(outcome.milliseconds) << " ms"
-              << (outcome.stable ? lathmark::stabilitySentence(*outcome.stable) : "") << std::endl;
+
+    // Says why standard output could not be written, if it could not; true if it could.
+    bool checked() const {
+        if (error_ == 0) return true;
+        std::cerr << "lathmark-count: standard output could not be written ("
+                  << lathmark::errnoText(error_) << ")\n";
+        return false;
+    }
+
+  private:
+    int error_ = 0;
+};
+
+// A message on standard error, its names made safe for a terminal.
+void say(const std::string& message) {
+    std::cerr << lathmark::terminalText(message) << '\n';
 }
 
-void printJson(const PhotographOutcome& outcome) {
+void printText(const PhotographOutcome& outcome, bool quiet, StandardOutput& out) {
+    if (outcome.error) {
+        say(outcome.file + ": " + *outcome.error);
+        return;
+    }
+    if (!outcome.warning.empty() && !quiet) say(outcome.file + ": warning: " + outcome.warning);
+    const auto& p = outcome.passLines;
+    out.put(lathmark::terminalText(
+                outcome.file + ": " + std::to_string(outcome.boards()) + " boards (lines " +
+                std::to_string(p[0]) + " + " + std::to_string(p[1]) + " + " + std::to_string(p[2]) +
+                " + " + std::to_string(p[3]) + "), " + lathmark::tenthsText(outcome.milliseconds) +
+                " ms" + (outcome.stable ? lathmark::stabilitySentence(*outcome.stable) : "")) +
+            "\n");
+}
+
+void printJson(const PhotographOutcome& outcome, StandardOutput& out) {
     Json line;
     line["file"] = outcome.file;
     if (outcome.error) {
@@ -84,7 +115,7 @@ void printJson(const PhotographOutcome& outcome) {
             line["joints"].push_back(
                 {{"pass", joint.pass}, {"top", joint.top}, {"bottom", joint.bottom}});
     }
-    std::cout << jsonLine(line) << std::endl;
+    out.put(jsonLine(line) + "\n");
 }
 
 struct Options {
@@ -108,7 +139,8 @@ struct Options {
 
 // The settings in effect: the file's, with --bdline, --threshold and --stretch over them; with
 // --bdline and --threshold both, no file is read (STRETCH is then --stretch's, or 1). Nothing if
-// the file has problems, which are then printed.
+// the file has problems, which are then printed. The file's warnings are printed unless --quiet,
+// and the work goes on.
 std::optional<lathmark::Settings> settingsInEffect(const Options& options) {
     lathmark::Settings settings;
     if (!options.bdLine || !options.threshold) {
@@ -116,10 +148,13 @@ std::optional<lathmark::Settings> settingsInEffect(const Options& options) {
                                                ? std::filesystem::path(*options.settingsFile)
                                                : defaultSettingsPath();
         const lathmark::SettingsRead read = lathmark::readSettings(path);
+        for (const std::string& problem : read.problems) say(problem);
+        if (!options.quiet)
+            for (const std::string& warning : read.warnings)
+                say("lathmark-count: warning: " + warning);
         if (!read.ok()) {
-            for (const std::string& problem : read.problems) std::cerr << problem << '\n';
-            std::cerr << "lathmark-count: nothing counted; mend the settings file or give both "
-                         "--bdline and --threshold\n";
+            say("lathmark-count: nothing counted; mend the settings file or give both --bdline "
+                "and --threshold");
             return std::nullopt;
         }
         settings = read.settings;
@@ -145,44 +180,85 @@ std::vector<lathmark::ReportSetting> reportSettings(const Options& options,
     return lines;
 }
 
-int countBatch(const Options& options, const lathmark::Settings& settings) {
-    lathmark::BatchOptions batch{settings, std::nullopt, options.jobs, options.stability};
+// Why the batch's output files must not be written, if they must not: checked before anything
+// is counted.
+std::optional<std::string> batchOutputsProblem(const Options& options,
+                                               const std::vector<std::string>& files) {
+    std::vector<lathmark::OutputFile> outputs;
+    if (options.reportFile) outputs.push_back({"the report", *options.reportFile});
     if (options.markedFolder) {
-        std::error_code error;
-        std::filesystem::create_directories(*options.markedFolder, error);
-        if (error || !std::filesystem::is_directory(*options.markedFolder)) {
-            std::cerr << "lathmark-count: " << *options.markedFolder
-                      << ": cannot be used as the folder for result images"
-                      << (error ? ": " + error.message() : std::string()) << '\n';
+        std::set<std::filesystem::path> images;
+        for (const std::string& file : files) {
+            const auto image = lathmark::resultImagePath(*options.markedFolder, file);
+            if (images.insert(image).second) outputs.push_back({"the result image", image, true});
+        }
+    }
+    std::vector<lathmark::InputFile> inputs;
+    for (const std::string& file : files) inputs.push_back({"the photograph " + file, file});
+    return lathmark::outputsProblem(outputs, inputs);
+}
+
+// Makes `writer` ready to write `file`, named `named` in messages: its temporary file is made,
+// so that a file that cannot be written is known before anything is counted. False, with a
+// message, if it cannot be.
+bool ready(std::optional<lathmark::FileWriter>& writer, const std::filesystem::path& file,
+           const std::string& named) {
+    writer.emplace(file);
+    if (!writer->failure()) return true;
+    say("lathmark-count: " + named + " cannot be written (" + *writer->failure() +
+        "); nothing counted");
+    return false;
+}
+
+// Makes the folder for result images where it is missing; says why it cannot be used, if it
+// cannot.
+std::optional<std::string> markedFolderProblem(const std::filesystem::path& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error || !std::filesystem::is_directory(folder))
+        return folder.string() + ": cannot be used as the folder for result images" +
+               (error ? ": " + error.message() : std::string());
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return folder.string() +
+               ": cannot be used as the folder for result images: " + lathmark::errnoText(errno);
+    return std::nullopt;
+}
+
+int countBatch(const Options& options, const lathmark::Settings& settings, StandardOutput& out) {
+    lathmark::BatchOptions batch{settings, std::nullopt, options.jobs, options.stability};
+    const lathmark::BatchArguments arguments = lathmark::expandArguments(options.arguments);
+    for (const std::string& problem : arguments.folderProblems) say(problem);
+    const std::vector<std::string> files = arguments.files();
+
+    // Everything that could keep the batch from being written is known before it is counted.
+    if (options.markedFolder)
+        if (auto clash = lathmark::resultImageClash(files, *options.markedFolder)) {
+            say("lathmark-count: " + *clash + "; nothing counted: count them apart, or rename one");
+            return kUsageError;
+        }
+    if (auto problem = batchOutputsProblem(options, files)) {
+        say("lathmark-count: " + *problem + "; nothing counted");
+        return kUsageError;
+    }
+    if (options.markedFolder) {
+        if (auto problem = markedFolderProblem(*options.markedFolder)) {
+            say("lathmark-count: " + *problem + "; nothing counted");
             return kUsageError;
         }
         batch.markedFolder = *options.markedFolder;
     }
-
-    for (const std::string& argument : options.arguments) {
-        std::error_code error;
-        if (std::filesystem::is_directory(argument, error) &&
-            lathmark::listPhotographs(argument).empty())
-            std::cerr << argument << ": folder holds no *.jpg photographs\n";
-    }
-    const std::vector<std::string> files = lathmark::expandArguments(options.arguments);
-    if (batch.markedFolder)
-        if (auto clash = lathmark::resultImageClash(files, *batch.markedFolder)) {
-            std::cerr << "lathmark-count: " << *clash
-                      << "; nothing counted: count them apart, or rename one\n";
-            return kUsageError;
-        }
-    if (options.reportFile)
-        if (auto clash = lathmark::reportClash(*options.reportFile, files)) {
-            std::cerr << "lathmark-count: " << *clash << "; nothing counted\n";
-            return kUsageError;
-        }
+    std::optional<lathmark::FileWriter> reportFile;
     std::optional<lathmark::HtmlReport> report;
-    if (options.reportFile) report.emplace(*options.reportFile, reportSettings(options, settings));
-    if (options.csv) std::cout << lathmark::csvHeader() << std::flush;
+    if (options.reportFile) {
+        if (!ready(reportFile, *options.reportFile, "the report " + *options.reportFile))
+            return kUsageError;
+        report.emplace(*options.reportFile, reportSettings(options, settings));
+    }
+
+    if (options.csv) out.put(lathmark::csvHeader());
     Tally tally;
     lathmark::ProgressLine progress(files.size(), !options.quiet);
-    lathmark::countAll(files, batch, [&](const PhotographOutcome& outcome) {
+    lathmark::countAll(arguments.photographs, batch, [&](const PhotographOutcome& outcome) {
         if (outcome.error) {
             ++tally.failed;
         } else {
@@ -192,9 +268,9 @@ int countBatch(const Options& options, const lathmark::Settings& settings) {
         const bool text = !options.csv && !options.json;
         progress.hide(text && (outcome.error || (!outcome.warning.empty() && !options.quiet)));
         if (options.csv)
-            std::cout << lathmark::csvRecord(outcome) << std::flush;
+            out.put(lathmark::csvRecord(outcome));
         else
-            options.json ? printJson(outcome) : printText(outcome, options.quiet);
+            options.json ? printJson(outcome, out) : printText(outcome, options.quiet, out);
         if (report) report->add(outcome);
         progress.advance();
     });
@@ -208,28 +284,57 @@ int countBatch(const Options& options, const lathmark::Settings& settings) {
         book["bdline"] = settings.bdLine;
         book["threshold"] = settings.threshold;
         book["stretch"] = settings.stretch;
-        std::cout << jsonLine(book) << std::endl;
+        out.put(jsonLine(book) + "\n");
     } else if (!options.csv) {
-        std::cout << "Book: " << tally.boards << " boards in " << tally.counted << " photographs"
-                  << std::endl;
+        out.put("Book: " + std::to_string(tally.boards) + " boards in " +
+                std::to_string(tally.counted) + " photographs\n");
         if (tally.failed > 0)
             std::cerr << "lathmark-count: " << tally.failed << " of " << files.size()
                       << " photographs could not be counted\n";
     }
+    bool written = out.checked();
     if (report)
-        if (auto failure = report->write()) {
-            std::cerr << "lathmark-count: " << *failure << '\n';
-            return kUsageError;
+        if (auto failure = reportFile->commit(report->page())) {
+            say("lathmark-count: " + *options.reportFile + " could not be written (" + *failure +
+                ")");
+            written = false;
         }
-    return tally.failed > 0 ? kSomeFailed : kAllCounted;
+    if (!written) return kUsageError;
+    return tally.failed > 0 || !arguments.folderProblems.empty() ? kSomeFailed : kAllCounted;
 }
 
-int calibrateSettings(const Options& options, const lathmark::Settings& settings) {
+int calibrateSettings(const Options& options, const lathmark::Settings& settings,
+                      StandardOutput& out) {
     const lathmark::TruthRead truth = lathmark::readTruth(*options.truth);
     if (truth.error) {
-        std::cerr << *truth.error << "\nlathmark-count: nothing counted\n";
+        say(*truth.error);
+        say("lathmark-count: nothing counted");
         return kUsageError;
     }
+
+    // The files to be written are checked, and made ready, before anything is counted. The
+    // settings go to the file a link leads to, as the programs beside it read that one.
+    std::vector<lathmark::OutputFile> outputs;
+    if (options.writeSettingsFile)
+        outputs.push_back({"the settings file", lathmark::followLinks(*options.writeSettingsFile)});
+    if (options.landscapeFile) outputs.push_back({"the landscape", *options.landscapeFile});
+    std::vector<lathmark::InputFile> inputs{{"the TRUTH file " + *options.truth, *options.truth}};
+    for (const lathmark::TruthRow& row : truth.rows)
+        inputs.push_back({"the photograph " + row.file, row.file});
+    if (auto problem = lathmark::outputsProblem(outputs, inputs)) {
+        say("lathmark-count: " + *problem + "; nothing counted");
+        return kUsageError;
+    }
+    std::optional<lathmark::FileWriter> settingsFile;
+    std::optional<lathmark::FileWriter> landscapeFile;
+    if (options.writeSettingsFile &&
+        !ready(settingsFile, lathmark::followLinks(*options.writeSettingsFile),
+               "the settings file " + *options.writeSettingsFile))
+        return kUsageError;
+    if (options.landscapeFile &&
+        !ready(landscapeFile, *options.landscapeFile, "the landscape " + *options.landscapeFile))
+        return kUsageError;
+
     int failed = 0;
     const lathmark::CalibrationOptions calibrationOptions{.jobs = options.jobs,
                                                           .findRegion = options.findRegion};
@@ -237,37 +342,43 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
         truth.rows, settings, calibrationOptions, [&](const lathmark::PhotographSearch& search) {
             if (search.error) {
                 ++failed;
-                std::cerr << search.file << ": " << *search.error << '\n';
+                say(search.file + ": " + *search.error);
             } else if (!search.warning.empty() && !options.quiet) {
-                std::cerr << search.file << ": warning: " << search.warning << '\n';
+                say(search.file + ": warning: " + search.warning);
             }
         });
     if (!calibration) {
-        std::cerr << "lathmark-count: none of the photographs of " << *options.truth
-                  << " could be counted; nothing to calibrate on\n";
+        say("lathmark-count: none of the photographs of " + *options.truth +
+            " could be counted; nothing to calibrate on");
         return kUsageError;
     }
-    if (options.json)
-        std::cout << lathmark::calibrationJson(*calibration) << std::endl;
-    else
-        lathmark::printCalibration(*calibration, std::cout);
+    if (options.json) {
+        out.put(lathmark::calibrationJson(*calibration) + "\n");
+    } else {
+        std::ostringstream text;
+        lathmark::printCalibration(*calibration, text);
+        out.put(text.str());
+    }
 
-    bool written = true;
-    if (options.writeSettingsFile) {
-        if (auto failure =
-                lathmark::writeSettings(*options.writeSettingsFile, calibration->choice.settings)) {
-            std::cerr << "lathmark-count: " << *failure << '\n';
+    bool written = out.checked();
+    if (settingsFile) {
+        const lathmark::Settings& chosen = calibration->choice.settings;
+        std::optional<std::string> failure;
+        if (auto problem = lathmark::bdLineProblem(chosen.bdLine))
+            failure = *options.writeSettingsFile + " could not be written: " + *problem;
+        else if (auto why = settingsFile->commit(lathmark::settingsText(chosen)))
+            failure = *options.writeSettingsFile + " could not be written (" + *why + ")";
+        if (failure) {
+            say("lathmark-count: " + *failure);
             written = false;
         }
     }
-    if (options.landscapeFile) {
-        if (auto failure = lathmark::writeWholeFile(*options.landscapeFile,
-                                                    lathmark::landscapeSvg(*calibration))) {
-            std::cerr << "lathmark-count: " << *options.landscapeFile << " could not be written ("
-                      << *failure << ")\n";
+    if (landscapeFile)
+        if (auto failure = landscapeFile->commit(lathmark::landscapeSvg(*calibration))) {
+            say("lathmark-count: " + *options.landscapeFile + " could not be written (" + *failure +
+                ")");
             written = false;
         }
-    }
     if (failed > 0)
         std::cerr << "lathmark-count: " << failed << " of " << truth.rows.size()
                   << " photographs could not be counted and were left out\n";
@@ -355,5 +466,7 @@ int main(int argc, char** argv) {
 
     const std::optional<lathmark::Settings> settings = settingsInEffect(options);
     if (!settings) return kUsageError;
-    return options.truth ? calibrateSettings(options, *settings) : countBatch(options, *settings);
+    StandardOutput out;
+    return options.truth ? calibrateSettings(options, *settings, out)
+                         : countBatch(options, *settings, out);
 }

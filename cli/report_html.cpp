@@ -1,6 +1,11 @@
 #include "cli/report_html.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -32,6 +37,8 @@ dd{margin:0;overflow-wrap:anywhere}
 p{margin:.2em 0}
 .figure{position:relative;width:100%;margin:.5em 0}
 .figure img{display:block;height:auto}
+.figure .turned{position:relative;overflow:hidden}
+.figure .turned img{position:absolute;left:50%;top:50%;image-orientation:from-image}
 .figure svg{position:absolute;left:0;top:0;width:100%;height:100%;overflow:visible}
 .edge{stroke-width:2px;vector-effect:non-scaling-stroke}
 .joint{fill-opacity:.45}
@@ -147,6 +154,105 @@ std::string factsText(const PhotographOutcome& outcome) {
     return text;
 }
 
+// The orientation an Exif segment of the JPEG file gives (1 to 8; 1: as stored), read from the
+// segments before its picture data, skipping over all others. 1 where there is none, or the file
+// cannot be read.
+int exifOrientation(const fs::path& file) {
+    const Descriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return 1;
+    const auto readAt = [&fd](off_t at, std::size_t size) {
+        std::string bytes(size, '\0');
+        const ssize_t got = ::pread(fd.get(), bytes.data(), size, at);
+        bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        return bytes;
+    };
+    const auto byteOf = [](const std::string& bytes, std::size_t at) {
+        return at < bytes.size() ? static_cast<unsigned>(static_cast<unsigned char>(bytes[at]))
+                                 : 0u;
+    };
+    if (readAt(0, 2) != "\xFF\xD8") return 1;
+    off_t at = 2;
+    for (int segments = 0; segments < 1000; ++segments) {
+        const std::string head = readAt(at, 4);
+        if (head.size() < 4 || byteOf(head, 0) != 0xFF) return 1;
+        const unsigned marker = byteOf(head, 1);
+        if (marker == 0xFF) {  // a fill byte
+            ++at;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) return 1;  // the picture data, or the end
+        const std::size_t length = byteOf(head, 2) << 8 | byteOf(head, 3);
+        if (length < 2) return 1;
+        if (marker != 0xE1) {
+            at += static_cast<off_t>(2 + length);
+            continue;
+        }
+        const std::string segment = readAt(at + 4, length - 2);
+        if (segment.compare(0, 6, std::string("Exif\0\0", 6)) != 0) {
+            at += static_cast<off_t>(2 + length);
+            continue;
+        }
+        // A TIFF header, then the first IFD: entries of tag, type, count and value.
+        const std::size_t tiff = 6;
+        const bool big = byteOf(segment, tiff) == 'M';
+        const auto u16 = [&](std::size_t o) {
+            return big ? byteOf(segment, o) << 8 | byteOf(segment, o + 1)
+                       : byteOf(segment, o + 1) << 8 | byteOf(segment, o);
+        };
+        const auto u32 = [&](std::size_t o) -> std::size_t {
+            return big ? std::size_t{u16(o)} << 16 | u16(o + 2)
+                       : std::size_t{u16(o + 2)} << 16 | u16(o);
+        };
+        if (u16(tiff + 2) != 42) return 1;
+        const std::size_t ifd = tiff + u32(tiff + 4);
+        if (ifd + 2 > segment.size()) return 1;
+        for (std::size_t i = 0, entries = u16(ifd); i < entries; ++i) {
+            const std::size_t entry = ifd + 2 + 12 * i;
+            if (entry + 12 > segment.size()) return 1;
+            if (u16(entry) == 0x0112 && u16(entry + 2) == 3) {
+                const unsigned value = u16(entry + 8);
+                return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+            }
+        }
+        return 1;
+    }
+    return 1;
+}
+
+// The photograph's <img> in a figure `share` percent wide after a margin of `margin` percent. A
+// browser turns a photograph as its Exif orientation says (`image-orientation` cannot stop it
+// for an image of another origin, as every file is to a page opened from disk), but the overlay
+// is drawn to the stored pixels: so a turned photograph is laid out turned in a box of the
+// stored proportions, then turned back, and shows as stored.
+std::string photographImage(const std::string& attributes, int width, int height, int orientation,
+                            double margin, double share) {
+    const std::string place =
+        "margin-left:" + number(margin, "%.4f") + "%;width:" + number(share, "%.4f") + "%";
+    if (orientation == 1) return "<img" + attributes + attribute("style", place) + "/>\n";
+    // The transform that undoes each orientation (5 and 7 swap the axes, as 6 and 8 turn them).
+    static const char* const kUndo[9] = {"",
+                                         "",
+                                         "scaleX(-1)",
+                                         "rotate(180deg)",
+                                         "scaleY(-1)",
+                                         "rotate(90deg) scaleY(-1)",
+                                         "rotate(-90deg)",
+                                         "rotate(90deg) scaleX(-1)",
+                                         "rotate(90deg)"};
+    const bool across = orientation >= 5;
+    const double boxWidth = across ? 100.0 * height / width : 100.0;
+    const double boxHeight = across ? 100.0 * width / height : 100.0;
+    return "<div class=\"turned\"" +
+           attribute("style", place + ";aspect-ratio:" + std::to_string(width) + "/" +
+                                  std::to_string(height)) +
+           "><img" + attributes +
+           attribute("style", "width:" + number(boxWidth, "%.4f") +
+                                  "%;height:" + number(boxHeight, "%.4f") +
+                                  "%;transform:translate(-50%,-50%) " + kUndo[orientation]) +
+           "/></div>\n";
+}
+
 // The overlay of one counted photograph, in its pixel grid with the margin left of it.
 // `name` and `url` are ready for the page.
 std::string overlay(const PhotographOutcome& outcome, const std::string& name,
@@ -184,12 +290,10 @@ std::string overlay(const PhotographOutcome& outcome, const std::string& name,
     const double imageShare = 100.0 * width / whole;
     std::string html = "<div class=\"figure\"" +
                        attribute("style", "max-width:" + std::to_string(whole) + "px") + ">\n";
-    html += "<img" + attribute("src", url) + attribute("width", width) +
-            attribute("height", height) + attribute("alt", "photograph " + name) +
-            attribute("loading", "lazy") +
-            attribute("style", "margin-left:" + number(100.0 - imageShare, "%.4f") +
-                                   "%;width:" + number(imageShare, "%.4f") + "%") +
-            "/>\n";
+    html += photographImage(
+        attribute("src", url) + attribute("width", width) + attribute("height", height) +
+            attribute("alt", "photograph " + name) + attribute("loading", "lazy"),
+        width, height, exifOrientation(outcome.file), 100.0 - imageShare, imageShare);
     html += "<svg xmlns=\"http://www.w3.org/2000/svg\"" +
             attribute("viewBox", std::to_string(-margin) + " 0 " + std::to_string(whole) + " " +
                                      std::to_string(height)) +
@@ -351,25 +455,6 @@ std::string HtmlReport::page() const {
     html += sections_;
     html += "</main>\n</body>\n</html>\n";
     return html;
-}
-
-std::optional<std::string> reportClash(const fs::path& report,
-                                       const std::vector<std::string>& files) {
-    std::error_code error;
-    const fs::path page = fs::absolute(report, error).lexically_normal();
-    for (const std::string& file : files) {
-        std::error_code sameError;
-        const bool same = fs::equivalent(report, file, sameError) ||
-                          fs::absolute(file, error).lexically_normal() == page;
-        if (same) return "the report " + report.string() + " would replace the photograph " + file;
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string> HtmlReport::write() const {
-    if (auto failure = writeWholeFile(file_, page()))
-        return file_.string() + " could not be written (" + *failure + ")";
-    return std::nullopt;
 }
 
 }  // namespace lathmark

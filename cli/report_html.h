@@ -3,7 +3,8 @@
 // count against its photograph. At the top the settings, the book and the time of the batch;
 // then a section per photograph in argument order, with its photograph under an SVG overlay
 // drawn to the photograph's pixel grid: the band's edges, each counted joint as a stripe in its
-// pass's colour and the boards numbered in the margin. The page needs nothing but itself and
+// pass's colour and the boards numbered in the margin. Each photograph shows as stored, as the
+// count saw it, whatever orientation its Exif data gives. The page needs nothing but itself and
 // the photographs, which it names by paths relative to itself: no scripts, nothing fetched.
 
 #include <chrono>
@@ -25,7 +26,8 @@ struct ReportSetting {
 
 class HtmlReport {
   public:
-    // A report to be written to `file`; the batch's time starts now.
+    // A report to be written to `file` (which only places the photographs' paths); the batch's
+    // time starts now.
     HtmlReport(std::filesystem::path file, std::vector<ReportSetting> settings);
 
     // Adds the section of the next photograph.
@@ -33,9 +35,6 @@ class HtmlReport {
 
     // The whole page, with the book of every photograph added so far.
     std::string page() const;
-
-    // Writes the page to the file, whole or not at all; says why not if it failed.
-    std::optional<std::string> write() const;
 
   private:
     std::filesystem::path file_;
@@ -48,10 +47,6 @@ class HtmlReport {
     int counted_ = 0;
     int failed_ = 0;
 };
-
-// Says so if the report would be written over one of the photographs of the batch.
-std::optional<std::string> reportClash(const std::filesystem::path& report,
-                                       const std::vector<std::string>& files);
 
 // `text` for an HTML text or attribute: invalid UTF-8 and control characters become U+FFFD,
 // and & < > " ' their character references.

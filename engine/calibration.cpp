@@ -204,14 +204,28 @@ bool betterChoice(const SettingsChoice& a, int aWidth, const SettingsChoice& b, 
     return nearerCurrent(a.settings, b.settings, current);
 }
 
+namespace {
+
+// Whether count `a` lies nearer `boards` than count `b`; of two as near, the smaller.
+bool nearer(int a, int b, int boards) {
+    const int da = std::abs(a - boards);
+    const int db = std::abs(b - boards);
+    return da != db ? da < db : a < b;
+}
+
+}  // namespace
+
+int nearestCount(const PhotographRight& photograph, int boards, int bdLineMax) {
+    const auto end = photograph.nearest.begin() +
+                     std::min<std::ptrdiff_t>(bdLineMax + 1, std::ssize(photograph.nearest));
+    const auto found = std::min_element(photograph.nearest.begin(), end,
+                                        [&](int a, int b) { return nearer(a, b, boards); });
+    return found == end ? 0 : *found;
+}
+
 PhotographRight rightSettings(const ThresholdTable& table, int boards, int bdLineMax) {
-    // Whether count `a` lies nearer `boards` than count `b`; of two as near, the smaller.
-    auto nearer = [boards](int a, int b) {
-        const int da = std::abs(a - boards);
-        const int db = std::abs(b - boards);
-        return da != db ? da < db : a < b;
-    };
     PhotographRight found;
+    found.nearest.assign(static_cast<std::size_t>(std::max(0, bdLineMax)) + 1, 0);
     bool anyBand = false;
     for (int stretch = Settings::kMinStretch; stretch <= Settings::kMaxStretch; ++stretch) {
         const Landscape landscape = settingsLandscape(table, bdLineMax, stretch);
@@ -224,9 +238,10 @@ PhotographRight rightSettings(const ThresholdTable& table, int boards, int bdLin
             for (int bdLine = 0; bdLine <= bdLineMax; ++bdLine) {
                 const int counted = landscape.boards(threshold, bdLine);
                 right.at(threshold, bdLine) = counted == boards;
-                if (!anyBand || nearer(counted, found.nearest)) found.nearest = counted;
-                anyBand = true;
+                int& nearest = found.nearest[static_cast<std::size_t>(bdLine)];
+                if (!anyBand || nearer(counted, nearest, boards)) nearest = counted;
             }
+            anyBand = true;
         }
     }
     if (anyBand) found.failure.reset();

@@ -65,12 +65,16 @@ bool betterChoice(const SettingsChoice& a, int aWidth, const SettingsChoice& b, 
 // (THRESHOLD 0 to 245, BDLINE 0 to bdLineMax) count it right.
 struct PhotographRight {
     std::vector<SettingsGrid<bool>> right;  // per STRETCH from 1 up
-    int nearest = 0;      // the count nearest its true boards that any setting reaches
+    // Per BDLINE, the count nearest its true boards that any setting of that BDLINE reaches.
+    std::vector<int> nearest;
     StepFailure failure;  // why no setting counts anything, where none does
 
     bool ok() const { return !failure.has_value(); }
 };
 PhotographRight rightSettings(const ThresholdTable& table, int boards, int bdLineMax);
+
+// The count nearest `boards` that any setting up to BDLINE `bdLineMax` reaches.
+int nearestCount(const PhotographRight& photograph, int boards, int bdLineMax);
 
 // Adds a photograph's right settings to one count per STRETCH (`sign` -1 takes them away).
 void addRight(std::vector<RightCounts>& counts, const PhotographRight& photograph, int sign = 1);

@@ -113,14 +113,16 @@ CountResult countBoards(const std::filesystem::path& file, const Settings& setti
                         const CountOptions& options) {
     CountResult result = started(file.string(), settings);
     if (!result.ok()) return result;
-    return countDecodedResult(decodeJpegFile(file), std::move(result), options);
+    PixelBudget::Share share(options.budget);
+    return countDecodedResult(decodeJpegFile(file, &share), std::move(result), options);
 }
 
 CountResult countJpegInMemory(const std::uint8_t* data, std::size_t size, const std::string& name,
                               const Settings& settings, const CountOptions& options) {
     CountResult result = started(name, settings);
     if (!result.ok()) return result;
-    return countDecodedResult(decodeJpegData(data, size), std::move(result), options);
+    PixelBudget::Share share(options.budget);
+    return countDecodedResult(decodeJpegData(data, size, &share), std::move(result), options);
 }
 
 CountResult countDecoded(Bitmap photograph, const std::string& name, const Settings& settings,

@@ -16,6 +16,7 @@
 #include "engine/error.h"
 #include "engine/landscape.h"
 #include "engine/passes.h"
+#include "engine/pixel_budget.h"
 #include "engine/settings.h"
 
 namespace lathmark {
@@ -23,6 +24,9 @@ namespace lathmark {
 struct CountOptions {
     bool keepPhotograph = false;  // hand back the decoded photograph, for a face to show it
     bool stability = false;       // find the stability ranges around the settings too
+    // The budget the photograph's pixels are taken from for as long as the count lasts (a
+    // photograph kept for the face leaves it when the count returns); none: no budget.
+    PixelBudget* budget = nullptr;
 };
 
 // The band as a count reports it.

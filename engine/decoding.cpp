@@ -210,20 +210,23 @@ class PhotographDecode {
 
 }  // namespace
 
-StepResult<Bitmap> decodeJpegFile(const std::filesystem::path& file) {
+StepResult<Bitmap> decodeJpegFile(const std::filesystem::path& file, PixelBudget::Share* share) {
     std::string bytes;
     if (auto failure = readWholeFile(file, kMaxPhotographBytes, bytes))
         return Failed{photographReadFailure(*failure)};
-    return decodeJpegData(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    return decodeJpegData(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), share);
 }
 
-StepResult<Bitmap> decodeJpegData(const std::uint8_t* data, std::size_t size) {
+StepResult<Bitmap> decodeJpegData(const std::uint8_t* data, std::size_t size,
+                                  PixelBudget::Share* share) {
     if (size == 0) return Failed{"cannot be decoded as a JPEG photograph (the file is empty)"};
     if (size > kMaxPhotographBytes) return Failed{"is too large to be a photograph"};
     const JpegWithoutMetadata jpeg = withoutMetadataSegments(data, size);
-    if (jpeg.hasFrame)
-        if (auto failure = checkPixelBudget(jpeg.width, jpeg.height)) return Failed{*failure};
     if (auto failure = checkScans(jpeg.scans)) return Failed{*failure};
+    if (jpeg.hasFrame) {
+        if (auto failure = checkPixelBudget(jpeg.width, jpeg.height)) return Failed{*failure};
+        if (share) share->take(jpeg.width, jpeg.height);
+    }
 
     // First the header alone, to refuse a photograph over the pixel budget before any pixel is
     // decoded, then the whole photograph. What the decoder says on the way is judged: it
@@ -234,6 +237,7 @@ StepResult<Bitmap> decodeJpegData(const std::uint8_t* data, std::size_t size) {
     if (picture) {
         if (auto failure = checkPixelBudget(picture.width(), picture.height()))
             return Failed{*failure};
+        if (share) share->take(picture.width(), picture.height());
         picture = decode.decode(0);
     }
     return decode.judged(std::move(picture));

@@ -1,6 +1,7 @@
 #pragma once
 // The one file layer every reader and writer goes through: files read whole without ever waiting
-// on a pipe or device, and files written whole or not at all.
+// on a pipe or device, and files written whole or not at all (every file the programs write
+// goes through FileWriter).
 
 #include <cstddef>
 #include <filesystem>
@@ -54,18 +55,69 @@ std::optional<ReadFailure> readWholeFile(const std::filesystem::path& file, std:
 // 1 MiB", ...
 std::string textFileFailure(const ReadFailure& failure, std::size_t maxBytes);
 
-// Writes `bytes` to a new file beside `file` and renames it to that name, so that the file
-// appears whole or not at all and whatever had the name before is replaced, never written
-// through. `replaceFirst` removes a file of that name just before the rename. Says why it
-// failed, if it did.
-std::optional<std::string> writeWholeFile(const std::filesystem::path& file, std::string_view bytes,
-                                          bool replaceFirst = false);
+// Why `file` must not be replaced, if it must not: something other than a regular file has
+// its name (a symbolic link counts as what it leads to). The words follow the file's name in a
+// message: "is a directory", "is a named pipe, not a regular file", ... Nothing when the name
+// is free or holds a regular file.
+std::optional<std::string> notReplaceable(const std::filesystem::path& file);
 
-// Writes `bytes` over `file` in place, if it is a regular file with no other name: the file
-// keeps its inode, and it is not emptied first. Gives 0 when written, an errno value when
-// writing failed part way, and nothing when the file cannot be written in place (a symbolic
-// link, a file with other names, one not open to writing).
-std::optional<int> writeInPlace(const std::filesystem::path& file, std::string_view bytes);
+// A file written whole or not at all: the bytes go to a new temporary file beside the target,
+// which is then renamed to the target's name, so that a reader sees the old file or the new
+// one, never part of either, and a failure part way (a full disk) leaves the old file as it
+// was. What had the name is replaced, never written through: a file with other names (hard
+// links) keeps its contents under them, a symbolic link is replaced by the file. A target that
+// exists and is not a regular file is refused, never replaced. A file written over keeps its
+// permissions and, where the process may give it, its owner and group; a new file gets
+// rw-r--r-- less the process's file creation mask.
+//
+// The temporary file is made at once, so that a target that cannot be written is known before
+// the work that fills it; until it is renamed or given up, a SIGINT, SIGTERM, SIGHUP or SIGPIPE
+// that ends the process removes it first. Its name is hidden (a dot before the target's name,
+// then six random characters) and is cut to fit the file system's longest name.
+class FileWriter {
+  public:
+    // How an earlier file is replaced once the new one is whole.
+    enum class Replacing {
+        // Renamed over: at every moment the name holds the old file or the new one, and ext4
+        // writes the new one out at once so that a crash cannot leave it empty. That write
+        // costs a count of a small photograph more than the count itself.
+        Atomically,
+        // The old file is removed just before the rename: for a moment no file has the name,
+        // and a crash then may leave the new one empty; for files that are made again as
+        // cheaply as they were made (the result images).
+        RemovingTheOldFirst,
+    };
+
+    explicit FileWriter(std::filesystem::path target, Replacing replacing = Replacing::Atomically);
+    // Removes the temporary file if it was not renamed.
+    ~FileWriter();
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    const std::filesystem::path& target() const { return target_; }
+    // Why the temporary file could not be made, if it could not: words that follow the
+    // target's name in parentheses, such as "Permission denied".
+    const std::optional<std::string>& failure() const { return failure_; }
+
+    // Writes `bytes` to the temporary file and renames it to the target: once only. Says why
+    // it could not, in the same form as failure(); the target is then as it was.
+    std::optional<std::string> commit(std::string_view bytes);
+
+  private:
+    void giveUp();
+
+    std::filesystem::path target_;
+    Replacing replacing_;
+    std::string temporary_;
+    Descriptor fd_;
+    int slot_ = -1;  // the temporary file's place among those removed at a signal
+    std::optional<std::string> failure_;
+};
+
+// Writes `bytes` to `file` through a FileWriter; says why it could not, if it could not.
+std::optional<std::string> writeWholeFile(
+    const std::filesystem::path& file, std::string_view bytes,
+    FileWriter::Replacing replacing = FileWriter::Replacing::Atomically);
 
 // The words of an errno value.
 std::string errnoText(int error);

@@ -13,11 +13,18 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
+}  // namespace
+
 bool isJpgName(const std::string& name) {
     return name.size() >= 4 && lowerCase(name.substr(name.size() - 4)) == ".jpg";
 }
 
-}  // namespace
+void sortPhotographNames(std::vector<std::string>& names) {
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const std::string la = lowerCase(a), lb = lowerCase(b);
+        return la != lb ? la < lb : a < b;
+    });
+}
 
 std::vector<std::string> listPhotographs(const std::filesystem::path& folder) {
     std::vector<std::string> names;
@@ -28,10 +35,7 @@ std::vector<std::string> listPhotographs(const std::filesystem::path& folder) {
         std::error_code typeError;
         if (isJpgName(name) && it->is_regular_file(typeError)) names.push_back(name);
     }
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        const std::string la = lowerCase(a), lb = lowerCase(b);
-        return la != lb ? la < lb : a < b;
-    });
+    sortPhotographNames(names);
     return names;
 }
 

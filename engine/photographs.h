@@ -1,7 +1,8 @@
 #pragma once
 // Which photographs a folder offers: its "*.jpg" entries (letter case ignored) that are regular
-// files or links to them, sorted by name ignoring case. The window's file list and the batch
-// counter's folder arguments show the same entries.
+// files or links to them, sorted by name ignoring case. The window's file list shows these; the
+// batch counter takes every "*.jpg" entry of a folder argument, in the same order, and says of
+// each one that is not a photograph why.
 
 #include <filesystem>
 #include <string>
@@ -10,5 +11,12 @@
 namespace lathmark {
 
 std::vector<std::string> listPhotographs(const std::filesystem::path& folder);
+
+// Whether a file name ends in ".jpg", letter case ignored.
+bool isJpgName(const std::string& name);
+
+// Sorts file names as the lists above are sorted: ignoring case, and by their bytes where only
+// case tells them apart.
+void sortPhotographNames(std::vector<std::string>& names);
 
 }  // namespace lathmark

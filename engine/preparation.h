@@ -11,6 +11,7 @@
 #include "engine/bitmap.h"
 #include "engine/counting_state.h"
 #include "engine/error.h"
+#include "engine/pixel_budget.h"
 #include "engine/settings.h"
 
 namespace lathmark {
@@ -35,10 +36,14 @@ constexpr std::size_t kMaxPhotographBytes = 256u << 20;
 // more than kMaxScans scans (decode_verdict.h). What the decoder noted on the way about a
 // photograph it decoded whole (such as stray bytes before a marker), and an Exif orientation that
 // says it is to be shown turned, are the result's warning.
-StepResult<Bitmap> decodeJpegFile(const std::filesystem::path& file);
+// With a `share` of a pixel budget, the photograph's pixels are taken from it before its picture
+// is made (which may wait for room), and held until the share is given back.
+StepResult<Bitmap> decodeJpegFile(const std::filesystem::path& file,
+                                  PixelBudget::Share* share = nullptr);
 
 // The same for a JPEG photograph held in memory.
-StepResult<Bitmap> decodeJpegData(const std::uint8_t* data, std::size_t size);
+StepResult<Bitmap> decodeJpegData(const std::uint8_t* data, std::size_t size,
+                                  PixelBudget::Share* share = nullptr);
 
 // ---- Row counts ----
 

@@ -44,18 +44,15 @@ Bitmap resultImage(const PassWork& work, const BandCounts& band, FIBITMAP* like)
 }
 
 std::optional<std::string> writeBmp(FIBITMAP* dib, const std::filesystem::path& file) {
-    namespace fs = std::filesystem;
     auto notWritten = [&file](const std::string& why) {
         return file.string() + " could not be written (" + why + ")";
     };
-    // A pipe or device in the way would hold the writer up for ever, and a folder cannot be
-    // overwritten; neither is replaced.
-    std::error_code error;
-    const fs::file_type type = fs::status(file, error).type();
-    if (type != fs::file_type::regular && type != fs::file_type::not_found &&
-        type != fs::file_type::none)
-        return notWritten(type == fs::file_type::directory ? "a directory has that name"
-                                                           : "it is not a regular file");
+    // Made first, so that a name that cannot be written is known before the image is made: a
+    // pipe or device in the way would hold the writer up for ever, and is never replaced. An
+    // earlier image is removed just before the new one takes its name: renamed over it, the new
+    // one would be written out to disk at once, which costs more than the count that made it.
+    FileWriter writer(file, FileWriter::Replacing::RemovingTheOldFirst);
+    if (writer.failure()) return notWritten(*writer.failure());
 
     const LibraryMessages messages;
     std::unique_ptr<FIMEMORY, decltype(&FreeImage_CloseMemory)> memory(FreeImage_OpenMemory(),
@@ -67,21 +64,7 @@ std::optional<std::string> writeBmp(FIBITMAP* dib, const std::filesystem::path& 
         const std::string why = messages.text();
         return notWritten(why.empty() ? "the library could not make a BMP of it" : why);
     }
-    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-
-    // An earlier result image is written over in place; writing a new file and renaming it
-    // over the old one would cost a new inode, and the file system would push the new file to
-    // disk at once. A reader at that moment, or a failure part way, can leave a half-written
-    // file; the failure is reported.
-    if (type == fs::file_type::regular)
-        if (const std::optional<int> inPlace = writeInPlace(file, bytes))
-            return *inPlace == 0 ? std::nullopt
-                                 : std::optional<std::string>(notWritten(errnoText(*inPlace)));
-
-    // A new file is written beside the target and renamed to its name, so that it appears
-    // whole. Something else with the name (a symbolic link, a file with other names) is removed
-    // just before the rename and so replaced, not written through.
-    if (auto failure = writeWholeFile(file, bytes, type == fs::file_type::regular))
+    if (auto failure = writer.commit(std::string_view(reinterpret_cast<const char*>(data), size)))
         return notWritten(*failure);
     return std::nullopt;
 }

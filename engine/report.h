@@ -24,10 +24,10 @@ std::vector<Joint> jointsOf(const PassWork& work, const BandEdges& edges);
 // photograph). Empty when out of memory.
 Bitmap resultImage(const PassWork& work, const BandCounts& band, FIBITMAP* like);
 
-// Writes a bitmap as an uncompressed BMP. Returns why it failed, if it did. An existing regular
-// file of that name with no other name is written over in place; anything else (no file, a
-// symbolic link, a file with other names) is replaced by a new file. A pipe, device or folder of
-// that name is refused.
+// Writes a bitmap as an uncompressed BMP, whole or not at all, through a FileWriter (files.h): an
+// earlier file of that name is removed just before the new one is renamed to its name, and its
+// permissions kept; a pipe, device or folder of that name is refused. Returns why it failed, if it
+// did: "<file> could not be written (why)".
 std::optional<std::string> writeBmp(FIBITMAP* dib, const std::filesystem::path& file);
 
 }  // namespace lathmark

@@ -1,15 +1,22 @@
-// Reader of Lathmark.ini: lines of key=value, three keys, no sections or comments.
+// Reader of Lathmark.ini: lines of key=value, the keys of one table, no sections.
 //
-// The reader is strict about the keys and forgiving about everything else: an unknown line is
-// skipped without a word, but a recognised key whose value cannot be used is reported with the
-// file, the line and the reason, and the key keeps what it had. Reading always goes on to the
-// end of the file, so one bad line never hides the problems of the lines after it.
+// The reader is strict about the keys and forgiving about everything else: a line that is not
+// one of the keys is skipped, but a recognised key whose value cannot be used is reported with
+// the file, the line and the reason, and the key keeps what it had. Reading always goes on to
+// the end of the file, so one bad line never hides the problems of the lines after it. What
+// makes a file likely not to say what was meant is a warning, not a problem: a skipped line
+// whose key is close to one of the keys, a file without BDLINE or THRESHOLD, and a file that is
+// not single-byte text. Lines that start with "#" are comments, skipped without a word.
 
 #include "engine/settings_file.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
+#include <utility>
 
 #include "engine/files.h"
 
@@ -23,10 +30,74 @@ constexpr std::size_t kMaxFileBytes = std::size_t{1} << 20;
 // into a runaway message.
 constexpr std::size_t kMaxQuotedBytes = 40;
 
-constexpr std::string_view kBdLineKey = "BDLINE";
-constexpr std::string_view kThresholdKey = "THRESHOLD";
-constexpr std::string_view kStretchKey = "STRETCH";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// What a key's value is checked against beyond being a 16-bit whole number: why counting
+// would refuse it, in words that follow the value, or nothing.
+using ValueCheck = std::optional<std::string> (*)(int value);
+
+std::optional<std::string> thresholdUnusable(int value) {
+    if (!thresholdProblem(value)) return std::nullopt;
+    return "the passes at THRESHOLD + 10 need a grey level 0..255, so THRESHOLD must be " +
+           std::to_string(Settings::kMinThreshold) + ".." + std::to_string(Settings::kMaxThreshold);
+}
+
+std::optional<std::string> stretchUnusable(int value) {
+    if (!stretchProblem(value)) return std::nullopt;
+    return "each photograph row is repeated STRETCH times, " +
+           std::to_string(Settings::kMinStretch) + " to " + std::to_string(Settings::kMaxStretch);
+}
+
+// Every key a settings file may hold: the setting it sets, whether a file without it gets a
+// warning (the setting then stays 0), and the check of its value. The reader, its warnings and
+// the writer take the keys from here, so a new key is one more line.
+struct Key {
+    std::string_view name;
+    int Settings::*field;
+    bool expected;
+    ValueCheck unusable;
+};
+
+constexpr Key kKeys[] = {
+    {"BDLINE", &Settings::bdLine, true, nullptr},
+    {"THRESHOLD", &Settings::threshold, true, thresholdUnusable},
+    {"STRETCH", &Settings::stretch, false, stretchUnusable},
+};
+
+// Byte-order marks of encodings other than single-byte text, longest first where one begins
+// another. A UTF-8 one is a problem of its own (it hides the first key).
+constexpr std::pair<std::string_view, std::string_view> kOtherByteOrderMarks[] = {
+    {std::string_view("\xFF\xFE\x00\x00", 4), "UTF-32"},
+    {std::string_view("\x00\x00\xFE\xFF", 4), "UTF-32"},
+    {"\xFF\xFE", "UTF-16"},
+    {"\xFE\xFF", "UTF-16"},
+    {"+/v8", "UTF-7"},
+    {"+/v9", "UTF-7"},
+    {"+/v+", "UTF-7"},
+    {"+/v/", "UTF-7"},
+    {"\xF7\x64\x4C", "UTF-1"},
+    {"\xDD\x73\x66\x73", "UTF-EBCDIC"},
+    {"\x0E\xFE\xFF", "SCSU"},
+    {"\xFB\xEE\x28", "BOCU-1"},
+    {"\x84\x31\x95\x33", "GB 18030"},
+};
+
+// The edits (a byte put in, left out, changed, or two neighbours swapped) that turn `a` into
+// `b`, counted up to `most` + 1.
+std::size_t editsBetween(std::string_view a, std::string_view b, std::size_t most) {
+    if ((a.size() > b.size() ? a.size() - b.size() : b.size() - a.size()) > most) return most + 1;
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return std::min(d[a.size()][b.size()], most + 1);
+}
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
@@ -155,32 +226,37 @@ class Parser {
     explicit Parser(const std::string& fileName) : fileName_(fileName) {}
 
     void line(std::size_t number, std::string_view text) {
-        if (number == 1 && text.starts_with(kByteOrderMark)) {
+        const bool byteOrderMark = number == 1 && text.starts_with(kByteOrderMark);
+        if (byteOrderMark) {
             problem(number,
                     "the file begins with a UTF-8 byte-order mark, so the key of line 1 is not "
                     "recognised; save the file without it");
         }
+        if (!nulSeen_ && text.find('\0') != std::string_view::npos) {
+            nulSeen_ = true;
+            if (!encodingWarned_)
+                warning(":" + std::to_string(number) +
+                        ": the line holds a NUL byte, so the file is not single-byte text (UTF-16 "
+                        "or UTF-32?) and its lines are not read as meant; save it as plain text");
+        }
 
         // Key is the text before the first "="; value runs to the second "=" or the line end.
         const std::size_t firstEq = text.find('=');
-        const std::string key = asciiUpper(text.substr(0, firstEq));
-        int* field = nullptr;
-        std::string_view name;
-        if (key == kBdLineKey) {
-            field = &result_.settings.bdLine;
-            name = kBdLineKey;
-        } else if (key == kThresholdKey) {
-            field = &result_.settings.threshold;
-            name = kThresholdKey;
-        } else if (key == kStretchKey) {
-            field = &result_.settings.stretch;
-            name = kStretchKey;
-        } else {
-            return;  // not one of ours: skipped without a word
+        const std::string_view written = text.substr(0, firstEq);
+        const std::string key = asciiUpper(written);
+        const Key* found = nullptr;
+        for (const Key& candidate : kKeys)
+            if (key == candidate.name) found = &candidate;
+        if (found == nullptr) {
+            // Not one of ours: skipped, with a word where it looks like one mistyped.
+            if (!byteOrderMark && !text.starts_with('#')) nearMiss(number, written);
+            return;
         }
+        seen_[static_cast<std::size_t>(found - kKeys)] = true;
+        const std::string name(found->name);
 
         if (firstEq == std::string_view::npos) {
-            problem(number, std::string(name) + " has no \"=\" and no value");
+            problem(number, name + " has no \"=\" and no value");
             return;
         }
         const std::string_view rest = text.substr(firstEq + 1);
@@ -189,53 +265,88 @@ class Parser {
         const ParsedValue parsed = parseValue(value);
         switch (parsed.status) {
             case ValueStatus::Empty:
-                problem(number, std::string(name) + " has an empty value");
+                problem(number, name + " has an empty value");
                 return;
             case ValueStatus::NotANumber:
-                problem(number, std::string(name) + " value " + quoted(value) + " is not a number");
+                problem(number, name + " value " + quoted(value) + " is not a number");
                 return;
             case ValueStatus::OutOfRange:
-                problem(number, std::string(name) + " value " + quoted(value) + " is outside " +
+                problem(number, name + " value " + quoted(value) + " is outside " +
                                     std::to_string(kSmallestValue) + ".." +
                                     std::to_string(kLargestValue));
                 return;
             case ValueStatus::Ok:
                 break;
         }
-        *field = parsed.value;
+        result_.settings.*found->field = parsed.value;
 
         // The value is kept, so the program runs with what the file says, but counting will
         // refuse it; better to say why now than to let the operator wonder later.
-        if (field == &result_.settings.threshold && thresholdProblem(parsed.value)) {
-            problem(number, "THRESHOLD " + std::to_string(parsed.value) +
-                                ": the passes at THRESHOLD + 10 need a grey level 0..255, so "
-                                "THRESHOLD must be " +
-                                std::to_string(Settings::kMinThreshold) + ".." +
-                                std::to_string(Settings::kMaxThreshold));
-        }
-        if (field == &result_.settings.stretch && stretchProblem(parsed.value)) {
-            problem(number, "STRETCH " + std::to_string(parsed.value) +
-                                ": each photograph row is repeated STRETCH times, " +
-                                std::to_string(Settings::kMinStretch) + " to " +
-                                std::to_string(Settings::kMaxStretch));
+        if (found->unusable)
+            if (auto why = found->unusable(parsed.value))
+                problem(number, name + " " + std::to_string(parsed.value) + ": " + *why);
+    }
+
+    // A file in another encoding than single-byte text, known by its byte-order mark.
+    void encoding(std::string_view text) {
+        for (const auto& [mark, name] : kOtherByteOrderMarks) {
+            if (!text.starts_with(mark)) continue;
+            encodingWarned_ = true;
+            warning(": the file begins with a " + std::string(name) +
+                    " byte-order mark, so it is not single-byte text and its lines are not read "
+                    "as meant; save it as plain text");
+            return;
         }
     }
 
-    SettingsRead take() { return std::move(result_); }
+    SettingsRead take() {
+        for (std::size_t i = 0; i < std::size(kKeys); ++i)
+            if (kKeys[i].expected && !seen_[i])
+                warning(": no line sets " + std::string(kKeys[i].name) + ", so it is " +
+                        std::to_string(result_.settings.*kKeys[i].field));
+        return std::move(result_);
+    }
 
   private:
     void problem(std::size_t number, const std::string& what) {
         result_.problems.push_back(fileName_ + ":" + std::to_string(number) + ": " + what);
     }
 
+    // `what` starts with ":" and a line number, or with ": " for the whole file.
+    void warning(const std::string& what) { result_.warnings.push_back(fileName_ + what); }
+
+    // Warns of a skipped line whose key is one of ours with blanks around it or a letter or
+    // two amiss ("TRESHOLD"), or one of ours followed by something other than "=".
+    void nearMiss(std::size_t number, std::string_view written) {
+        const std::string key = asciiUpper(trimBlanks(written));
+        if (key.empty() || key.size() > 2 * kMaxQuotedBytes) return;
+        for (const Key& candidate : kKeys) {
+            const std::size_t allowed = candidate.name.size() >= 7 ? 2 : 1;
+            const bool close =
+                key == candidate.name || editsBetween(key, candidate.name, allowed) <= allowed ||
+                (key.starts_with(candidate.name) &&
+                 !std::isalnum(static_cast<unsigned char>(key[candidate.name.size()])));
+            if (!close) continue;
+            std::string what = quoted(written) + " is not a setting";
+            if (key == candidate.name) what += " (blanks around a key make it another key)";
+            warning(":" + std::to_string(number) + ": " + what +
+                    ", so the line is skipped; did you mean " + std::string(candidate.name) + "?");
+            return;
+        }
+    }
+
     const std::string& fileName_;
     SettingsRead result_;
+    bool seen_[std::size(kKeys)] = {};
+    bool nulSeen_ = false;
+    bool encodingWarned_ = false;
 };
 
 }  // namespace
 
 SettingsRead parseSettings(std::string_view text, const std::string& fileName) {
     Parser parser(fileName);
+    parser.encoding(text);
     const std::vector<std::string_view> lines = splitLines(text);
     for (std::size_t i = 0; i < lines.size(); ++i) parser.line(i + 1, lines[i]);
     return parser.take();
@@ -254,10 +365,11 @@ SettingsRead readSettings(const std::filesystem::path& file) {
 }
 
 std::string settingsText(const Settings& settings) {
-    std::string text = std::string(kBdLineKey) + "=" + std::to_string(settings.bdLine) + "\n" +
-                       std::string(kThresholdKey) + "=" + std::to_string(settings.threshold) + "\n";
-    if (settings.stretch != 1)
-        text += std::string(kStretchKey) + "=" + std::to_string(settings.stretch) + "\n";
+    // The keys a file needs, and the others where they are not what a file without them gives.
+    std::string text;
+    for (const Key& key : kKeys)
+        if (key.expected || settings.*key.field != Settings{}.*key.field)
+            text += std::string(key.name) + "=" + std::to_string(settings.*key.field) + "\n";
     return text;
 }
 

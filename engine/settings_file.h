@@ -12,12 +12,17 @@
 
 namespace lathmark {
 
-// What reading the file gave: the settings as far as they could be read, and every problem
-// found on the way, each naming the file, the line and what is wrong. The reader never stops
-// at a problem; a key whose value is refused keeps its earlier value.
+// What reading the file gave: the settings as far as they could be read, every problem found
+// on the way, each naming the file, the line and what is wrong, and the warnings: what makes
+// the file likely not to say what was meant, though nothing in it is wrong by the rules (a
+// skipped line whose key is close to a setting's, no BDLINE or no THRESHOLD, a file that is not
+// single-byte text), each naming the file and, where there is one, the line. The reader never
+// stops at a problem; a key whose value is refused keeps its earlier value. Warnings are for
+// the operator to read; a program goes on after them.
 struct SettingsRead {
     Settings settings;
     std::vector<std::string> problems;
+    std::vector<std::string> warnings;
 
     bool ok() const { return problems.empty(); }
 };

@@ -1,7 +1,8 @@
 // Fuzz target: the settings reader on any bytes. Besides not crashing, what it gives back must
 // be usable as it is: every problem names the file and a line of it, fits on one line of a
-// terminal or message box, a value counting would refuse never passes without a problem, the
-// same text always reads the same, and settings written out read back to themselves.
+// terminal or message box (and every warning names the file and fits as well), a value counting
+// would refuse never passes without a problem, the same text always reads the same, and settings
+// written out read back to themselves.
 
 #include <cstddef>
 #include <cstdint>
@@ -77,6 +78,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A THRESHOLD or STRETCH that counting would refuse is always reported.
     if (lathmark::countingProblem(read.settings) && read.ok())
         broken("an unusable THRESHOLD or STRETCH passed without a problem", "");
+
+    // Warnings are printed as problems are: each names the file, holds printable ASCII only and
+    // stays short.
+    for (const std::string& warning : read.warnings) {
+        if (warning.rfind(kFile + ":", 0) != 0) broken("a warning does not name the file", warning);
+        for (char c : warning)
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E)
+                broken("a warning holds a control character or a byte outside ASCII", warning);
+        if (warning.size() > 300) broken("a warning is too long", warning);
+    }
 
     const lathmark::SettingsRead again = lathmark::parseSettings(text, kFile);
     if (again.settings != read.settings || again.problems != read.problems)

@@ -122,10 +122,13 @@ TEST_F(CountCli, APhotographThatCannotBeCountedDoesNotStopTheBatch) {
 TEST_F(CountCli, APipeNamedLikeAPhotographIsRefusedWithoutWaitingOnIt) {
     const fs::path pipe = scratch() / "pipe.jpg";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    // A folder lists regular files only; a pipe named outright gets a message.
+    // In a folder, the pipe is an entry that cannot be counted; named outright, the same.
     const ProgramRun listed = count("--json " + quoted(scratch()));
-    EXPECT_EQ(listed.status, 0);
-    EXPECT_EQ(jsonLines(listed.out).size(), 1u);
+    EXPECT_EQ(listed.status, 1);
+    ASSERT_EQ(jsonLines(listed.out).size(), 2u);
+    EXPECT_NE(jsonLines(listed.out)[0].value("error", "").find("is not a regular file"),
+              std::string::npos)
+        << listed.out;
     const ProgramRun named = count(quoted(pipe));
     EXPECT_EQ(named.status, 1);
     EXPECT_NE(named.err.find("pipe.jpg: is not a regular file"), std::string::npos) << named.err;

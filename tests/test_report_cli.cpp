@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 
@@ -27,6 +28,20 @@ const fs::path kSamples = lathmark::test::samplesFolder();
 using ReportCli = lathmark::test::CounterTest;
 
 // ---- The report in a browser ----
+
+// `jpeg` with an Exif segment after its start marker whose orientation says the camera was
+// turned a quarter: a viewer that follows it shows the photograph turned, its rows as columns.
+std::string turnedByExif(const std::string& jpeg) {
+    const std::string exif(
+        "\xFF\xE1\x00\x22"
+        "Exif\0\0"
+        "MM\x00\x2A\x00\x00\x00\x08"
+        "\x00\x01"
+        "\x01\x12\x00\x03\x00\x00\x00\x01\x00\x06\x00\x00"
+        "\x00\x00\x00\x00",
+        36);
+    return jpeg.substr(0, 2) + exif + jpeg.substr(2);
+}
 
 struct Rgb {
     int r, g, b;
@@ -73,15 +88,16 @@ struct MarkRun {
 };
 
 // The report of the samples, a photograph that cannot be counted and one in another folder whose
-// name needs escaping, opened in headless Chromium: the DOM it parsed has every section in
-// argument order with the joints of the JSON output, and on its screenshot each photograph shows
-// under its overlay, whose stripes lie over the joints' rows.
+// name needs escaping (and whose Exif says to turn it), opened in headless Chromium: the DOM it
+// parsed has every section in argument order with the joints of the JSON output, and on its
+// screenshot each photograph shows as stored under its overlay, whose stripes lie over the
+// joints' rows.
 TEST_F(ReportCli, ChromiumShowsEverySectionWithItsStripesOverItsJoints) {
     const ProgramRun which = run("command -v chromium");
     if (which.status != 0) GTEST_SKIP() << "chromium is not installed (tools/setup.sh installs it)";
     const fs::path odd = scratch() / "odd folder #1" / "a %41 & 'q' \"d\" \xc3\xa9,#.jpg";
     fs::create_directories(odd.parent_path());
-    fs::copy_file(kSamples / "stack_05.jpg", odd);
+    std::ofstream(odd, std::ios::binary) << turnedByExif(readBytes(kSamples / "stack_05.jpg"));
     const fs::path page = scratch() / "report" / "batch.html";
     fs::create_directories(page.parent_path());
 
@@ -210,18 +226,6 @@ TEST_F(ReportCli, ChromiumShowsEverySectionWithItsStripesOverItsJoints) {
     EXPECT_EQ(next, runs.size()) << "marks on the screenshot that belong to no photograph";
 }
 
-// A report that cannot be written is an error with the reason, once the counts are printed.
-TEST_F(ReportCli, AReportThatCannotBeWrittenIsAnErrorAfterTheCounts) {
-    const fs::path page = scratch() / "no such folder" / "batch.html";
-    const ProgramRun run =
-        count("--report " + quoted(page) + " " + quoted(kSamples / "stack_01.jpg"));
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.out.find("stack_01.jpg: 12 boards"), std::string::npos) << run.out;
-    EXPECT_NE(run.err.find(page.string() + " could not be written ("), std::string::npos)
-        << run.err;
-    EXPECT_FALSE(fs::exists(page.parent_path()));
-}
-
 // ---- CSV ----
 
 // A header line, one record per photograph in argument order, CR LF line ends; a file name with a
@@ -277,9 +281,11 @@ TEST_F(ReportCli, ProgressLineOnlyWhereStandardErrorIsATerminal) {
         if (plainSeconds > 1.2 && terminalSeconds > 1.3) break;
     }
     ASSERT_TRUE(plainSeconds > 1.2 && terminalSeconds > 1.3) << "no batch lasted long enough";
-    ASSERT_EQ(plain.status, 0) << plain.err;
-    EXPECT_EQ(plain.err, "");
-    ASSERT_EQ(terminal.status, 0) << terminal.err;
+    ASSERT_EQ(plain.status, 0) << plain.err.substr(0, 500);
+    // Standard error holds the warnings of photographs named again, and nothing else.
+    EXPECT_EQ(plain.err.find("\r"), std::string::npos) << plain.err.substr(0, 500);
+    EXPECT_EQ(plain.err.find("lathmark-count"), std::string::npos) << plain.err.substr(0, 500);
+    ASSERT_EQ(terminal.status, 0) << terminal.err.substr(0, 500);
     const std::string shown = readBytes(typescript);
     EXPECT_TRUE(std::regex_search(
         shown, std::regex("\r\x1b\\[Klathmark-count: [0-9]+ of [0-9]+ photographs, [0-9.]+ a "

@@ -1,4 +1,4 @@
-// bench_choice_rules [--find-region] TRUTH...
+// bench_choice_rules [--find-region] [--rule N]... TRUTH...
 //
 // Compares the ways a calibration can measure a setting's margin by how well each one's choice
 // generalises: for every TRUTH file and every rule, the settings (and region) chosen from all
@@ -7,6 +7,8 @@
 // leave-one-out totals per rule.
 
 #include <cstdio>
+#include <cstdlib>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,12 +19,16 @@ namespace {
 
 using lathmark::MarginRule;
 
+using Unit = MarginRule::Unit;
 const std::pair<MarginRule, const char*> kRules[] = {
-    {MarginRule::TenthOfBdLine, "10 % of BDLINE"},
-    {MarginRule::HundredthOfWidth, "1 % of the width"},
-    {MarginRule::TenthOfBdLineAtLeastHundredthOfWidth, "10 % BDLINE, 1 % W"},
-    {MarginRule::OneStep, "1 BDLINE"},
-    {MarginRule::NoMargin, "no margin"},
+    {{Unit::TenthOfBdLine, false}, "10 % of BDLINE"},
+    {{Unit::HundredthOfWidth, false}, "1 % of the width"},
+    {{Unit::TenthOfBdLineAtLeastHundredthOfWidth, false}, "10 % BDLINE, 1 % W"},
+    {{Unit::OneStep, false}, "1 BDLINE"},
+    {{Unit::None, false}, "no margin"},
+    {{Unit::TenthOfBdLine, true}, "10 % BDLINE, end"},
+    {{Unit::TenthOfBdLineAtLeastHundredthOfWidth, true}, "10 %, 1 % W, end"},
+    {{Unit::HundredthOfWidth, true}, "1 % of W, end"},
 };
 
 }  // namespace
@@ -30,13 +36,18 @@ const std::pair<MarginRule, const char*> kRules[] = {
 int main(int argc, char** argv) {
     bool findRegion = false;
     std::vector<std::string> truths;
+    std::vector<std::size_t> rules;  // the rules to compare, by their place in kRules
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--find-region")
             findRegion = true;
+        else if (argument == "--rule" && i + 1 < argc)
+            rules.push_back(static_cast<std::size_t>(std::atoi(argv[++i])));
         else
             truths.push_back(argument);
     }
+    if (rules.empty())
+        for (std::size_t i = 0; i < std::size(kRules); ++i) rules.push_back(i);
     if (truths.empty()) {
         std::fprintf(stderr, "usage: bench_choice_rules [--find-region] TRUTH...\n");
         return 2;
@@ -49,7 +60,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s\n", truth.error->c_str());
             return 2;
         }
-        for (const auto& [rule, name] : kRules) {
+        for (const std::size_t index : rules) {
+            if (index >= std::size(kRules)) continue;
+            const auto& [rule, name] = kRules[index];
             const lathmark::CalibrationOptions options{
                 .jobs = 2, .findRegion = findRegion, .rule = rule};
             const auto calibration =
@@ -68,8 +81,11 @@ int main(int argc, char** argv) {
             totals[name].second += loo.of;
         }
     }
-    for (const auto& [rule, name] : kRules)
-        std::printf("total %-18s left out right %d of %d\n", name, totals[name].first,
-                    totals[name].second);
+    for (const std::size_t index : rules)
+        if (index < std::size(kRules)) {
+            const char* name = kRules[index].second;
+            std::printf("total %-18s left out right %d of %d\n", name, totals[name].first,
+                        totals[name].second);
+        }
     return 0;
 }

@@ -162,7 +162,9 @@ PhotographOutcome countOne(const BatchPhotograph& photograph, const BatchOptions
     outcome.photographWidth = result.photographWidth;
     outcome.photographHeight = result.photographHeight;
     outcome.stretch = options.settings.stretch;
+    outcome.region = options.settings.region;
     outcome.stable = result.stable;
+    outcome.certainty = result.certainty;
     if (options.markedFolder) {
         const auto target = resultImagePath(*options.markedFolder, photograph.file);
         if (auto failure = writeBmp(result.marked.get(), target)) {

@@ -57,7 +57,9 @@ struct PhotographOutcome {
     int photographWidth = 0;    // the photograph's size in pixels
     int photographHeight = 0;
     int stretch = 1;  // rows of the band and joints are the photograph's rows times this
+    std::optional<Region> region;  // where it was counted, if not the whole photograph
     std::optional<StabilityRanges> stable;
+    Certainty certainty;
     double milliseconds = 0;
 
     int boards() const { return passLines[0] + passLines[1] + passLines[2] + passLines[3] + 1; }

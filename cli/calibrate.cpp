@@ -189,6 +189,38 @@ std::vector<RegionResult> searchWindows(const Search& search, int width, int top
     return results;
 }
 
+// Whether a photograph's right settings hold `settings`.
+bool rightAt(const PhotographRight& photograph, const Settings& settings) {
+    return photograph.ok() && photograph.right[static_cast<std::size_t>(settings.stretch - 1)].at(
+                                  settings.threshold, settings.bdLine);
+}
+
+// The THICKNESS fitted to the photographs of `result` that `settings` count right, all but
+// `without` (none: all), and on how many of them it agrees.
+ThicknessFit fitThicknessTo(const RegionResult& result, const std::vector<Photograph*>& photographs,
+                            const Settings& settings, std::size_t without = SIZE_MAX) {
+    ThicknessFit fit;
+    std::vector<std::pair<int, int>> heights;
+    std::vector<std::size_t> right;
+    for (std::size_t i = 0; i < photographs.size(); ++i)
+        if (i != without && rightAt(result.photographs[i], settings)) {
+            heights.emplace_back(bandRowsAt(result.photographs[i], settings),
+                                 photographs[i]->row->boards);
+            right.push_back(i);
+        }
+    fit.hundredths = fitThickness(heights);
+    fit.of = static_cast<int>(heights.size());
+    for (std::size_t k = 0; k < heights.size(); ++k) {
+        const auto [rows, boards] = heights[k];
+        if (fit.hundredths > 0 && thicknessCount(rows, fit.hundredths, boards).agrees)
+            ++fit.agrees;
+        else
+            fit.disagreeing.emplace_back(photographs[right[k]]->row->file,
+                                         static_cast<double>(rows) / boards);
+    }
+    return fit;
+}
+
 }  // namespace
 
 std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const Settings& current,
@@ -281,7 +313,8 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
     calibration.current = current;
     for (const Photograph* photograph : searched)
         if (photograph->currentRight) ++calibration.currentRight;
-    // Each photograph chosen without: the best region for the others, and its verdict.
+    // Each photograph chosen without: the best region for the others, its verdict, and whether
+    // the THICKNESS fitted to the others gives its true boards.
     calibration.leaveOneOut.of = calibration.photographs;
     for (std::size_t i = 0; i < searched.size(); ++i) {
         std::size_t bestWithout = 0;
@@ -289,14 +322,25 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
             if (betterChoice(windows[w].without[i], windows[w].width,
                              windows[bestWithout].without[i], windows[bestWithout].width, current))
                 bestWithout = w;
-        if (windows[bestWithout].rightWithout[i]) ++calibration.leaveOneOut.right;
+        const RegionResult& other = windows[bestWithout];
+        if (other.rightWithout[i]) ++calibration.leaveOneOut.right;
+        const Settings& chosen = other.without[i].settings;
+        const ThicknessFit fit = fitThicknessTo(other, searched, chosen, i);
+        const PhotographRight& photograph = other.photographs[i];
+        if (fit.hundredths > 0 && photograph.ok() &&
+            thicknessCount(bandRowsAt(photograph, chosen), fit.hundredths, searched[i]->row->boards)
+                .agrees)
+            ++calibration.leaveOneOut.thicknessAgreed;
     }
 
     RegionResult& result = windows[best];
+    calibration.thickness = fitThicknessTo(result, searched, result.choice.settings);
     calibration.bdLineMax = result.width;
     calibration.counts = std::move(result.counts);
     calibration.choice = result.choice;
     calibration.choice.settings.region = result.region;
+    calibration.choice.settings.thicknessHundredths =
+        calibration.thickness.usable() ? calibration.thickness.hundredths : 0;
     // A region that is every photograph whole is no region.
     if (const std::optional<Region>& region = result.region)
         if (std::all_of(searched.begin(), searched.end(), [&](const Photograph* p) {

@@ -32,6 +32,21 @@ struct NeverRight {
 struct LeaveOneOut {
     int right = 0;
     int of = 0;
+    // On how many the THICKNESS fitted from the others gives the true boards (within half a board)
+    // from the band at the settings chosen from the others.
+    int thicknessAgreed = 0;
+};
+
+// The THICKNESS fitted to the photographs the chosen settings count right, and on how many of
+// them it agrees with the count; a second opinion only where it agrees on all.
+struct ThicknessFit {
+    int hundredths = 0;  // 0: none could be fitted
+    int agrees = 0;
+    int of = 0;
+    // The photographs it disagrees on: each one's rows a board.
+    std::vector<std::pair<std::string, double>> disagreeing;
+
+    bool usable() const { return hundredths > 0 && agrees == of; }
 };
 
 struct Calibration {
@@ -45,6 +60,7 @@ struct Calibration {
     int currentRight = 0;
     std::vector<NeverRight> neverRight;
     LeaveOneOut leaveOneOut;
+    ThicknessFit thickness;
 };
 
 struct CalibrationOptions {
@@ -54,7 +70,7 @@ struct CalibrationOptions {
     // coarse-to-fine search; far slower).
     bool everyWindow = false;
     // How margins are measured (for comparing the choice's rules).
-    MarginRule rule = MarginRule::TenthOfBdLine;
+    MarginRule rule{};
 };
 
 // Searches the landscapes of every photograph `truth` names, at every STRETCH, within the region

@@ -1,6 +1,7 @@
 #include "cli/calibration_output.h"
 
 #include <cstdio>
+#include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "cli/texts.h"
@@ -18,7 +19,54 @@ std::string rangeWords(const std::array<int, 2>& range) {
     return std::to_string(range[0]) + " to " + std::to_string(range[1]);
 }
 
+std::string marginWords(const std::optional<double>& margin) {
+    return margin ? hundredthsOf(*margin) : std::string("unbounded");
+}
+
 }  // namespace
+
+std::optional<std::string> weakChoice(const Calibration& calibration) {
+    std::string why;
+    const LeaveOneOut& loo = calibration.leaveOneOut;
+    if (calibration.choice.margin && *calibration.choice.margin < 1.0)
+        why = "a setting within " + hundredthsOf(*calibration.choice.margin) +
+              " units of it counts fewer photographs right";
+    if (loo.right < loo.of)
+        why += std::string(why.empty() ? "" : ", and ") + "chosen without them, " +
+               std::to_string(loo.of - loo.right) + " of " + std::to_string(loo.of) +
+               " photographs would have been counted wrong";
+    if (why.empty()) return std::nullopt;
+    return "choice is weak: " + why +
+           ". A wrong count in the TRUTH file, or too few photographs, is the usual cause: check "
+           "the counts, or add photographs of the stacks that go wrong";
+}
+
+std::optional<std::string> noThicknessWhy(const Calibration& calibration) {
+    const ThicknessFit& fit = calibration.thickness;
+    if (fit.usable()) return std::nullopt;
+    if (fit.hundredths == 0)
+        return std::string("no THICKNESS: no photograph counted right gives a band to fit it to");
+    std::string why =
+        "no THICKNESS: the boards of these photographs vary too much in thickness for "
+        "a second opinion:";
+    for (std::size_t i = 0; i < fit.disagreeing.size(); ++i)
+        why += (i == 0 ? " " : ", ") + fit.disagreeing[i].first + " has " +
+               hundredthsOf(fit.disagreeing[i].second) + " rows a board";
+    return why + ", against " + hundredthsText(fit.hundredths) + " fitted to all";
+}
+
+std::string settingsHeader(const Calibration& calibration, const std::string& truthFile) {
+    char date[32] = "an unknown day";
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (::localtime_r(&now, &local)) std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+    const LeaveOneOut& loo = calibration.leaveOneOut;
+    return "# Written by lathmark-count --calibrate " + truthFile + " on " + date + "\n" + "# " +
+           std::to_string(calibration.choice.right) + " of " +
+           std::to_string(calibration.photographs) + " photographs counted right, margin " +
+           marginWords(calibration.choice.margin) + "; chosen without it, each counted right in " +
+           std::to_string(loo.right) + " of " + std::to_string(loo.of) + " cases\n";
+}
 
 void printCalibration(const Calibration& calibration, std::ostream& out) {
     const SettingsChoice& choice = calibration.choice;
@@ -47,9 +95,21 @@ void printCalibration(const Calibration& calibration, std::ostream& out) {
     else if (calibration.regionSearched)
         out << "  within the whole photograph (the best of " << calibration.windowsSearched
             << " column windows)\n";
+    const ThicknessFit& fit = calibration.thickness;
+    if (fit.hundredths > 0)
+        out << "  THICKNESS " << hundredthsText(fit.hundredths)
+            << " rows: the stack's height agrees "
+            << "with the count of " << fit.agrees << " of the " << fit.of
+            << " photographs counted right\n";
+    if (auto why = noThicknessWhy(calibration)) out << "  " << terminalText(*why) << '\n';
     const LeaveOneOut& loo = calibration.leaveOneOut;
     out << "Chosen without it, each photograph is counted right in " << loo.right << " of "
-        << loo.of << " cases.\n";
+        << loo.of << " cases.";
+    if (fit.hundredths > 0)
+        out << " The thickness fitted without it agrees with it in " << loo.thicknessAgreed
+            << " of " << loo.of << ".";
+    out << '\n';
+    if (auto weak = weakChoice(calibration)) out << "The " << *weak << ".\n";
     out << "Current: " << settingsWords(calibration.current) << " counts "
         << calibration.currentRight << ofAll << " right\n";
     out << "Searched THRESHOLD 0 to " << Settings::kMaxThreshold << ", BDLINE 0 to "
@@ -73,8 +133,16 @@ std::string calibrationJson(const Calibration& calibration) {
                                            {"top", region->top},
                                            {"width", region->width},
                                            {"height", region->height}};
-    object["calibration"]["leaveOneOut"] = {{"right", calibration.leaveOneOut.right},
-                                            {"of", calibration.leaveOneOut.of}};
+    object["calibration"]["leaveOneOut"] = {
+        {"right", calibration.leaveOneOut.right},
+        {"of", calibration.leaveOneOut.of},
+        {"thicknessAgreed", calibration.leaveOneOut.thicknessAgreed}};
+    if (calibration.thickness.hundredths > 0) {
+        object["calibration"]["thickness"] =
+            static_cast<double>(calibration.thickness.hundredths) / 100.0;
+        object["calibration"]["thicknessAgrees"] = {{"right", calibration.thickness.agrees},
+                                                    {"of", calibration.thickness.of}};
+    }
     object["current"] = {{"threshold", calibration.current.threshold},
                          {"bdline", calibration.current.bdLine},
                          {"stretch", calibration.current.stretch},

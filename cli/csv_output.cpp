@@ -12,7 +12,7 @@ constexpr std::string_view kLineEnd = "\r\n";
 std::string csvHeader() {
     std::string header =
         "file,boards,lines1,lines2,lines3,lines4,band_top,band_bottom,band_width,band_height,ms,"
-        "warning,error";
+        "warning,error,by_thickness,uncertain";
     header += kLineEnd;
     return header;
 }
@@ -38,6 +38,8 @@ std::string csvRecord(const PhotographOutcome& outcome) {
         for (int i = 0; i < 10; ++i) add("");
         add(csvField(outcome.warning));
         add(csvField(*outcome.error));
+        add("");
+        add("");
     } else {
         add(std::to_string(outcome.boards()));
         for (int lines : outcome.passLines) add(std::to_string(lines));
@@ -47,6 +49,8 @@ std::string csvRecord(const PhotographOutcome& outcome) {
         add(tenthsText(outcome.milliseconds));
         add(csvField(outcome.warning));
         add("");
+        add(outcome.certainty.byThickness ? hundredthsOf(*outcome.certainty.byThickness) : "");
+        add(outcome.certainty.uncertain ? "true" : "false");
     }
     record += kLineEnd;
     return record;

@@ -10,11 +10,12 @@
 namespace lathmark {
 
 // "file,boards,lines1,lines2,lines3,lines4,band_top,band_bottom,band_width,band_height,ms,
-// warning,error" and CR LF.
+// warning,error,by_thickness,uncertain" and CR LF.
 std::string csvHeader();
 
 // One photograph's record and CR LF. A photograph that could not be counted has its file, its
-// error and any warning, with every number empty; one that was counted has an empty error.
+// error and any warning, with every number empty; one that was counted has an empty error, its
+// thickness count (empty without a THICKNESS) and whether it is uncertain (true or false).
 std::string csvRecord(const PhotographOutcome& outcome);
 
 // A field as it stands, or in double quotes with each quote doubled where it holds a comma, a

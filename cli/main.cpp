@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
-#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -16,6 +15,7 @@
 #include "cli/calibration_output.h"
 #include "cli/csv_output.h"
 #include "cli/landscape_svg.h"
+#include "cli/lines.h"
 #include "cli/outputs.h"
 #include "cli/progress.h"
 #include "cli/report_html.h"
@@ -27,7 +27,6 @@
 namespace {
 
 using lathmark::PhotographOutcome;
-using Json = nlohmann::ordered_json;
 
 // The settings file beside the executable, as the window reads it.
 std::filesystem::path defaultSettingsPath() {
@@ -37,21 +36,7 @@ std::filesystem::path defaultSettingsPath() {
 constexpr int kAllCounted = 0;
 constexpr int kSomeFailed = 1;
 constexpr int kUsageError = 2;
-
-double roundedToTenths(double value) {
-    return std::round(value * 10.0) / 10.0;
-}
-
-// File names need not be valid UTF-8; JSON output replaces what is not.
-std::string jsonLine(const Json& value) {
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-struct Tally {
-    long long boards = 0;
-    int counted = 0;
-    int failed = 0;
-};
+constexpr int kSomeUncertain = 3;  // with --strict
 
 // Standard output, written straight to its descriptor so that a failure to write it is seen:
 // the first failure is kept, and nothing more is written after it.
@@ -78,44 +63,17 @@ void say(const std::string& message) {
     std::cerr << lathmark::terminalText(message) << '\n';
 }
 
+// A photograph's line in text, and on standard error its error, its warning and, unless
+// --quiet, why it is uncertain.
 void printText(const PhotographOutcome& outcome, bool quiet, StandardOutput& out) {
     if (outcome.error) {
         say(outcome.file + ": " + *outcome.error);
         return;
     }
     if (!outcome.warning.empty() && !quiet) say(outcome.file + ": warning: " + outcome.warning);
-    const auto& p = outcome.passLines;
-    out.put(lathmark::terminalText(
-                outcome.file + ": " + std::to_string(outcome.boards()) + " boards (lines " +
-                std::to_string(p[0]) + " + " + std::to_string(p[1]) + " + " + std::to_string(p[2]) +
-                " + " + std::to_string(p[3]) + "), " + lathmark::tenthsText(outcome.milliseconds) +
-                " ms" + (outcome.stable ? lathmark::stabilitySentence(*outcome.stable) : "")) +
-            "\n");
-}
-
-void printJson(const PhotographOutcome& outcome, StandardOutput& out) {
-    Json line;
-    line["file"] = outcome.file;
-    if (outcome.error) {
-        line["error"] = *outcome.error;
-    } else {
-        line["boards"] = outcome.boards();
-        line["passLines"] = outcome.passLines;
-        line["band"] = {{"top", outcome.band.top},
-                        {"bottom", outcome.band.bottom},
-                        {"width", outcome.band.width},
-                        {"height", outcome.band.height}};
-        line["ms"] = roundedToTenths(outcome.milliseconds);
-        if (outcome.stable)
-            line["stable"] = {{"threshold", outcome.stable->threshold},
-                              {"bdline", outcome.stable->bdLine}};
-        if (!outcome.warning.empty()) line["warning"] = outcome.warning;
-        line["joints"] = Json::array();
-        for (const lathmark::Joint& joint : outcome.joints)
-            line["joints"].push_back(
-                {{"pass", joint.pass}, {"top", joint.top}, {"bottom", joint.bottom}});
-    }
-    out.put(jsonLine(line) + "\n");
+    out.put(lathmark::textLine(outcome));
+    if (outcome.certainty.uncertain && !quiet)
+        say(outcome.file + ": uncertain: " + outcome.certainty.why);
 }
 
 struct Options {
@@ -130,6 +88,9 @@ struct Options {
     std::optional<std::string> markedFolder;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     bool stability = false;
+    bool strict = false;
+    std::optional<std::string> region;  // WxH+X+Y, or "full"
+    std::optional<std::string> thickness;
     std::optional<std::string> truth;
     bool findRegion = false;
     std::optional<std::string> writeSettingsFile;
@@ -162,6 +123,12 @@ std::optional<lathmark::Settings> settingsInEffect(const Options& options) {
     if (options.bdLine) settings.bdLine = *options.bdLine;
     if (options.threshold) settings.threshold = *options.threshold;
     if (options.stretch) settings.stretch = *options.stretch;
+    // Both were checked as the command line was read.
+    if (options.region)
+        settings.region = *options.region == "full" ? std::nullopt
+                                                    : lathmark::parseRegion(*options.region).region;
+    if (options.thickness)
+        settings.thicknessHundredths = *lathmark::parseThickness(*options.thickness).hundredths;
     return settings;
 }
 
@@ -174,6 +141,12 @@ std::vector<lathmark::ReportSetting> reportSettings(const Options& options,
          std::to_string(settings.threshold) + (options.threshold ? " (--threshold)" : "")},
         {"STRETCH", std::to_string(settings.stretch) + (options.stretch ? " (--stretch)" : "")},
     };
+    if (settings.region)
+        lines.push_back({"REGION", lathmark::regionText(*settings.region) +
+                                       (options.region ? " (--region)" : "")});
+    if (settings.thicknessHundredths > 0)
+        lines.push_back({"THICKNESS", lathmark::hundredthsText(settings.thicknessHundredths) +
+                                          (options.thickness ? " (--thickness)" : "")});
     if (!options.bdLine || !options.threshold)
         lines.push_back({"Settings file", options.settingsFile ? *options.settingsFile
                                                                : defaultSettingsPath().string()});
@@ -256,40 +229,31 @@ int countBatch(const Options& options, const lathmark::Settings& settings, Stand
     }
 
     if (options.csv) out.put(lathmark::csvHeader());
-    Tally tally;
+    lathmark::Book book;
+    book.settings = settings;
     lathmark::ProgressLine progress(files.size(), !options.quiet);
     lathmark::countAll(arguments.photographs, batch, [&](const PhotographOutcome& outcome) {
-        if (outcome.error) {
-            ++tally.failed;
-        } else {
-            ++tally.counted;
-            tally.boards += outcome.boards();
-        }
+        book.add(outcome);
         const bool text = !options.csv && !options.json;
-        progress.hide(text && (outcome.error || (!outcome.warning.empty() && !options.quiet)));
+        const bool saysMore = !outcome.warning.empty() || outcome.certainty.uncertain;
+        progress.hide(text && (outcome.error || (saysMore && !options.quiet)));
         if (options.csv)
             out.put(lathmark::csvRecord(outcome));
+        else if (options.json)
+            out.put(lathmark::jsonLine(outcome));
         else
-            options.json ? printJson(outcome, out) : printText(outcome, options.quiet, out);
+            printText(outcome, options.quiet, out);
         if (report) report->add(outcome);
         progress.advance();
     });
     progress.finish();
 
     if (options.json) {
-        Json book;
-        book["book"] = tally.boards;
-        book["photographs"] = tally.counted;
-        book["failed"] = tally.failed;
-        book["bdline"] = settings.bdLine;
-        book["threshold"] = settings.threshold;
-        book["stretch"] = settings.stretch;
-        out.put(jsonLine(book) + "\n");
+        out.put(lathmark::jsonBook(book));
     } else if (!options.csv) {
-        out.put("Book: " + std::to_string(tally.boards) + " boards in " +
-                std::to_string(tally.counted) + " photographs\n");
-        if (tally.failed > 0)
-            std::cerr << "lathmark-count: " << tally.failed << " of " << files.size()
+        out.put(lathmark::textBook(book));
+        if (book.failed > 0)
+            std::cerr << "lathmark-count: " << book.failed << " of " << files.size()
                       << " photographs could not be counted\n";
     }
     bool written = out.checked();
@@ -300,7 +264,8 @@ int countBatch(const Options& options, const lathmark::Settings& settings, Stand
             written = false;
         }
     if (!written) return kUsageError;
-    return tally.failed > 0 || !arguments.folderProblems.empty() ? kSomeFailed : kAllCounted;
+    if (book.failed > 0 || !arguments.folderProblems.empty()) return kSomeFailed;
+    return options.strict && book.uncertain > 0 ? kSomeUncertain : kAllCounted;
 }
 
 int calibrateSettings(const Options& options, const lathmark::Settings& settings,
@@ -363,10 +328,19 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
     bool written = out.checked();
     if (settingsFile) {
         const lathmark::Settings& chosen = calibration->choice.settings;
+        if (!options.quiet) {
+            if (auto weak = lathmark::weakChoice(*calibration))
+                say("lathmark-count: warning: the " + *weak + "; " + *options.writeSettingsFile +
+                    " is written all the same");
+            if (auto why = lathmark::noThicknessWhy(*calibration))
+                say("lathmark-count: warning: " + *options.writeSettingsFile + " gets " + *why);
+        }
         std::optional<std::string> failure;
         if (auto problem = lathmark::bdLineProblem(chosen.bdLine))
             failure = *options.writeSettingsFile + " could not be written: " + *problem;
-        else if (auto why = settingsFile->commit(lathmark::settingsText(chosen)))
+        else if (auto why =
+                     settingsFile->commit(lathmark::settingsHeader(*calibration, *options.truth) +
+                                          lathmark::settingsText(chosen)))
             failure = *options.writeSettingsFile + " could not be written (" + *why + ")";
         if (failure) {
             say("lathmark-count: " + *failure);
@@ -431,6 +405,30 @@ int main(int argc, char** argv) {
         "--stability", options.stability,
         "Also give the THRESHOLD and BDLINE ranges around the settings over which each "
         "photograph's boards stay the same");
+    app.add_option("--region", options.region,
+                   "Count within this rectangle of each photograph instead of the file's REGION: "
+                   "width x height + left + top in pixels; full counts the whole photograph")
+        ->type_name("WxH+X+Y|full")
+        ->check(
+            [](const std::string& text) -> std::string {
+                if (text == "full") return {};
+                const lathmark::RegionParsed parsed = lathmark::parseRegion(text);
+                return parsed.region ? std::string() : "REGION " + parsed.problem;
+            },
+            "WxH+X+Y or full");
+    app.add_option("--thickness", options.thickness,
+                   "THICKNESS to use instead of the file's: the boards' thickness in photograph "
+                   "rows, for a second opinion on each count (0 turns it off)")
+        ->type_name("T")
+        ->check(
+            [](const std::string& text) -> std::string {
+                const lathmark::ThicknessParsed parsed = lathmark::parseThickness(text);
+                return parsed.hundredths ? std::string() : "THICKNESS " + parsed.problem;
+            },
+            "rows");
+    auto* strict = app.add_flag(
+        "--strict", options.strict,
+        "Exit with status 3 when every photograph was counted but one or more are uncertain");
     auto* calibrate = app.add_option(
         "--calibrate", options.truth,
         "Find the settings that count the photographs listed in TRUTH (tab-separated, columns "
@@ -453,7 +451,8 @@ int main(int argc, char** argv) {
         ->excludes(marked)
         ->excludes(stability)
         ->excludes(csv)
-        ->excludes(report);
+        ->excludes(report)
+        ->excludes(strict);
 
     try {
         app.parse(argc, argv);

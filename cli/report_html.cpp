@@ -1,11 +1,6 @@
 #include "cli/report_html.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -13,7 +8,7 @@
 #include <system_error>
 
 #include "cli/texts.h"
-#include "engine/files.h"
+#include "engine/preparation.h"
 
 namespace lathmark {
 namespace {
@@ -47,6 +42,9 @@ p{margin:.2em 0}
 .swatch{display:inline-block;width:1.1em;height:.8em;margin-right:.4em;vertical-align:-.05em;opacity:.75}
 .swatch.edge{height:0;border-top-width:2px;border-top-style:solid;opacity:1;vertical-align:.25em}
 .warning{background:#fff3cd;padding:.2em .5em}
+.uncertain{background:#ffe0b2;border-left:.4em solid #e65100;padding:.3em .6em;font-weight:600}
+section.uncertain h2{color:#e65100}
+.region{fill:none;stroke:#ffd600;stroke-width:2px;stroke-dasharray:8 4;vector-effect:non-scaling-stroke}
 .error{color:#a00000;font-weight:600}
 )";
 
@@ -143,81 +141,14 @@ std::string plural(long long count, const std::string& one, const std::string& m
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-// "12 boards, lines 11 + 0 + 0 + 0, 8.1 ms" and, with its stability ranges, what they are.
+// "12 boards, lines 11 + 0 + 0 + 0, 8.1 ms" and, with a THICKNESS, the thickness count, and with
+// its stability ranges, what they are.
 std::string factsText(const PhotographOutcome& outcome) {
     const auto& p = outcome.passLines;
-    std::string text = plural(outcome.boards(), "board", "boards") + ", lines " +
-                       std::to_string(p[0]) + " + " + std::to_string(p[1]) + " + " +
-                       std::to_string(p[2]) + " + " + std::to_string(p[3]) + ", " +
-                       tenthsText(outcome.milliseconds) + " ms";
-    if (outcome.stable) text += stabilitySentence(*outcome.stable);
-    return text;
-}
-
-// The orientation an Exif segment of the JPEG file gives (1 to 8; 1: as stored), read from the
-// segments before its picture data, skipping over all others. 1 where there is none, or the file
-// cannot be read.
-int exifOrientation(const fs::path& file) {
-    const Descriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat info {};
-    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return 1;
-    const auto readAt = [&fd](off_t at, std::size_t size) {
-        std::string bytes(size, '\0');
-        const ssize_t got = ::pread(fd.get(), bytes.data(), size, at);
-        bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-        return bytes;
-    };
-    const auto byteOf = [](const std::string& bytes, std::size_t at) {
-        return at < bytes.size() ? static_cast<unsigned>(static_cast<unsigned char>(bytes[at]))
-                                 : 0u;
-    };
-    if (readAt(0, 2) != "\xFF\xD8") return 1;
-    off_t at = 2;
-    for (int segments = 0; segments < 1000; ++segments) {
-        const std::string head = readAt(at, 4);
-        if (head.size() < 4 || byteOf(head, 0) != 0xFF) return 1;
-        const unsigned marker = byteOf(head, 1);
-        if (marker == 0xFF) {  // a fill byte
-            ++at;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9) return 1;  // the picture data, or the end
-        const std::size_t length = byteOf(head, 2) << 8 | byteOf(head, 3);
-        if (length < 2) return 1;
-        if (marker != 0xE1) {
-            at += static_cast<off_t>(2 + length);
-            continue;
-        }
-        const std::string segment = readAt(at + 4, length - 2);
-        if (segment.compare(0, 6, std::string("Exif\0\0", 6)) != 0) {
-            at += static_cast<off_t>(2 + length);
-            continue;
-        }
-        // A TIFF header, then the first IFD: entries of tag, type, count and value.
-        const std::size_t tiff = 6;
-        const bool big = byteOf(segment, tiff) == 'M';
-        const auto u16 = [&](std::size_t o) {
-            return big ? byteOf(segment, o) << 8 | byteOf(segment, o + 1)
-                       : byteOf(segment, o + 1) << 8 | byteOf(segment, o);
-        };
-        const auto u32 = [&](std::size_t o) -> std::size_t {
-            return big ? std::size_t{u16(o)} << 16 | u16(o + 2)
-                       : std::size_t{u16(o + 2)} << 16 | u16(o);
-        };
-        if (u16(tiff + 2) != 42) return 1;
-        const std::size_t ifd = tiff + u32(tiff + 4);
-        if (ifd + 2 > segment.size()) return 1;
-        for (std::size_t i = 0, entries = u16(ifd); i < entries; ++i) {
-            const std::size_t entry = ifd + 2 + 12 * i;
-            if (entry + 12 > segment.size()) return 1;
-            if (u16(entry) == 0x0112 && u16(entry + 2) == 3) {
-                const unsigned value = u16(entry + 8);
-                return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
-            }
-        }
-        return 1;
-    }
-    return 1;
+    return plural(outcome.boards(), "board", "boards") + ", lines " + std::to_string(p[0]) + " + " +
+           std::to_string(p[1]) + " + " + std::to_string(p[2]) + " + " + std::to_string(p[3]) +
+           ", " + tenthsText(outcome.milliseconds) + " ms" +
+           certaintySentence(outcome.certainty, outcome.stable);
 }
 
 // The photograph's <img> in a figure `share` percent wide after a margin of `margin` percent. A
@@ -287,6 +218,8 @@ std::string overlay(const PhotographOutcome& outcome, const std::string& name,
     const double fontSize =
         std::clamp(0.8 * thickness[thickness.size() / 2] / stretch, 4.0, 0.4 * margin);
 
+    // Joints and band edges lie across the counted part: the region, or the whole width.
+    const Region part = outcome.region.value_or(Region{0, 0, width, height});
     const double imageShare = 100.0 * width / whole;
     std::string html = "<div class=\"figure\"" +
                        attribute("style", "max-width:" + std::to_string(whole) + "px") + ">\n";
@@ -298,16 +231,22 @@ std::string overlay(const PhotographOutcome& outcome, const std::string& name,
             attribute("viewBox", std::to_string(-margin) + " 0 " + std::to_string(whole) + " " +
                                      std::to_string(height)) +
             attribute("data-width", width) + attribute("data-height", height) + ">\n";
+    const int left = outcome.region ? part.left : -margin;
+    const int right = part.left + part.width;
+    if (outcome.region)
+        html += "<rect" + attribute("class", "region") + attribute("x", part.left) +
+                attribute("y", part.top) + attribute("width", part.width) +
+                attribute("height", part.height) + "/>\n";
     for (const Joint& joint : outcome.joints)
         html += "<rect" + attribute("class", "joint pass" + std::to_string(joint.pass)) +
                 attribute("data-pass", joint.pass) + attribute("data-top", joint.top) +
-                attribute("data-bottom", joint.bottom) + attribute("x", -margin) +
-                attribute("y", at(joint.top)) + attribute("width", whole) +
+                attribute("data-bottom", joint.bottom) + attribute("x", left) +
+                attribute("y", at(joint.top)) + attribute("width", right - left) +
                 attribute("height", at(joint.bottom - joint.top + 1)) + "/>\n";
     for (const auto& [edge, row] : {std::pair{"top", firstRow}, std::pair{"bottom", endRow}})
-        html += "<line" + attribute("class", std::string("edge ") + edge) +
-                attribute("x1", -margin) + attribute("x2", width) + attribute("y1", at(row)) +
-                attribute("y2", at(row)) + "/>\n";
+        html += "<line" + attribute("class", std::string("edge ") + edge) + attribute("x1", left) +
+                attribute("x2", right) + attribute("y1", at(row)) + attribute("y2", at(row)) +
+                "/>\n";
     html += "<g class=\"board\">";
     for (std::size_t i = 0; i < boards.size(); ++i)
         html += "<text" + attribute("x", number(-0.12 * margin, "%.1f")) +
@@ -406,7 +345,10 @@ void HtmlReport::add(const PhotographOutcome& outcome) {
     const int index = counted_ + failed_ + 1;
     const std::string name = htmlText(outcome.file);
     std::string& html = sections_;
-    html += "<section" + attribute("class", outcome.error ? "photograph failed" : "photograph") +
+    const char* kind = outcome.error                 ? "photograph failed"
+                       : outcome.certainty.uncertain ? "photograph uncertain"
+                                                     : "photograph";
+    html += "<section" + attribute("class", kind) +
             attribute("id", "photograph-" + std::to_string(index)) + attribute("data-file", name) +
             ">\n<h2>" + std::to_string(index) + ". " + name + "</h2>\n";
     if (outcome.error) {
@@ -419,6 +361,12 @@ void HtmlReport::add(const PhotographOutcome& outcome) {
     }
     ++counted_;
     boards_ += outcome.boards();
+    if (outcome.certainty.uncertain) {
+        uncertain_.push_back(index);
+        html += "<p class=\"uncertain\">Uncertain: " + htmlText(outcome.certainty.why) +
+                ". Look at the stripes below; recalibrate with this photograph in the TRUTH "
+                "file if the count is wrong.</p>\n";
+    }
     html += "<p class=\"facts\"" + attribute("data-boards", outcome.boards()) + ">" +
             htmlText(factsText(outcome)) + "</p>\n";
     if (!outcome.warning.empty())
@@ -443,6 +391,15 @@ std::string HtmlReport::page() const {
             attribute("data-photographs", counted_) + attribute("data-failed", failed_) + ">" +
             book + (failed_ > 0 ? "; " + std::to_string(failed_) + " could not be counted" : "") +
             "</dd>\n";
+    if (!uncertain_.empty()) {
+        html += "<dt>Uncertain</dt><dd id=\"uncertain\" class=\"uncertain\">" +
+                std::to_string(uncertain_.size()) + " of " + std::to_string(counted_) +
+                " photographs uncertain:";
+        for (const int index : uncertain_)
+            html += " <a" + attribute("href", "#photograph-" + std::to_string(index)) + ">" +
+                    std::to_string(index) + "</a>";
+        html += "</dd>\n";
+    }
     html += "<dt>Counted</dt><dd id=\"time\">" + htmlText(localTime(started_)) + ", in " +
             number(seconds, seconds < 10 ? "%.2f" : "%.1f") + " s</dd>\n";
     for (const ReportSetting& setting : settings_)

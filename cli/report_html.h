@@ -46,6 +46,7 @@ class HtmlReport {
     long long boards_ = 0;
     int counted_ = 0;
     int failed_ = 0;
+    std::vector<int> uncertain_;  // numbers of the uncertain photographs' sections
 };
 
 // `text` for an HTML text or attribute: invalid UTF-8 and control characters become U+FFFD,

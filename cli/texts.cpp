@@ -46,7 +46,22 @@ std::string stabilitySentence(const StabilityRanges& stable) {
         return std::to_string(r[0]) + " to " + std::to_string(r[1]);
     };
     return "; the same boards at THRESHOLD " + range(stable.threshold) + " and BDLINE " +
-           range(stable.bdLine) + (stable.uncertain ? ", uncertain" : "");
+           range(stable.bdLine);
+}
+
+std::string hundredthsOf(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    return text;
+}
+
+std::string certaintySentence(const Certainty& certainty,
+                              const std::optional<StabilityRanges>& stable) {
+    std::string text;
+    if (certainty.byThickness)
+        text += "; by thickness " + hundredthsOf(*certainty.byThickness) + " boards";
+    if (stable) text += stabilitySentence(*stable);
+    return text;
 }
 
 }  // namespace lathmark

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/counting.h"
 #include "engine/landscape.h"
 
 namespace lathmark {
@@ -16,8 +17,15 @@ std::string terminalText(std::string_view text);
 // A number to one decimal, as "8.1".
 std::string tenthsText(double value);
 
-// "; the same boards at THRESHOLD 120 to 135 and BDLINE 31 to 52", and ", uncertain" when a range
-// is short.
+// A number to two decimals, as "19.96".
+std::string hundredthsOf(double value);
+
+// "; the same boards at THRESHOLD 120 to 135 and BDLINE 31 to 52".
 std::string stabilitySentence(const StabilityRanges& stable);
+
+// "; by thickness 19.96 boards" with a THICKNESS, and the stability ranges where there are
+// some: what follows a count's time in its text line and report.
+std::string certaintySentence(const Certainty& certainty,
+                              const std::optional<StabilityRanges>& stable);
 
 }  // namespace lathmark

@@ -18,16 +18,17 @@ std::int64_t bdLineUnitTenths(int bdLine) {
 
 // One unit of BDLINE distance by `unit`, in tenths, from BDLINE `bdLine` in a search of BDLINE 0
 // to `bdLineMax`.
-std::int64_t unitTenths(MarginRule unit, int bdLine, int bdLineMax) {
+std::int64_t unitTenths(MarginRule::Unit unit, int bdLine, int bdLineMax) {
+    using Unit = MarginRule::Unit;
     switch (unit) {
-        case MarginRule::TenthOfBdLine:
+        case Unit::TenthOfBdLine:
             return bdLineUnitTenths(bdLine);
-        case MarginRule::HundredthOfWidth:
+        case Unit::HundredthOfWidth:
             return std::max<std::int64_t>(10, bdLineMax / 10);
-        case MarginRule::TenthOfBdLineAtLeastHundredthOfWidth:
+        case Unit::TenthOfBdLineAtLeastHundredthOfWidth:
             return std::max<std::int64_t>(bdLineUnitTenths(bdLine), bdLineMax / 10);
-        case MarginRule::OneStep:
-        case MarginRule::NoMargin:
+        case Unit::OneStep:
+        case Unit::None:
             return 10;
     }
     return 10;
@@ -76,7 +77,8 @@ class NearestFewer {
   public:
     static constexpr int kNone = -1;
 
-    NearestFewer(const RightCounts& counts, int best)
+    // `endIsEdge`: a setting just past the highest BDLINE counts fewer.
+    NearestFewer(const RightCounts& counts, int best, bool endIsEdge)
         : below_(counts.bdLineMax(), kNone), above_(counts.bdLineMax(), kNone) {
         const int last = counts.bdLineMax();
         for (int threshold = 0; threshold < kThresholds; ++threshold) {
@@ -85,7 +87,7 @@ class NearestFewer {
                 if (counts.at(threshold, bdLine) < best) fewer = bdLine;
                 below_.at(threshold, bdLine) = fewer;
             }
-            fewer = kNone;
+            fewer = endIsEdge ? last + 1 : kNone;
             for (int bdLine = last; bdLine >= 0; --bdLine) {
                 if (counts.at(threshold, bdLine) < best) fewer = bdLine;
                 above_.at(threshold, bdLine) = fewer;
@@ -117,8 +119,8 @@ class NearestFewer {
 // setting instead of a walk over every row.
 class Margins {
   public:
-    Margins(const RightCounts& counts, int best, MarginRule unit)
-        : fewer_(counts, best), best_(best), unit_(unit) {}
+    Margins(const RightCounts& counts, int best, const MarginRule& rule)
+        : fewer_(counts, best, rule.searchEndIsEdge), best_(best), unit_(rule.unit) {}
 
     // The margin of every setting of column `bdLine` that counts `best` right, in
     // margins[threshold]; the others are left alone.
@@ -172,7 +174,7 @@ class Margins {
     static constexpr std::size_t kLevels = 8;  // 2^8 > 246 rows
     NearestFewer fewer_;
     int best_;
-    MarginRule unit_;
+    MarginRule::Unit unit_;
     std::array<std::array<std::int64_t, kThresholds>, kLevels> minimum_{};
 };
 
@@ -230,7 +232,9 @@ PhotographRight rightSettings(const ThresholdTable& table, int boards, int bdLin
     for (int stretch = Settings::kMinStretch; stretch <= Settings::kMaxStretch; ++stretch) {
         const Landscape landscape = settingsLandscape(table, bdLineMax, stretch);
         SettingsGrid<bool>& right = found.right.emplace_back(bdLineMax, false);
+        std::array<int, kThresholds>& bandRows = found.bandRows.emplace_back();
         for (int threshold = 0; threshold < kThresholds; ++threshold) {
+            bandRows[static_cast<std::size_t>(threshold)] = landscape.bandRows(threshold) / stretch;
             if (!landscape.counted(threshold)) {
                 found.failure = landscape.failure(threshold);
                 continue;
@@ -246,6 +250,24 @@ PhotographRight rightSettings(const ThresholdTable& table, int boards, int bdLin
     }
     if (anyBand) found.failure.reset();
     return found;
+}
+
+int bandRowsAt(const PhotographRight& photograph, const Settings& settings) {
+    return photograph.bandRows[static_cast<std::size_t>(settings.stretch - 1)]
+                              [static_cast<std::size_t>(settings.threshold)];
+}
+
+int fitThickness(const std::vector<std::pair<int, int>>& bandRowsAndBoards) {
+    // t = sum(h b) / sum(b b), in hundredths, halves up.
+    long long heights = 0;
+    long long squares = 0;
+    for (const auto& [rows, boards] : bandRowsAndBoards) {
+        heights += static_cast<long long>(rows) * boards;
+        squares += static_cast<long long>(boards) * boards;
+    }
+    if (squares == 0 || heights <= 0) return 0;
+    const long long hundredths = (200 * heights + squares) / (2 * squares);
+    return static_cast<int>(std::min<long long>(hundredths, Settings::kMaxThicknessHundredths));
 }
 
 void addRight(std::vector<RightCounts>& counts, const PhotographRight& photograph, int sign) {
@@ -289,7 +311,7 @@ SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, const S
             bool any = false;
             for (int threshold = 0; threshold < kThresholds && !any; ++threshold)
                 any = counts.at(threshold, bdLine) == best;
-            if (!any || rule == MarginRule::NoMargin) continue;
+            if (!any || rule.unit == MarginRule::Unit::None) continue;
             if (!calculator) {
                 calculator.emplace(counts, best, rule);
                 margins = SettingsGrid<std::optional<Distance>>(counts.bdLineMax());
@@ -301,8 +323,9 @@ SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, const S
         for (int threshold = 0; threshold < kThresholds; ++threshold)
             for (int bdLine = 0; bdLine <= counts.bdLineMax(); ++bdLine) {
                 if (counts.at(threshold, bdLine) != best) continue;
-                const std::optional<Distance> margin =
-                    rule == MarginRule::NoMargin ? std::nullopt : margins.at(threshold, bdLine);
+                const std::optional<Distance> margin = rule.unit == MarginRule::Unit::None
+                                                           ? std::nullopt
+                                                           : margins.at(threshold, bdLine);
                 const int thresholds = threshold - current.threshold;
                 const int bdLines = bdLine - current.bdLine;
                 const Nearness nearness{distance(thresholds, bdLines, current.bdLine),

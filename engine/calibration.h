@@ -37,20 +37,26 @@ struct SettingsChoice {
 };
 
 // How a margin is measured: what one unit of BDLINE is (it weighs as much as 3 grey levels of
-// THRESHOLD), or no margin at all (the most right, then the nearest the current settings).
-enum class MarginRule {
-    TenthOfBdLine,     // 10 % of the BDLINE measured from (at least 1)
-    HundredthOfWidth,  // 1 % of the widest BDLINE searched, the counted width (at least 1)
-    TenthOfBdLineAtLeastHundredthOfWidth,  // the larger of the two
-    OneStep,                               // 1
-    NoMargin,
+// THRESHOLD), or no margin at all (the most right, then the nearest the current settings); and
+// whether the end of the BDLINE searched counts as an edge, as if the settings beyond it counted
+// fewer right (they are not searched, so nothing says they count as many).
+struct MarginRule {
+    enum class Unit {
+        TenthOfBdLine,     // 10 % of the BDLINE measured from (at least 1)
+        HundredthOfWidth,  // 1 % of the widest BDLINE searched, the counted width (at least 1)
+        TenthOfBdLineAtLeastHundredthOfWidth,  // the larger of the two
+        OneStep,                               // 1
+        None,
+    };
+    Unit unit = Unit::TenthOfBdLine;
+    bool searchEndIsEdge = false;
 };
 
 // The choice over one grid per STRETCH, from STRETCH 1 up: the most right at any STRETCH; then
 // the widest margin within its STRETCH's grid; then the smaller STRETCH; then the nearest the
 // `current` settings (which may lie outside the grid).
 SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, const Settings& current,
-                              MarginRule rule = MarginRule::TenthOfBdLine);
+                              MarginRule rule = {});
 
 // Whether setting `a` lies nearer the `current` settings than `b`, as chooseSettings measures it.
 bool nearerCurrent(const Settings& a, const Settings& b, const Settings& current);
@@ -67,6 +73,9 @@ struct PhotographRight {
     std::vector<SettingsGrid<bool>> right;  // per STRETCH from 1 up
     // Per BDLINE, the count nearest its true boards that any setting of that BDLINE reaches.
     std::vector<int> nearest;
+    // Per STRETCH and THRESHOLD, the band's height in photograph rows (before STRETCH); 0 where
+    // there is no band.
+    std::vector<std::array<int, kThresholds>> bandRows;
     StepFailure failure;  // why no setting counts anything, where none does
 
     bool ok() const { return !failure.has_value(); }
@@ -75,6 +84,13 @@ PhotographRight rightSettings(const ThresholdTable& table, int boards, int bdLin
 
 // The count nearest `boards` that any setting up to BDLINE `bdLineMax` reaches.
 int nearestCount(const PhotographRight& photograph, int boards, int bdLineMax);
+
+// The band's height, in photograph rows, of a photograph at `settings` (THRESHOLD and STRETCH).
+int bandRowsAt(const PhotographRight& photograph, const Settings& settings);
+
+// The THICKNESS, in hundredths of a row, that best explains band heights by boards (the least
+// squares through the origin), from each photograph's band rows and true boards; 0 for none.
+int fitThickness(const std::vector<std::pair<int, int>>& bandRowsAndBoards);
 
 // Adds a photograph's right settings to one count per STRETCH (`sign` -1 takes them away).
 void addRight(std::vector<RightCounts>& counts, const PhotographRight& photograph, int sign = 1);

@@ -217,6 +217,15 @@ StepResult<Bitmap> decodeJpegFile(const std::filesystem::path& file, PixelBudget
     return decodeJpegData(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), share);
 }
 
+int exifOrientation(const std::filesystem::path& file) {
+    std::string bytes;
+    if (readWholeFile(file, kMaxPhotographBytes, bytes)) return 1;
+    const int orientation =
+        withoutMetadataSegments(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())
+            .orientation;
+    return orientation >= 1 && orientation <= 8 ? orientation : 1;
+}
+
 StepResult<Bitmap> decodeJpegData(const std::uint8_t* data, std::size_t size,
                                   PixelBudget::Share* share) {
     if (size == 0) return Failed{"cannot be decoded as a JPEG photograph (the file is empty)"};

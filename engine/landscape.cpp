@@ -203,12 +203,14 @@ int Landscape::boards(int threshold, int bdLine) const {
 Landscape settingsLandscape(const ThresholdTable& table, int bdLineMax, int stretch) {
     Landscape landscape;
     landscape.failures_.assign(kThresholds, std::nullopt);
+    landscape.bandRows_.assign(kThresholds, 0);
     landscape.lines_ = SettingsGrid<std::array<std::uint16_t, kPassCount>>(bdLineMax);
     for (int threshold = 0; threshold < kThresholds; ++threshold) {
         const RowCounts rows = rowsAt(table, {.threshold = threshold, .stretch = stretch});
         const StepResult<Band> band = findBand(rows);
         landscape.failures_[static_cast<std::size_t>(threshold)] = band.failure;
         if (!band.ok()) continue;
+        landscape.bandRows_[static_cast<std::size_t>(threshold)] = band.value.counts.height;
         sweepBdLines(
             band.value.counts, 0, landscape.bdLineMax(), [&](int bdLine, const PassLines& lines) {
                 auto& stored = landscape.lines_.at(threshold, bdLine);

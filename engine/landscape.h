@@ -85,6 +85,9 @@ class Landscape {
         return failures_[static_cast<std::size_t>(threshold)];
     }
     bool counted(int threshold) const { return !failure(threshold).has_value(); }
+    // The band's height at this THRESHOLD, in rows of the photograph as counted (each repeated
+    // STRETCH times); 0 where there is no band.
+    int bandRows(int threshold) const { return bandRows_[static_cast<std::size_t>(threshold)]; }
     PassLines passLines(int threshold, int bdLine) const;
     // 0 where nothing is counted.
     int boards(int threshold, int bdLine) const;
@@ -92,6 +95,7 @@ class Landscape {
   private:
     friend Landscape settingsLandscape(const ThresholdTable& table, int bdLineMax, int stretch);
     std::vector<StepFailure> failures_;
+    std::vector<int> bandRows_;
     SettingsGrid<std::array<std::uint16_t, kPassCount>> lines_;
 };
 

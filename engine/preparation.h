@@ -41,6 +41,10 @@ constexpr std::size_t kMaxPhotographBytes = 256u << 20;
 StepResult<Bitmap> decodeJpegFile(const std::filesystem::path& file,
                                   PixelBudget::Share* share = nullptr);
 
+// The Exif orientation tag of a JPEG file, 1 to 8 (1: to be shown as stored); 1 where it has none
+// or cannot be read.
+int exifOrientation(const std::filesystem::path& file);
+
 // The same for a JPEG photograph held in memory.
 StepResult<Bitmap> decodeJpegData(const std::uint8_t* data, std::size_t size,
                                   PixelBudget::Share* share = nullptr);

@@ -48,20 +48,56 @@ std::optional<std::string> stretchUnusable(int value) {
            std::to_string(Settings::kMinStretch) + " to " + std::to_string(Settings::kMaxStretch);
 }
 
-// Every key a settings file may hold: the setting it sets, whether a file without it gets a
-// warning (the setting then stays 0), and the check of its value. The reader, its warnings and
-// the writer take the keys from here, so a new key is one more line.
+// Keys whose value is no whole number: reading one sets the settings or says why it cannot (the
+// setting then keeps what it had); writing one gives its text, or nothing where it is what a file
+// without it gives.
+struct ValueRules {
+    std::optional<std::string> (*read)(std::string_view value, Settings& settings);
+    std::optional<std::string> (*text)(const Settings& settings);
+};
+
+constexpr ValueRules kRegionRules{
+    [](std::string_view value, Settings& settings) -> std::optional<std::string> {
+        const RegionParsed parsed = parseRegion(value);
+        if (!parsed.region) return parsed.problem;
+        settings.region = parsed.region;
+        return std::nullopt;
+    },
+    [](const Settings& settings) -> std::optional<std::string> {
+        if (!settings.region) return std::nullopt;
+        return regionText(*settings.region);
+    }};
+
+constexpr ValueRules kThicknessRules{
+    [](std::string_view value, Settings& settings) -> std::optional<std::string> {
+        const ThicknessParsed parsed = parseThickness(value);
+        if (!parsed.hundredths) return parsed.problem;
+        settings.thicknessHundredths = *parsed.hundredths;
+        return std::nullopt;
+    },
+    [](const Settings& settings) -> std::optional<std::string> {
+        if (settings.thicknessHundredths == 0) return std::nullopt;
+        return hundredthsText(settings.thicknessHundredths);
+    }};
+
+// Every key a settings file may hold: the setting it sets (a whole number, or one with rules of
+// its own), whether a file without it gets a warning (the setting then stays 0), and the check of
+// its value. The reader, its warnings and the writer take the keys from here, so a new key is one
+// more line.
 struct Key {
     std::string_view name;
     int Settings::*field;
     bool expected;
     ValueCheck unusable;
+    const ValueRules* rules = nullptr;
 };
 
 constexpr Key kKeys[] = {
     {"BDLINE", &Settings::bdLine, true, nullptr},
     {"THRESHOLD", &Settings::threshold, true, thresholdUnusable},
     {"STRETCH", &Settings::stretch, false, stretchUnusable},
+    {"REGION", nullptr, false, nullptr, &kRegionRules},
+    {"THICKNESS", nullptr, false, nullptr, &kThicknessRules},
 };
 
 // Byte-order marks of encodings other than single-byte text, longest first where one begins
@@ -262,6 +298,13 @@ class Parser {
         const std::string_view rest = text.substr(firstEq + 1);
         const std::string_view value = rest.substr(0, rest.find('='));
 
+        if (found->rules) {
+            if (trimBlanks(value).empty())
+                problem(number, name + " has an empty value");
+            else if (auto why = found->rules->read(trimBlanks(value), result_.settings))
+                problem(number, name + " " + *why);
+            return;
+        }
         const ParsedValue parsed = parseValue(value);
         switch (parsed.status) {
             case ValueStatus::Empty:
@@ -301,7 +344,7 @@ class Parser {
 
     SettingsRead take() {
         for (std::size_t i = 0; i < std::size(kKeys); ++i)
-            if (kKeys[i].expected && !seen_[i])
+            if (kKeys[i].expected && !seen_[i] && kKeys[i].field)
                 warning(": no line sets " + std::string(kKeys[i].name) + ", so it is " +
                         std::to_string(result_.settings.*kKeys[i].field));
         return std::move(result_);
@@ -367,9 +410,14 @@ SettingsRead readSettings(const std::filesystem::path& file) {
 std::string settingsText(const Settings& settings) {
     // The keys a file needs, and the others where they are not what a file without them gives.
     std::string text;
-    for (const Key& key : kKeys)
-        if (key.expected || settings.*key.field != Settings{}.*key.field)
+    for (const Key& key : kKeys) {
+        if (key.rules) {
+            if (auto value = key.rules->text(settings))
+                text += std::string(key.name) + "=" + *value + "\n";
+        } else if (key.expected || settings.*key.field != Settings{}.*key.field) {
             text += std::string(key.name) + "=" + std::to_string(settings.*key.field) + "\n";
+        }
+    }
     return text;
 }
 

@@ -340,5 +340,50 @@ TEST(ExecutableFolder, IsAbsoluteExistingFolderIndependentOfWorkingDirectory) {
     fs::current_path(before);
 }
 
+// REGION and THICKNESS: read as the other keys are, refused with the line's number when their
+// value is unusable, and written back to themselves.
+TEST(SettingsKeys, RegionAndThicknessAreReadRefusedAndWrittenBack) {
+    struct Case {
+        std::string text;
+        std::string region;  // "" for none
+        int thickness;       // hundredths
+        std::vector<std::string> problems;
+    };
+    const Case cases[] = {
+        {"BDLINE=40\nTHRESHOLD=128\nREGION=800x600+100+0\nTHICKNESS=50.1\n",
+         "800x600+100+0",
+         5010,
+         {}},
+        {"region = 8x6+1+2\nthickness= 7 \n", "", 700, {}},  // blanks around a key: no key
+        {"region= 8x6+1+2\nREGION=9x9+0+0\n", "9x9+0+0", 0, {}},
+        {"REGION=800x600\nTHICKNESS=abc\n",
+         "",
+         0,
+         {":1: REGION \"800x600\" is not of the form WxH+X+Y",
+          ":2: THICKNESS \"abc\" is not a number"}},
+        {"REGION=0x600+0+0\nTHICKNESS=-1\nREGION=\n",
+         "",
+         0,
+         {":1: REGION \"0x600+0+0\": its width and height must be at least 1",
+          ":2: THICKNESS \"-1\" is negative", ":3: REGION has an empty value"}},
+        {"REGION=8x6+1+2\nREGION=70000x6+1+2\nTHICKNESS=70000\n",
+         "8x6+1+2",
+         0,
+         {":2: REGION \"70000x6+1+2\": its numbers are pixels, at most 65535",
+          ":3: THICKNESS \"70000\" is above 65535 rows"}},
+    };
+    for (const Case& c : cases) {
+        const SettingsRead read = parseSettings(c.text, kFile);
+        EXPECT_EQ(read.settings.region ? regionText(*read.settings.region) : "", c.region)
+            << c.text;
+        EXPECT_EQ(read.settings.thicknessHundredths, c.thickness) << c.text;
+        ASSERT_EQ(read.problems.size(), c.problems.size()) << testing::PrintToString(read.problems);
+        for (std::size_t i = 0; i < c.problems.size(); ++i)
+            EXPECT_TRUE(read.problems[i].starts_with(kFile + c.problems[i])) << read.problems[i];
+        EXPECT_EQ(parseSettings(settingsText(read.settings), kFile).settings, read.settings)
+            << settingsText(read.settings);
+    }
+}
+
 }  // namespace
 }  // namespace lathmark

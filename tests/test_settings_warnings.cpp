@@ -93,7 +93,10 @@ TEST(WarningsOfTheBatchCounter, ArePrintedUnlessQuietAndTheCountGoesOn) {
                                  : "lathmark-count: warning: " + ini.string() +
                                        ":1: \"TRESHOLD\" is not a setting, so the line is skipped; "
                                        "did you mean THRESHOLD?\nlathmark-count: warning: " +
-                                       ini.string() + ": no line sets THRESHOLD, so it is 0\n");
+                                       ini.string() + ": no line sets THRESHOLD, so it is 0\n" +
+                                       photo.string() +
+                                       ": uncertain: no joint was found: a stack of one board is "
+                                       "almost never what was photographed\n");
     }
 }
 

@@ -1,11 +1,17 @@
 // bench_choice_rules [--find-region] [--rule N]... TRUTH...
+// bench_choice_rules --compare-grid TRUTH...
 //
 // Compares the ways a calibration can measure a setting's margin by how well each one's choice
 // generalises: for every TRUTH file and every rule, the settings (and region) chosen from all
 // photographs, how many they count right, and the leave-one-out figure: for each photograph,
 // whether the choice made without it counts it right. Prints one line per file and rule, and the
 // leave-one-out totals per rule.
+//
+// With --compare-grid, the search for the region coarse to fine against the search of every
+// column window of the finest grid, with the rule calibration uses: the region and settings each
+// chooses, and how long each took.
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -33,7 +39,42 @@ const std::pair<MarginRule, const char*> kRules[] = {
 
 }  // namespace
 
+// The coarse-to-fine search for the region against every window of the finest grid.
+int compareGrid(const std::vector<std::string>& truths) {
+    const lathmark::Settings current{.threshold = 128, .bdLine = 40};
+    int differing = 0;
+    for (const std::string& file : truths) {
+        const lathmark::TruthRead truth = lathmark::readTruth(file);
+        if (truth.error) return 2;
+        std::string chosen[2];
+        for (const bool every : {false, true}) {
+            const auto start = std::chrono::steady_clock::now();
+            const auto calibration = lathmark::calibrate(
+                truth.rows, current, {.jobs = 2, .findRegion = true, .everyWindow = every},
+                [](const auto&) {});
+            const double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (!calibration) return 2;
+            const lathmark::Settings& settings = calibration->choice.settings;
+            chosen[every] = (settings.region ? lathmark::regionText(*settings.region) : "whole") +
+                            " THRESHOLD=" + std::to_string(settings.threshold) +
+                            " BDLINE=" + std::to_string(settings.bdLine) +
+                            " STRETCH=" + std::to_string(settings.stretch) + ", " +
+                            std::to_string(calibration->choice.right) + " right";
+            std::printf("%-32s %-14s %3d windows %7.1f s  %s\n", file.c_str(),
+                        every ? "every window" : "coarse to fine", calibration->windowsSearched,
+                        seconds, chosen[every].c_str());
+            std::fflush(stdout);
+        }
+        if (chosen[0] != chosen[1]) ++differing;
+    }
+    std::printf("%d of %zu sets choose otherwise coarse to fine\n", differing, truths.size());
+    return differing == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--compare-grid")
+        return compareGrid(std::vector<std::string>(argv + 2, argv + argc));
     bool findRegion = false;
     std::vector<std::string> truths;
     std::vector<std::size_t> rules;  // the rules to compare, by their place in kRules

@@ -80,8 +80,8 @@ void printCalibration(const Calibration& calibration, std::ostream& out) {
         char margin[32];
         std::snprintf(margin, sizeof margin, "%.2f", *choice.margin);
         out << "  margin " << margin
-            << " to the nearest setting that counts fewer right (1 = 3 grey levels or 10 % of "
-               "BDLINE)\n";
+            << " to the nearest setting that counts fewer right (1 = 3 grey levels, or 10 % of "
+               "BDLINE but at least 1 % of the width)\n";
     } else {
         out << "  every setting searched counts as many right\n";
     }

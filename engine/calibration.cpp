@@ -110,6 +110,13 @@ class NearestFewer {
     SettingsGrid<int> above_;
 };
 
+bool anyFewer(const RightCounts& counts, int best) {
+    for (int threshold = 0; threshold < kThresholds; ++threshold)
+        for (int bdLine = 0; bdLine <= counts.bdLineMax(); ++bdLine)
+            if (counts.at(threshold, bdLine) < best) return true;
+    return false;
+}
+
 // Each setting's distance to the nearest one that counts fewer right (none if none does), for the
 // settings that count `best` right. Along one BDLINE, a setting's distance to the fewer setting
 // nearest in row t' is the larger of its THRESHOLD and its BDLINE distance, and the unit of both
@@ -119,8 +126,12 @@ class NearestFewer {
 // setting instead of a walk over every row.
 class Margins {
   public:
+    // The end of the BDLINE searched is an edge only where some setting counts fewer right: where
+    // all count alike, nothing tells one setting from another.
     Margins(const RightCounts& counts, int best, const MarginRule& rule)
-        : fewer_(counts, best, rule.searchEndIsEdge), best_(best), unit_(rule.unit) {}
+        : fewer_(counts, best, rule.searchEndIsEdge && anyFewer(counts, best)),
+          best_(best),
+          unit_(rule.unit) {}
 
     // The margin of every setting of column `bdLine` that counts `best` right, in
     // margins[threshold]; the others are left alone.

@@ -4,10 +4,11 @@
 // among those the one farthest from any setting that counts fewer right, among those the one
 // with the smaller STRETCH, and among those the one nearest the current settings.
 //
-// Distances between settings are measured in the units of the stability warning: 3 grey levels
-// of THRESHOLD weigh as much as 10 % of BDLINE (at least 1 BDLINE) at the setting measured
-// from, and a setting's distance is the larger of the two. A margin of m thus means that every
-// setting within 3 × m grey levels and 10 % × m of BDLINE counts as many photographs right.
+// Distances between settings: 3 grey levels of THRESHOLD weigh as much as 10 % of BDLINE at the
+// setting measured from, but at least 1 % of the widest BDLINE searched (see MarginRule), and a
+// setting's distance is the larger of the two. A margin of m thus means that every setting within
+// 3 × m grey levels and m such units of BDLINE counts as many photographs right; the BDLINE just
+// past the highest searched counts as one that counts fewer, as nothing is known of it.
 // Of settings as near the current ones, the nearer by the sum of both distances wins, then the
 // lower THRESHOLD, then the lower BDLINE.
 
@@ -48,8 +49,11 @@ struct MarginRule {
         OneStep,                               // 1
         None,
     };
-    Unit unit = Unit::TenthOfBdLine;
-    bool searchEndIsEdge = false;
+    // What calibration measures by: the rule of the four tied best on the sample sets and the
+    // generated station and production-line sets (see bench/README.md), and the one that favours
+    // neither end of BDLINE for its units alone.
+    Unit unit = Unit::TenthOfBdLineAtLeastHundredthOfWidth;
+    bool searchEndIsEdge = true;
 };
 
 // The choice over one grid per STRETCH, from STRETCH 1 up: the most right at any STRETCH; then

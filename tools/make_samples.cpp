@@ -162,6 +162,7 @@ void writeStationSample(const StationSample& s, const std::filesystem::path& fil
     writeStation(plan, s.seed, file);
 }
 
+
 // Writes one kind's set into `folder` with its truth.tsv; false if anything failed.
 template <typename Sample, typename Write>
 bool writeKindSet(const std::filesystem::path& folder, const std::vector<Sample>& samples,
@@ -188,6 +189,56 @@ bool writeKindSet(const std::filesystem::path& folder, const std::vector<Sample>
         ok = false;
     }
     return ok;
+}
+
+// The station set of samples/station/: the twelve photographs of truth.tsv, each with its rows
+// from one joint to the next, and two whose count at the station's settings is wrong, for the
+// second opinion to flag: one with a joint barely darker than the plates, one with a dark strap
+// across a plate.
+bool writeStationSamples(const std::filesystem::path& folder) {
+    if (!writeKindSet(folder, stationSamples(), writeStationSample)) return false;
+    {
+        // The plates' thickness from one joint to the next, as the second opinion needs it.
+        std::ofstream truth(folder / "truth.tsv", std::ios::binary);
+        truth << "file\tboards\tthickness\n";
+        for (const StationSample& s : stationSamples())
+            truth << s.file << '\t' << s.boards << "\t28\n";
+        if (!truth) return false;
+    }
+    try {
+        StationPlan faint;
+        faint.boards = 14;
+        faint.stackShare = 0.47;
+        faint.shift = 0.01;
+        faint.faintJoints = 1;
+        faint.faintJointGrey = 192.0;
+        writeStation(faint, 5113, folder / "station_13.jpg");
+
+        StationPlan strapped;
+        strapped.boards = 9;
+        strapped.stackShare = 0.52;
+        strapped.shift = -0.04;
+        const auto scene = lathmark::samplegen::planStation(strapped, 5114);
+        auto dib = lathmark::samplegen::renderStation(scene, 5114);
+        // A dark strap across the middle of the fifth plate, the whole width of the stack.
+        int row = scene.tableRows;
+        for (int i = 0; i < 4; ++i) row += scene.stack.boards[i].rows + scene.stack.joints[i].rows;
+        row += scene.stack.boards[4].rows / 2 - 3;
+        for (int y = row; y < row + 6; ++y) {
+            BYTE* line = FreeImage_GetScanLine(dib.get(), y);
+            for (int x = scene.stackLeft; x < scene.stackLeft + scene.stack.width; ++x)
+                for (int c = 0; c < 3; ++c) line[3 * x + c] = static_cast<BYTE>(line[3 * x + c] / 5);
+        }
+        lathmark::samplegen::saveJpeg(dib.get(), (folder / "station_14.jpg").string());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", folder.string().c_str(), e.what());
+        return false;
+    }
+    std::ofstream flagged(folder / "flagged.tsv", std::ios::binary);
+    flagged << "file\tboards\n"
+            << "station_13.jpg\t14\n"
+            << "station_14.jpg\t9\n";
+    return flagged.good();
 }
 
 }  // namespace
@@ -353,7 +404,7 @@ int main(int argc, char** argv) {
     }
     if (!writeKindSet(outDir / "dim", dimSamples(), writeDimSample)) status = 1;
     if (!writeKindSet(outDir / "thin", thinSamples(), writeThinSample)) status = 1;
-    if (!writeKindSet(outDir / "station", stationSamples(), writeStationSample)) status = 1;
+    if (!writeStationSamples(outDir / "station")) status = 1;
     FreeImage_DeInitialise();
     return status;
 }

@@ -40,7 +40,7 @@ field() {
 measure_all() {
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLATHMARK_BUILD_BENCH=ON \
     -DLATHMARK_BUILD_TESTS=OFF -DLATHMARK_BUILD_APP=$window > /dev/null
-  targets=(bench_count lathmark-count lathmark-bench-photograph)
+  targets=(bench_count bench_region lathmark-count lathmark-bench-photograph lathmark-make-samples)
   [ "$window" = ON ] && targets+=(bench_window)
   cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" > "$build/bench-build.log" 2>&1 ||
     { tail -40 "$build/bench-build.log" >&2; exit 2; }
@@ -71,6 +71,13 @@ measure_all() {
 
   echo "== calibration over 30 photographs (bench_calibrate.sh)"
   bash "$root/bench/bench_calibrate.sh" "$build" | tee "$results/calibrate.txt"
+
+  echo "== counts within a region and with a THICKNESS (bench_region)"
+  (cd "$results" && "$build/bin/bench_region" --benchmark_out="$results/region.json" \
+    --benchmark_out_format=json) | tee "$results/region.txt"
+
+  echo "== the search for the region (bench_find_region.sh)"
+  bash "$root/bench/bench_find_region.sh" "$build" | tee "$results/find_region.txt"
 }
 [ "$measure" = yes ] && measure_all
 
@@ -155,6 +162,33 @@ for case in 768/stretch:2 768/stretch:3 768/stretch:4 4000/stretch:2 4000/stretc
     row "$what" "$(printf '%.2f x' "$ratio")" "<= $k x" "$(verdict_at_most "$ratio" "$k")"
   else
     row "$what" "-" "<= $k x" "n/a"
+  fi
+done
+for case in "BM_CountToDecode/2448/:count / FreeImage_Load, 2448 x 2048:1.15" \
+            "BM_RegionToWhole/768/:count within a region / whole, 768:1" \
+            "BM_RegionToWhole/2448/:count within a region / whole, 2448:1" \
+            "BM_ThicknessToPlain/768/:count with THICKNESS / without, 768:1.02" \
+            "BM_ThicknessToPlain/2448/:count with THICKNESS / without, 2448:1.02"; do
+  IFS=: read -r pattern what limit <<< "$case"
+  ratio=$(field "$results/region.json" "^$pattern" ratio 2>/dev/null || true)
+  cpu=$(field "$results/region.json" "^$pattern" cpu_ratio 2>/dev/null || true)
+  if [ -n "$ratio" ]; then
+    row "$what" "$(printf '%.2f x' "$ratio")" "<= $limit x" "$(verdict_at_most "$ratio" "$limit")"
+    printf '    (in processor time %.2f x, %s)\n' "$cpu" "$(verdict_at_most "$cpu" "$limit")"
+  else
+    row "$what" "-" "<= $limit x" "n/a"
+  fi
+done
+for entry in "large:--find-region, 12 of 2448 x 2048" "small:--find-region, 8 of 1024 x 768"; do
+  IFS=: read -r set what <<< "$entry"
+  seconds=$(awk -v k="find_region_${set}_seconds" '$1 == k { print $2 }' "$results/find_region.txt" 2>/dev/null)
+  target=$(awk -v k="find_region_${set}_target_seconds" '$1 == k { print $2 }' "$results/find_region.txt" 2>/dev/null)
+  mb=$(awk -v k="find_region_${set}_memory_mb" '$1 == k { print $2 }' "$results/find_region.txt" 2>/dev/null)
+  if [ -n "$seconds" ]; then
+    row "$what" "$seconds s" "<= $target s" "$(verdict_at_most "$seconds" "$target")"
+    row "  memory per photograph" "$mb MB" "<= 64 MB" "$(verdict_at_most "$mb" 64)"
+  else
+    row "$what" "-" "<= ${target:-?} s" "n/a"
   fi
 done
 seconds=$(awk '/^calibrate_seconds/ { print $2 }' "$results/calibrate.txt" 2>/dev/null)

@@ -55,7 +55,48 @@ struct RegionResult {
     SettingsChoice choice;
     std::vector<SettingsChoice> without;  // per photograph, the choice from the others
     std::vector<bool> rightWithout;       // whether that choice counts the photograph right
+    // Whether the THICKNESS fitted to the others at that choice gives its true boards.
+    std::vector<bool> thicknessWithout;
+
+    // Drops what only the chosen region needs kept: each photograph's right settings and their
+    // sums.
+    void release() {
+        photographs = {};
+        counts = {};
+    }
 };
+
+// Whether a photograph's right settings hold `settings`.
+bool rightAt(const PhotographRight& photograph, const Settings& settings) {
+    return photograph.ok() && photograph.right[static_cast<std::size_t>(settings.stretch - 1)].at(
+                                  settings.threshold, settings.bdLine);
+}
+
+// The THICKNESS fitted to the photographs of `result` that `settings` count right, all but
+// `without` (none: all), and on how many of them it agrees.
+ThicknessFit fitThicknessTo(const RegionResult& result, const std::vector<Photograph*>& photographs,
+                            const Settings& settings, std::size_t without = SIZE_MAX) {
+    ThicknessFit fit;
+    std::vector<std::pair<int, int>> heights;
+    std::vector<std::size_t> right;
+    for (std::size_t i = 0; i < photographs.size(); ++i)
+        if (i != without && rightAt(result.photographs[i], settings)) {
+            heights.emplace_back(bandRowsAt(result.photographs[i], settings),
+                                 photographs[i]->row->boards);
+            right.push_back(i);
+        }
+    fit.hundredths = fitThickness(heights);
+    fit.of = static_cast<int>(heights.size());
+    for (std::size_t k = 0; k < heights.size(); ++k) {
+        const auto [rows, boards] = heights[k];
+        if (fit.hundredths > 0 && thicknessCount(rows, fit.hundredths, boards).agrees)
+            ++fit.agrees;
+        else
+            fit.disagreeing.emplace_back(photographs[right[k]]->row->file,
+                                         static_cast<double>(rows) / boards);
+    }
+    return fit;
+}
 
 class Search {
   public:
@@ -91,11 +132,14 @@ class Search {
         result.choice = chooseSettings(result.counts, current_, rule_);
         result.without.clear();
         result.rightWithout.clear();
+        result.thicknessWithout.clear();
         std::vector<RightCounts> others = result.counts;
-        for (const PhotographRight& photograph : result.photographs) {
+        for (std::size_t i = 0; i < result.photographs.size(); ++i) {
+            const PhotographRight& photograph = result.photographs[i];
             if (!photograph.ok()) {
                 result.without.push_back(result.choice);
                 result.rightWithout.push_back(false);
+                result.thicknessWithout.push_back(false);
                 continue;
             }
             addRight(others, photograph, -1);
@@ -103,9 +147,12 @@ class Search {
             addRight(others, photograph);
             const Settings& chosen = choice.settings;
             result.without.push_back(choice);
-            result.rightWithout.push_back(
-                photograph.right[static_cast<std::size_t>(chosen.stretch - 1)].at(chosen.threshold,
-                                                                                  chosen.bdLine));
+            result.rightWithout.push_back(rightAt(photograph, chosen));
+            const ThicknessFit fit = fitThicknessTo(result, photographs_, chosen, i);
+            result.thicknessWithout.push_back(
+                fit.hundredths > 0 && thicknessCount(bandRowsAt(photograph, chosen), fit.hundredths,
+                                                     photographs_[i]->row->boards)
+                                          .agrees);
         }
     }
 
@@ -135,11 +182,13 @@ constexpr std::size_t kKeptWindows = 4;
 
 // Searches column windows coarse to fine: every window of the grid of eighths, then around the
 // best few windows at sixteenths and at thirty-seconds; or, with `everyWindow`, every window of
-// the thirty-seconds grid. Gives the results of every window searched.
+// the thirty-seconds grid. Gives the results of every window searched; only the best keeps what
+// each photograph's search found in it.
 std::vector<RegionResult> searchWindows(const Search& search, int width, int top, int height,
                                         bool everyWindow) {
     std::vector<RegionResult> results;
     std::map<std::pair<int, int>, std::size_t> done;  // by pixel edges
+    std::optional<std::size_t> bestSoFar;
     auto evaluate = [&](int left, int right, int parts) -> std::size_t {
         const Region region = window(left, right, parts, width, top, height);
         const auto key = std::pair{region.left, region.width};
@@ -147,8 +196,17 @@ std::vector<RegionResult> searchWindows(const Search& search, int width, int top
         RegionResult result = search.evaluate(region, region.width);
         search.choose(result);
         results.push_back(std::move(result));
-        done.emplace(key, results.size() - 1);
-        return results.size() - 1;
+        const std::size_t index = results.size() - 1;
+        done.emplace(key, index);
+        const RegionResult& added = results[index];
+        if (!bestSoFar || betterChoice(added.choice, added.width, results[*bestSoFar].choice,
+                                       results[*bestSoFar].width, search.current())) {
+            if (bestSoFar) results[*bestSoFar].release();
+            bestSoFar = index;
+        } else {
+            results[index].release();
+        }
+        return index;
     };
     auto best = [&](std::vector<std::pair<int, int>> edges, int parts) {
         std::vector<std::pair<std::size_t, std::pair<int, int>>> found;
@@ -187,38 +245,6 @@ std::vector<RegionResult> searchWindows(const Search& search, int width, int top
         kept = best(edges, parts);
     }
     return results;
-}
-
-// Whether a photograph's right settings hold `settings`.
-bool rightAt(const PhotographRight& photograph, const Settings& settings) {
-    return photograph.ok() && photograph.right[static_cast<std::size_t>(settings.stretch - 1)].at(
-                                  settings.threshold, settings.bdLine);
-}
-
-// The THICKNESS fitted to the photographs of `result` that `settings` count right, all but
-// `without` (none: all), and on how many of them it agrees.
-ThicknessFit fitThicknessTo(const RegionResult& result, const std::vector<Photograph*>& photographs,
-                            const Settings& settings, std::size_t without = SIZE_MAX) {
-    ThicknessFit fit;
-    std::vector<std::pair<int, int>> heights;
-    std::vector<std::size_t> right;
-    for (std::size_t i = 0; i < photographs.size(); ++i)
-        if (i != without && rightAt(result.photographs[i], settings)) {
-            heights.emplace_back(bandRowsAt(result.photographs[i], settings),
-                                 photographs[i]->row->boards);
-            right.push_back(i);
-        }
-    fit.hundredths = fitThickness(heights);
-    fit.of = static_cast<int>(heights.size());
-    for (std::size_t k = 0; k < heights.size(); ++k) {
-        const auto [rows, boards] = heights[k];
-        if (fit.hundredths > 0 && thicknessCount(rows, fit.hundredths, boards).agrees)
-            ++fit.agrees;
-        else
-            fit.disagreeing.emplace_back(photographs[right[k]]->row->file,
-                                         static_cast<double>(rows) / boards);
-    }
-    return fit;
 }
 
 }  // namespace

@@ -171,16 +171,24 @@ TEST_F(StationCli, FindRegionFindsARegionWhoseSettingsCountAllRight) {
 }
 
 // A TRUTH with one wrong count: chosen without that photograph, the settings count it wrong, so
-// the leave-one-out figure is 2 of 3 and the choice is called weak.
+// the leave-one-out figure is 2 of 3 and the choice is called weak. Boards of three different
+// stacks differ in thickness: no THICKNESS is written, and the warning says why.
 TEST_F(StationCli, LeaveOneOutFindsTheWrongTruth) {
     for (const char* name : {"stack_01.jpg", "stack_03.jpg", "stack_05.jpg"})
         std::filesystem::copy_file(kSamples / name, scratch() / name);
     const std::filesystem::path truth =
         write("truth.tsv", "file\tboards\nstack_01.jpg\t12\nstack_03.jpg\t9\nstack_05.jpg\t6\n");
-    const ProgramRun run = count("--bdline 40 --threshold 128 --calibrate " + quoted(truth));
+    const std::filesystem::path written = scratch() / "written.ini";
+    const ProgramRun run = count("--bdline 40 --threshold 128 --calibrate " + quoted(truth) +
+                                 " --write-settings " + quoted(written));
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("counted right in 2 of 3 cases"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("The choice is weak:"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("warning: the choice is weak"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("gets no THICKNESS: the boards of these photographs vary too much"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(test::readBytes(written).find("THICKNESS="), std::string::npos);
 }
 
 }  // namespace

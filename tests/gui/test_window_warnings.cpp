@@ -5,10 +5,7 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QMessageBox>
-#include <QTimer>
 #include <fstream>
-#include <functional>
 
 #include "tests/gui/photographs.h"
 #include "tests/gui/window_fixture.h"
@@ -18,23 +15,6 @@ namespace {
 
 using WindowWarnings = test::WindowFixture;
 
-// Runs `action` and gives back the text of the message box it opened, if any, closing it.
-QString dialogTextDuring(const std::function<void()>& action) {
-    QString text;
-    QTimer closer;
-    closer.setInterval(10);
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            text = box->text();
-            box->accept();
-        }
-    });
-    closer.start();
-    action();
-    closer.stop();
-    return text;
-}
-
 TEST_F(WindowWarnings, AreShownAtStartAndTheWindowCountsWithTheValuesRead) {
     test::writeStack(here("stack.jpg"), {.boards = 4});
     std::ofstream(here("Lathmark.ini")) << "BDLINE=40\nTRESHOLD=128\n";
@@ -42,7 +22,7 @@ TEST_F(WindowWarnings, AreShownAtStartAndTheWindowCountsWithTheValuesRead) {
     EXPECT_TRUE(window().settingsProblems().empty());
     ASSERT_EQ(window().settingsWarnings().size(), 2U);
 
-    const QString text = dialogTextDuring([&] { window().reportSettingsProblems(); });
+    const QString text = test::textOfDialogDuring([&] { window().reportSettingsProblems(); });
     EXPECT_TRUE(text.startsWith("The settings file " +
                                 QString::fromStdString(here("Lathmark.ini").string()) +
                                 " may not say what was meant:"))

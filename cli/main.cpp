@@ -415,7 +415,7 @@ int main(int argc, char** argv) {
                 const lathmark::RegionParsed parsed = lathmark::parseRegion(text);
                 return parsed.region ? std::string() : "REGION " + parsed.problem;
             },
-            "WxH+X+Y or full");
+            "");
     app.add_option("--thickness", options.thickness,
                    "THICKNESS to use instead of the file's: the boards' thickness in photograph "
                    "rows, for a second opinion on each count (0 turns it off)")
@@ -425,7 +425,7 @@ int main(int argc, char** argv) {
                 const lathmark::ThicknessParsed parsed = lathmark::parseThickness(text);
                 return parsed.hundredths ? std::string() : "THICKNESS " + parsed.problem;
             },
-            "rows");
+            "");
     auto* strict = app.add_flag(
         "--strict", options.strict,
         "Exit with status 3 when every photograph was counted but one or more are uncertain");

@@ -28,14 +28,37 @@ std::optional<std::string> bdLineProblem(int bdLine) {
            ", the values a settings file holds";
 }
 
+std::string quoted(std::string_view text) {
+    constexpr std::size_t kMostBytes = 40;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out = "\"";
+    for (char c : text.substr(0, kMostBytes)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte > 0x7E) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    if (text.size() > kMostBytes) out += "...";
+    out += '"';
+    return out;
+}
+
 std::string regionText(const Region& region) {
     return std::to_string(region.width) + "x" + std::to_string(region.height) + "+" +
            std::to_string(region.left) + "+" + std::to_string(region.top);
 }
 
 RegionParsed parseRegion(std::string_view text) {
-    const std::string quoted = "\"" + std::string(text.substr(0, 40)) + "\"";
-    auto none = [&](const std::string& why) { return RegionParsed{std::nullopt, quoted + why}; };
+    auto none = [&](const std::string& why) {
+        return RegionParsed{std::nullopt, quoted(text) + why};
+    };
     // Four numbers: the sizes, each perhaps with a minus sign, then the offsets, each after its
     // sign.
     std::array<long long, 4> numbers{};
@@ -84,7 +107,6 @@ std::string hundredthsText(long long hundredths) {
 }
 
 ThicknessParsed parseThickness(std::string_view text) {
-    const std::string quoted = "\"" + std::string(text.substr(0, 40)) + "\"";
     std::size_t at = 0;
     const bool negative = !text.empty() && text[0] == '-';
     if (negative || (!text.empty() && text[0] == '+')) ++at;
@@ -106,12 +128,12 @@ ThicknessParsed parseThickness(std::string_view text) {
         ++at;
     }
     if (at != text.size() || at == digits + (dot ? 1 : 0))
-        return {std::nullopt, quoted + " is not a number of rows such as 50.1"};
+        return {std::nullopt, quoted(text) + " is not a number of rows such as 50.1"};
     while (decimals < 2) fraction *= 10, ++decimals;
     const long long hundredths = whole * 100 + fraction + (roundUp ? 1 : 0);
-    if (negative && hundredths != 0) return {std::nullopt, quoted + " is negative"};
+    if (negative && hundredths != 0) return {std::nullopt, quoted(text) + " is negative"};
     if (hundredths > Settings::kMaxThicknessHundredths)
-        return {std::nullopt, quoted + " is above 65535 rows"};
+        return {std::nullopt, quoted(text) + " is above 65535 rows"};
     return {static_cast<int>(hundredths), {}};
 }
 

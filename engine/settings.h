@@ -23,6 +23,11 @@ struct Region {
     }
 };
 
+// A value as a message quotes it: between double quotes, safe to print (backslash and quote
+// escaped, control bytes and bytes above 0x7E as \xNN), and cut at 40 bytes with "..." so that
+// a runaway line does not make a runaway message.
+std::string quoted(std::string_view text);
+
 // "WxH+X+Y".
 std::string regionText(const Region& region);
 

@@ -26,8 +26,7 @@ namespace {
 // A settings file is a few short lines; anything bigger is some other file.
 constexpr std::size_t kMaxFileBytes = std::size_t{1} << 20;
 
-// A value quoted in a problem is cut to this many bytes so that a runaway line does not turn
-// into a runaway message.
+// A key longer than this is no key mistyped.
 constexpr std::size_t kMaxQuotedBytes = 40;
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -159,29 +158,6 @@ std::string asciiUpper(std::string_view text) {
     return upper;
 }
 
-// The text between double quotes, safe to print: backslash and quote are escaped, control
-// bytes and bytes above 0x7E become \xNN, and a long text is cut with "...".
-std::string quoted(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out = "\"";
-    const bool cut = text.size() > kMaxQuotedBytes;
-    for (char c : text.substr(0, kMaxQuotedBytes)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte > 0x7E) {
-            out += "\\x";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        } else {
-            out += c;
-        }
-    }
-    if (cut) out += "...";
-    out += '"';
-    return out;
-}
 
 enum class ValueStatus { Ok, Empty, NotANumber, OutOfRange };
 

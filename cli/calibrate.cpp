@@ -181,8 +181,9 @@ constexpr int kNarrowestParts = 4;  // of the finest grid: 1/8 of the width
 constexpr std::size_t kKeptWindows = 4;
 
 // Searches column windows coarse to fine: every window of the grid of eighths, then around the
-// best few windows at sixteenths and at thirty-seconds; or, with `everyWindow`, every window of
-// the thirty-seconds grid. Gives the results of every window searched; only the best keeps what
+// best few windows at sixteenths and at thirty-seconds, then from each of those one edge step at
+// a time while a step finds a better window; or, with `everyWindow`, every window of the
+// thirty-seconds grid. Gives the results of every window searched; only the best keeps what
 // each photograph's search found in it.
 std::vector<RegionResult> searchWindows(const Search& search, int width, int top, int height,
                                         bool everyWindow) {
@@ -244,6 +245,25 @@ std::vector<RegionResult> searchWindows(const Search& search, int width, int top
                 }
         kept = best(edges, parts);
     }
+    // Then from each window kept, one step of an edge at a time, as long as a step finds a better
+    // window: a plateau of settings that stays as wide while the window widens leads there.
+    if (!everyWindow)
+        for (std::pair<int, int> at : kept) {
+            for (bool moved = true; moved;) {
+                moved = false;
+                edges.clear();
+                for (const auto& [dl, dr] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, 1},
+                                            {1, -1}, {-1, -1}, {1, 1}}) {
+                    const int l = at.first + dl;
+                    const int r = at.second + dr;
+                    if (l >= 0 && r <= parts && r - l >= kNarrowestParts) edges.push_back({l, r});
+                }
+                edges.push_back(at);
+                const std::pair<int, int> next = best(edges, parts).front();
+                moved = next != at;
+                at = next;
+            }
+        }
     return results;
 }
 
@@ -348,15 +368,8 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
             if (betterChoice(windows[w].without[i], windows[w].width,
                              windows[bestWithout].without[i], windows[bestWithout].width, current))
                 bestWithout = w;
-        const RegionResult& other = windows[bestWithout];
-        if (other.rightWithout[i]) ++calibration.leaveOneOut.right;
-        const Settings& chosen = other.without[i].settings;
-        const ThicknessFit fit = fitThicknessTo(other, searched, chosen, i);
-        const PhotographRight& photograph = other.photographs[i];
-        if (fit.hundredths > 0 && photograph.ok() &&
-            thicknessCount(bandRowsAt(photograph, chosen), fit.hundredths, searched[i]->row->boards)
-                .agrees)
-            ++calibration.leaveOneOut.thicknessAgreed;
+        if (windows[bestWithout].rightWithout[i]) ++calibration.leaveOneOut.right;
+        if (windows[bestWithout].thicknessWithout[i]) ++calibration.leaveOneOut.thicknessAgreed;
     }
 
     RegionResult& result = windows[best];

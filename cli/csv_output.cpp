@@ -17,17 +17,6 @@ std::string csvHeader() {
     return header;
 }
 
-std::string csvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    quoted += '"';
-    return quoted;
-}
-
 std::string csvRecord(const PhotographOutcome& outcome) {
     std::string record = csvField(outcome.file);
     auto add = [&record](const std::string& field) {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "cli/batch.h"
+#include "engine/csv.h"
 
 namespace lathmark {
 
@@ -17,9 +18,5 @@ std::string csvHeader();
 // error and any warning, with every number empty; one that was counted has an empty error, its
 // thickness count (empty without a THICKNESS) and whether it is uncertain (true or false).
 std::string csvRecord(const PhotographOutcome& outcome);
-
-// A field as it stands, or in double quotes with each quote doubled where it holds a comma, a
-// quote, a CR or an LF.
-std::string csvField(std::string_view text);
 
 }  // namespace lathmark

@@ -231,11 +231,12 @@ StepResult<Bitmap> decodeJpegData(const std::uint8_t* data, std::size_t size,
     if (size == 0) return Failed{"cannot be decoded as a JPEG photograph (the file is empty)"};
     if (size > kMaxPhotographBytes) return Failed{"is too large to be a photograph"};
     const JpegWithoutMetadata jpeg = withoutMetadataSegments(data, size);
-    if (auto failure = checkScans(jpeg.scans)) return Failed{*failure};
-    if (jpeg.hasFrame) {
+    // The size first: a photograph too large to count is refused as that, whatever else is
+    // wrong with it.
+    if (jpeg.hasFrame)
         if (auto failure = checkPixelBudget(jpeg.width, jpeg.height)) return Failed{*failure};
-        if (share) share->take(jpeg.width, jpeg.height);
-    }
+    if (auto failure = checkScans(jpeg.scans)) return Failed{*failure};
+    if (jpeg.hasFrame && share) share->take(jpeg.width, jpeg.height);
 
     // First the header alone, to refuse a photograph over the pixel budget before any pixel is
     // decoded, then the whole photograph. What the decoder says on the way is judged: it

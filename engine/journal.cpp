@@ -1,0 +1,326 @@
+#include "engine/journal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+
+#include "engine/csv.h"
+
+namespace lathmark {
+namespace {
+
+constexpr std::string_view kHeader =
+    "time,event,book,file,boards,uncertain,by_thickness,book_photographs,book_boards,reason";
+constexpr std::size_t kFields = 10;
+constexpr std::string_view kLineEnd = "\r\n";
+// A journal gets a few hundred bytes a photograph; one larger than this is not read whole.
+constexpr std::size_t kMaxJournalBytes = std::size_t{256} << 20;
+
+constexpr std::array<JournalEvent, 6> kEvents{JournalEvent::Count,   JournalEvent::Refused,
+                                              JournalEvent::Undo,    JournalEvent::NewBook,
+                                              JournalEvent::Exit,    JournalEvent::Resumed};
+
+template <typename T>
+std::optional<T> wholeNumber(const std::string& text) {
+    T value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 0) return std::nullopt;
+    return value;
+}
+
+// One record of a journal as read, or why it is not one: words that follow "line N: ".
+std::optional<std::string> parseRecord(const std::vector<std::string>& fields,
+                                       JournalRecord& record) {
+    if (fields.size() != kFields)
+        return "has " + std::to_string(fields.size()) + " fields, not " + std::to_string(kFields);
+    record.time = fields[0];
+    bool known = false;
+    for (JournalEvent event : kEvents)
+        if (fields[1] == journalEventName(event)) {
+            record.event = event;
+            known = true;
+        }
+    if (!known) return "has an event this program does not write";
+    const auto book = wholeNumber<int>(fields[2]);
+    if (!book || *book < 1) return "has no book number";
+    record.book = *book;
+    record.file = fields[3];
+    if (!fields[4].empty()) {
+        record.boards = wholeNumber<long long>(fields[4]);
+        if (!record.boards) return "has boards that are not a number";
+    }
+    const auto photographs = wholeNumber<long long>(fields[7]);
+    const auto boards = wholeNumber<long long>(fields[8]);
+    if (!photographs || !boards) return "has book counters that are not numbers";
+    record.bookPhotographs = *photographs;
+    record.bookBoards = *boards;
+    record.reason = fields[9];
+    return std::nullopt;
+}
+
+// A book as its records build it up.
+struct Replay {
+    int book = 0;
+    std::vector<BookCount> counts;
+    long long boards = 0;
+
+    // Takes in one record; says why it does not follow from those before it, if it does not.
+    std::optional<std::string> take(const JournalRecord& record) {
+        if (record.book < book) return "goes back to an earlier book";
+        if (record.book > book) {
+            book = record.book;
+            counts.clear();
+            boards = 0;
+        }
+        switch (record.event) {
+            case JournalEvent::Count:
+                if (!record.boards) return "is a count without boards";
+                counts.push_back({record.file, *record.boards, std::nullopt});
+                boards += *record.boards;
+                break;
+            case JournalEvent::Undo:
+                if (counts.empty() || counts.back().file != record.file)
+                    return "takes back a photograph that was not the book's last";
+                boards -= counts.back().boards;
+                counts.pop_back();
+                break;
+            case JournalEvent::NewBook:
+                counts.clear();
+                boards = 0;
+                break;
+            default:
+                break;
+        }
+        if (record.bookPhotographs != static_cast<long long>(counts.size()) ||
+            record.bookBoards != boards)
+            return "has book counters that do not follow from the records before it";
+        return std::nullopt;
+    }
+};
+
+}  // namespace
+
+std::string_view journalEventName(JournalEvent event) {
+    switch (event) {
+        case JournalEvent::Count: return "count";
+        case JournalEvent::Refused: return "refused";
+        case JournalEvent::Undo: return "undo";
+        case JournalEvent::NewBook: return "new book";
+        case JournalEvent::Exit: return "exit";
+        case JournalEvent::Resumed: return "resumed";
+    }
+    return "";
+}
+
+std::string journalHeader() {
+    return std::string(kHeader) + std::string(kLineEnd);
+}
+
+std::string journalLine(const JournalRecord& record) {
+    std::string line = csvField(record.time);
+    auto add = [&line](const std::string& field) {
+        line += ',';
+        line += field;
+    };
+    add(std::string(journalEventName(record.event)));
+    add(std::to_string(record.book));
+    add(csvField(record.file));
+    add(record.boards ? std::to_string(*record.boards) : "");
+    add(record.uncertain ? (*record.uncertain ? "true" : "false") : "");
+    if (record.byThickness) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f", *record.byThickness);
+        add(text);
+    } else {
+        add("");
+    }
+    add(std::to_string(record.bookPhotographs));
+    add(std::to_string(record.bookBoards));
+    add(csvField(record.reason));
+    line += kLineEnd;
+    return line;
+}
+
+std::string journalTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    // strftime writes the offset as +0100; ISO 8601's extended form, as the rest, has +01:00.
+    std::string time = text;
+    if (time.size() >= 5) time.insert(time.size() - 2, ":");
+    return time;
+}
+
+JournalStart readJournalText(std::string_view text) {
+    JournalStart start;
+    if (text.empty()) return start;
+    const std::size_t lastEnd = text.rfind('\n');
+    text = text.substr(0, lastEnd == std::string_view::npos ? 0 : lastEnd + 1);
+    const std::size_t headerEnd = text.find('\n');
+    std::string_view header = text.substr(0, headerEnd == std::string_view::npos ? 0 : headerEnd);
+    if (!header.empty() && header.back() == '\r') header.remove_suffix(1);
+    if (header != kHeader) {
+        if (text.empty()) return start;  // only a torn header: as if empty
+        start.foreign = true;
+        start.untrusted = "is not a journal of this program: its first line is not \"" +
+                          std::string(kHeader) + "\"";
+        return start;
+    }
+
+    std::vector<CsvRecord> rows;
+    int badLine = 0;
+    if (!parseCsv(text.substr(headerEnd + 1), rows, badLine)) {
+        start.untrusted = "is damaged: line " + std::to_string(badLine + 1) + " is not CSV";
+        return start;
+    }
+    Replay replay;
+    JournalRecord last;
+    for (const CsvRecord& row : rows) {
+        JournalRecord record;
+        std::optional<std::string> problem = parseRecord(row.fields, record);
+        if (!problem) problem = replay.take(record);
+        if (problem) {
+            start.book = replay.book + 1;
+            start.untrusted =
+                "is damaged: line " + std::to_string(row.line + 1) + " " + *problem;
+            return start;
+        }
+        last = std::move(record);
+    }
+    if (rows.empty()) return start;
+    start.book = last.event == JournalEvent::Exit ? last.book + 1 : last.book;
+    if (last.event != JournalEvent::Exit && last.event != JournalEvent::NewBook) {
+        start.resume = true;
+        start.counts = std::move(replay.counts);
+        start.photographs = last.bookPhotographs;
+        start.boards = last.bookBoards;
+    }
+    return start;
+}
+
+JournalStart readJournal(const std::filesystem::path& file) {
+    std::string text;
+    if (auto failure = readWholeFile(file, kMaxJournalBytes, text)) {
+        if (failure->kind == ReadFailure::Kind::CannotOpen && failure->error == ENOENT) return {};
+        JournalStart start;
+        start.untrusted = textFileFailure(*failure, kMaxJournalBytes);
+        start.foreign = failure->kind != ReadFailure::Kind::CannotOpen &&
+                        failure->kind != ReadFailure::Kind::CannotRead;
+        return start;
+    }
+    return readJournalText(text);
+}
+
+std::optional<FileIdentity> identityOf(const std::filesystem::path& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev),
+                        static_cast<std::uint64_t>(status.st_ino),
+                        static_cast<std::int64_t>(status.st_size),
+                        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 +
+                            status.st_mtim.tv_nsec};
+}
+
+bool StationBook::holds(const std::string& file,
+                        const std::optional<FileIdentity>& identity) const {
+    for (const BookCount& count : counts_)
+        if (count.file == file && (!count.identity || !identity || *count.identity == *identity))
+            return true;
+    return false;
+}
+
+void StationBook::add(BookCount count) {
+    boards_ += count.boards;
+    counts_.push_back(std::move(count));
+}
+
+std::optional<BookCount> StationBook::takeBack() {
+    if (counts_.empty()) return std::nullopt;
+    BookCount last = std::move(counts_.back());
+    counts_.pop_back();
+    boards_ -= last.boards;
+    return last;
+}
+
+void StationBook::start(int number, std::vector<BookCount> counts) {
+    number_ = number;
+    counts_.clear();
+    boards_ = 0;
+    for (BookCount& count : counts) add(std::move(count));
+}
+
+JournalRecord StationBook::record(JournalEvent event, std::string file) const {
+    JournalRecord record;
+    record.event = event;
+    record.book = number_;
+    record.file = std::move(file);
+    record.bookPhotographs = photographs();
+    record.bookBoards = boards_;
+    return record;
+}
+
+JournalWriter::JournalWriter(std::filesystem::path file) : file_(std::move(file)) {}
+
+std::optional<std::string> JournalWriter::open() {
+    Descriptor fd(::open(file_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK,
+                         0666));
+    if (!fd) return errnoText(errno);
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) return errnoText(errno);
+    if (!S_ISREG(status.st_mode)) return std::string("is not a regular file");
+
+    const auto size = static_cast<std::size_t>(status.st_size);
+    if (size > 0) {
+        // Only a journal is written to, and after its last whole line.
+        std::string head(std::min(size, kHeader.size()), '\0');
+        if (::pread(fd.get(), head.data(), head.size(), 0) != static_cast<ssize_t>(head.size()))
+            return errnoText(errno);
+        // A file shorter than the header may be a header torn when the journal was made.
+        if (head != kHeader.substr(0, head.size()))
+            return std::string("is not a journal of this program; nothing is written to it");
+        char lastByte = 0;
+        if (::pread(fd.get(), &lastByte, 1, status.st_size - 1) != 1) return errnoText(errno);
+        if (lastByte != '\n') {
+            std::string text;
+            if (auto failure = readWholeFile(file_, kMaxJournalBytes, text))
+                return textFileFailure(*failure, kMaxJournalBytes);
+            const std::size_t end = text.rfind('\n');
+            if (::ftruncate(fd.get(), end == std::string::npos
+                                          ? 0
+                                          : static_cast<off_t>(end + 1)) != 0)
+                return errnoText(errno);
+        }
+    }
+    if (::lseek(fd.get(), 0, SEEK_END) == 0)
+        if (int error = writeFully(fd.get(), journalHeader())) {
+            // A torn header is cut off again at the next open.
+            return errnoText(error);
+        }
+    fd_ = std::move(fd);
+    return std::nullopt;
+}
+
+std::optional<std::string> JournalWriter::append(JournalRecord record) {
+    if (!fd_)
+        if (auto failure = open()) return failure;
+    if (record.time.empty()) record.time = journalTimeNow();
+    const off_t before = ::lseek(fd_.get(), 0, SEEK_END);
+    int error = writeFully(fd_.get(), journalLine(record));
+    if (error == 0 && ::fdatasync(fd_.get()) != 0) error = errno;
+    if (error != 0) {
+        // Half a record would join the next one into a line that is neither.
+        if (before < 0 || ::ftruncate(fd_.get(), before) != 0) fd_ = Descriptor();
+        return errnoText(error);
+    }
+    return std::nullopt;
+}
+
+}  // namespace lathmark

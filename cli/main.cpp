@@ -19,7 +19,9 @@
 #include "cli/outputs.h"
 #include "cli/progress.h"
 #include "cli/report_html.h"
+#include "cli/session.h"
 #include "cli/texts.h"
+#include "cli/watch.h"
 #include "engine/files.h"
 #include "engine/photographs.h"
 #include "engine/settings_file.h"
@@ -27,6 +29,8 @@
 namespace {
 
 using lathmark::PhotographOutcome;
+using lathmark::say;
+using lathmark::StandardOutput;
 
 // The settings file beside the executable, as the window reads it.
 std::filesystem::path defaultSettingsPath() {
@@ -37,44 +41,6 @@ constexpr int kAllCounted = 0;
 constexpr int kSomeFailed = 1;
 constexpr int kUsageError = 2;
 constexpr int kSomeUncertain = 3;  // with --strict
-
-// Standard output, written straight to its descriptor so that a failure to write it is seen:
-// the first failure is kept, and nothing more is written after it.
-class StandardOutput {
-  public:
-    void put(std::string_view text) {
-        if (error_ == 0) error_ = lathmark::writeFully(STDOUT_FILENO, text);
-    }
-
-    // Says why standard output could not be written, if it could not; true if it could.
-    bool checked() const {
-        if (error_ == 0) return true;
-        std::cerr << "lathmark-count: standard output could not be written ("
-                  << lathmark::errnoText(error_) << ")\n";
-        return false;
-    }
-
-  private:
-    int error_ = 0;
-};
-
-// A message on standard error, its names made safe for a terminal.
-void say(const std::string& message) {
-    std::cerr << lathmark::terminalText(message) << '\n';
-}
-
-// A photograph's line in text, and on standard error its error, its warning and, unless
-// --quiet, why it is uncertain.
-void printText(const PhotographOutcome& outcome, bool quiet, StandardOutput& out) {
-    if (outcome.error) {
-        say(outcome.file + ": " + *outcome.error);
-        return;
-    }
-    if (!outcome.warning.empty() && !quiet) say(outcome.file + ": warning: " + outcome.warning);
-    out.put(lathmark::textLine(outcome));
-    if (outcome.certainty.uncertain && !quiet)
-        say(outcome.file + ": uncertain: " + outcome.certainty.why);
-}
 
 struct Options {
     std::optional<std::string> settingsFile;
@@ -95,6 +61,8 @@ struct Options {
     bool findRegion = false;
     std::optional<std::string> writeSettingsFile;
     std::optional<std::string> landscapeFile;
+    std::optional<std::string> journalFile;
+    std::optional<std::string> watchFolder;
     std::vector<std::string> arguments;
 };
 
@@ -197,9 +165,29 @@ std::optional<std::string> markedFolderProblem(const std::filesystem::path& fold
     return std::nullopt;
 }
 
+// Makes the journal ready to be appended to, and finds the book its records go into: the one
+// after the journal's last. False, with a message, if it cannot be written.
+bool readyJournal(std::optional<lathmark::JournalWriter>& journal, int& book,
+                  const std::string& file) {
+    const lathmark::JournalStart start = lathmark::readJournal(file);
+    if (start.foreign) {
+        say("lathmark-count: the journal " + file + " " + *start.untrusted + "; nothing counted");
+        return false;
+    }
+    book = start.resume ? start.book + 1 : start.book;
+    journal.emplace(file);
+    if (auto failure = journal->ready()) {
+        say("lathmark-count: the journal " + file + " cannot be written (" + *failure +
+            "); nothing counted");
+        return false;
+    }
+    return true;
+}
+
 int countBatch(const Options& options, const lathmark::Settings& settings, StandardOutput& out) {
     lathmark::BatchOptions batch{settings, std::nullopt, options.jobs, options.stability};
-    const lathmark::BatchArguments arguments = lathmark::expandArguments(options.arguments);
+    lathmark::BatchArguments arguments;
+    if (!options.watchFolder) arguments = lathmark::expandArguments(options.arguments);
     for (const std::string& problem : arguments.folderProblems) say(problem);
     const std::vector<std::string> files = arguments.files();
 
@@ -227,42 +215,35 @@ int countBatch(const Options& options, const lathmark::Settings& settings, Stand
             return kUsageError;
         report.emplace(*options.reportFile, reportSettings(options, settings));
     }
+    std::optional<lathmark::JournalWriter> journal;
+    int journalBook = 1;
+    if (options.journalFile && !readyJournal(journal, journalBook, *options.journalFile))
+        return kUsageError;
 
-    if (options.csv) out.put(lathmark::csvHeader());
-    lathmark::Book book;
-    book.settings = settings;
-    lathmark::ProgressLine progress(files.size(), !options.quiet);
-    lathmark::countAll(arguments.photographs, batch, [&](const PhotographOutcome& outcome) {
-        book.add(outcome);
-        const bool text = !options.csv && !options.json;
-        const bool saysMore = !outcome.warning.empty() || outcome.certainty.uncertain;
-        progress.hide(text && (outcome.error || (saysMore && !options.quiet)));
-        if (options.csv)
-            out.put(lathmark::csvRecord(outcome));
-        else if (options.json)
-            out.put(lathmark::jsonLine(outcome));
-        else
-            printText(outcome, options.quiet, out);
-        if (report) report->add(outcome);
-        progress.advance();
-    });
-    progress.finish();
-
-    if (options.json) {
-        out.put(lathmark::jsonBook(book));
-    } else if (!options.csv) {
-        out.put(lathmark::textBook(book));
-        if (book.failed > 0)
-            std::cerr << "lathmark-count: " << book.failed << " of " << files.size()
-                      << " photographs could not be counted\n";
+    lathmark::Session session({options.json, options.csv, options.quiet}, settings, out,
+                              report ? &*report : nullptr, journal ? &*journal : nullptr,
+                              journalBook);
+    if (options.watchFolder) {
+        if (!lathmark::watchFolder(*options.watchFolder, batch, session)) return kUsageError;
+    } else {
+        session.begin();
+        lathmark::ProgressLine progress(files.size(), !options.quiet);
+        lathmark::countAll(arguments.photographs, batch, [&](const PhotographOutcome& outcome) {
+            session.take(outcome, [&](bool onStandardError) { progress.hide(onStandardError); });
+            progress.advance();
+        });
+        progress.finish();
     }
-    bool written = out.checked();
+    session.end();
+
+    bool written = out.checked() && session.journalWritten();
     if (report)
         if (auto failure = reportFile->commit(report->page())) {
             say("lathmark-count: " + *options.reportFile + " could not be written (" + *failure +
                 ")");
             written = false;
         }
+    const lathmark::Book& book = session.book();
     if (!written) return kUsageError;
     if (book.failed > 0 || !arguments.folderProblems.empty()) return kSomeFailed;
     return options.strict && book.uncertain > 0 ? kSomeUncertain : kAllCounted;
@@ -445,19 +426,32 @@ int main(int argc, char** argv) {
                    "With --calibrate: draw how many photographs each setting counts right, as "
                    "an SVG picture")
         ->needs(calibrate);
+    auto* journal = app.add_option(
+        "--journal", options.journalFile,
+        "Also append a record of each photograph counted or refused, and of the end, to this "
+        "journal (CSV, as the window's Lathmark-journal.csv)");
+    journal->type_name("FILE");
+    auto* watch = app.add_option(
+        "--watch", options.watchFolder,
+        "Count the photographs in this folder, then each new one as it arrives, until SIGINT "
+        "or SIGTERM; then print the book");
+    watch->type_name("DIR");
     auto* photographs =
         app.add_option("photographs", options.arguments, "JPEG photographs, or folders of them");
+    watch->excludes(photographs);
     calibrate->excludes(photographs)
         ->excludes(marked)
         ->excludes(stability)
         ->excludes(csv)
         ->excludes(report)
-        ->excludes(strict);
+        ->excludes(strict)
+        ->excludes(journal)
+        ->excludes(watch);
 
     try {
         app.parse(argc, argv);
-        if (!options.truth && options.arguments.empty())
-            throw CLI::RequiredError("photographs (or --calibrate TRUTH)");
+        if (!options.truth && !options.watchFolder && options.arguments.empty())
+            throw CLI::RequiredError("photographs (or --calibrate TRUTH, or --watch DIR)");
     } catch (const CLI::ParseError& error) {
         const int status = app.exit(error);
         return status == 0 ? 0 : kUsageError;

@@ -18,8 +18,8 @@ bool parseCsv(std::string_view text, std::vector<CsvRecord>& records, int& badLi
     int line = 1;
     CsvRecord record{1, {}};
     std::string field;
-    bool quoted = false;      // inside a quoted field
-    bool wasQuoted = false;   // the field began with a quote, which has closed
+    bool quoted = false;     // inside a quoted field
+    bool wasQuoted = false;  // the field began with a quote, which has closed
     bool fieldStarted = false;
     auto endField = [&] {
         record.fields.push_back(std::move(field));
@@ -69,7 +69,7 @@ bool parseCsv(std::string_view text, std::vector<CsvRecord>& records, int& badLi
         }
     }
     if (quoted) {
-        badLine = line;
+        badLine = record.line;  // where the field that never closes began
         return false;
     }
     if (fieldStarted || wasQuoted || !record.fields.empty()) {

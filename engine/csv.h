@@ -19,7 +19,8 @@ struct CsvRecord {
 
 // Splits CSV text into records. A record ends at CR LF or LF outside quotes; the last one need
 // not end with a line end. False when the text is not CSV (a quote left open, a quote inside a
-// field that was not quoted, text after a closing quote); `badLine` then says on which line.
+// field that was not quoted, text after a closing quote); `badLine` then says on which line (for
+// a quote left open, the line its record begins on).
 bool parseCsv(std::string_view text, std::vector<CsvRecord>& records, int& badLine);
 
 }  // namespace lathmark

@@ -227,3 +227,11 @@ std::string orientationWarning(int orientation) {
 }
 
 }  // namespace lathmark
+
+namespace lathmark {
+
+bool refusedAsUnfinished(std::string_view reason) {
+    return reason == kEmptyFile || reason.find(kCutOff) != std::string_view::npos;
+}
+
+}  // namespace lathmark

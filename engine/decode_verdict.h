@@ -94,3 +94,15 @@ DecodeVerdict judgeDecode(const DecodeFacts& facts);
 std::string orientationWarning(int orientation);
 
 }  // namespace lathmark
+
+namespace lathmark {
+
+// The refusal of a file without a byte.
+inline constexpr std::string_view kEmptyFile =
+    "cannot be decoded as a JPEG photograph (the file is empty)";
+
+// Whether a refusal's reason says the file is empty or ends before its picture does: what a
+// photograph still being written looks like, so that a watcher counts it again when it changes.
+bool refusedAsUnfinished(std::string_view reason);
+
+}  // namespace lathmark

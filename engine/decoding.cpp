@@ -228,7 +228,7 @@ int exifOrientation(const std::filesystem::path& file) {
 
 StepResult<Bitmap> decodeJpegData(const std::uint8_t* data, std::size_t size,
                                   PixelBudget::Share* share) {
-    if (size == 0) return Failed{"cannot be decoded as a JPEG photograph (the file is empty)"};
+    if (size == 0) return Failed{std::string(kEmptyFile)};
     if (size > kMaxPhotographBytes) return Failed{"is too large to be a photograph"};
     const JpegWithoutMetadata jpeg = withoutMetadataSegments(data, size);
     // The size first: a photograph too large to count is refused as that, whatever else is

@@ -22,9 +22,9 @@ constexpr std::string_view kLineEnd = "\r\n";
 // A journal gets a few hundred bytes a photograph; one larger than this is not read whole.
 constexpr std::size_t kMaxJournalBytes = std::size_t{256} << 20;
 
-constexpr std::array<JournalEvent, 6> kEvents{JournalEvent::Count,   JournalEvent::Refused,
-                                              JournalEvent::Undo,    JournalEvent::NewBook,
-                                              JournalEvent::Exit,    JournalEvent::Resumed};
+constexpr std::array<JournalEvent, 6> kEvents{JournalEvent::Count, JournalEvent::Refused,
+                                              JournalEvent::Undo,  JournalEvent::NewBook,
+                                              JournalEvent::Exit,  JournalEvent::Resumed};
 
 template <typename T>
 std::optional<T> wholeNumber(const std::string& text) {
@@ -108,12 +108,18 @@ struct Replay {
 
 std::string_view journalEventName(JournalEvent event) {
     switch (event) {
-        case JournalEvent::Count: return "count";
-        case JournalEvent::Refused: return "refused";
-        case JournalEvent::Undo: return "undo";
-        case JournalEvent::NewBook: return "new book";
-        case JournalEvent::Exit: return "exit";
-        case JournalEvent::Resumed: return "resumed";
+        case JournalEvent::Count:
+            return "count";
+        case JournalEvent::Refused:
+            return "refused";
+        case JournalEvent::Undo:
+            return "undo";
+        case JournalEvent::NewBook:
+            return "new book";
+        case JournalEvent::Exit:
+            return "exit";
+        case JournalEvent::Resumed:
+            return "resumed";
     }
     return "";
 }
@@ -189,8 +195,7 @@ JournalStart readJournalText(std::string_view text) {
         if (!problem) problem = replay.take(record);
         if (problem) {
             start.book = replay.book + 1;
-            start.untrusted =
-                "is damaged: line " + std::to_string(row.line + 1) + " " + *problem;
+            start.untrusted = "is damaged: line " + std::to_string(row.line + 1) + " " + *problem;
             return start;
         }
         last = std::move(record);
@@ -222,11 +227,10 @@ JournalStart readJournal(const std::filesystem::path& file) {
 std::optional<FileIdentity> identityOf(const std::filesystem::path& file) {
     struct stat status {};
     if (::stat(file.c_str(), &status) != 0) return std::nullopt;
-    return FileIdentity{static_cast<std::uint64_t>(status.st_dev),
-                        static_cast<std::uint64_t>(status.st_ino),
-                        static_cast<std::int64_t>(status.st_size),
-                        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 +
-                            status.st_mtim.tv_nsec};
+    return FileIdentity{
+        static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+        static_cast<std::int64_t>(status.st_size),
+        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
 }
 
 bool StationBook::holds(const std::string& file,
@@ -269,9 +273,10 @@ JournalRecord StationBook::record(JournalEvent event, std::string file) const {
 
 JournalWriter::JournalWriter(std::filesystem::path file) : file_(std::move(file)) {}
 
-std::optional<std::string> JournalWriter::open() {
-    Descriptor fd(::open(file_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK,
-                         0666));
+std::optional<std::string> JournalWriter::ready() {
+    if (fd_) return std::nullopt;
+    Descriptor fd(
+        ::open(file_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
     if (!fd) return errnoText(errno);
     struct stat status {};
     if (::fstat(fd.get(), &status) != 0) return errnoText(errno);
@@ -293,9 +298,8 @@ std::optional<std::string> JournalWriter::open() {
             if (auto failure = readWholeFile(file_, kMaxJournalBytes, text))
                 return textFileFailure(*failure, kMaxJournalBytes);
             const std::size_t end = text.rfind('\n');
-            if (::ftruncate(fd.get(), end == std::string::npos
-                                          ? 0
-                                          : static_cast<off_t>(end + 1)) != 0)
+            if (::ftruncate(fd.get(), end == std::string::npos ? 0 : static_cast<off_t>(end + 1)) !=
+                0)
                 return errnoText(errno);
         }
     }
@@ -309,8 +313,7 @@ std::optional<std::string> JournalWriter::open() {
 }
 
 std::optional<std::string> JournalWriter::append(JournalRecord record) {
-    if (!fd_)
-        if (auto failure = open()) return failure;
+    if (auto failure = ready()) return failure;
     if (record.time.empty()) record.time = journalTimeNow();
     const off_t before = ::lseek(fd_.get(), 0, SEEK_END);
     int error = writeFully(fd_.get(), journalLine(record));

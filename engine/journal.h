@@ -131,9 +131,11 @@ class JournalWriter {
     // the file, so that the next one starts on a line of its own.
     std::optional<std::string> append(JournalRecord record);
 
-  private:
-    std::optional<std::string> open();
+    // Opens the journal now, if it is not open, so that one that cannot be written is known
+    // before the first event; says why it cannot be, as append() does.
+    std::optional<std::string> ready();
 
+  private:
     std::filesystem::path file_;
     Descriptor fd_;
 };

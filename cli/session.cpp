@@ -1,0 +1,94 @@
+#include "cli/session.h"
+
+#include <unistd.h>
+
+#include <iostream>
+
+#include "cli/csv_output.h"
+#include "cli/texts.h"
+#include "engine/files.h"
+#include "engine/photographs.h"
+
+namespace lathmark {
+
+void StandardOutput::put(std::string_view text) {
+    if (error_ == 0) error_ = writeFully(STDOUT_FILENO, text);
+}
+
+bool StandardOutput::checked() const {
+    if (error_ == 0) return true;
+    std::cerr << "lathmark-count: standard output could not be written (" << errnoText(error_)
+              << ")\n";
+    return false;
+}
+
+void say(const std::string& message) {
+    std::cerr << terminalText(message) << '\n';
+}
+
+Session::Session(const SessionOptions& options, const Settings& settings, StandardOutput& out,
+                 HtmlReport* report, JournalWriter* journal, int journalBook)
+    : options_(options), out_(out), report_(report), journal_(journal) {
+    book_.settings = settings;
+    journalBook_.start(journalBook);
+}
+
+void Session::begin() {
+    if (options_.csv) out_.put(csvHeader());
+}
+
+void Session::take(const PhotographOutcome& outcome) {
+    book_.add(outcome);
+    if (outcome.error) {
+        JournalRecord record = journalBook_.record(JournalEvent::Refused, outcome.file);
+        record.reason = *outcome.error;
+        journal(std::move(record));
+    } else {
+        journalBook_.add({outcome.file, outcome.boards(), std::nullopt});
+        JournalRecord record = journalBook_.record(JournalEvent::Count, outcome.file);
+        record.boards = outcome.boards();
+        record.uncertain = outcome.certainty.uncertain;
+        record.byThickness = outcome.certainty.byThickness;
+        journal(std::move(record));
+    }
+
+    if (options_.csv) {
+        out_.put(csvRecord(outcome));
+    } else if (options_.json) {
+        out_.put(jsonLine(outcome));
+    } else if (outcome.error) {
+        say(outcome.file + ": " + *outcome.error);
+    } else {
+        if (!outcome.warning.empty() && !options_.quiet)
+            say(outcome.file + ": warning: " + outcome.warning);
+        out_.put(textLine(outcome));
+        if (outcome.certainty.uncertain && !options_.quiet)
+            say(outcome.file + ": uncertain: " + outcome.certainty.why);
+    }
+    if (report_) report_->add(outcome);
+}
+
+void Session::end() {
+    journal(journalBook_.record(JournalEvent::Exit));
+    if (options_.json) {
+        out_.put(jsonBook(book_));
+    } else if (!options_.csv) {
+        out_.put(textBook(book_));
+        if (book_.failed > 0)
+            std::cerr << "lathmark-count: " << book_.failed << " of "
+                      << book_.counted + book_.failed << " photographs could not be counted\n";
+    }
+}
+
+// A journal that cannot be written is said once; the counting goes on.
+void Session::journal(JournalRecord record) {
+    if (!journal_) return;
+    if (auto failure = journal_->append(std::move(record))) {
+        if (!journalFailed_)
+            say("lathmark-count: the journal " + journal_->file().string() +
+                " could not be written (" + *failure + "); the counting goes on");
+        journalFailed_ = true;
+    }
+}
+
+}  // namespace lathmark

@@ -1,0 +1,74 @@
+#pragma once
+// What the batch counter does with each photograph's outcome, whether the photographs were
+// named at once or arrive while a folder is watched: its line (text, JSON or CSV) at once, the
+// book, the report and the journal; and at the end the book's line.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cli/lines.h"
+#include "cli/report_html.h"
+#include "engine/journal.h"
+
+namespace lathmark {
+
+// Standard output, written straight to its descriptor so that a failure to write it is seen:
+// the first failure is kept, and nothing more is written after it.
+class StandardOutput {
+  public:
+    void put(std::string_view text);
+    // Says why standard output could not be written, if it could not; true if it could.
+    bool checked() const;
+
+  private:
+    int error_ = 0;
+};
+
+// A message on standard error, its names made safe for a terminal.
+void say(const std::string& message);
+
+struct SessionOptions {
+    bool json = false;
+    bool csv = false;
+    bool quiet = false;
+};
+
+class Session {
+  public:
+    // `report` and `journal` may be null; the journal's records go into book `journalBook`.
+    Session(const SessionOptions& options, const Settings& settings, StandardOutput& out,
+            HtmlReport* report, JournalWriter* journal, int journalBook);
+
+    // Before the first photograph: the CSV header.
+    void begin();
+    // One photograph's outcome: its line, its place in the book, report and journal.
+    // `hideProgress(onStandardError)` is called before anything is written.
+    template <typename Hide>
+    void take(const PhotographOutcome& outcome, Hide hideProgress) {
+        const bool text = !options_.csv && !options_.json;
+        const bool saysMore = !outcome.warning.empty() || outcome.certainty.uncertain;
+        hideProgress(text && (outcome.error || (saysMore && !options_.quiet)));
+        take(outcome);
+    }
+    void take(const PhotographOutcome& outcome);
+    // After the last: the book's line, and the journal's exit record.
+    void end();
+
+    const Book& book() const { return book_; }
+    // Whether every journal record was written.
+    bool journalWritten() const { return !journalFailed_; }
+
+  private:
+    void journal(JournalRecord record);
+
+    SessionOptions options_;
+    StandardOutput& out_;
+    HtmlReport* report_;
+    JournalWriter* journal_;
+    StationBook journalBook_;
+    bool journalFailed_ = false;
+    Book book_;
+};
+
+}  // namespace lathmark

@@ -1,0 +1,148 @@
+// The station's journal: what a journal read back at start says (resume, the next book, why it is
+// not trusted), the writer's care for the file, and the CSV both rest on.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/csv.h"
+#include "engine/journal.h"
+#include "tests/support/files.h"
+
+namespace lathmark {
+namespace {
+
+const std::string kHeader = journalHeader();
+
+std::string line(const std::string& event, int book, const std::string& file,
+                 const std::string& boards, int photographs, int total) {
+    return "2026-12-09T10:00:00+01:00," + event + "," + std::to_string(book) + "," + file + "," +
+           boards + ",,," + std::to_string(photographs) + "," + std::to_string(total) + ",\r\n";
+}
+
+TEST(Journal, WhatAJournalSaysAtStart) {
+    const std::string a = line("count", 1, "a.jpg", "12", 1, 12);
+    const std::string b = line("count", 1, "b.jpg", "8", 2, 20);
+    struct Case {
+        const char* name;
+        std::string text;
+        int book;
+        bool resume;
+        long long photographs, boards;
+        const char* untrusted;  // a part of why not, or "" if trusted
+        bool foreign;
+    };
+    const Case cases[] = {
+        {"empty", "", 1, false, 0, 0, "", false},
+        {"header only", kHeader, 1, false, 0, 0, "", false},
+        {"killed in a book", kHeader + a + b, 1, true, 2, 20, "", false},
+        {"exited", kHeader + a + b + line("exit", 1, "", "", 2, 20), 2, false, 0, 0, "", false},
+        {"new book", kHeader + a + line("new book", 2, "", "", 0, 0), 2, false, 0, 0, "", false},
+        {"undone then killed", kHeader + a + b + line("undo", 1, "b.jpg", "8", 1, 12), 1, true, 1,
+         12, "", false},
+        {"torn last record left out", kHeader + a + "2026-12-09T10:00:01+01:00,count,1,b.j", 1,
+         true, 1, 12, "", false},
+        {"a later book after exit",
+         kHeader + a + line("exit", 1, "", "", 1, 12) + line("count", 2, "c.jpg", "5", 1, 5), 2,
+         true, 1, 5, "", false},
+        {"counters that do not add up", kHeader + a + line("count", 1, "b.jpg", "8", 2, 21), 2,
+         false, 0, 0, "line 3 has book counters that do not follow", false},
+        {"undo of another photograph", kHeader + a + line("undo", 1, "x.jpg", "12", 0, 0), 2, false,
+         0, 0, "line 3 takes back a photograph", false},
+        {"unknown event", kHeader + line("counted", 1, "a.jpg", "1", 1, 1), 1, false, 0, 0,
+         "line 2 has an event", false},
+        {"short record", kHeader + "x,count,1\r\n", 1, false, 0, 0, "line 2 has 3 fields", false},
+        {"quote left open", kHeader + a + "\"x,count\r\n", 1, false, 0, 0, "line 3 is not CSV",
+         false},
+        {"not a journal", "file,boards\r\na.jpg,3\r\n", 1, false, 0, 0, "is not a journal", true},
+    };
+    for (const Case& c : cases) {
+        const JournalStart start = readJournalText(c.text);
+        EXPECT_EQ(start.book, c.book) << c.name;
+        EXPECT_EQ(start.resume, c.resume) << c.name;
+        EXPECT_EQ(start.photographs, c.photographs) << c.name;
+        EXPECT_EQ(start.boards, c.boards) << c.name;
+        EXPECT_EQ(start.foreign, c.foreign) << c.name;
+        if (*c.untrusted == '\0') {
+            EXPECT_FALSE(start.untrusted) << c.name << ": " << *start.untrusted;
+        } else {
+            ASSERT_TRUE(start.untrusted) << c.name;
+            EXPECT_NE(start.untrusted->find(c.untrusted), std::string::npos) << *start.untrusted;
+        }
+    }
+    // The counts resumed are the book's, in order, as far as undo left them.
+    const JournalStart undone =
+        readJournalText(kHeader + a + b + line("undo", 1, "b.jpg", "8", 1, 12) + b);
+    ASSERT_EQ(undone.counts.size(), 2u);
+    EXPECT_EQ(undone.counts[1].file, "b.jpg");
+    EXPECT_EQ(undone.counts[1].boards, 8);
+}
+
+TEST(Journal, RecordsReadBackAsWritten) {
+    const ScratchFolder folder = test::scratchFolderForThisTest("lathmark-journal");
+    const std::filesystem::path file = folder.path() / kJournalFile;
+    JournalWriter writer(file);
+    StationBook book;
+    book.start(1);
+    // Names with what CSV must quote, and a refusal's reason with a comma.
+    for (const std::string name : {"a,b.jpg", "say \"x\".jpg", "two\nlines.jpg"}) {
+        book.add({name, 7, std::nullopt});
+        JournalRecord record = book.record(JournalEvent::Count, name);
+        record.boards = 7;
+        record.uncertain = true;
+        record.byThickness = 6.5;
+        ASSERT_FALSE(writer.append(record));
+    }
+    JournalRecord refused = book.record(JournalEvent::Refused, "c.jpg");
+    refused.reason = "cannot be decoded, it is cut off";
+    ASSERT_FALSE(writer.append(refused));
+
+    const JournalStart start = readJournal(file);
+    EXPECT_FALSE(start.untrusted);
+    EXPECT_TRUE(start.resume);
+    ASSERT_EQ(start.counts.size(), 3u);
+    EXPECT_EQ(start.counts[2].file, "two\nlines.jpg");
+    EXPECT_EQ(start.boards, 21);
+
+    std::vector<CsvRecord> records;
+    int bad = 0;
+    ASSERT_TRUE(parseCsv(test::readBytes(file), records, bad));
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[1].fields[5], "true");
+    EXPECT_EQ(records[1].fields[6], "6.50");
+    EXPECT_EQ(records[4].fields[9], "cannot be decoded, it is cut off");
+    EXPECT_EQ(records[3].line, 4);
+    EXPECT_EQ(records[4].line, 6);  // after the name with a line break
+    EXPECT_EQ(records[1].fields[0].size(), std::string("2026-12-09T10:00:00+01:00").size());
+}
+
+TEST(Journal, WriterCutsATornRecordAndNeverWritesIntoAnotherFile) {
+    const ScratchFolder folder = test::scratchFolderForThisTest("lathmark-journal");
+    const std::filesystem::path torn = folder.path() / "torn.csv";
+    test::writeBytes(torn, kHeader + line("count", 1, "a.jpg", "12", 1, 12) + "2026-12-09T1");
+    JournalWriter writer(torn);
+    StationBook book;
+    book.start(1, {{"a.jpg", 12, std::nullopt}});
+    ASSERT_FALSE(writer.append(book.record(JournalEvent::Exit)));
+    const JournalStart start = readJournal(torn);
+    EXPECT_FALSE(start.untrusted);
+    EXPECT_EQ(start.book, 2);
+
+    const std::filesystem::path other = folder.path() / "other.csv";
+    test::writeBytes(other, "file,boards\r\n");
+    const auto failure = JournalWriter(other).append(book.record(JournalEvent::Exit));
+    ASSERT_TRUE(failure);
+    EXPECT_NE(failure->find("not a journal"), std::string::npos);
+    EXPECT_EQ(test::readBytes(other), "file,boards\r\n");
+
+    const std::filesystem::path fifo = folder.path() / "fifo.csv";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_TRUE(JournalWriter(fifo).append(book.record(JournalEvent::Exit)));
+    EXPECT_TRUE(readJournal(fifo).foreign);
+}
+
+}  // namespace
+}  // namespace lathmark

@@ -78,6 +78,9 @@ measure_all() {
 
   echo "== the search for the region (bench_find_region.sh)"
   bash "$root/bench/bench_find_region.sh" "$build" | tee "$results/find_region.txt"
+
+  echo "== photographs counted as they arrive (bench_watch.sh)"
+  bash "$root/bench/bench_watch.sh" "$build" | tee "$results/watch.txt" || true
 }
 [ "$measure" = yes ] && measure_all
 
@@ -191,6 +194,15 @@ for entry in "large:--find-region, 12 of 2448 x 2048" "small:--find-region, 8 of
     row "$what" "-" "<= ${target:-?} s" "n/a"
   fi
 done
+watched() { awk -v k="$1" '$1 == k { print $2 }' "$results/watch.txt" 2>/dev/null; }
+if [ -n "$(watched latency_ms_max)" ]; then
+  row "--watch, 1000 at 50 a second: latency" "$(watched latency_ms_max) ms" "<= 100 ms" \
+    "$(verdict_at_most "$(watched latency_ms_max)" 100)"
+  wrong=$(( $(watched not_once) + $(watched out_of_order) + $(watched refused) + $(watched wrong_count) ))
+  row "  not once, out of order, half or wrong" "$wrong" "0" "$([ "$wrong" = 0 ] && echo PASS || echo FAIL)"
+else
+  row "--watch, 1000 at 50 a second: latency" "-" "<= 100 ms" "n/a"
+fi
 seconds=$(awk '/^calibrate_seconds/ { print $2 }' "$results/calibrate.txt" 2>/dev/null)
 row "--calibrate, 30 photos of 768, --jobs 2" "${seconds:--} s" "reported" "$([ -n "$seconds" ] && echo info || echo n/a)"
 for jobs in 1 2; do

@@ -202,7 +202,10 @@ JournalStart readJournalText(std::string_view text) {
     }
     if (rows.empty()) return start;
     start.book = last.event == JournalEvent::Exit ? last.book + 1 : last.book;
-    if (last.event != JournalEvent::Exit && last.event != JournalEvent::NewBook) {
+    // A book without a count (only refusals, or every count taken back) has nothing to resume;
+    // the session goes on in it from 0.
+    if (last.event != JournalEvent::Exit && last.event != JournalEvent::NewBook &&
+        !replay.counts.empty()) {
         start.resume = true;
         start.counts = std::move(replay.counts);
         start.photographs = last.bookPhotographs;

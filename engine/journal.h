@@ -98,8 +98,8 @@ class StationBook {
 // What a journal says when a session starts.
 struct JournalStart {
     int book = 1;  // the book to count into
-    // The last book ended without "new book" or "exit" and is to be resumed with these counts,
-    // oldest first.
+    // The last book ended without "new book" or "exit", holding counts: it is to be resumed
+    // with these counts, oldest first.
     bool resume = false;
     std::vector<BookCount> counts;
     long long photographs = 0;

@@ -45,6 +45,8 @@ TEST(Journal, WhatAJournalSaysAtStart) {
          12, "", false},
         {"torn last record left out", kHeader + a + "2026-12-09T10:00:01+01:00,count,1,b.j", 1,
          true, 1, 12, "", false},
+        {"only refused", kHeader + line("refused", 1, "x.jpg", "", 0, 0), 1, false, 0, 0, "",
+         false},
         {"a later book after exit",
          kHeader + a + line("exit", 1, "", "", 1, 12) + line("count", 2, "c.jpg", "5", 1, 5), 2,
          true, 1, 5, "", false},

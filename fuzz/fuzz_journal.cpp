@@ -1,0 +1,87 @@
+// Fuzz target: the station's journal read back at start, on any bytes. It is read before the
+// window shows anything, from a file anyone could have written or a power cut could have torn.
+// Besides not crashing:
+//
+// - a resumed book is one the records build up: its counters are those of its counts, and it
+//   is never resumed from a journal that is not trusted;
+// - a journal that is not trusted says why, on one line;
+// - a journal is read the same twice, and a torn last line (no line end) changes nothing but
+//   that line;
+// - what the writer writes for a resumed book's counts reads back as that book.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "engine/journal.h"
+#include "fuzz/pace.h"
+
+namespace {
+
+[[noreturn]] void broken(const char* what) {
+    std::fprintf(stderr, "broken journal read: %s\n", what);
+    std::abort();
+}
+
+bool same(const lathmark::JournalStart& a, const lathmark::JournalStart& b) {
+    if (a.book != b.book || a.resume != b.resume || a.photographs != b.photographs ||
+        a.boards != b.boards || a.untrusted != b.untrusted || a.foreign != b.foreign ||
+        a.counts.size() != b.counts.size())
+        return false;
+    for (std::size_t i = 0; i < a.counts.size(); ++i)
+        if (a.counts[i].file != b.counts[i].file || a.counts[i].boards != b.counts[i].boards)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    lathmark::fuzz::countExecution();
+    // Most inputs start with the header, so that the records behind it are reached.
+    const bool headed = size > 0 && data[0] % 4 != 0;
+    std::string text = headed ? lathmark::journalHeader() : std::string();
+    text.append(reinterpret_cast<const char*>(data) + (size > 0 ? 1 : 0), size > 0 ? size - 1 : 0);
+
+    const lathmark::JournalStart start = lathmark::readJournalText(text);
+    if (start.book < 1) broken("a book number below 1");
+    if (start.untrusted) {
+        if (start.resume) broken("a book resumed from a journal that is not trusted");
+        if (start.untrusted->find('\n') != std::string::npos) broken("why spans lines");
+    }
+    if (start.foreign && !start.untrusted) broken("a foreign file without a word");
+    if (start.resume) {
+        long long boards = 0;
+        for (const lathmark::BookCount& count : start.counts) boards += count.boards;
+        if (start.photographs != static_cast<long long>(start.counts.size()) ||
+            start.boards != boards)
+            broken("the resumed counters are not those of its counts");
+    }
+    if (!same(start, lathmark::readJournalText(text))) broken("read differently twice");
+    if (!text.empty() && text.back() == '\n' &&
+        !same(start, lathmark::readJournalText(text + "9,")))
+        broken("a torn last line changed what was read");
+
+    if (start.resume && !start.untrusted) {
+        lathmark::StationBook book;
+        book.start(start.book, start.counts);
+        std::string written = lathmark::journalHeader();
+        lathmark::StationBook replayed;
+        replayed.start(start.book);
+        for (const lathmark::BookCount& count : start.counts) {
+            replayed.add(count);
+            lathmark::JournalRecord record =
+                replayed.record(lathmark::JournalEvent::Count, count.file);
+            record.boards = count.boards;
+            written += lathmark::journalLine(record);
+        }
+        const lathmark::JournalStart again = lathmark::readJournalText(written);
+        if (again.untrusted || !again.resume || again.boards != book.boards() ||
+            again.photographs != book.photographs())
+            broken("a resumed book written again does not read back as itself");
+    }
+    return 0;
+}

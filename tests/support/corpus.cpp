@@ -336,7 +336,7 @@ const std::vector<Entry>& entries() {
              putStrayBytes(f);
              dropLastBytes(f, 2);
          }},
-        // The decoder reports only its first warning, here the one about the stray bytes.
+        // A harmless first warning (the stray bytes) must not hide a later sign of a cut.
         {{"stray_bytes_cut_half.jpg",
           "JPEG with stray bytes before a marker, cut off after half of its bytes", E::Refused, 0,
           kCutOff},
@@ -345,7 +345,7 @@ const std::vector<Entry>& entries() {
              putStrayBytes(f);
              cutJpeg(f, 1, 2);
          }},
-        // The warning about the stray bytes hides the one about the rows the scan lacks.
+        // Nor may it hide the rows the scan lacks.
         {{"stray_bytes_rows_missing.jpg",
           "JPEG with stray bytes before a marker whose frame claims more rows than it holds",
           E::Refused, 0, "part of the picture data is missing"},

@@ -19,11 +19,13 @@ bool isJpgName(const std::string& name) {
     return name.size() >= 4 && lowerCase(name.substr(name.size() - 4)) == ".jpg";
 }
 
+bool photographNameBefore(const std::string& a, const std::string& b) {
+    const std::string la = lowerCase(a), lb = lowerCase(b);
+    return la != lb ? la < lb : a < b;
+}
+
 void sortPhotographNames(std::vector<std::string>& names) {
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        const std::string la = lowerCase(a), lb = lowerCase(b);
-        return la != lb ? la < lb : a < b;
-    });
+    std::sort(names.begin(), names.end(), photographNameBefore);
 }
 
 std::vector<std::string> listPhotographs(const std::filesystem::path& folder) {

@@ -19,4 +19,7 @@ bool isJpgName(const std::string& name);
 // case tells them apart.
 void sortPhotographNames(std::vector<std::string>& names);
 
+// Whether `a` comes before `b` in that order: for a name to join a sorted list in its place.
+bool photographNameBefore(const std::string& a, const std::string& b);
+
 }  // namespace lathmark

@@ -74,6 +74,9 @@ struct Settings {
     std::optional<Region> region{};
     // THICKNESS, in hundredths of a photograph row: 0 means no second opinion.
     int thicknessHundredths = 0;
+    // WATCH: the window keeps its list up to date with the working folder and counts each
+    // photograph that arrives in it.
+    bool watch = false;
 
     bool operator==(const Settings&) const = default;
 };

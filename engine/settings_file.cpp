@@ -79,6 +79,17 @@ constexpr ValueRules kThicknessRules{
         return hundredthsText(settings.thicknessHundredths);
     }};
 
+constexpr ValueRules kWatchRules{
+    [](std::string_view value, Settings& settings) -> std::optional<std::string> {
+        if (value != "0" && value != "1") return quoted(value) + " is neither 0 (off) nor 1 (on)";
+        settings.watch = value == "1";
+        return std::nullopt;
+    },
+    [](const Settings& settings) -> std::optional<std::string> {
+        if (!settings.watch) return std::nullopt;
+        return "1";
+    }};
+
 // Every key a settings file may hold: the setting it sets (a whole number, or one with rules of
 // its own), whether a file without it gets a warning (the setting then stays 0), and the check of
 // its value. The reader, its warnings and the writer take the keys from here, so a new key is one
@@ -97,6 +108,7 @@ constexpr Key kKeys[] = {
     {"STRETCH", &Settings::stretch, false, stretchUnusable},
     {"REGION", nullptr, false, nullptr, &kRegionRules},
     {"THICKNESS", nullptr, false, nullptr, &kThicknessRules},
+    {"WATCH", nullptr, false, nullptr, &kWatchRules},
 };
 
 // Byte-order marks of encodings other than single-byte text, longest first where one begins
@@ -157,7 +169,6 @@ std::string asciiUpper(std::string_view text) {
     }
     return upper;
 }
-
 
 enum class ValueStatus { Ok, Empty, NotANumber, OutOfRange };
 

@@ -340,14 +340,15 @@ TEST(ExecutableFolder, IsAbsoluteExistingFolderIndependentOfWorkingDirectory) {
     fs::current_path(before);
 }
 
-// REGION and THICKNESS: read as the other keys are, refused with the line's number when their
-// value is unusable, and written back to themselves.
-TEST(SettingsKeys, RegionAndThicknessAreReadRefusedAndWrittenBack) {
+// REGION, THICKNESS and WATCH: read as the other keys are, refused with the line's number when
+// their value is unusable, and written back to themselves.
+TEST(SettingsKeys, RegionThicknessAndWatchAreReadRefusedAndWrittenBack) {
     struct Case {
         std::string text;
         std::string region;  // "" for none
         int thickness;       // hundredths
         std::vector<std::string> problems;
+        bool watch = false;
     };
     const Case cases[] = {
         {"BDLINE=40\nTHRESHOLD=128\nREGION=800x600+100+0\nTHICKNESS=50.1\n",
@@ -371,12 +372,22 @@ TEST(SettingsKeys, RegionAndThicknessAreReadRefusedAndWrittenBack) {
          0,
          {":2: REGION \"70000x6+1+2\": its numbers are pixels, at most 65535",
           ":3: THICKNESS \"70000\" is above 65535 rows"}},
+        {"WATCH=1\n", "", 0, {}, true},
+        {"watch= 1 \nWATCH=0\n", "", 0, {}, false},
+        {"WATCH=1\nWATCH=yes\nWATCH=2\nWATCH=1.0\n",
+         "",
+         0,
+         {":2: WATCH \"yes\" is neither 0 (off) nor 1 (on)",
+          ":3: WATCH \"2\" is neither 0 (off) nor 1 (on)",
+          ":4: WATCH \"1.0\" is neither 0 (off) nor 1 (on)"},
+         true},
     };
     for (const Case& c : cases) {
         const SettingsRead read = parseSettings(c.text, kFile);
         EXPECT_EQ(read.settings.region ? regionText(*read.settings.region) : "", c.region)
             << c.text;
         EXPECT_EQ(read.settings.thicknessHundredths, c.thickness) << c.text;
+        EXPECT_EQ(read.settings.watch, c.watch) << c.text;
         ASSERT_EQ(read.problems.size(), c.problems.size()) << testing::PrintToString(read.problems);
         for (std::size_t i = 0; i < c.problems.size(); ++i)
             EXPECT_TRUE(read.problems[i].starts_with(kFile + c.problems[i])) << read.problems[i];

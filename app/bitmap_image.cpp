@@ -1,7 +1,12 @@
 #include "app/bitmap_image.h"
 
+#include <QPainter>
+#include <QPen>
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "engine/bitmap.h"
 
@@ -64,7 +69,150 @@ QImage copyColourPixels(FIBITMAP* dib, int bytesPerPixel) {
     return image;
 }
 
+// Where each column (or row) of the scaled picture begins among the `from` columns of the
+// photograph, and where the last ends: `to` + 1 edges. Every photograph column belongs to
+// exactly one picture column.
+std::vector<int> spanEdges(int from, int to) {
+    std::vector<int> edges(static_cast<std::size_t>(to) + 1);
+    for (int i = 0; i <= to; ++i)
+        edges[static_cast<std::size_t>(i)] =
+            static_cast<int>((static_cast<std::int64_t>(i) * from + to - 1) / to);
+    return edges;
+}
+
+// Adds `count` bytes to as many sums. Built for AVX2 as well where the compiler can, which adds
+// sixteen bytes at once.
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void addBytes(const BYTE* __restrict bytes, std::uint32_t* __restrict sums, int count) {
+    for (int i = 0; i < count; ++i) sums[i] += bytes[i];
+}
+
+// Averages `Channels` bytes a pixel (one: a level 0 to 255 that `palette` gives the colour of;
+// three or four: the library's channel order) over the spans of `columns` and `rows`, the
+// bytes of each row, from the top, given by `rowAt`. The rows of a span are added up byte by
+// byte first, in one straight pass over each, then the columns of that sum.
+template <int Channels, typename RowAt>
+QImage averagePixels(RowAt&& rowAt, const std::vector<int>& columns, const std::vector<int>& rows,
+                     const QList<QRgb>& palette) {
+    const int width = static_cast<int>(columns.size()) - 1;
+    const int height = static_cast<int>(rows.size()) - 1;
+    const int sourceWidth = columns.back();
+    QImage image(width, height, QImage::Format_RGB32);
+    if (image.isNull()) return image;
+    const int rowBytes = sourceWidth * Channels;
+    std::vector<std::uint32_t> sums(static_cast<std::size_t>(rowBytes));
+    for (int y = 0; y < height; ++y) {
+        const int top = rows[static_cast<std::size_t>(y)];
+        const int bottom = rows[static_cast<std::size_t>(y) + 1];
+        std::fill(sums.begin(), sums.end(), 0u);
+        for (int row = top; row < bottom; ++row) addBytes(rowAt(row), sums.data(), rowBytes);
+
+        auto* target = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int left = columns[static_cast<std::size_t>(x)];
+            const int right = columns[static_cast<std::size_t>(x) + 1];
+            const auto count = static_cast<std::uint32_t>((bottom - top) * (right - left));
+            const auto mean = [count](std::uint32_t total) {
+                return static_cast<int>((total + count / 2) / count);
+            };
+            const std::uint32_t* sum = sums.data() + static_cast<std::ptrdiff_t>(left) * Channels;
+            if constexpr (Channels == 1) {
+                std::uint32_t total = 0;
+                for (int c = left; c < right; ++c) total += *sum++;
+                target[x] = palette[mean(total)];
+            } else {
+                std::uint32_t red = 0, green = 0, blue = 0;
+                for (int c = left; c < right; ++c, sum += Channels) {
+                    red += sum[FI_RGBA_RED];
+                    green += sum[FI_RGBA_GREEN];
+                    blue += sum[FI_RGBA_BLUE];
+                }
+                target[x] = qRgb(mean(red), mean(green), mean(blue));
+            }
+        }
+    }
+    return image;
+}
+
+// The size of a picture of `size` shown in `box`: no larger either way.
+QSize shownSize(QSize size, QSize box) {
+    return box.isEmpty() ? size : size.boundedTo(box);
+}
+
 }  // namespace
+
+QImage toShownImage(FIBITMAP* dib, QSize box) {
+    if (!dib || !FreeImage_HasPixels(dib) || box.isEmpty()) return toQImage(dib);
+    const int width = static_cast<int>(FreeImage_GetWidth(dib));
+    const int height = static_cast<int>(FreeImage_GetHeight(dib));
+    const QSize shown = shownSize({width, height}, box);
+    if (shown == QSize(width, height)) return toQImage(dib);
+
+    const std::vector<int> columns = spanEdges(width, shown.width());
+    const std::vector<int> rows = spanEdges(height, shown.height());
+    const Scanlines lines(dib);
+    const auto rowAt = [&lines, height](int row) -> const BYTE* { return lines(height - 1 - row); };
+    const unsigned bits = FreeImage_GetBPP(dib);
+    if (FreeImage_GetImageType(dib) == FIT_BITMAP) {
+        // Grey levels average as they are; the photographs are decoded as such or in colour.
+        if (bits == 8 && FreeImage_GetColorType(dib) == FIC_MINISBLACK)
+            return averagePixels<1>(rowAt, columns, rows, colourTable(dib, 256));
+        if (bits == 24) return averagePixels<3>(rowAt, columns, rows, {});
+        if (bits == 32) return averagePixels<4>(rowAt, columns, rows, {});
+    }
+    // Anything else (not what a JPEG decodes to) goes through Qt's own smooth scaling.
+    return toQImage(dib).scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage toShownImage(const QImage& mono, QSize box) {
+    const QSize shown = shownSize(mono.size(), box);
+    if (mono.format() != QImage::Format_Mono || mono.colorCount() != 2 || shown == mono.size())
+        return monoToRgb32(mono);
+    // Each pixel's bit as a level, 0 or 255, and the levels between the two colours.
+    QList<QRgb> palette(256);
+    const QColor dark = QColor::fromRgb(mono.color(0)), light = QColor::fromRgb(mono.color(1));
+    for (int level = 0; level < 256; ++level) {
+        const auto blend = [level](int from, int to) {
+            return (from * (255 - level) + to * level + 127) / 255;
+        };
+        palette[level] = qRgb(blend(dark.red(), light.red()), blend(dark.green(), light.green()),
+                              blend(dark.blue(), light.blue()));
+    }
+    // The eight levels of each byte value, the highest bit the leftmost pixel.
+    std::array<std::array<BYTE, 8>, 256> eights;
+    for (unsigned byte = 0; byte < 256; ++byte)
+        for (unsigned bit = 0; bit < 8; ++bit)
+            eights[byte][bit] = (byte >> (7 - bit)) & 1u ? 255 : 0;
+    const auto bytes = static_cast<std::size_t>(mono.width() + 7) / 8;
+    std::vector<BYTE> levels(bytes * 8);
+    const auto rowAt = [&](int row) -> const BYTE* {
+        const uchar* bits = mono.constScanLine(row);
+        for (std::size_t k = 0; k < bytes; ++k)
+            std::memcpy(levels.data() + 8 * k, eights[bits[k]].data(), 8);
+        return levels.data();
+    };
+    return averagePixels<1>(rowAt, spanEdges(mono.width(), shown.width()),
+                            spanEdges(mono.height(), shown.height()), palette);
+}
+
+void outlineRegion(QImage& shown, QSize photograph, const Region& region, const QColor& colour) {
+    if (shown.isNull() || photograph.isEmpty()) return;
+    if (shown.format() != QImage::Format_RGB32 && shown.format() != QImage::Format_ARGB32)
+        shown = shown.convertToFormat(QImage::Format_RGB32);
+    const double across = static_cast<double>(shown.width()) / photograph.width();
+    const double down = static_cast<double>(shown.height()) / photograph.height();
+    constexpr double kLine = 2;
+    // The pen is centred on the path: half a line inside the region's edges keeps it all inside.
+    const QRectF outline =
+        QRectF(region.left * across, region.top * down, region.width * across, region.height * down)
+            .adjusted(kLine / 2, kLine / 2, -kLine / 2, -kLine / 2)
+            .normalized();
+    QPainter painter(&shown);
+    painter.setPen(QPen(colour, kLine, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    painter.drawRect(outline);
+}
 
 QImage toQImage(FIBITMAP* dib) {
     if (!dib || !FreeImage_HasPixels(dib)) return {};

@@ -5,6 +5,9 @@
 #include <FreeImage.h>
 
 #include <QImage>
+#include <QSize>
+
+#include "engine/settings.h"
 
 namespace lathmark {
 
@@ -12,6 +15,23 @@ namespace lathmark {
 // included) and other pixel formats through the library's 24-bit conversion. Gives a null
 // QImage for no bitmap, or for one that neither way can turn into colours.
 QImage toQImage(FIBITMAP* dib);
+
+// `dib` as a picture box of `box` pixels shows it: no wider and no higher than the box, each
+// pixel the average of the photograph's pixels it covers, so that a photograph of millions of
+// pixels is turned into Qt's form and scaled once, not at every paint. A photograph that fits
+// the box comes back whole, as toQImage gives it. Gives a null QImage where toQImage does.
+QImage toShownImage(FIBITMAP* dib, QSize box);
+
+// A one-bit image (QImage::Format_Mono) as its picture box of `box` pixels shows it: no larger
+// than the box either way, each pixel the share of light and dark it covers, and in 32-bit
+// colour (QImage::Format_RGB32), the form a pixmap needs on screen. Other images come back
+// as they are.
+QImage toShownImage(const QImage& mono, QSize box);
+
+// Draws the outline of `region`, a rectangle of a photograph of `photograph` pixels, on
+// `shown`, that photograph scaled to its own size. The line lies inside the region, 2 pixels of
+// `shown` wide, so that it stays visible however the picture is stretched into its box.
+void outlineRegion(QImage& shown, QSize photograph, const Region& region, const QColor& colour);
 
 // A one-bit image (QImage::Format_Mono) in 32-bit colour (QImage::Format_RGB32), the form a
 // pixmap needs on screen, made eight pixels at a time from a table: several times faster than

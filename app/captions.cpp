@@ -1,11 +1,41 @@
 #include "app/captions.h"
 
 #include <chrono>
+#include <cmath>
 
 namespace lathmark {
 
 std::string detectionMessage(long long boards) {
     return "Detected " + std::to_string(boards) + " obvious lines.";
+}
+
+CertaintyLine certaintyLine(const CountResult& result, bool alreadyCounted,
+                            const std::string& separator) {
+    const Certainty& certainty = result.certainty;
+    std::string text;
+    if (certainty.uncertain) {
+        text = "Uncertain: " + certainty.why;
+    } else {
+        if (const auto& stable = result.stable) {
+            text = "Same count from THRESHOLD " + std::to_string(stable->threshold[0]) + " to " +
+                   std::to_string(stable->threshold[1]) + " and BDLINE " +
+                   std::to_string(stable->bdLine[0]) + " to " + std::to_string(stable->bdLine[1]);
+        } else if (!result.stabilityProblem.empty()) {
+            text = result.stabilityProblem;
+            text[0] =
+                static_cast<char>(text[0] >= 'a' && text[0] <= 'z' ? text[0] - 'a' + 'A' : text[0]);
+        }
+        if (certainty.byThickness) {
+            // Tenths of a board, halves up, in whole numbers so that no float prints "-0.0".
+            const auto tenths =
+                static_cast<long long>(std::floor(*certainty.byThickness * 10 + 0.5));
+            text += std::string(text.empty() ? "By" : "; by") + " thickness " +
+                    std::to_string(tenths / 10) + separator + std::to_string(tenths % 10) +
+                    " boards";
+        }
+    }
+    if (alreadyCounted) text = "Already counted in this book" + (text.empty() ? "" : "\n" + text);
+    return {text, alreadyCounted || certainty.uncertain};
 }
 
 std::string secondsText(std::uint32_t milliseconds, const std::string& separator) {

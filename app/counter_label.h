@@ -12,6 +12,10 @@ namespace lathmark {
 // The red of the counters, and of a message that says why nothing was counted.
 inline const QColor kCounterRed{192, 0, 0};
 
+// The amber of what may be wrong: an uncertain count, a photograph counted twice, a journal
+// that cannot be written. Far enough from the red to be told apart at a glance.
+inline const QColor kWarningAmber{230, 126, 0};
+
 class CounterLabel : public QLabel {
     Q_OBJECT
 

@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QFontDatabase>
 #include <QIcon>
@@ -10,7 +11,10 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QShortcut>
+#include <QSocketNotifier>
 #include <filesystem>
+#include <future>
 #include <limits>
 #include <optional>
 
@@ -19,7 +23,9 @@
 #include "app/counter_label.h"
 #include "app/drawn_controls.h"
 #include "app/fitting_font.h"
+#include "app/photograph_list.h"
 #include "engine/counting.h"
+#include "engine/folder_watch.h"
 #include "engine/photographs.h"
 #include "engine/report.h"
 #include "engine/settings_file.h"
@@ -43,9 +49,12 @@ QPoint twipsPoint(int x, int y) {
 // Image1.
 const char* const kResultFile = "test.bmp";
 
-// Where the native bytes of a listed file name are kept, so that a name the locale cannot
-// spell still opens the right file.
-constexpr int kNativeNameRole = Qt::UserRole;
+// The most photographs a book holds: as many as its counter has ever shown.
+constexpr long long kMostPhotographs = std::numeric_limits<std::int16_t>::max();
+
+// The outline of the REGION on the photograph: a colour no grey photograph of a stack has, and
+// neither the counters' red nor the warning colour.
+const QColor kRegionOutline{0, 190, 255};
 
 // Smallest size that the message is shrunk to before it is left to be cut off.
 constexpr double kSmallestMessagePoints = 7.0;
@@ -106,17 +115,24 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QRect& box,
     return button;
 }
 
-QString fromNative(const std::string& text) {
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+// The journal in the working folder, named whole so that it stays the same file whatever the
+// working folder becomes.
+std::filesystem::path journalPath() {
+    std::error_code error;
+    return std::filesystem::current_path(error) / kJournalFile;
 }
 
 }  // namespace
 
 Lathmark::Lathmark(std::filesystem::path settingsFile, QWidget* parent)
-    : QWidget(parent), settingsFile_(std::move(settingsFile)) {
+    : QWidget(parent), station(journalPath()), settingsFile_(std::move(settingsFile)) {
     createControls();
     connectHandlers();
     Form_Load();
+}
+
+Lathmark::~Lathmark() {
+    delete watchNotifier;  // before the watcher closes the descriptor it listens to
 }
 
 void Lathmark::createControls() {
@@ -141,10 +157,7 @@ void Lathmark::createControls() {
     File1->setObjectName("File1");
     File1->setGeometry(twips(4080, 4320, 1575, 1650));
     File1->setSelectionMode(QAbstractItemView::SingleSelection);
-    for (const std::string& name : listPhotographs(QDir::currentPath().toStdString())) {
-        auto* item = new QListWidgetItem(fromNative(name), File1);
-        item->setData(kNativeNameRole, QByteArray::fromStdString(name));
-    }
+    relistPhotographs(File1, listPhotographs(QDir::currentPath().toStdString()));
     // No entry is current, so the list's first keyboard focus does not quietly make one
     // current: then the first arrow key picks the first photograph, not the second.
     File1->setCurrentIndex(QModelIndex());
@@ -178,6 +191,13 @@ void Lathmark::createControls() {
                                    Qt::AlignRight);
     TotalCount = makeLabel(this, "TotalCount", twips(7680, 6840, 1935, 855), "Book", tahoma36Bold,
                            Qt::AlignLeft);
+    // In the free space under "Select an example file", left of the list and above "New Book".
+    lblCertainty = makeLabel(this, "lblCertainty", QRect(8, 326, 250, 102), QString(), sansBold,
+                             Qt::AlignRight);
+    lblCertainty->setWordWrap(true);
+
+    undoKey = new QShortcut(QKeySequence::Undo, this);
+    undoKey->setObjectName("undoKey");
 
     // Only the buttons and the list take the keyboard; "New Book" has it first.
     setTabOrder(cmdReset, btnExit);
@@ -192,6 +212,7 @@ void Lathmark::connectHandlers() {
     connect(File1, &QListWidget::itemSelectionChanged, this, &Lathmark::File1_Click);
     connect(cmdReset, &QPushButton::clicked, this, &Lathmark::cmdReset_Click);
     connect(btnExit, &QPushButton::clicked, this, &Lathmark::btnExit_Click);
+    connect(undoKey, &QShortcut::activated, this, &Lathmark::undo_Activated);
 }
 
 void Lathmark::Form_Load() {
@@ -199,8 +220,13 @@ void Lathmark::Form_Load() {
     settings = read.settings;
     settingsProblems_ = read.problems;
     settingsWarnings_ = read.warnings;
-    bookTotal = 0;
-    imageCount = 0;
+
+    const Station::Start start = station.start();
+    vCount->setNumber(station.book().photographs());
+    vTotalCount->setNumber(station.book().boards());
+    if (!start.message.empty())
+        showMessage(fromNative(start.message), start.warning ? Tone::Warning : Tone::Plain);
+    if (settings.watch) startWatching();
 }
 
 void Lathmark::reportSettingsProblems() {
@@ -212,29 +238,44 @@ void Lathmark::reportSettingsProblems() {
 void Lathmark::File1_Click() {
     const QList<QListWidgetItem*> picked = File1->selectedItems();
     if (picked.isEmpty()) return;  // the selection was only cleared; nothing was picked
-    selectedFile = picked.front()->data(kNativeNameRole).toByteArray().toStdString();
+    selectedFile = photographName(picked.front());
     countSelectedFile();
 }
 
 void Lathmark::countSelectedFile() {
-    if (imageCount == std::numeric_limits<std::int16_t>::max()) {
-        showRefusal(QString("%1 not counted: this book already holds %2 photographs, the most "
-                            "it can. Press \"New Book\" to go on.")
-                        .arg(fromNative(selectedFile))
-                        .arg(imageCount));
+    if (station.book().photographs() >= kMostPhotographs) {
+        const std::string reason = "this book already holds " + std::to_string(kMostPhotographs) +
+                                   " photographs, the most it can";
+        const std::string note = station.refused(selectedFile, reason);
+        showRefusal(fromNative(selectedFile + " not counted: " + reason +
+                               ". Press \"New Book\" to go on." +
+                               (note.empty() ? "" : " " + note)));
         return;
     }
 
-    imageLines = 0;
     startTicks = tickCount();
-    CountResult result = countBoards(selectedFile, settings, {.keepPhotograph = true});
+    // What the name holds as it is counted: the same name written again is another photograph.
+    const std::optional<FileIdentity> identity = identityOf(selectedFile);
+    CountResult result =
+        countBoards(selectedFile, settings, {.keepPhotograph = true, .stability = true});
     if (!result.ok()) {
-        showRefusal(fromNative(result.error->message()));
+        const std::string note = station.refused(selectedFile, result.error->reason);
+        showRefusal(fromNative(result.error->message() + (note.empty() ? "" : " " + note)));
         return;
     }
 
-    QImage photograph = toQImage(result.photograph.get());
-    result.photograph.reset();
+    // The pictures are scaled down to their boxes once here, rather than at every paint. The
+    // photograph's is made on another core while the result image is written, read back and
+    // made ready, and the journal written; nothing else touches the photograph meanwhile.
+    const QSize photographBox = Image2->contentsRect().size() * Image2->devicePixelRatioF();
+    std::future<QImage> shownPhotograph =
+        std::async(std::launch::async | std::launch::deferred, [&result, photographBox] {
+            QImage picture = toShownImage(result.photograph.get(), photographBox);
+            if (result.settings.region)
+                outlineRegion(picture, {result.photographWidth, result.photographHeight},
+                              *result.settings.region, kRegionOutline);
+            return picture;
+        });
 
     QString message = QString::fromStdString(detectionMessage(result.boards()));
     if (!result.warning.empty())
@@ -251,35 +292,44 @@ void Lathmark::countSelectedFile() {
     }
     if (marked.isNull()) marked = toQImage(result.marked.get());
     result.marked.reset();
+    marked = toShownImage(marked, Image1->contentsRect().size() * Image1->devicePixelRatioF());
 
-    imageCount = static_cast<std::int16_t>(imageCount + 1);
-    imageLines = result.boards();
-    bookTotal += imageLines;
+    const bool alreadyCounted = station.book().holds(selectedFile, identity);
+    const CertaintyLine certainty =
+        certaintyLine(result, alreadyCounted, QLocale().decimalPoint().toStdString());
+    // Into the journal, and onto the disk, before the counters show it.
+    if (const std::string note = station.count(selectedFile, identity, result); !note.empty())
+        message += " " + fromNative(note);
 
     // Handed over rather than copied: the pixmaps may take the images' pixels as they are.
-    Image2->setPixmap(QPixmap::fromImage(std::move(photograph)));
-    Image1->setPixmap(QPixmap::fromImage(monoToRgb32(marked)));
-    showMessage(message, false);
-    vCount->setNumber(imageCount);
-    vCurrentCount->setNumber(imageLines);
-    vTotalCount->setNumber(bookTotal);
+    Image2->setPixmap(QPixmap::fromImage(shownPhotograph.get()));
+    result.photograph.reset();
+    Image1->setPixmap(QPixmap::fromImage(std::move(marked)));
+    showMessage(message);
+    showCertainty(fromNative(certainty.text), certainty.warning);
+    vCount->setNumber(station.book().photographs());
+    showBoardsOfPhotograph(result.boards(), result.certainty.uncertain);
+    vTotalCount->setNumber(station.book().boards());
     const std::uint32_t elapsed = elapsedMilliseconds(startTicks, tickCount());
     pTime->setText(QString::fromStdString(
         processTimeCaption(elapsed, QLocale().decimalPoint().toStdString())));
 }
 
-// Nothing was counted: say why in red and take down the pictures and time of the previous
-// count, which would otherwise seem to belong to the file just picked.
+// Nothing was counted: say why in red and take down the pictures, time and certainty of the
+// previous count, which would otherwise seem to belong to the file just picked.
 void Lathmark::showRefusal(const QString& message) {
     Image1->clear();
     Image2->clear();
     pTime->clear();
-    showMessage(message, true);
+    showCertainty(QString(), false);
+    showBoardsOfPhotograph(vCurrentCount->text().toLongLong(), false);
+    showMessage(message, Tone::Refusal);
 }
 
-void Lathmark::showMessage(const QString& message, bool failure) {
+void Lathmark::showMessage(const QString& message, Tone tone) {
     QPalette palette = this->palette();
-    if (failure) palette.setColor(QPalette::WindowText, kCounterRed);
+    if (tone != Tone::Plain)
+        palette.setColor(QPalette::WindowText, tone == Tone::Refusal ? kCounterRed : kWarningAmber);
     Label3->setPalette(palette);
     const QFont designFont = layoutFont(Face::Tahoma, 14.25, QFont::Bold);
     const QFont font = fontFittingWrapped(designFont, message, Label3->contentsRect(),
@@ -290,16 +340,59 @@ void Lathmark::showMessage(const QString& message, bool failure) {
     Label3->setToolTip(font.pointSizeF() < designFont.pointSizeF() ? message : QString());
 }
 
+void Lathmark::showCertainty(const QString& text, bool warning) {
+    QPalette palette = this->palette();
+    if (warning) palette.setColor(QPalette::WindowText, kWarningAmber);
+    lblCertainty->setPalette(palette);
+    lblCertainty->setText(text);
+}
+
+// The boards of the photograph, in the counters' red, or in the warning colour while the count
+// shown is uncertain: the number the operator reads at a glance.
+void Lathmark::showBoardsOfPhotograph(long long boards, bool uncertain) {
+    QPalette palette = vCurrentCount->palette();
+    palette.setColor(QPalette::WindowText, uncertain ? kWarningAmber : kCounterRed);
+    vCurrentCount->setPalette(palette);
+    vCurrentCount->setNumber(boards);
+}
+
 void Lathmark::cmdReset_Click() {
-    bookTotal = 0;
-    imageCount = 0;
+    const std::string note = station.newBook();
     vCount->setNumber(0);
     vTotalCount->setNumber(0);
-    vCurrentCount->setNumber(0);
+    showBoardsOfPhotograph(0, false);
+    if (!note.empty()) showMessage(fromNative(note), Tone::Warning);
 }
 
 void Lathmark::btnExit_Click() {
     close();
+}
+
+void Lathmark::closeEvent(QCloseEvent* event) {
+    station.exit();  // a journal that fails now has nobody left to hear of it
+    QWidget::closeEvent(event);
+}
+
+// Takes the book's last count back. The counters go back, and the pictures and certainty of
+// that count go, as they no longer belong to the book; the selection goes too, so that the
+// photograph can be picked again at once.
+void Lathmark::undo_Activated() {
+    std::string note;
+    const std::optional<BookCount> taken = station.takeBack(note);
+    if (!taken) {
+        showMessage("Nothing to take back: this book has no count left.");
+        return;
+    }
+    Image1->clear();
+    Image2->clear();
+    pTime->clear();
+    showCertainty(QString(), false);
+    File1->clearSelection();
+    vCount->setNumber(station.book().photographs());
+    showBoardsOfPhotograph(0, false);
+    vTotalCount->setNumber(station.book().boards());
+    showMessage(fromNative(takenBackMessage(*taken) + (note.empty() ? "" : " " + note)),
+                note.empty() ? Tone::Plain : Tone::Warning);
 }
 
 }  // namespace lathmark

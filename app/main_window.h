@@ -1,23 +1,30 @@
 #pragma once
 // The Lathmark window: the list of photographs, the photograph and its result image side by
-// side, the detection message, the book counters and the processing time. The window keeps
-// the book's state and shows it; the engine does the counting.
+// side, the detection message, how sure the count is, the book counters and the processing
+// time. The window shows the book's state; the station (app/station.h) keeps the book and its
+// journal, and the engine does the counting.
 
 #include <QWidget>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/settings.h"
+#include "app/station.h"
 
+class QCloseEvent;
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QShortcut;
+class QSocketNotifier;
 
 namespace lathmark {
 
 class CounterLabel;
+class FolderWatcher;
 class LineShape;
 class RectangleShape;
 class LathmarkTestAccess;
@@ -31,6 +38,7 @@ class Lathmark : public QWidget {
     // reportSettingsProblems(), so that the window can be built without a dialog.
     explicit Lathmark(std::filesystem::path settingsFile = defaultSettingsPath(),
                       QWidget* parent = nullptr);
+    ~Lathmark() override;
 
     // What was wrong with the settings file when the window was built; empty if nothing.
     const std::vector<std::string>& settingsProblems() const { return settingsProblems_; }
@@ -41,8 +49,16 @@ class Lathmark : public QWidget {
     // operator.
     void reportSettingsProblems();
 
+  protected:
+    // The end of the session, however the window is closed, goes into the journal.
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     friend class LathmarkTestAccess;
+
+    // How a message is lettered: as the layout has it, in the counters' red for a photograph
+    // that was not counted, or in the warning colour for what may be wrong.
+    enum class Tone { Plain, Refusal, Warning };
 
     void createControls();
     void connectHandlers();
@@ -51,11 +67,20 @@ class Lathmark : public QWidget {
     void File1_Click();
     void cmdReset_Click();
     void btnExit_Click();
+    void undo_Activated();
 
     // Counts the photograph in selectedFile and shows the result, or why there is none.
     void countSelectedFile();
     void showRefusal(const QString& message);
-    void showMessage(const QString& message, bool failure);
+    void showMessage(const QString& message, Tone tone = Tone::Plain);
+    void showCertainty(const QString& text, bool warning);
+    void showBoardsOfPhotograph(long long boards, bool uncertain);
+
+    // The watched working folder (WATCH=1): photographs that arrive join the list in their
+    // place and are counted; those that leave, leave it.
+    void startWatching();
+    void folderChanged();
+    void photographArrived(const std::string& name);
 
     // Controls, named as the operator's manual names them.
     QListWidget* File1 = nullptr;
@@ -74,16 +99,19 @@ class Lathmark : public QWidget {
     QLabel* Image1 = nullptr;
     CounterLabel* vTotalCount = nullptr;
     QLabel* TotalCount = nullptr;
+    QLabel* lblCertainty = nullptr;  // how sure the latest count is
+    QShortcut* undoKey = nullptr;    // Ctrl+Z: the book's last count taken back
 
-    // Settings, read once at start: BDLINE, THRESHOLD and STRETCH.
+    // Settings, read once at start: BDLINE, THRESHOLD, STRETCH, REGION, THICKNESS and WATCH.
     Settings settings;
 
-    // The current photograph and book.
-    std::string selectedFile;     // picked name, without folder, as the file system spells it
-    std::int64_t imageLines = 0;  // boards of the latest counted photograph
-    std::int16_t imageCount = 0;  // photographs counted in this book
-    std::int64_t bookTotal = 0;   // boards counted in this book
+    // The current photograph; the book and its journal.
+    std::string selectedFile;  // picked name, without folder, as the file system spells it
     std::uint32_t startTicks = 0;
+    Station station;
+
+    std::unique_ptr<FolderWatcher> watcher;
+    QSocketNotifier* watchNotifier = nullptr;
 
     std::filesystem::path settingsFile_;
     std::vector<std::string> settingsProblems_;

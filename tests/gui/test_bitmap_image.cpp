@@ -129,5 +129,65 @@ TEST(MonoToRgb32, EqualsQtsOwnConversion) {
     EXPECT_EQ(monoToRgb32(colour), colour);
 }
 
+// A photograph of 6 x 4 pixels in blocks of 2 x 2, shown in a box of 3 x 2: each shown pixel
+// is the mean of its block. Blocks are even levels, and the last a checker of 0 and 255.
+constexpr int kBlockLevels[2][3] = {{10, 60, 110}, {160, 210, -1}};
+
+int levelAt(int x, int y) {
+    const int block = kBlockLevels[y / 2][x / 2];
+    return block >= 0 ? block : ((x + y) % 2 == 0 ? 0 : 255);
+}
+
+TEST(ShownImage, EachPixelIsTheMeanOfThePhotographsPixelsItCovers) {
+    // Grey as decoded (8 bits, a grey palette), and colour, one level in each channel.
+    const auto colourOf = [](int bits, int level) {
+        return bits == 8 ? qRgb(level, level, level) : qRgb(level, level / 2, 255 - level);
+    };
+    for (int bits : {8, 24, 32}) {
+        SCOPED_TRACE(bits);
+        const Bitmap dib(bits == 8 ? FreeImage_AllocateT(FIT_BITMAP, 6, 4, 8)
+                                   : FreeImage_Allocate(6, 4, bits));
+        if (bits == 8) {
+            RGBQUAD* palette = FreeImage_GetPalette(dib.get());
+            for (int i = 0; i < 256; ++i)
+                palette[i] =
+                    RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(i), static_cast<BYTE>(i), 0};
+        }
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 6; ++x) {
+                if (bits == 8)
+                    FreeImage_GetScanLine(dib.get(), 3 - y)[x] = static_cast<BYTE>(levelAt(x, y));
+                else
+                    setColour(dib.get(), x, y, colourOf(bits, levelAt(x, y)));
+            }
+        const QImage shown = toShownImage(dib.get(), QSize(3, 2));
+        ASSERT_EQ(shown.size(), QSize(3, 2));
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 3; ++x) {
+                const int level = kBlockLevels[y][x];
+                const QRgb expected = level >= 0  ? colourOf(bits, level)
+                                      : bits == 8 ? qRgb(128, 128, 128)
+                                                  : qRgb(128, 64, 128);
+                EXPECT_EQ(shown.pixel(x, y), expected) << x << "," << y;
+            }
+
+        // Only what is larger than the box is made smaller, and only that way.
+        EXPECT_EQ(toShownImage(dib.get(), QSize(6, 4)), toQImage(dib.get()));
+        EXPECT_EQ(toShownImage(dib.get(), QSize(10, 2)).size(), QSize(6, 2));
+    }
+
+    // A result image: its two colours, and halfway between them where half its pixels are dark.
+    QImage mono(6, 4, QImage::Format_Mono);
+    mono.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 6; ++x) mono.setPixel(x, y, levelAt(x, y) >= 128 ? 1 : 0);
+    const QImage shown = toShownImage(mono, QSize(3, 2));
+    ASSERT_EQ(shown.format(), QImage::Format_RGB32);
+    EXPECT_EQ(shown.pixel(0, 0), qRgb(0, 0, 0));
+    EXPECT_EQ(shown.pixel(0, 1), qRgb(255, 255, 255));
+    EXPECT_EQ(shown.pixel(2, 1), qRgb(128, 128, 128));
+    EXPECT_EQ(toShownImage(mono, QSize(6, 4)), monoToRgb32(mono));
+}
+
 }  // namespace
 }  // namespace lathmark

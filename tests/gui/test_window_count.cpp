@@ -21,8 +21,14 @@ namespace lathmark {
 // or of millions of boards, takes too long to count for real.
 class LathmarkTestAccess {
   public:
-    static std::int16_t& imageCount(Lathmark& window) { return window.imageCount; }
-    static std::int64_t& bookTotal(Lathmark& window) { return window.bookTotal; }
+    // Gives the window's book `photographs` counts of `boards` boards in all.
+    static void fillBook(Lathmark& window, long long photographs, long long boards) {
+        std::vector<BookCount> counts(static_cast<std::size_t>(photographs),
+                                      {"earlier.jpg", 0, std::nullopt});
+        counts.front().boards = boards;
+        window.station.book_.start(1, std::move(counts));
+    }
+    static long long photographs(Lathmark& window) { return window.station.book().photographs(); }
 };
 
 namespace {
@@ -40,8 +46,7 @@ using WindowCount = test::WindowFixture;
 TEST_F(WindowCount, ABookOfMillionsOfBoardsIsShownWhole) {
     test::writeStack(here("stack.jpg"), {.boards = 4});
     open();
-    LathmarkTestAccess::imageCount(window()) = 32766;
-    LathmarkTestAccess::bookTotal(window()) = 9'999'996;
+    LathmarkTestAccess::fillBook(window(), 32766, 9'999'996);
     click("stack.jpg");
     expectCounted(4, 32767, 10'000'000);
     for (const char* name : {"vCount", "vTotalCount"}) {
@@ -99,11 +104,11 @@ TEST_F(WindowCount, EveryRunCountsAndTheLatestResultIsShown) {
     click("six.jpg");
     expectCounted(6, 2, 10);
     EXPECT_EQ(shown().result, QSize(six.bandWidth(), six.bandHeight()));
-    EXPECT_EQ(shown().photograph, QSize(six.width, six.height()));
+    EXPECT_EQ(shown().photograph, shownSize(QSize(six.width, six.height())));
     click("four.jpg");
     expectCounted(4, 3, 14);
     EXPECT_EQ(shown().result, QSize(four.bandWidth(), four.bandHeight()));
-    EXPECT_EQ(shown().photograph, QSize(four.width, four.height()));
+    EXPECT_EQ(shown().photograph, shownSize(QSize(four.width, four.height())));
 }
 
 TEST_F(WindowCount, SamePhotographPickedAgainCountsAgain) {
@@ -277,7 +282,7 @@ TEST_F(WindowLimits, FullBookRefusesTheNextPickUntilNewBook) {
     expectCounted(4, 1, 4);
     fs::remove(here("test.bmp"));
 
-    LathmarkTestAccess::imageCount(window()) = 32767;
+    LathmarkTestAccess::fillBook(window(), 32767, 4);
     click("six.jpg");
     const Shown s = shown();
     EXPECT_TRUE(s.red);
@@ -287,7 +292,7 @@ TEST_F(WindowLimits, FullBookRefusesTheNextPickUntilNewBook) {
     EXPECT_EQ(s.total, "4");
     EXPECT_FALSE(s.photograph.isValid());
     EXPECT_FALSE(s.result.isValid());
-    EXPECT_EQ(LathmarkTestAccess::imageCount(window()), 32767);
+    EXPECT_EQ(LathmarkTestAccess::photographs(window()), 32767);
     EXPECT_FALSE(fs::exists(here("test.bmp")));
 
     newBook();

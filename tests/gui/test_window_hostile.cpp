@@ -30,13 +30,15 @@ constexpr std::uint64_t kPickHeadroom = std::uint64_t{3} << 29;
 
 class HostileWindow : public test::WindowFixture {
   protected:
-    // A count went through, and its pictures are the size of the photograph just picked.
+    // A count went through, and its pictures are the size of the photograph just picked (within
+    // its box).
     void expectCounted(int boards, int count, long long total, const CountResult& engine,
                        bool warned = false) {
         WindowFixture::expectCounted(boards, count, total, warned);
         const Shown s = shown();
-        EXPECT_EQ(s.photograph, QSize(engine.photograph.width(), engine.photograph.height()));
-        EXPECT_EQ(s.result, QSize(engine.marked.width(), engine.marked.height()));
+        EXPECT_EQ(s.photograph,
+                  shownSize(QSize(engine.photograph.width(), engine.photograph.height())));
+        EXPECT_EQ(s.result, shownSize(QSize(engine.marked.width(), engine.marked.height())));
     }
 };
 
@@ -133,7 +135,7 @@ TEST_F(HostileWindow, ResultFileThatIsAPipeHoldsNothingUp) {
     EXPECT_EQ(s.count, "1");
     EXPECT_EQ(s.total, QString::number(boards));
     // The result image comes from memory instead.
-    EXPECT_EQ(s.result, QSize(good.marked.width(), good.marked.height()));
+    EXPECT_EQ(s.result, shownSize(QSize(good.marked.width(), good.marked.height())));
     struct stat info {};
     ASSERT_EQ(::lstat(here("test.bmp").c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "test.bmp was replaced";

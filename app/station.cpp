@@ -1,0 +1,103 @@
+#include "app/station.h"
+
+#include <utility>
+
+namespace lathmark {
+namespace {
+
+// "1 board", "12 boards".
+std::string counted(long long number, const std::string& thing) {
+    return std::to_string(number) + " " + thing + (number == 1 ? "" : "s");
+}
+
+}  // namespace
+
+Station::Station(std::filesystem::path journal) : writer_(std::move(journal)) {}
+
+Station::Start Station::start() {
+    const JournalStart read = readJournal(writer_.file());
+    const std::string name = writer_.file().filename().string();
+    Start start;
+    if (read.untrusted) {
+        // A journal that cannot be read whole is never trusted with the counts of a book.
+        book_.start(read.book);
+        start.warning = true;
+        start.message = name + " " + *read.untrusted + "; the book starts at 0";
+        if (read.foreign) {
+            // The writer refuses such a file at every record; the operator hears it now.
+            start.message += " and nothing is written to it";
+            failureSaid_ = true;
+        }
+        return start;
+    }
+    book_.start(read.book, read.resume ? read.counts : std::vector<BookCount>{});
+    if (!read.resume) return start;
+
+    start.message = resumedMessage(book_.photographs(), book_.boards());
+    JournalRecord record = book_.record(JournalEvent::Resumed);
+    record.reason = "the book's last record was not New Book or Exit";
+    if (const std::string note = write(std::move(record)); !note.empty()) {
+        start.message += ". " + note;
+        start.warning = true;
+    }
+    return start;
+}
+
+std::string Station::count(const std::string& file, std::optional<FileIdentity> identity,
+                           const CountResult& result) {
+    book_.add({file, result.boards(), identity});
+    JournalRecord record = book_.record(JournalEvent::Count, file);
+    record.boards = result.boards();
+    record.uncertain = result.certainty.uncertain;
+    record.byThickness = result.certainty.byThickness;
+    return write(std::move(record));
+}
+
+std::string Station::refused(const std::string& file, const std::string& reason) {
+    JournalRecord record = book_.record(JournalEvent::Refused, file);
+    record.reason = reason;
+    return write(std::move(record));
+}
+
+std::optional<BookCount> Station::takeBack(std::string& journalNote) {
+    std::optional<BookCount> taken = book_.takeBack();
+    if (!taken) return taken;
+    JournalRecord record = book_.record(JournalEvent::Undo, taken->file);
+    record.boards = taken->boards;
+    journalNote = write(std::move(record));
+    return taken;
+}
+
+std::string Station::newBook() {
+    book_.start(book_.number() + 1);
+    return write(book_.record(JournalEvent::NewBook));
+}
+
+std::string Station::exit() {
+    if (exited_) return {};
+    exited_ = true;
+    return write(book_.record(JournalEvent::Exit));
+}
+
+std::string Station::write(JournalRecord record) {
+    const std::optional<std::string> failure = writer_.append(std::move(record));
+    if (!failure) {
+        failureSaid_ = false;  // should it fail again, that is news again
+        return {};
+    }
+    if (failureSaid_) return {};
+    failureSaid_ = true;
+    return writer_.file().filename().string() + " could not be written (" + *failure +
+           "); the counting goes on without the journal.";
+}
+
+std::string resumedMessage(long long photographs, long long boards) {
+    return "Book resumed after an interruption: " + counted(photographs, "photograph") + ", " +
+           counted(boards, "board");
+}
+
+std::string takenBackMessage(const BookCount& count) {
+    return count.file + " taken back: " + counted(count.boards, "board");
+}
+
+}  // namespace lathmark

@@ -1,0 +1,62 @@
+#pragma once
+// The window's counting station: the book being counted and its journal. Every event is written
+// to the journal, and flushed to the disk, before the window shows it, so that a book cut short
+// by a crash or a power cut is resumed at the next start with every count that was shown. A
+// journal that cannot be written never stops the counting: the operator is told once. Free of Qt.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "engine/counting.h"
+#include "engine/journal.h"
+
+namespace lathmark {
+
+class LathmarkTestAccess;
+
+class Station {
+  public:
+    explicit Station(std::filesystem::path journal);
+
+    // Reads the journal and starts the book it leaves: the interrupted one resumed with its
+    // counts (a "resumed" record written), or an empty one. Gives what the operator must be
+    // told of it, or nothing.
+    struct Start {
+        std::string message;
+        bool warning = false;  // the journal was not trusted or cannot be written
+    };
+    Start start();
+
+    const StationBook& book() const { return book_; }
+
+    // Each of these writes its event to the journal, the book's counters as they are after it,
+    // and gives what the operator must be told of a journal that could not be written, once
+    // until it can be again: words to add to the message, or nothing.
+    std::string count(const std::string& file, std::optional<FileIdentity> identity,
+                      const CountResult& result);
+    std::string refused(const std::string& file, const std::string& reason);
+    // Takes the book's last count back; none if the book has no count left.
+    std::optional<BookCount> takeBack(std::string& journalNote);
+    std::string newBook();
+    // The end of the session; written once however often the window is closed.
+    std::string exit();
+
+  private:
+    friend class LathmarkTestAccess;
+
+    std::string write(JournalRecord record);
+
+    JournalWriter writer_;
+    StationBook book_;
+    bool failureSaid_ = false;
+    bool exited_ = false;
+};
+
+// "Book resumed after an interruption: 5 photographs, 87 boards".
+std::string resumedMessage(long long photographs, long long boards);
+
+// "stack_03.jpg taken back: 12 boards".
+std::string takenBackMessage(const BookCount& count);
+
+}  // namespace lathmark

@@ -53,17 +53,17 @@ void Lathmark::folderChanged() {
     }
 }
 
-// A photograph written whole or moved in: listed and counted, whether it is new or written
-// again under a listed name. A file that was only opened and closed again without a change is
-// not counted twice for it.
+// A photograph written whole or moved in: listed, and counted whether it is new or written
+// again under a listed name. The very file a count of the book was made of (a file closed
+// again without a change, or one renamed in the folder) is listed but not counted again.
 void Lathmark::photographArrived(const std::string& name) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(name, error)) return;  // gone again, or no file
+    QListWidgetItem* entry = listPhotograph(File1, name);
     const std::optional<FileIdentity> identity = identityOf(name);
     for (const BookCount& count : station.book().counts())
-        if (count.file == name && count.identity && count.identity == identity) return;
+        if (count.identity && count.identity == identity) return;
 
-    QListWidgetItem* entry = listPhotograph(File1, name);
     File1->scrollToItem(entry);
     if (entry->isSelected()) {
         // Selecting it again is no change of the selection, so no pick: count it here.

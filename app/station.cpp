@@ -88,7 +88,7 @@ std::string Station::write(JournalRecord record) {
     if (failureSaid_) return {};
     failureSaid_ = true;
     return writer_.file().filename().string() + " could not be written (" + *failure +
-           "); the counting goes on without the journal.";
+           "); counting goes on without it.";
 }
 
 std::string resumedMessage(long long photographs, long long boards) {

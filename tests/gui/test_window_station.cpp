@@ -322,7 +322,7 @@ TEST_F(WindowStation, JournalThatCannotBeWrittenIsSaidOnceAndCountingGoesOn) {
         const QString said = shown().message;
         EXPECT_TRUE(said.startsWith("Detected 4 obvious lines.")) << said.toStdString();
         EXPECT_EQ(said.contains("Lathmark-journal.csv could not be written (No such file or "
-                                "directory); the counting goes on without the journal."),
+                                "directory); counting goes on without it."),
                   pick == 1)
             << said.toStdString();
         EXPECT_EQ(shown().count, QString::number(pick));
@@ -393,6 +393,12 @@ TEST_F(WindowStation, WatchedFolderListsAndCountsPhotographsAsTheyArriveAndLeave
     QTest::qWait(200);
     EXPECT_EQ(shown().count, "2");
 
+    // Renamed in the folder, it is the same photograph: listed under its new name only.
+    fs::rename(here("c.jpg"), here("d.jpg"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return listed().contains("d.jpg"); }, 5000));
+    EXPECT_EQ(listed(), (QStringList{"a.jpg", "b.jpg", "d.jpg"}));
+    EXPECT_EQ(shown().count, "2");
+
     // One that joins above the selected entry is counted once, and only it; one that leaves,
     // leaves the list without a pick.
     test::writeStack(here("new.tmp"), {.boards = 6});
@@ -401,7 +407,7 @@ TEST_F(WindowStation, WatchedFolderListsAndCountsPhotographsAsTheyArriveAndLeave
     expectCounted(6, 3, 15);
     fs::remove(here("a.jpg"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return listed().size() == 3; }, 5000));
-    EXPECT_EQ(listed(), (QStringList{"b.jpg", "b2.jpg", "c.jpg"}));
+    EXPECT_EQ(listed(), (QStringList{"b.jpg", "b2.jpg", "d.jpg"}));
     QTest::qWait(100);
     EXPECT_EQ(shown().count, "3");
 }

@@ -80,33 +80,43 @@ std::vector<int> spanEdges(int from, int to) {
     return edges;
 }
 
-// Adds `count` bytes to as many sums. Built for AVX2 as well where the compiler can, which adds
-// sixteen bytes at once.
+// Adds `count` bytes to as many sums, of 16 bits where no sum can pass 65535 (at most 257 rows
+// a span), which adds twice as many at once as 32. Built for AVX2 as well where the compiler
+// can.
 #if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
-__attribute__((target_clones("avx2", "default")))
+#define LATHMARK_AVX2_TOO __attribute__((target_clones("avx2", "default")))
+#else
+#define LATHMARK_AVX2_TOO
 #endif
-void addBytes(const BYTE* __restrict bytes, std::uint32_t* __restrict sums, int count) {
+LATHMARK_AVX2_TOO void addBytes(const BYTE* __restrict bytes, std::uint16_t* __restrict sums,
+                                int count) {
+    for (int i = 0; i < count; ++i) sums[i] = static_cast<std::uint16_t>(sums[i] + bytes[i]);
+}
+LATHMARK_AVX2_TOO void addBytes(const BYTE* __restrict bytes, std::uint32_t* __restrict sums,
+                                int count) {
     for (int i = 0; i < count; ++i) sums[i] += bytes[i];
 }
+#undef LATHMARK_AVX2_TOO
+constexpr int kMostRowsIn16Bits = 65535 / 255;
 
 // Averages `Channels` bytes a pixel (one: a level 0 to 255 that `palette` gives the colour of;
 // three or four: the library's channel order) over the spans of `columns` and `rows`, the
 // bytes of each row, from the top, given by `rowAt`. The rows of a span are added up byte by
 // byte first, in one straight pass over each, then the columns of that sum.
-template <int Channels, typename RowAt>
-QImage averagePixels(RowAt&& rowAt, const std::vector<int>& columns, const std::vector<int>& rows,
-                     const QList<QRgb>& palette) {
+template <int Channels, typename Sum, typename RowAt>
+QImage averageWith(RowAt&& rowAt, const std::vector<int>& columns, const std::vector<int>& rows,
+                   const QList<QRgb>& palette) {
     const int width = static_cast<int>(columns.size()) - 1;
     const int height = static_cast<int>(rows.size()) - 1;
     const int sourceWidth = columns.back();
     QImage image(width, height, QImage::Format_RGB32);
     if (image.isNull()) return image;
     const int rowBytes = sourceWidth * Channels;
-    std::vector<std::uint32_t> sums(static_cast<std::size_t>(rowBytes));
+    std::vector<Sum> sums(static_cast<std::size_t>(rowBytes));
     for (int y = 0; y < height; ++y) {
         const int top = rows[static_cast<std::size_t>(y)];
         const int bottom = rows[static_cast<std::size_t>(y) + 1];
-        std::fill(sums.begin(), sums.end(), 0u);
+        std::fill(sums.begin(), sums.end(), Sum{0});
         for (int row = top; row < bottom; ++row) addBytes(rowAt(row), sums.data(), rowBytes);
 
         auto* target = reinterpret_cast<QRgb*>(image.scanLine(y));
@@ -117,7 +127,7 @@ QImage averagePixels(RowAt&& rowAt, const std::vector<int>& columns, const std::
             const auto mean = [count](std::uint32_t total) {
                 return static_cast<int>((total + count / 2) / count);
             };
-            const std::uint32_t* sum = sums.data() + static_cast<std::ptrdiff_t>(left) * Channels;
+            const Sum* sum = sums.data() + static_cast<std::ptrdiff_t>(left) * Channels;
             if constexpr (Channels == 1) {
                 std::uint32_t total = 0;
                 for (int c = left; c < right; ++c) total += *sum++;
@@ -134,6 +144,17 @@ QImage averagePixels(RowAt&& rowAt, const std::vector<int>& columns, const std::
         }
     }
     return image;
+}
+
+template <int Channels, typename RowAt>
+QImage averagePixels(RowAt&& rowAt, const std::vector<int>& columns, const std::vector<int>& rows,
+                     const QList<QRgb>& palette) {
+    int mostRows = 0;
+    for (std::size_t y = 0; y + 1 < rows.size(); ++y)
+        mostRows = std::max(mostRows, rows[y + 1] - rows[y]);
+    if (mostRows <= kMostRowsIn16Bits)
+        return averageWith<Channels, std::uint16_t>(rowAt, columns, rows, palette);
+    return averageWith<Channels, std::uint32_t>(rowAt, columns, rows, palette);
 }
 
 // The size of a picture of `size` shown in `box`: no larger either way.

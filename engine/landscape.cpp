@@ -88,26 +88,54 @@ StepResult<ThresholdTable> ThresholdTable::build(FIBITMAP* photograph,
 }
 
 // Each row's grey levels, counted level by level; a row's dark pixels at a threshold are then
-// the pixels of the levels below it.
+// the pixels of the levels below it. The table is laid out level by level, so the rows are taken
+// a block at a time: their counts go into a small table laid out row by row, which is then
+// copied out level by level, each level's rows of the block side by side. Written a row at a
+// time, every level of a row would land on a cache line of its own.
 void ThresholdTable::buildFromGrey(FIBITMAP* photograph, const Region& part) {
+    constexpr int kBlock = 16;
     GreyRows rows(photograph, part);
     const int edgeEnd = std::min(2 * kBandLeftColumn, width_);
+    // Four histograms filled in turn, so that runs of one grey level do not wait on their own
+    // increments.
+    std::array<std::array<int, kLevels>, 4> rest{};
     std::array<int, kLevels> edge{};
-    std::array<int, kLevels> rest{};
-    for (int y = 0; y < height_; ++y) {
-        const BYTE* grey = rows.row(y);
-        edge.fill(0);
-        rest.fill(0);
-        for (int x = kBandLeftColumn; x < edgeEnd; ++x) ++edge[grey[x]];
-        for (int x = 2 * kBandLeftColumn; x < width_; ++x) ++rest[grey[x]];
-        int below4 = 0;
-        int below8 = 0;
+    std::vector<int> block(static_cast<std::size_t>(2 * kLevels * kBlock));
+    for (int first = 0; first < height_; first += kBlock) {
+        const int count = std::min(kBlock, height_ - first);
+        for (int b = 0; b < count; ++b) {
+            const BYTE* grey = rows.row(first + b);
+            for (auto& histogram : rest) histogram.fill(0);
+            edge.fill(0);
+            for (int x = kBandLeftColumn; x < edgeEnd; ++x) ++edge[grey[x]];
+            int x = 2 * kBandLeftColumn;
+            for (; x + 4 <= width_; x += 4) {
+                ++rest[0][grey[x]];
+                ++rest[1][grey[x + 1]];
+                ++rest[2][grey[x + 2]];
+                ++rest[3][grey[x + 3]];
+            }
+            for (; x < width_; ++x) ++rest[0][grey[x]];
+            int* below4 = block.data() + static_cast<std::size_t>(2 * kLevels * b);
+            int* below8 = below4 + kLevels;
+            int sum4 = 0;
+            int sum8 = 0;
+            for (std::size_t level = 0; level < kLevels; ++level) {
+                below4[level] = sum4;
+                below8[level] = sum8;
+                const int here = rest[0][level] + rest[1][level] + rest[2][level] + rest[3][level];
+                sum8 += here;
+                sum4 += here + edge[level];
+            }
+        }
         for (int level = 0; level < kLevels; ++level) {
-            counts_[offset(0, level) + static_cast<std::size_t>(y)] = below4;
-            counts_[offset(kLevels, level) + static_cast<std::size_t>(y)] = below8;
-            const auto index = static_cast<std::size_t>(level);
-            below8 += rest[index];
-            below4 += edge[index] + rest[index];
+            int* to4 = counts_.data() + offset(0, level) + static_cast<std::size_t>(first);
+            int* to8 = counts_.data() + offset(kLevels, level) + static_cast<std::size_t>(first);
+            for (int b = 0; b < count; ++b) {
+                const std::size_t from = static_cast<std::size_t>(2 * kLevels * b + level);
+                to4[b] = block[from];
+                to8[b] = block[from + kLevels];
+            }
         }
     }
 }

@@ -252,8 +252,14 @@ std::vector<RegionResult> searchWindows(const Search& search, int width, int top
             for (bool moved = true; moved;) {
                 moved = false;
                 edges.clear();
-                for (const auto& [dl, dr] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, 1},
-                                            {1, -1}, {-1, -1}, {1, 1}}) {
+                for (const auto& [dl, dr] : {std::pair{-1, 0},
+                                             {1, 0},
+                                             {0, -1},
+                                             {0, 1},
+                                             {-1, 1},
+                                             {1, -1},
+                                             {-1, -1},
+                                             {1, 1}}) {
                     const int l = at.first + dl;
                     const int r = at.second + dr;
                     if (l >= 0 && r <= parts && r - l >= kNarrowestParts) edges.push_back({l, r});
@@ -380,6 +386,9 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
     calibration.choice.settings.region = result.region;
     calibration.choice.settings.thicknessHundredths =
         calibration.thickness.usable() ? calibration.thickness.hundredths : 0;
+    // How the window keeps its list is no part of the counting; a station's settings written
+    // again keep it.
+    calibration.choice.settings.watch = current.watch;
     // A region that is every photograph whole is no region.
     if (const std::optional<Region>& region = result.region)
         if (std::all_of(searched.begin(), searched.end(), [&](const Photograph* p) {

@@ -27,10 +27,13 @@ using CountCli = lathmark::test::CounterTest;
 TEST_F(CountCli, CalibrationFindsSettingsThatCountTheDimSetRight) {
     const fs::path ini = scratch() / "found.ini";
     const fs::path svg = scratch() / "landscape.svg";
-    const ProgramRun run =
-        count("--bdline 40 --threshold 128 --json --calibrate " + quoted(kDim / "truth.tsv") +
-              " --write-settings " + quoted(ini) + " --landscape " + quoted(svg));
+    // A station's window setting in the settings in effect is kept in the file written.
+    const fs::path current = write("current.ini", "BDLINE=40\nTHRESHOLD=128\nWATCH=1\n");
+    const ProgramRun run = count("--settings " + quoted(current) + " --json --calibrate " +
+                                 quoted(kDim / "truth.tsv") + " --write-settings " + quoted(ini) +
+                                 " --landscape " + quoted(svg));
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(lathmark::test::readBytes(ini).find("\nWATCH=1\n"), std::string::npos);
     const Json result = Json::parse(run.out);
     const Json& chosen = result["calibration"];
     EXPECT_EQ(chosen["right"], 8);

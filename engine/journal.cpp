@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -187,20 +188,40 @@ JournalStart readJournalText(std::string_view text) {
         start.untrusted = "is damaged: line " + std::to_string(badLine + 1) + " is not CSV";
         return start;
     }
+    // Damage spoils the book it lies in; a later book, which a session started after the damage
+    // was found, is read on its own.
     Replay replay;
     JournalRecord last;
+    bool anySound = false;
+    std::optional<std::string> damage;
+    int damagedUpTo = 0;  // the highest book number seen when the damage was found
     for (const CsvRecord& row : rows) {
         JournalRecord record;
         std::optional<std::string> problem = parseRecord(row.fields, record);
+        const bool parsed = !problem;
+        if (parsed && damage) {
+            if (record.book <= damagedUpTo) continue;
+            damage.reset();
+            replay = Replay{};
+        }
         if (!problem) problem = replay.take(record);
         if (problem) {
-            start.book = replay.book + 1;
-            start.untrusted = "is damaged: line " + std::to_string(row.line + 1) + " " + *problem;
-            return start;
+            if (!damage) {
+                damage = "is damaged: line " + std::to_string(row.line + 1) + " " + *problem;
+                damagedUpTo = replay.book;
+            }
+            damagedUpTo = std::max({damagedUpTo, replay.book, parsed ? record.book : 0});
+            continue;
         }
         last = std::move(record);
+        anySound = true;
     }
-    if (rows.empty()) return start;
+    if (damage) {
+        start.book = damagedUpTo + 1;
+        start.untrusted = damage;
+        return start;
+    }
+    if (!anySound) return start;
     start.book = last.event == JournalEvent::Exit ? last.book + 1 : last.book;
     // A book without a count (only refusals, or every count taken back) has nothing to resume;
     // the session goes on in it from 0.

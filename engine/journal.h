@@ -111,7 +111,10 @@ struct JournalStart {
 };
 
 // Reads a journal. A missing or empty one starts book 1. A last line without its line end (a
-// record torn by a power cut) is left out: it was never shown.
+// record torn by a power cut) is left out: it was never shown. A record that is damaged, or whose
+// counters do not follow from the records before it, spoils its book: the journal is not trusted
+// while that book is its last, and a later book (begun by a session after the damage was found)
+// is read on its own.
 JournalStart readJournal(const std::filesystem::path& file);
 // The same, from the journal's bytes.
 JournalStart readJournalText(std::string_view text);

@@ -183,22 +183,26 @@ std::size_t endOfEntropyData(const std::uint8_t* data, std::size_t size, std::si
     return size;
 }
 
-// Keeps the scans from `at`, where the first one's marker is, and whatever follows them, and
-// finds how they end.
+// Keeps the scans from `at`, where the first one's marker is, and whatever follows them but the
+// metadata segments between them (the decoder reads those as it reads the ones before the first
+// scan, and the library parses them), and finds how they end.
 void keepScans(const std::uint8_t* data, std::size_t size, std::size_t at, ScanCoverage& coverage,
                JpegWithoutMetadata& result) {
     std::vector<std::uint8_t>& kept = result.data;
-    const std::size_t first = at;
-    const std::size_t keptBefore = kept.size();  // where data[first] goes in kept
-    bool scanned = false;                        // whether a whole scan header has been read
+    std::size_t copied = at;  // data before this is in `kept`, or left out
+    bool scanned = false;     // whether a whole scan header has been read
+    const auto keepUpTo = [&](std::size_t end) {
+        kept.insert(kept.end(), data + copied, data + end);
+        copied = end;
+    };
     const auto keepRest = [&](JpegEnding ending) {
-        kept.insert(kept.end(), data + first, data + size);
+        keepUpTo(size);
         result.ending = ending;
     };
     // The file ends at `end`, in the middle of something or after the data of a scan.
     const auto endUnmarked = [&](std::size_t end) {
         if (!scanned) return keepRest(JpegEnding::InHeader);
-        kept.insert(kept.end(), data + first, data + end);
+        keepUpTo(end);
         kept.push_back(kMarkerPrefix);
         kept.push_back(kEndOfImage);
         result.ending = JpegEnding::Unmarked;
@@ -220,12 +224,16 @@ void keepScans(const std::uint8_t* data, std::size_t size, std::size_t at, ScanC
         const std::size_t length = lengthAt(data, segmentAt);
         if (length < 2) return keepRest(JpegEnding::Unknown);
         if (segmentAt + length > size) return endUnmarked(at);
+        if (isMetadataOnly(marker, data + segmentAt + 2, length - 2)) {
+            keepUpTo(at);
+            copied = segmentAt + length;
+        }
         at = segmentAt + length;
         if (marker == kStartOfScan) {
             scanned = true;
             coverage.addScan(data + segmentAt, length);
             at = endOfEntropyData(data, size, at);
-            if (result.scans++ < kMaxScans) result.scanEnds.push_back(keptBefore + at - first);
+            if (result.scans++ < kMaxScans) result.scanEnds.push_back(kept.size() + at - copied);
         }
     }
 }

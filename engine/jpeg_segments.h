@@ -35,8 +35,8 @@ enum class JpegEnding {
     Unknown,   // not a JPEG, or broken in a way that leaves its end to the decoder
 };
 
-// The JPEG data without its metadata segments before the first scan (everything from the
-// first scan on is kept as it is, up to where the file ends), and the picture size its frame
+// The JPEG data without its metadata segments, before the first scan and between scans
+// (everything else is kept as it is, up to where the file ends), and the picture size its frame
 // header claims. The size is read here, not by the library, because the library may set aside
 // memory for the whole picture just to read its header: a 2 KB progressive JPEG claiming
 // 65000 x 65000 pixels would take many gigabytes.

@@ -59,12 +59,14 @@ TEST(JpegSegments, MetadataGoesAndWhatTheDecoderNeedsStays) {
     const Bytes comment = segment(0xFE, "a comment");
     // Precision 8, height 0x0102, width 0x0304, one component.
     const Bytes frame = segment(0xC0, std::string("\x08\x01\x02\x03\x04\x01\x01\x11\x00", 9));
-    const Bytes scan = {0xFF, 0xDA, 0x00, 0x04, 0x01, 0x00, 0x12, 0x34, 0xFF, 0xE1, 0x00, 0x02};
+    const Bytes scan = {0xFF, 0xDA, 0x00, 0x04, 0x01, 0x00, 0x12, 0x34, 0xFF, 0x00, 0xFF, 0xD0};
     const Bytes end = {0xFF, 0xD9};
-    const Bytes jpeg = joined({start, jfif, jfxx, exif, icc, comment, adobe, frame, scan, end});
+    // Metadata after a scan's data is read by the decoder as the metadata before it.
+    const Bytes jpeg =
+        joined({start, jfif, jfxx, exif, icc, comment, adobe, frame, scan, exif, comment, end});
 
     const JpegWithoutMetadata kept = withoutMetadataSegments(jpeg.data(), jpeg.size());
-    // Everything from the scan on is the picture, even bytes that look like a marker.
+    // The scan's data is kept whole, its stuffed byte and restart marker too.
     EXPECT_EQ(kept.data, joined({start, jfif, adobe, frame, scan, end}));
     EXPECT_TRUE(kept.hasFrame);
     EXPECT_EQ(kept.height, 0x0102);
@@ -266,6 +268,19 @@ TEST(JpegSegments, DamagedExifNoLongerReachesTheLibrary) {
         EXPECT_TRUE(result.ok()) << entry.path() << ": " << result.error->message();
         fs::remove(photo);
     }
+}
+
+TEST(JpegSegments, ExifAfterTheFirstScanNoLongerReachesTheLibrary) {
+    // Found by fuzzing: an Exif segment after a scan's data, whose first directory claims more
+    // entries than it holds, crashed the library's Exif reader as the picture was decoded.
+    const Bytes input = readBytes(kFuzz / "regressions" / "segments" /
+                                  "exif-after-the-first-scan-reached-the-library");
+    const JpegWithoutMetadata kept = withoutMetadataSegments(input.data(), input.size());
+    const std::string data(kept.data.begin(), kept.data.end());
+    EXPECT_EQ(data.find("Exif"), std::string::npos);
+    const CountResult result =
+        countJpegInMemory(input.data(), input.size(), "exif.jpg", {.threshold = 128, .bdLine = 40});
+    EXPECT_FALSE(result.ok());
 }
 
 TEST(JpegSegments, AFrameBehindAnUnknownMarkerIsRefusedBeforeTheLibraryReadsIt) {

@@ -234,19 +234,21 @@ else
   row "peak memory --jobs 6 / --jobs 1, 6 x 80 MP" "-" "<= 2 x" "n/a"
 fi
 if [ "$window" = ON ]; then
-  ratio=$(field "$results/window.json" "^BM_PickToDecode" ratio)
-  if [ -n "$ratio" ]; then
-    row "window pick / FreeImage_Load, 768 x 576" "$(printf '%.2f x' "$ratio")" "<= 2 x" \
-      "$(verdict_at_most "$ratio" 2)"
-    w() { field "$results/window.json" "^BM_PickToDecode" "$1"; }
+  for size in 768/576 2448/2048; do
+    what="window pick / FreeImage_Load, ${size/\// x }"
+    ratio=$(field "$results/window.json" "^BM_PickToDecode/$size" ratio)
+    if [ -z "$ratio" ]; then
+      row "$what" "-" "<= 2 x" "n/a"
+      continue
+    fi
+    row "$what" "$(printf '%.2f x' "$ratio")" "<= 2 x" "$(verdict_at_most "$ratio" 2)"
+    w() { field "$results/window.json" "^BM_PickToDecode/$size" "$1"; }
     printf '    (pick %.1f ms, decode %.1f ms; in processor time %.2f x, %s)\n' \
       "$(w pick_ms)" "$(w decode_ms)" "$(w cpu_ratio)" "$(verdict_at_most "$(w cpu_ratio)" 2)"
-    printf '    (a pick'"'"'s steps: count %.1f, test.bmp written %.1f and read %.1f, photograph to\n' \
+    printf '    (a pick'"'"'s steps: count with stability %.1f, test.bmp written %.1f and read %.1f,\n' \
       "$(w count_ms)" "$(w bmp_write_ms)" "$(w bmp_read_ms)"
-    printf '     QImage %.1f, pixmaps %.1f ms; painting afterwards %.1f ms)\n' \
-      "$(w to_qimage_ms)" "$(w pixmap_ms)" "$(w paint_ms)"
-  else
-    row "window pick / FreeImage_Load, 768 x 576" "-" "<= 2 x" "n/a"
-  fi
+    printf '     pictures %.1f, journal record flushed %.1f, pixmaps %.1f ms; painting afterwards %.1f ms)\n' \
+      "$(w to_qimage_ms)" "$(w journal_ms)" "$(w pixmap_ms)" "$(w paint_ms)"
+  done
 fi
 exit "$status"

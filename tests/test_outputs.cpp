@@ -99,6 +99,16 @@ class Outputs : public ::testing::Test {
     std::vector<std::unique_ptr<Mount>> mounts_;  // unmounted before the folder goes
 };
 
+// A folder that cannot be written: a read-only file system as root (who may write anywhere
+// else), its permissions otherwise.
+void readOnlyFolder(Outputs& t, const fs::path& folder) {
+    fs::create_directory(folder);
+    if (::geteuid() == 0)
+        t.mount(folder, MS_RDONLY, "16k");
+    else
+        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+}
+
 struct TargetCase {
     const char* name;
     bool rootOnly;
@@ -168,21 +178,13 @@ TEST_F(Outputs, TargetsThatMustNotBeReplacedOrCannotBeWrittenAreRefused) {
          2, "there is no folder %DIR%/gone", false, ""},
         {"report into a read-only folder", false,
          [&](Outputs& t, const fs::path& dir) {
-             fs::create_directory(dir / "ro");
-             if (::geteuid() == 0)
-                 t.mount(dir / "ro", MS_RDONLY, "16k");
-             else
-                 fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+             readOnlyFolder(t, dir / "ro");
              return "--report " + q(dir / "ro" / "r.html") + " " + q(t.photograph(dir / "p.jpg"));
          },
          2, "the report %DIR%/ro/r.html cannot be written (", false, ""},
         {"result images into a read-only folder", false,
          [&](Outputs& t, const fs::path& dir) {
-             fs::create_directory(dir / "ro");
-             if (::geteuid() == 0)
-                 t.mount(dir / "ro", MS_RDONLY, "16k");
-             else
-                 fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+             readOnlyFolder(t, dir / "ro");
              return "--marked " + q(dir / "ro") + " " + q(t.photograph(dir / "p.jpg"));
          },
          2, "%DIR%/ro: cannot be used as the folder for result images: ", false, ""},

@@ -224,9 +224,16 @@ void keepScans(const std::uint8_t* data, std::size_t size, std::size_t at, ScanC
         const std::size_t length = lengthAt(data, segmentAt);
         if (length < 2) return keepRest(JpegEnding::Unknown);
         if (segmentAt + length > size) return endUnmarked(at);
-        if (isMetadataOnly(marker, data + segmentAt + 2, length - 2)) {
+        // An empty comment carries nothing; it is what stands in for a segment left out below.
+        const bool emptyComment = marker == kComment && length == 2;
+        if (!emptyComment && isMetadataOnly(marker, data + segmentAt + 2, length - 2)) {
             keepUpTo(at);
             copied = segmentAt + length;
+            // Bytes after it that do not begin with a marker (stray bytes, a stuffed byte, a
+            // restart marker) would join the picture data of a scan before it; an empty comment
+            // keeps them apart, as the segment did, for the decoder to find and warn about.
+            if (copied < size && endOfEntropyData(data, size, copied) != copied)
+                kept.insert(kept.end(), {kMarkerPrefix, kComment, 0x00, 0x02});
         }
         at = segmentAt + length;
         if (marker == kStartOfScan) {

@@ -68,6 +68,17 @@ TEST(JpegSegments, MetadataGoesAndWhatTheDecoderNeedsStays) {
     const JpegWithoutMetadata kept = withoutMetadataSegments(jpeg.data(), jpeg.size());
     // The scan's data is kept whole, its stuffed byte and restart marker too.
     EXPECT_EQ(kept.data, joined({start, jfif, adobe, frame, scan, end}));
+    // Stray bytes after metadata left out stay apart from the scan's data: an empty comment
+    // stands where the metadata was, as it does where the stray bytes begin like a stuffed byte.
+    for (const Bytes& stray : {Bytes{0x12, 0x34}, Bytes{0xFF, 0x00, 0x56}}) {
+        const Bytes odd = joined({start, frame, scan, exif, stray, end});
+        const JpegWithoutMetadata walked = withoutMetadataSegments(odd.data(), odd.size());
+        EXPECT_EQ(walked.data, joined({start, frame, scan, {0xFF, 0xFE, 0x00, 0x02}, stray, end}));
+        const JpegWithoutMetadata again =
+            withoutMetadataSegments(walked.data.data(), walked.data.size());
+        EXPECT_EQ(again.data, walked.data);
+        EXPECT_EQ(again.scanEnds, walked.scanEnds);
+    }
     EXPECT_TRUE(kept.hasFrame);
     EXPECT_EQ(kept.height, 0x0102);
     EXPECT_EQ(kept.width, 0x0304);

@@ -45,18 +45,12 @@ Station::Start Station::start() {
 
 std::string Station::count(const std::string& file, std::optional<FileIdentity> identity,
                            const CountResult& result) {
-    book_.add({file, result.boards(), identity});
-    JournalRecord record = book_.record(JournalEvent::Count, file);
-    record.boards = result.boards();
-    record.uncertain = result.certainty.uncertain;
-    record.byThickness = result.certainty.byThickness;
-    return write(std::move(record));
+    return write(book_.counted({file, result.boards(), identity}, result.certainty.uncertain,
+                               result.certainty.byThickness));
 }
 
 std::string Station::refused(const std::string& file, const std::string& reason) {
-    JournalRecord record = book_.record(JournalEvent::Refused, file);
-    record.reason = reason;
-    return write(std::move(record));
+    return write(book_.refused(file, reason));
 }
 
 std::optional<BookCount> Station::takeBack(std::string& journalNote) {

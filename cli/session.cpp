@@ -39,18 +39,11 @@ void Session::begin() {
 
 void Session::take(const PhotographOutcome& outcome) {
     book_.add(outcome);
-    if (outcome.error) {
-        JournalRecord record = journalBook_.record(JournalEvent::Refused, outcome.file);
-        record.reason = *outcome.error;
-        journal(std::move(record));
-    } else {
-        journalBook_.add({outcome.file, outcome.boards(), std::nullopt});
-        JournalRecord record = journalBook_.record(JournalEvent::Count, outcome.file);
-        record.boards = outcome.boards();
-        record.uncertain = outcome.certainty.uncertain;
-        record.byThickness = outcome.certainty.byThickness;
-        journal(std::move(record));
-    }
+    if (outcome.error)
+        journal(journalBook_.refused(outcome.file, *outcome.error));
+    else
+        journal(journalBook_.counted({outcome.file, outcome.boards(), std::nullopt},
+                                     outcome.certainty.uncertain, outcome.certainty.byThickness));
 
     if (options_.csv) {
         out_.put(csvRecord(outcome));

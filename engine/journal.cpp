@@ -295,6 +295,24 @@ JournalRecord StationBook::record(JournalEvent event, std::string file) const {
     return record;
 }
 
+JournalRecord StationBook::counted(BookCount count, bool uncertain,
+                                   std::optional<double> byThickness) {
+    const long long boards = count.boards;
+    std::string file = count.file;
+    add(std::move(count));
+    JournalRecord counted = record(JournalEvent::Count, std::move(file));
+    counted.boards = boards;
+    counted.uncertain = uncertain;
+    counted.byThickness = byThickness;
+    return counted;
+}
+
+JournalRecord StationBook::refused(std::string file, std::string reason) const {
+    JournalRecord refusal = record(JournalEvent::Refused, std::move(file));
+    refusal.reason = std::move(reason);
+    return refusal;
+}
+
 JournalWriter::JournalWriter(std::filesystem::path file) : file_(std::move(file)) {}
 
 std::optional<std::string> JournalWriter::ready() {

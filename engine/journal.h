@@ -88,6 +88,10 @@ class StationBook {
 
     // A record of an event in this book, its counters as they are now.
     JournalRecord record(JournalEvent event, std::string file = {}) const;
+    // Adds a count and gives its record: boards, verdict and thickness count.
+    JournalRecord counted(BookCount count, bool uncertain, std::optional<double> byThickness);
+    // The record of a photograph refused, and why.
+    JournalRecord refused(std::string file, std::string reason) const;
 
   private:
     int number_ = 1;

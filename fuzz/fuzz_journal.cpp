@@ -71,13 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string written = lathmark::journalHeader();
         lathmark::StationBook replayed;
         replayed.start(start.book);
-        for (const lathmark::BookCount& count : start.counts) {
-            replayed.add(count);
-            lathmark::JournalRecord record =
-                replayed.record(lathmark::JournalEvent::Count, count.file);
-            record.boards = count.boards;
-            written += lathmark::journalLine(record);
-        }
+        for (const lathmark::BookCount& count : start.counts)
+            written += lathmark::journalLine(replayed.counted(count, false, std::nullopt));
         const lathmark::JournalStart again = lathmark::readJournalText(written);
         if (again.untrusted || !again.resume || again.boards != book.boards() ||
             again.photographs != book.photographs())

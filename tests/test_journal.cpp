@@ -96,17 +96,9 @@ TEST(Journal, RecordsReadBackAsWritten) {
     StationBook book;
     book.start(1);
     // Names with what CSV must quote, and a refusal's reason with a comma.
-    for (const std::string name : {"a,b.jpg", "say \"x\".jpg", "two\nlines.jpg"}) {
-        book.add({name, 7, std::nullopt});
-        JournalRecord record = book.record(JournalEvent::Count, name);
-        record.boards = 7;
-        record.uncertain = true;
-        record.byThickness = 6.5;
-        ASSERT_FALSE(writer.append(record));
-    }
-    JournalRecord refused = book.record(JournalEvent::Refused, "c.jpg");
-    refused.reason = "cannot be decoded, it is cut off";
-    ASSERT_FALSE(writer.append(refused));
+    for (const std::string name : {"a,b.jpg", "say \"x\".jpg", "two\nlines.jpg"})
+        ASSERT_FALSE(writer.append(book.counted({name, 7, std::nullopt}, true, 6.5)));
+    ASSERT_FALSE(writer.append(book.refused("c.jpg", "cannot be decoded, it is cut off")));
 
     const JournalStart start = readJournal(file);
     EXPECT_FALSE(start.untrusted);

@@ -9,7 +9,12 @@ std::string detectionMessage(long long boards) {
     return "Detected " + std::to_string(boards) + " obvious lines.";
 }
 
-CertaintyLine certaintyLine(const CountResult& result, bool alreadyCounted,
+std::string alreadyCountedLine(const std::string& countedAs) {
+    return "Already counted in this book as " + countedAs;
+}
+
+CertaintyLine certaintyLine(const CountResult& result,
+                            const std::optional<std::string>& alreadyCountedAs,
                             const std::string& separator) {
     const Certainty& certainty = result.certainty;
     std::string text;
@@ -34,8 +39,9 @@ CertaintyLine certaintyLine(const CountResult& result, bool alreadyCounted,
                     " boards";
         }
     }
-    if (alreadyCounted) text = "Already counted in this book" + (text.empty() ? "" : "\n" + text);
-    return {text, alreadyCounted || certainty.uncertain};
+    if (alreadyCountedAs)
+        text = alreadyCountedLine(*alreadyCountedAs) + (text.empty() ? "" : "\n" + text);
+    return {text, alreadyCountedAs || certainty.uncertain};
 }
 
 std::string secondsText(std::uint32_t milliseconds, const std::string& separator) {

@@ -3,6 +3,7 @@
 // on their own.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "engine/counting.h"
@@ -15,14 +16,19 @@ std::string detectionMessage(long long boards);
 // The line under the list that says how sure a count is, and whether it says so in the
 // warning colour: for a sure count, the stability ranges and the thickness count ("Same count
 // from THRESHOLD 107 to 114 and BDLINE 61 to 71; by thickness 20.0 boards"); for an uncertain
-// one, "Uncertain: " and why. A photograph the book already holds gets "Already counted in this
-// book" on a line of its own first. `separator` is the user's decimal separator.
+// one, "Uncertain: " and why. A photograph whose image the book already holds gets "Already
+// counted in this book as NAME" on a line of its own first, NAME the file it was counted as.
+// `separator` is the user's decimal separator.
 struct CertaintyLine {
     std::string text;
     bool warning = false;
 };
-CertaintyLine certaintyLine(const CountResult& result, bool alreadyCounted,
+CertaintyLine certaintyLine(const CountResult& result,
+                            const std::optional<std::string>& alreadyCountedAs,
                             const std::string& separator = ".");
+
+// "Already counted in this book as NAME".
+std::string alreadyCountedLine(const std::string& countedAs);
 
 // Milliseconds between two readings of a 32-bit millisecond counter, right across a wrap.
 constexpr std::uint32_t elapsedMilliseconds(std::uint32_t start, std::uint32_t end) {

@@ -24,6 +24,7 @@
 #include "app/drawn_controls.h"
 #include "app/fitting_font.h"
 #include "app/photograph_list.h"
+#include "engine/arrivals.h"
 #include "engine/counting.h"
 #include "engine/folder_watch.h"
 #include "engine/photographs.h"
@@ -195,6 +196,12 @@ void Lathmark::createControls() {
     lblCertainty = makeLabel(this, "lblCertainty", QRect(8, 326, 250, 102), QString(), sansBold,
                              Qt::AlignRight);
     lblCertainty->setWordWrap(true);
+    // Across the foot of the window, under the buttons and the book.
+    lblStanding =
+        makeLabel(this, "lblStanding", QRect(8, 541, 776, 22), QString(), sansBold, Qt::AlignLeft);
+    QPalette standing = lblStanding->palette();
+    standing.setColor(QPalette::WindowText, kWarningAmber);
+    lblStanding->setPalette(standing);
 
     undoKey = new QShortcut(QKeySequence::Undo, this);
     undoKey->setObjectName("undoKey");
@@ -226,7 +233,7 @@ void Lathmark::Form_Load() {
     vTotalCount->setNumber(station.book().boards());
     if (!start.message.empty())
         showMessage(fromNative(start.message), start.warning ? Tone::Warning : Tone::Plain);
-    if (settings.watch) startWatching();
+    startWatching();
 }
 
 void Lathmark::reportSettingsProblems() {
@@ -242,7 +249,7 @@ void Lathmark::File1_Click() {
     countSelectedFile();
 }
 
-void Lathmark::countSelectedFile() {
+bool Lathmark::countSelectedFile(const StepResult<JpegPhotograph>* read, bool arrived) {
     if (station.book().photographs() >= kMostPhotographs) {
         const std::string reason = "this book already holds " + std::to_string(kMostPhotographs) +
                                    " photographs, the most it can";
@@ -250,18 +257,28 @@ void Lathmark::countSelectedFile() {
         showRefusal(fromNative(selectedFile + " not counted: " + reason +
                                ". Press \"New Book\" to go on." +
                                (note.empty() ? "" : " " + note)));
-        return;
+        return true;
     }
 
     startTicks = tickCount();
-    // What the name holds as it is counted: the same name written again is another photograph.
-    const std::optional<FileIdentity> identity = identityOf(selectedFile);
-    CountResult result =
-        countBoards(selectedFile, settings, {.keepPhotograph = true, .stability = true});
+    const CountOptions options{.keepPhotograph = true, .stability = true};
+    CountResult result;
+    if (!read) {
+        result = countBoards(selectedFile, settings, options);
+    } else if (read->ok()) {
+        result = countJpeg(read->value, selectedFile, settings, options);
+    } else {
+        result.file = selectedFile;
+        result.error = CountError{selectedFile, *read->failure};
+    }
+    if (arrived &&
+        !arrivals->settle(selectedFile,
+                          result.ok() ? std::nullopt : std::optional(result.error->reason)))
+        return false;
     if (!result.ok()) {
-        const std::string note = station.refused(selectedFile, result.error->reason);
+        const std::string note = station.refused(selectedFile, result.error->reason, result.digest);
         showRefusal(fromNative(result.error->message() + (note.empty() ? "" : " " + note)));
-        return;
+        return true;
     }
 
     // The pictures are scaled down to their boxes once here, rather than at every paint. The
@@ -294,11 +311,12 @@ void Lathmark::countSelectedFile() {
     result.marked.reset();
     marked = toShownImage(marked, Image1->contentsRect().size() * Image1->devicePixelRatioF());
 
-    const bool alreadyCounted = station.book().holds(selectedFile, identity);
+    const BookCount* holder = station.book().holding(result.digest);
     const CertaintyLine certainty =
-        certaintyLine(result, alreadyCounted, QLocale().decimalPoint().toStdString());
+        certaintyLine(result, holder ? std::optional(holder->file) : std::nullopt,
+                      QLocale().decimalPoint().toStdString());
     // Into the journal, and onto the disk, before the counters show it.
-    if (const std::string note = station.count(selectedFile, identity, result); !note.empty())
+    if (const std::string note = station.count(selectedFile, result); !note.empty())
         message += " " + fromNative(note);
 
     // Handed over rather than copied: the pixmaps may take the images' pixels as they are.
@@ -313,6 +331,7 @@ void Lathmark::countSelectedFile() {
     const std::uint32_t elapsed = elapsedMilliseconds(startTicks, tickCount());
     pTime->setText(QString::fromStdString(
         processTimeCaption(elapsed, QLocale().decimalPoint().toStdString())));
+    return true;
 }
 
 // Nothing was counted: say why in red and take down the pictures, time and certainty of the
@@ -338,6 +357,15 @@ void Lathmark::showMessage(const QString& message, Tone tone) {
     Label3->setText(message);
     // A message shrunk to fit is hard to read; the tooltip shows it whole.
     Label3->setToolTip(font.pointSizeF() < designFont.pointSizeF() ? message : QString());
+}
+
+void Lathmark::showStanding() {
+    const QString text = fromNative(folderStanding);
+    const QFont designFont = layoutFont(Face::MsSansSerif, 9.75, QFont::Bold);
+    lblStanding->setFont(fontFittingWrapped(designFont, text, lblStanding->contentsRect(),
+                                            lblStanding->alignment(), kSmallestMessagePoints));
+    lblStanding->setText(text);
+    lblStanding->setToolTip(text);
 }
 
 void Lathmark::showCertainty(const QString& text, bool warning) {

@@ -13,6 +13,7 @@
 
 #include "app/settings.h"
 #include "app/station.h"
+#include "engine/preparation.h"
 
 class QCloseEvent;
 class QLabel;
@@ -20,9 +21,11 @@ class QListWidget;
 class QPushButton;
 class QShortcut;
 class QSocketNotifier;
+class QTimer;
 
 namespace lathmark {
 
+class Arrivals;
 class CounterLabel;
 class FolderWatcher;
 class LineShape;
@@ -69,18 +72,27 @@ class Lathmark : public QWidget {
     void btnExit_Click();
     void undo_Activated();
 
-    // Counts the photograph in selectedFile and shows the result, or why there is none.
-    void countSelectedFile();
+    // Counts the photograph in selectedFile (from `read` if it was read already) and shows the
+    // result, or why there is none. A photograph that `arrived` and is refused as unfinished is
+    // held back instead: nothing is shown or recorded, and false is returned.
+    bool countSelectedFile(const StepResult<JpegPhotograph>* read = nullptr, bool arrived = false);
     void showRefusal(const QString& message);
     void showMessage(const QString& message, Tone tone = Tone::Plain);
     void showCertainty(const QString& text, bool warning);
     void showBoardsOfPhotograph(long long boards, bool uncertain);
+    // The standing line at the foot of the window: what stays wrong until it is mended.
+    void showStanding();
 
     // The watched working folder (WATCH=1): photographs that arrive join the list in their
     // place and are counted; those that leave, leave it.
     void startWatching();
     void folderChanged();
+    void rereadFolder();
+    void armWatchTimer();
     void photographArrived(const std::string& name);
+    void refuseArrival(const std::string& name, const std::string& reason,
+                       const std::optional<PhotographDigest>& digest, const std::string& countedAs);
+    void pickQuietly(const std::string& name);
 
     // Controls, named as the operator's manual names them.
     QListWidget* File1 = nullptr;
@@ -100,6 +112,7 @@ class Lathmark : public QWidget {
     CounterLabel* vTotalCount = nullptr;
     QLabel* TotalCount = nullptr;
     QLabel* lblCertainty = nullptr;  // how sure the latest count is
+    QLabel* lblStanding = nullptr;   // what stays wrong until it is mended
     QShortcut* undoKey = nullptr;    // Ctrl+Z: the book's last count taken back
 
     // Settings, read once at start: BDLINE, THRESHOLD, STRETCH, REGION, THICKNESS and WATCH.
@@ -110,8 +123,13 @@ class Lathmark : public QWidget {
     std::uint32_t startTicks = 0;
     Station station;
 
+    // The working folder, its watch, and (WATCH=1) the rule its arrivals are counted by.
+    std::filesystem::path folder;
     std::unique_ptr<FolderWatcher> watcher;
     QSocketNotifier* watchNotifier = nullptr;
+    QTimer* watchTimer = nullptr;
+    std::unique_ptr<Arrivals> arrivals;
+    std::string folderStanding;  // why nothing can be counted now, if something keeps it
 
     std::filesystem::path settingsFile_;
     std::vector<std::string> settingsProblems_;

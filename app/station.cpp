@@ -12,10 +12,16 @@ std::string counted(long long number, const std::string& thing) {
 
 }  // namespace
 
-Station::Station(std::filesystem::path journal) : writer_(std::move(journal)) {}
+Station::Station(std::filesystem::path journal) : writer_(std::move(journal)) {
+    writer_.onMadeAgain([this](const JournalRecord& next) {
+        return book_.historyBefore(
+            next, "written again: the journal was removed while the book was open");
+    });
+}
 
 Station::Start Station::start() {
-    const JournalStart read = readJournal(writer_.file());
+    journalAtStart_ = readJournal(writer_.file());
+    const JournalStart& read = journalAtStart_;
     const std::string name = writer_.file().filename().string();
     Start start;
     if (read.untrusted) {
@@ -43,14 +49,14 @@ Station::Start Station::start() {
     return start;
 }
 
-std::string Station::count(const std::string& file, std::optional<FileIdentity> identity,
-                           const CountResult& result) {
-    return write(book_.counted({file, result.boards(), identity}, result.certainty.uncertain,
+std::string Station::count(const std::string& file, const CountResult& result) {
+    return write(book_.counted({file, result.boards(), result.digest}, result.certainty.uncertain,
                                result.certainty.byThickness));
 }
 
-std::string Station::refused(const std::string& file, const std::string& reason) {
-    return write(book_.refused(file, reason));
+std::string Station::refused(const std::string& file, const std::string& reason,
+                             const std::optional<PhotographDigest>& digest) {
+    return write(book_.refused(file, reason, digest));
 }
 
 std::optional<BookCount> Station::takeBack(std::string& journalNote) {
@@ -58,6 +64,7 @@ std::optional<BookCount> Station::takeBack(std::string& journalNote) {
     if (!taken) return taken;
     JournalRecord record = book_.record(JournalEvent::Undo, taken->file);
     record.boards = taken->boards;
+    record.digest = taken->digest;
     journalNote = write(std::move(record));
     return taken;
 }

@@ -18,6 +18,8 @@ class LathmarkTestAccess;
 class Station {
   public:
     explicit Station(std::filesystem::path journal);
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
 
     // Reads the journal and starts the book it leaves: the interrupted one resumed with its
     // counts (a "resumed" record written), or an empty one. Gives what the operator must be
@@ -29,13 +31,15 @@ class Station {
     Start start();
 
     const StationBook& book() const { return book_; }
+    // What the journal said when the session started.
+    const JournalStart& journalAtStart() const { return journalAtStart_; }
 
     // Each of these writes its event to the journal, the book's counters as they are after it,
     // and gives what the operator must be told of a journal that could not be written, once
     // until it can be again: words to add to the message, or nothing.
-    std::string count(const std::string& file, std::optional<FileIdentity> identity,
-                      const CountResult& result);
-    std::string refused(const std::string& file, const std::string& reason);
+    std::string count(const std::string& file, const CountResult& result);
+    std::string refused(const std::string& file, const std::string& reason,
+                        const std::optional<PhotographDigest>& digest = std::nullopt);
     // Takes the book's last count back; none if the book has no count left.
     std::optional<BookCount> takeBack(std::string& journalNote);
     std::string newBook();
@@ -48,6 +52,7 @@ class Station {
     std::string write(JournalRecord record);
 
     JournalWriter writer_;
+    JournalStart journalAtStart_;
     StationBook book_;
     bool failureSaid_ = false;
     bool exited_ = false;

@@ -26,18 +26,6 @@ std::optional<FileIdentity> identityOf(const std::string& file) {
     return FileIdentity{info.st_dev, info.st_ino};
 }
 
-// Why a name cannot be a photograph where the count's own words would mislead: a symbolic link
-// whose target does not exist would be "a file that does not exist", though the name is there.
-std::string unreadableLink(const std::string& file) {
-    struct stat info {};
-    if (::lstat(file.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return {};
-    if (::stat(file.c_str(), &info) == 0 || errno != ENOENT) return {};
-    std::error_code error;
-    const fs::path target = fs::read_symlink(file, error);
-    return "is a symbolic link to " + (error ? std::string("a file") : target.string()) +
-           ", which does not exist";
-}
-
 bool endsWithIgnoringCase(const std::string& name, std::string_view end) {
     if (name.size() < end.size()) return false;
     const std::string_view tail = std::string_view(name).substr(name.size() - end.size());
@@ -97,7 +85,7 @@ BatchArguments expandArguments(const std::vector<std::string>& arguments) {
     }
     std::map<FileIdentity, const std::string*> first;
     for (BatchPhotograph& photograph : batch.photographs) {
-        photograph.unreadable = unreadableLink(photograph.file);
+        photograph.unreadable = brokenLink(photograph.file);
         const std::optional<FileIdentity> identity = identityOf(photograph.file);
         if (!identity) continue;
         const auto [earlier, isFirst] = first.emplace(*identity, &photograph.file);
@@ -136,7 +124,7 @@ std::optional<std::string> resultImageClash(const std::vector<std::string>& file
 }
 
 PhotographOutcome countOne(const BatchPhotograph& photograph, const BatchOptions& options,
-                           PixelBudget* budget) {
+                           PixelBudget* budget, const StepResult<JpegPhotograph>* read) {
     const auto start = std::chrono::steady_clock::now();
     PhotographOutcome outcome;
     outcome.file = photograph.file;
@@ -148,8 +136,15 @@ PhotographOutcome countOne(const BatchPhotograph& photograph, const BatchOptions
         outcome.error = photograph.unreadable;
         return outcome;
     }
-    CountResult result = countBoards(photograph.file, options.settings,
-                                     {.stability = options.stability, .budget = budget});
+    if (read && !read->ok()) {
+        outcome.error = *read->failure;
+        return outcome;
+    }
+    const CountOptions countOptions{.stability = options.stability, .budget = budget};
+    CountResult result =
+        read ? countJpeg(read->value, photograph.file, options.settings, countOptions)
+             : countBoards(photograph.file, options.settings, countOptions);
+    outcome.digest = result.digest;
     if (!result.ok()) {
         outcome.error = result.error->reason;
         return outcome;

@@ -61,6 +61,7 @@ struct PhotographOutcome {
     std::optional<StabilityRanges> stable;
     Certainty certainty;
     double milliseconds = 0;
+    std::optional<PhotographDigest> digest;  // which photograph it is (engine/digest.h)
 
     int boards() const { return passLines[0] + passLines[1] + passLines[2] + passLines[3] + 1; }
 };
@@ -73,9 +74,11 @@ std::filesystem::path resultImagePath(const std::filesystem::path& folder, const
 std::optional<std::string> resultImageClash(const std::vector<std::string>& files,
                                             const std::filesystem::path& folder);
 
-// Counts one photograph and, if asked, writes its result image.
+// Counts one photograph and, if asked, writes its result image; from what `read` holds where
+// the file was read already.
 PhotographOutcome countOne(const BatchPhotograph& photograph, const BatchOptions& options,
-                           PixelBudget* budget = nullptr);
+                           PixelBudget* budget = nullptr,
+                           const StepResult<JpegPhotograph>* read = nullptr);
 
 // Runs `work(i)` for every i below `count`, `jobs` at a time, and hands each outcome to `report`
 // in the order of i, as soon as it and all before it are done.

@@ -220,11 +220,15 @@ int countBatch(const Options& options, const lathmark::Settings& settings, Stand
     if (options.journalFile && !readyJournal(journal, journalBook, *options.journalFile))
         return kUsageError;
 
-    lathmark::Session session({options.json, options.csv, options.quiet}, settings, out,
+    const bool station = options.journalFile || options.watchFolder;
+    lathmark::Session session({options.json, options.csv, options.quiet, station}, settings, out,
                               report ? &*report : nullptr, journal ? &*journal : nullptr,
                               journalBook);
+    bool mayHaveMissed = false;
     if (options.watchFolder) {
-        if (!lathmark::watchFolder(*options.watchFolder, batch, session)) return kUsageError;
+        const lathmark::WatchEnd end = lathmark::watchFolder(*options.watchFolder, batch, session);
+        if (!end.watched) return kUsageError;
+        mayHaveMissed = end.folderWentAway;
     } else {
         session.begin();
         lathmark::ProgressLine progress(files.size(), !options.quiet);
@@ -245,7 +249,7 @@ int countBatch(const Options& options, const lathmark::Settings& settings, Stand
         }
     const lathmark::Book& book = session.book();
     if (!written) return kUsageError;
-    if (book.failed > 0 || !arguments.folderProblems.empty()) return kSomeFailed;
+    if (book.failed > 0 || !arguments.folderProblems.empty() || mayHaveMissed) return kSomeFailed;
     return options.strict && book.uncertain > 0 ? kSomeUncertain : kAllCounted;
 }
 

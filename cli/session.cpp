@@ -31,18 +31,31 @@ Session::Session(const SessionOptions& options, const Settings& settings, Standa
     : options_(options), out_(out), report_(report), journal_(journal) {
     book_.settings = settings;
     journalBook_.start(journalBook);
+    if (journal_)
+        journal_->onMadeAgain([this](const JournalRecord& next) {
+            return journalBook_.historyBefore(
+                next, "written again: the journal was removed while the book was open");
+        });
 }
 
 void Session::begin() {
     if (options_.csv) out_.put(csvHeader());
 }
 
-void Session::take(const PhotographOutcome& outcome) {
+void Session::take(PhotographOutcome outcome) {
+    if (options_.station && !outcome.error)
+        if (const BookCount* holder = journalBook_.holding(outcome.digest)) {
+            PhotographOutcome refused;
+            refused.file = std::move(outcome.file);
+            refused.error = alreadyCountedReason(holder->file);
+            refused.digest = outcome.digest;
+            outcome = std::move(refused);
+        }
     book_.add(outcome);
     if (outcome.error)
-        journal(journalBook_.refused(outcome.file, *outcome.error));
+        journal(journalBook_.refused(outcome.file, *outcome.error, outcome.digest));
     else
-        journal(journalBook_.counted({outcome.file, outcome.boards(), std::nullopt},
+        journal(journalBook_.counted({outcome.file, outcome.boards(), outcome.digest},
                                      outcome.certainty.uncertain, outcome.certainty.byThickness));
 
     if (options_.csv) {

@@ -32,6 +32,9 @@ struct SessionOptions {
     bool json = false;
     bool csv = false;
     bool quiet = false;
+    // A station's book (with a journal, or watching a folder): a photograph whose image the book
+    // holds already is refused, not counted again.
+    bool station = false;
 };
 
 class Session {
@@ -39,6 +42,8 @@ class Session {
     // `report` and `journal` may be null; the journal's records go into book `journalBook`.
     Session(const SessionOptions& options, const Settings& settings, StandardOutput& out,
             HtmlReport* report, JournalWriter* journal, int journalBook);
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
     // Before the first photograph: the CSV header.
     void begin();
@@ -48,14 +53,17 @@ class Session {
     void take(const PhotographOutcome& outcome, Hide hideProgress) {
         const bool text = !options_.csv && !options_.json;
         const bool saysMore = !outcome.warning.empty() || outcome.certainty.uncertain;
-        hideProgress(text && (outcome.error || (saysMore && !options_.quiet)));
+        hideProgress(text && (outcome.error || (saysMore && !options_.quiet) ||
+                              (options_.station && journalBook_.holding(outcome.digest))));
         take(outcome);
     }
-    void take(const PhotographOutcome& outcome);
+    void take(PhotographOutcome outcome);
     // After the last: the book's line, and the journal's exit record.
     void end();
 
     const Book& book() const { return book_; }
+    // The book as a station keeps it: each count with the photograph's digest.
+    const StationBook& stationBook() const { return journalBook_; }
     // Whether every journal record was written.
     bool journalWritten() const { return !journalFailed_; }
 

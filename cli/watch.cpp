@@ -5,24 +5,25 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <map>
 
-#include "engine/decode_verdict.h"
+#include "engine/arrivals.h"
 #include "engine/folder_watch.h"
 #include "engine/photographs.h"
 
 namespace lathmark {
 namespace {
 
-// SIGINT and SIGTERM as readable events, so that waiting for photographs and for the end is one
-// poll; the signals are blocked while it lives and given back as they were after.
+// SIGINT, SIGTERM and SIGHUP as readable events, so that waiting for photographs and for the end is
+// one poll; the signals are blocked while it lives and given back as they were after.
 class EndSignals {
   public:
     EndSignals() {
         sigemptyset(&signals_);
         sigaddset(&signals_, SIGINT);
         sigaddset(&signals_, SIGTERM);
+        sigaddset(&signals_, SIGHUP);
         pthread_sigmask(SIG_BLOCK, &signals_, &before_);
         fd_ = Descriptor(::signalfd(-1, &signals_, SFD_CLOEXEC | SFD_NONBLOCK));
     }
@@ -48,70 +49,90 @@ class EndSignals {
 class Watch {
   public:
     Watch(const std::filesystem::path& folder, const BatchOptions& options, Session& session)
-        : folder_(folder), options_(options), session_(session) {}
+        : folder_(folder), options_(options), session_(session), arrivals_(folder, true) {}
 
-    // A photograph of the folder that may be new: counted unless this very file was counted.
+    Arrivals& arrivals() { return arrivals_; }
+
+    // A name of the folder that may hold a new photograph.
     void consider(const std::string& name) {
-        const std::filesystem::path path = folder_ / name;
-        const std::optional<FileIdentity> identity = identityOf(path);
-        if (!identity) return;  // gone again before it could be looked at
-        const auto seen = seen_.find(name);
-        if (seen != seen_.end() && seen->second == *identity) return;
-        seen_[name] = *identity;
-        held_.erase(name);
-        PhotographOutcome outcome = countOne({path.string(), {}, {}}, options_);
-        if (outcome.error && refusedAsUnfinished(*outcome.error)) {
-            held_[name] = std::move(outcome);
-            return;
+        Arrivals::Arrival arrival = arrivals_.look(name, session_.stationBook());
+        switch (arrival.kind) {
+            case Arrivals::Arrival::Kind::Nothing:
+                return;
+            case Arrivals::Arrival::Kind::AlreadyCounted:
+            case Arrivals::Arrival::Kind::Refused:
+                arrivals_.settle(name, std::nullopt);
+                refuse(arrival.file, arrival.reason, arrival.digest);
+                return;
+            case Arrivals::Arrival::Kind::Count:
+                break;
         }
-        session_.take(outcome);
+        PhotographOutcome outcome =
+            countOne({arrival.file, {}, {}}, options_, nullptr, &arrival.photograph);
+        if (arrivals_.settle(name, outcome.error)) session_.take(std::move(outcome));
     }
 
-    // A photograph that left: one held back as unfinished was never a photograph.
-    void left(const std::string& name) { held_.erase(name); }
-
-    // Everything the folder holds now, as after changes that were lost.
+    // Everything the folder holds now, as at the start and after changes that were lost.
     void rescan() {
-        for (const std::string& name : listPhotographs(folder_)) consider(name);
+        for (const std::string& name : jpgEntries(folder_)) consider(name);
     }
 
-    // The refusals held back for photographs that never became whole.
-    void end() {
-        for (auto& [name, outcome] : held_) session_.take(outcome);
-        held_.clear();
+    // The refusals of photographs that stayed unfinished: those that have not changed for a
+    // while, or all of them at the end.
+    void tellOverdue(bool all) {
+        for (auto& [file, reason] : arrivals_.overdue(all)) refuse(file, reason, std::nullopt);
     }
 
   private:
+    void refuse(const std::string& file, const std::string& reason,
+                const std::optional<PhotographDigest>& digest) {
+        PhotographOutcome outcome;
+        outcome.file = file;
+        outcome.error = reason;
+        outcome.digest = digest;
+        session_.take(std::move(outcome));
+    }
+
     std::filesystem::path folder_;
     const BatchOptions& options_;
     Session& session_;
-    std::map<std::string, FileIdentity> seen_;
-    std::map<std::string, PhotographOutcome> held_;
+    Arrivals arrivals_;
 };
+
+// The sooner of two waits in milliseconds, where -1 is no wait at all.
+int sooner(int a, int b) {
+    if (a < 0) return b;
+    if (b < 0) return a;
+    return std::min(a, b);
+}
 
 }  // namespace
 
-bool watchFolder(const std::filesystem::path& folder, const BatchOptions& options,
-                 Session& session) {
+WatchEnd watchFolder(const std::filesystem::path& folder, const BatchOptions& options,
+                     Session& session) {
+    WatchEnd end;
     EndSignals endSignals;
     if (endSignals.fd() < 0) {
-        say("lathmark-count: cannot wait for SIGINT and SIGTERM (" + errnoText(errno) +
+        say("lathmark-count: cannot wait for SIGINT, SIGTERM and SIGHUP (" + errnoText(errno) +
             "); nothing counted");
-        return false;
+        return end;
     }
     // Watched before it is read, so that nothing that arrives in between is missed.
     FolderWatcher watcher(folder);
     if (watcher.failure()) {
         say("lathmark-count: " + folder.string() + " cannot be watched (" + *watcher.failure() +
             "); nothing counted");
-        return false;
+        return end;
     }
+    end.watched = true;
     session.begin();
     Watch watch(folder, options, session);
     watch.rescan();
     for (;;) {
         pollfd ready[2] = {{watcher.fd(), POLLIN, 0}, {endSignals.fd(), POLLIN, 0}};
-        if (::poll(ready, 2, -1) < 0) {
+        const int wait =
+            sooner(watcher.retryMilliseconds(), watch.arrivals().millisecondsToOverdue());
+        if (::poll(ready, 2, wait) < 0) {
             if (errno == EINTR) continue;
             break;
         }
@@ -125,16 +146,28 @@ bool watchFolder(const std::filesystem::path& folder, const BatchOptions& option
                     watch.consider(change.name);
                     break;
                 case FolderChange::Kind::Left:
-                    watch.left(change.name);
+                    watch.arrivals().left(change.name);
                     break;
                 case FolderChange::Kind::Rescan:
                     watch.rescan();
                     break;
+                case FolderChange::Kind::Gone:
+                    end.folderWentAway = true;
+                    say("lathmark-count: " + folder.string() +
+                        " is gone (removed or renamed): photographs are not counted until a "
+                        "folder is there again");
+                    break;
+                case FolderChange::Kind::Back:
+                    say("lathmark-count: " + folder.string() +
+                        " is there again: counting goes on with what it holds");
+                    watch.rescan();
+                    break;
             }
         }
+        watch.tellOverdue(false);
     }
-    watch.end();
-    return true;
+    watch.tellOverdue(true);
+    return end;
 }
 
 }  // namespace lathmark

@@ -9,13 +9,18 @@
 
 namespace lathmark {
 
-// Counts the photographs in `folder`, then each that arrives (written and closed, or moved in),
-// handing every outcome to `session` at once. Never the same file twice: a photograph is
-// counted again only when its file has changed (written again, or another moved in under its
-// name). One refused as unfinished (empty or cut off) is held back and counted again when it
-// changes; if it never does, its refusal is given at the end. Returns at SIGINT or SIGTERM;
-// false, with a message, if the folder cannot be watched.
-bool watchFolder(const std::filesystem::path& folder, const BatchOptions& options,
-                 Session& session);
+struct WatchEnd {
+    bool watched = false;         // false, with a message, if the folder could not be watched
+    bool folderWentAway = false;  // photographs written meanwhile may have been missed
+};
+
+// Counts the photographs in `folder`, then each that arrives, by the engine's rule of arrivals
+// (engine/arrivals.h): each photograph once, however it reaches the folder; one still being
+// written when it is whole. Every outcome goes to `session` at once; the refusals of
+// photographs that never became whole once they have not changed for a while, or at the end.
+// When the folder is removed or renamed, says so and waits for it to be back. Returns at
+// SIGINT, SIGTERM or SIGHUP.
+WatchEnd watchFolder(const std::filesystem::path& folder, const BatchOptions& options,
+                     Session& session);
 
 }  // namespace lathmark

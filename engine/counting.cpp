@@ -133,16 +133,27 @@ CountResult countBoards(const std::filesystem::path& file, const Settings& setti
                         const CountOptions& options) {
     CountResult result = started(file.string(), settings);
     if (!result.ok()) return result;
-    PixelBudget::Share share(options.budget);
-    return countDecodedResult(decodeJpegFile(file, &share), std::move(result), options);
+    const StepResult<JpegPhotograph> read = readJpegFile(file);
+    if (!read.ok()) return failed(std::move(result), *read.failure);
+    return countJpeg(read.value, result.file, settings, options);
 }
 
 CountResult countJpegInMemory(const std::uint8_t* data, std::size_t size, const std::string& name,
                               const Settings& settings, const CountOptions& options) {
     CountResult result = started(name, settings);
     if (!result.ok()) return result;
+    const StepResult<JpegPhotograph> read = readJpegData(data, size);
+    if (!read.ok()) return failed(std::move(result), *read.failure);
+    return countJpeg(read.value, name, settings, options);
+}
+
+CountResult countJpeg(const JpegPhotograph& photograph, const std::string& name,
+                      const Settings& settings, const CountOptions& options) {
+    CountResult result = started(name, settings);
+    result.digest = photograph.digest;
+    if (!result.ok()) return result;
     PixelBudget::Share share(options.budget);
-    return countDecodedResult(decodeJpegData(data, size, &share), std::move(result), options);
+    return countDecodedResult(decodeJpeg(photograph, &share), std::move(result), options);
 }
 
 CountResult countDecoded(Bitmap photograph, const std::string& name, const Settings& settings,

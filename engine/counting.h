@@ -13,6 +13,7 @@
 
 #include "engine/bitmap.h"
 #include "engine/counting_state.h"
+#include "engine/digest.h"
 #include "engine/error.h"
 #include "engine/landscape.h"
 #include "engine/passes.h"
@@ -68,6 +69,8 @@ struct CountResult {
     Bitmap marked;        // the result image: the band (of the region), black on line rows
     Bitmap photograph;    // the decoded photograph, if asked for
     std::string warning;  // what the decoder noted about a photograph it could still decode
+    // Which photograph this is (digest.h), known for any JPEG data with a scan, counted or not.
+    std::optional<PhotographDigest> digest;
     std::optional<StabilityRanges> stable;  // if asked for, and they could be found
     std::string stabilityProblem;           // why they could not
     Certainty certainty;
@@ -84,6 +87,12 @@ CountResult countBoards(const std::filesystem::path& file, const Settings& setti
 // Counts the boards in a JPEG photograph held in memory; `name` names it in errors.
 CountResult countJpegInMemory(const std::uint8_t* data, std::size_t size, const std::string& name,
                               const Settings& settings, const CountOptions& options = {});
+
+// Counts the boards in a JPEG photograph already read and walked (preparation.h); `name` names it
+// in errors.
+struct JpegPhotograph;
+CountResult countJpeg(const JpegPhotograph& photograph, const std::string& name,
+                      const Settings& settings, const CountOptions& options = {});
 
 // Counts the boards in a photograph already decoded; `name` names it in errors.
 CountResult countDecoded(Bitmap photograph, const std::string& name, const Settings& settings,

@@ -210,11 +210,26 @@ class PhotographDecode {
 
 }  // namespace
 
-StepResult<Bitmap> decodeJpegFile(const std::filesystem::path& file, PixelBudget::Share* share) {
+StepResult<JpegPhotograph> readJpegFile(const std::filesystem::path& file) {
     std::string bytes;
     if (auto failure = readWholeFile(file, kMaxPhotographBytes, bytes))
         return Failed{photographReadFailure(*failure)};
-    return decodeJpegData(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), share);
+    return readJpegData(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+StepResult<JpegPhotograph> readJpegData(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return Failed{std::string(kEmptyFile)};
+    if (size > kMaxPhotographBytes) return Failed{"is too large to be a photograph"};
+    JpegPhotograph photograph;
+    photograph.jpeg = withoutMetadataSegments(data, size);
+    photograph.digest = digestOf(photograph.jpeg);
+    return photograph;
+}
+
+StepResult<Bitmap> decodeJpegFile(const std::filesystem::path& file, PixelBudget::Share* share) {
+    const StepResult<JpegPhotograph> read = readJpegFile(file);
+    if (!read.ok()) return Failed{*read.failure};
+    return decodeJpeg(read.value, share);
 }
 
 int exifOrientation(const std::filesystem::path& file) {
@@ -228,9 +243,13 @@ int exifOrientation(const std::filesystem::path& file) {
 
 StepResult<Bitmap> decodeJpegData(const std::uint8_t* data, std::size_t size,
                                   PixelBudget::Share* share) {
-    if (size == 0) return Failed{std::string(kEmptyFile)};
-    if (size > kMaxPhotographBytes) return Failed{"is too large to be a photograph"};
-    const JpegWithoutMetadata jpeg = withoutMetadataSegments(data, size);
+    const StepResult<JpegPhotograph> read = readJpegData(data, size);
+    if (!read.ok()) return Failed{*read.failure};
+    return decodeJpeg(read.value, share);
+}
+
+StepResult<Bitmap> decodeJpeg(const JpegPhotograph& photograph, PixelBudget::Share* share) {
+    const JpegWithoutMetadata& jpeg = photograph.jpeg;
     // The size first: a photograph too large to count is refused as that, whatever else is
     // wrong with it.
     if (jpeg.hasFrame)

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,23 +13,52 @@
 namespace lathmark {
 
 FolderWatcher::FolderWatcher(const std::filesystem::path& folder)
-    : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    : folder_(folder), fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
     if (!fd_) {
         failure_ = errnoText(errno);
         return;
     }
-    const std::uint32_t events = IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM |
-                                 IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
-    if (::inotify_add_watch(fd_.get(), folder.c_str(), events) < 0) {
+    if (!watch()) {
         failure_ = errnoText(errno);
         fd_ = Descriptor();
+        return;
     }
+    // The folder's own watch hears of its removal only once nothing holds it (a process working
+    // in it does); its parent hears at once. Without a parent that can be watched, the folder's
+    // own events must do.
+    std::error_code error;
+    const std::filesystem::path whole =
+        std::filesystem::absolute(folder_, error).lexically_normal();
+    std::filesystem::path parent = whole.parent_path();
+    name_ = whole.filename().string();
+    if (!error && !name_.empty() && !parent.empty())
+        parentWatch_ =
+            ::inotify_add_watch(fd_.get(), parent.c_str(),
+                                IN_DELETE | IN_MOVED_FROM | IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
+}
+
+bool FolderWatcher::watch() {
+    const std::uint32_t events = IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_DELETE |
+                                 IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+    watch_ = ::inotify_add_watch(fd_.get(), folder_.c_str(), events);
+    return watch_ >= 0;
+}
+
+void FolderWatcher::goneNow(std::vector<FolderChange>& found) {
+    // A folder renamed away is still watched where it went; its path is what counts.
+    ::inotify_rm_watch(fd_.get(), watch_);
+    watch_ = -1;
+    found.push_back({FolderChange::Kind::Gone, {}});
 }
 
 std::vector<FolderChange> FolderWatcher::changes(int timeoutMilliseconds) {
     std::vector<FolderChange> found;
     if (!fd_) return found;
-    if (timeoutMilliseconds != 0) {
+    if (gone()) {
+        if (!watch()) return found;
+        found.push_back({FolderChange::Kind::Back, {}});
+    }
+    if (timeoutMilliseconds != 0 && found.empty()) {
         pollfd ready{fd_.get(), POLLIN, 0};
         if (::poll(&ready, 1, timeoutMilliseconds) <= 0) return found;
     }
@@ -42,14 +72,37 @@ std::vector<FolderChange> FolderWatcher::changes(int timeoutMilliseconds) {
             std::memcpy(&event, buffer + at, sizeof event);
             const char* name = buffer + at + sizeof(inotify_event);
             at += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
-            if (event.mask & (IN_Q_OVERFLOW | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+            if (event.mask & IN_Q_OVERFLOW) {
                 found.push_back({FolderChange::Kind::Rescan, {}});
+                continue;
+            }
+            if (event.wd == parentWatch_ && parentWatch_ >= 0) {
+                if (event.len == 0 || name_ != std::string(name, ::strnlen(name, event.len)))
+                    continue;
+                if (event.mask & (IN_DELETE | IN_MOVED_FROM)) {
+                    if (!gone()) goneNow(found);
+                } else if (gone() && watch()) {
+                    found.push_back({FolderChange::Kind::Back, {}});
+                }
+                continue;
+            }
+            // Events of a watch given up (a folder that went and came back) are old news.
+            if (event.wd != watch_) continue;
+            if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+                goneNow(found);
                 continue;
             }
             if (event.len == 0 || (event.mask & IN_ISDIR)) continue;
             const std::string file(name, ::strnlen(name, event.len));
             if (!isJpgName(file)) continue;
-            const bool arrived = event.mask & (IN_CLOSE_WRITE | IN_MOVED_TO);
+            if (event.mask & IN_CREATE) {
+                // A file made to be written arrives when it is closed; a link is whole at once.
+                struct stat entry {};
+                if (::lstat((folder_ / file).c_str(), &entry) != 0) continue;
+                if (!S_ISLNK(entry.st_mode) && !(S_ISREG(entry.st_mode) && entry.st_nlink > 1))
+                    continue;
+            }
+            const bool arrived = event.mask & (IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE);
             found.push_back(
                 {arrived ? FolderChange::Kind::Arrived : FolderChange::Kind::Left, file});
         }

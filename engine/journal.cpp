@@ -17,8 +17,11 @@ namespace lathmark {
 namespace {
 
 constexpr std::string_view kHeader =
-    "time,event,book,file,boards,uncertain,by_thickness,book_photographs,book_boards,reason";
-constexpr std::size_t kFields = 10;
+    "time,event,book,file,boards,uncertain,by_thickness,book_photographs,book_boards,reason,"
+    "digest";
+constexpr std::size_t kFields = 11;
+// The header of journals written before the digest was kept: all but the last column.
+constexpr std::string_view kHeaderWithoutDigest = kHeader.substr(0, kHeader.rfind(','));
 constexpr std::string_view kLineEnd = "\r\n";
 // A journal gets a few hundred bytes a photograph; one larger than this is not read whole.
 constexpr std::size_t kMaxJournalBytes = std::size_t{256} << 20;
@@ -38,7 +41,7 @@ std::optional<T> wholeNumber(const std::string& text) {
 // One record of a journal as read, or why it is not one: words that follow "line N: ".
 std::optional<std::string> parseRecord(const std::vector<std::string>& fields,
                                        JournalRecord& record) {
-    if (fields.size() != kFields)
+    if (fields.size() != kFields && fields.size() != kFields - 1)
         return "has " + std::to_string(fields.size()) + " fields, not " + std::to_string(kFields);
     record.time = fields[0];
     bool known = false;
@@ -62,6 +65,10 @@ std::optional<std::string> parseRecord(const std::vector<std::string>& fields,
     record.bookPhotographs = *photographs;
     record.bookBoards = *boards;
     record.reason = fields[9];
+    if (fields.size() == kFields && !fields[10].empty()) {
+        record.digest = PhotographDigest::fromHex(fields[10]);
+        if (!record.digest) return "has a digest that is not 32 hexadecimal digits";
+    }
     return std::nullopt;
 }
 
@@ -82,7 +89,7 @@ struct Replay {
         switch (record.event) {
             case JournalEvent::Count:
                 if (!record.boards) return "is a count without boards";
-                counts.push_back({record.file, *record.boards, std::nullopt});
+                counts.push_back({record.file, *record.boards, record.digest});
                 boards += *record.boards;
                 break;
             case JournalEvent::Undo:
@@ -150,6 +157,7 @@ std::string journalLine(const JournalRecord& record) {
     add(std::to_string(record.bookPhotographs));
     add(std::to_string(record.bookBoards));
     add(csvField(record.reason));
+    add(record.digest ? record.digest->hex() : "");
     line += kLineEnd;
     return line;
 }
@@ -166,6 +174,27 @@ std::string journalTimeNow() {
     return time;
 }
 
+std::optional<std::int64_t> journalTimeSeconds(std::string_view time) {
+    // "2026-12-09T14:03:27+01:00"
+    int year, month, day, hour, minute, second, offsetHours, offsetMinutes;
+    char sign = 0;
+    const std::string text(time);
+    if (text.size() != 25 ||
+        std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%2d:%2d", &year, &month, &day, &hour,
+                    &minute, &second, &sign, &offsetHours, &offsetMinutes) != 9 ||
+        (sign != '+' && sign != '-'))
+        return std::nullopt;
+    std::tm utc{};
+    utc.tm_year = year - 1900;
+    utc.tm_mon = month - 1;
+    utc.tm_mday = day;
+    utc.tm_hour = hour;
+    utc.tm_min = minute;
+    utc.tm_sec = second;
+    const std::int64_t offset = (sign == '-' ? -1 : 1) * (offsetHours * 3600 + offsetMinutes * 60);
+    return static_cast<std::int64_t>(::timegm(&utc)) - offset;
+}
+
 JournalStart readJournalText(std::string_view text) {
     JournalStart start;
     if (text.empty()) return start;
@@ -174,7 +203,7 @@ JournalStart readJournalText(std::string_view text) {
     const std::size_t headerEnd = text.find('\n');
     std::string_view header = text.substr(0, headerEnd == std::string_view::npos ? 0 : headerEnd);
     if (!header.empty() && header.back() == '\r') header.remove_suffix(1);
-    if (header != kHeader) {
+    if (header != kHeader && header != kHeaderWithoutDigest) {
         if (text.empty()) return start;  // only a torn header: as if empty
         start.foreign = true;
         start.untrusted = "is not a journal of this program: its first line is not \"" +
@@ -213,6 +242,7 @@ JournalStart readJournalText(std::string_view text) {
             damagedUpTo = std::max({damagedUpTo, replay.book, parsed ? record.book : 0});
             continue;
         }
+        if (record.digest && !record.file.empty()) start.digests[record.file] = *record.digest;
         last = std::move(record);
         anySound = true;
     }
@@ -222,6 +252,7 @@ JournalStart readJournalText(std::string_view text) {
         return start;
     }
     if (!anySound) return start;
+    start.lastTime = journalTimeSeconds(last.time);
     start.book = last.event == JournalEvent::Exit ? last.book + 1 : last.book;
     // A book without a count (only refusals, or every count taken back) has nothing to resume;
     // the session goes on in it from 0.
@@ -257,12 +288,11 @@ std::optional<FileIdentity> identityOf(const std::filesystem::path& file) {
         static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
 }
 
-bool StationBook::holds(const std::string& file,
-                        const std::optional<FileIdentity>& identity) const {
+const BookCount* StationBook::holding(const std::optional<PhotographDigest>& digest) const {
+    if (!digest) return nullptr;
     for (const BookCount& count : counts_)
-        if (count.file == file && (!count.identity || !identity || *count.identity == *identity))
-            return true;
-    return false;
+        if (count.digest == digest) return &count;
+    return nullptr;
 }
 
 void StationBook::add(BookCount count) {
@@ -285,6 +315,33 @@ void StationBook::start(int number, std::vector<BookCount> counts) {
     for (BookCount& count : counts) add(std::move(count));
 }
 
+std::vector<JournalRecord> StationBook::historyBefore(const JournalRecord& next,
+                                                      const std::string& reason) const {
+    std::vector<JournalRecord> records;
+    if (next.event == JournalEvent::NewBook) return records;
+    StationBook before = *this;
+    if (next.event == JournalEvent::Count) before.takeBack();
+    if (next.event == JournalEvent::Undo)
+        before.add({next.file, next.boards.value_or(0), next.digest});
+    return before.history(reason);
+}
+
+std::vector<JournalRecord> StationBook::history(const std::string& reason) const {
+    std::vector<JournalRecord> records;
+    StationBook replay;
+    replay.start(number_);
+    if (number_ > 1) records.push_back(replay.record(JournalEvent::NewBook));
+    for (const BookCount& count : counts_) {
+        replay.add(count);
+        JournalRecord record = replay.record(JournalEvent::Count, count.file);
+        record.boards = count.boards;
+        record.digest = count.digest;
+        record.reason = reason;
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
 JournalRecord StationBook::record(JournalEvent event, std::string file) const {
     JournalRecord record;
     record.event = event;
@@ -299,24 +356,33 @@ JournalRecord StationBook::counted(BookCount count, bool uncertain,
                                    std::optional<double> byThickness) {
     const long long boards = count.boards;
     std::string file = count.file;
+    const std::optional<PhotographDigest> digest = count.digest;
     add(std::move(count));
     JournalRecord counted = record(JournalEvent::Count, std::move(file));
     counted.boards = boards;
+    counted.digest = digest;
     counted.uncertain = uncertain;
     counted.byThickness = byThickness;
     return counted;
 }
 
-JournalRecord StationBook::refused(std::string file, std::string reason) const {
+JournalRecord StationBook::refused(std::string file, std::string reason,
+                                   std::optional<PhotographDigest> digest) const {
     JournalRecord refusal = record(JournalEvent::Refused, std::move(file));
     refusal.reason = std::move(reason);
+    refusal.digest = digest;
     return refusal;
 }
 
 JournalWriter::JournalWriter(std::filesystem::path file) : file_(std::move(file)) {}
 
 std::optional<std::string> JournalWriter::ready() {
+    return open(nullptr);
+}
+
+std::optional<std::string> JournalWriter::open(const JournalRecord* next) {
     if (fd_) return std::nullopt;
+    if (auto failure = withDigestColumn()) return failure;
     Descriptor fd(
         ::open(file_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
     if (!fd) return errnoText(errno);
@@ -345,17 +411,49 @@ std::optional<std::string> JournalWriter::ready() {
                 return errnoText(errno);
         }
     }
-    if (::lseek(fd.get(), 0, SEEK_END) == 0)
-        if (int error = writeFully(fd.get(), journalHeader())) {
+    if (::lseek(fd.get(), 0, SEEK_END) == 0) {
+        std::string start = journalHeader();
+        // A journal that went away while a book was open (its folder removed, say) is made
+        // again with the book so far, so that its counters follow from its records.
+        if (opened_ && history_ && next)
+            for (JournalRecord& record : history_(*next)) {
+                if (record.time.empty()) record.time = journalTimeNow();
+                start += journalLine(record);
+            }
+        if (int error = writeFully(fd.get(), start)) {
             // A torn header is cut off again at the next open.
             return errnoText(error);
         }
+    }
+    opened_ = true;
     fd_ = std::move(fd);
+    identity_ = {static_cast<std::uint64_t>(status.st_dev),
+                 static_cast<std::uint64_t>(status.st_ino)};
     return std::nullopt;
 }
 
+// A journal written before the digest was kept gets the new header, its records left as they
+// are (a record without the last field is read as one without a digest), so that what is
+// appended to it matches its header.
+std::optional<std::string> JournalWriter::withDigestColumn() {
+    std::string text;
+    if (readWholeFile(file_, kMaxJournalBytes, text)) return std::nullopt;  // ready() says why
+    const std::string oldHeader = std::string(kHeaderWithoutDigest) + std::string(kLineEnd);
+    if (text.compare(0, oldHeader.size(), oldHeader) != 0) return std::nullopt;
+    return writeWholeFile(file_, journalHeader() + text.substr(oldHeader.size()));
+}
+
 std::optional<std::string> JournalWriter::append(JournalRecord record) {
-    if (auto failure = ready()) return failure;
+    // A journal removed, renamed or replaced since it was opened (its folder gone, say) is
+    // opened again by its name: records written into a file nobody can find are lost.
+    if (fd_) {
+        struct stat status {};
+        if (::stat(file_.c_str(), &status) != 0 ||
+            std::pair(static_cast<std::uint64_t>(status.st_dev),
+                      static_cast<std::uint64_t>(status.st_ino)) != identity_)
+            fd_ = Descriptor();
+    }
+    if (auto failure = open(&record)) return failure;
     if (record.time.empty()) record.time = journalTimeNow();
     const off_t before = ::lseek(fd_.get(), 0, SEEK_END);
     int error = writeFully(fd_.get(), journalLine(record));

@@ -6,11 +6,15 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "engine/digest.h"
 #include "engine/files.h"
 
 namespace lathmark {
@@ -33,11 +37,13 @@ struct JournalRecord {
     std::optional<double> byThickness;  // its thickness count (count, with a THICKNESS)
     long long bookPhotographs = 0;      // the book's counters after the event
     long long bookBoards = 0;
-    std::string reason;  // why it was refused, why the book was resumed
+    std::string reason;                      // why it was refused, why the book was resumed
+    std::optional<PhotographDigest> digest;  // which photograph it was (count, refused, undo)
 };
 
-// "time,event,book,file,boards,uncertain,by_thickness,book_photographs,book_boards,reason" and
-// CR LF.
+// "time,event,book,file,boards,uncertain,by_thickness,book_photographs,book_boards,reason,digest"
+// and CR LF. Journals written before the digest was kept have every column but the last, and
+// are still read.
 std::string journalHeader();
 
 // One record and CR LF.
@@ -45,6 +51,8 @@ std::string journalLine(const JournalRecord& record);
 
 // Now, as "2026-12-09T14:03:27+01:00" in the local time zone.
 std::string journalTimeNow();
+// Such a time in seconds since 1970; nothing for anything else.
+std::optional<std::int64_t> journalTimeSeconds(std::string_view time);
 
 // Which file a name held when it was read: a file written again under the same name, or
 // another file moved in under it, is another photograph.
@@ -64,7 +72,7 @@ std::optional<FileIdentity> identityOf(const std::filesystem::path& file);
 struct BookCount {
     std::string file;
     long long boards = 0;
-    std::optional<FileIdentity> identity;  // not known for counts read back from a journal
+    std::optional<PhotographDigest> digest;  // not known for counts of older journals
 };
 
 // The book of a counting session: its number in the journal and its counts, in order, so that
@@ -76,9 +84,9 @@ class StationBook {
     long long boards() const { return boards_; }
     const std::vector<BookCount>& counts() const { return counts_; }
 
-    // Whether this photograph was counted in the book already: the same name and, where both
-    // are known, the same file.
-    bool holds(const std::string& file, const std::optional<FileIdentity>& identity) const;
+    // The count of the book that holds this image, if one does: its file names where it was
+    // counted first. Nothing for an unknown digest.
+    const BookCount* holding(const std::optional<PhotographDigest>& digest) const;
 
     void add(BookCount count);
     // Takes the last count back; nothing if the book is empty.
@@ -86,14 +94,22 @@ class StationBook {
     // An empty book numbered `number`, or one that goes on with `counts`.
     void start(int number, std::vector<BookCount> counts = {});
 
+    // The book as it was before the record `next` of it, as the records that make it: its "new
+    // book" record (for a book after the first) and a count record for each count, with the
+    // counters after it and `reason`. None before a "new book" record: that begins its book.
+    std::vector<JournalRecord> historyBefore(const JournalRecord& next,
+                                             const std::string& reason) const;
     // A record of an event in this book, its counters as they are now.
     JournalRecord record(JournalEvent event, std::string file = {}) const;
     // Adds a count and gives its record: boards, verdict and thickness count.
     JournalRecord counted(BookCount count, bool uncertain, std::optional<double> byThickness);
     // The record of a photograph refused, and why.
-    JournalRecord refused(std::string file, std::string reason) const;
+    JournalRecord refused(std::string file, std::string reason,
+                          std::optional<PhotographDigest> digest = std::nullopt) const;
 
   private:
+    std::vector<JournalRecord> history(const std::string& reason) const;
+
     int number_ = 1;
     std::vector<BookCount> counts_;
     long long boards_ = 0;
@@ -112,6 +128,11 @@ struct JournalStart {
     std::optional<std::string> untrusted;
     // The file is there but is not a journal: nothing may be written to it.
     bool foreign = false;
+    // The image each file name was last recorded with (by its digest), in any book.
+    std::map<std::string, PhotographDigest> digests;
+    // When the last record was written, in seconds since 1970; nothing without a record whose
+    // time can be read.
+    std::optional<std::int64_t> lastTime;
 };
 
 // Reads a journal. A missing or empty one starts book 1. A last line without its line end (a
@@ -142,9 +163,22 @@ class JournalWriter {
     // before the first event; says why it cannot be, as append() does.
     std::optional<std::string> ready();
 
+    // Where a journal that was open has to be made again (removed meanwhile), the records that
+    // begin it again after its header, before the record `next` that is being written: the
+    // open book so far (StationBook::historyBefore).
+    void onMadeAgain(std::function<std::vector<JournalRecord>(const JournalRecord& next)> history) {
+        history_ = std::move(history);
+    }
+
   private:
+    std::optional<std::string> open(const JournalRecord* next);
+    std::optional<std::string> withDigestColumn();
+
     std::filesystem::path file_;
     Descriptor fd_;
+    std::pair<std::uint64_t, std::uint64_t> identity_;  // device and inode of the open file
+    bool opened_ = false;                               // whether the journal was ever opened
+    std::function<std::vector<JournalRecord>(const JournalRecord&)> history_;
 };
 
 }  // namespace lathmark

@@ -1,6 +1,9 @@
 #include "engine/photographs.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <system_error>
 
 namespace lathmark {
@@ -28,17 +31,46 @@ void sortPhotographNames(std::vector<std::string>& names) {
     std::sort(names.begin(), names.end(), photographNameBefore);
 }
 
-std::vector<std::string> listPhotographs(const std::filesystem::path& folder) {
+namespace {
+
+template <typename Keep>
+std::vector<std::string> jpgNames(const std::filesystem::path& folder, Keep keep) {
     std::vector<std::string> names;
     std::error_code error;
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
          it.increment(error)) {
         const std::string name = it->path().filename().string();
-        std::error_code typeError;
-        if (isJpgName(name) && it->is_regular_file(typeError)) names.push_back(name);
+        if (isJpgName(name) && keep(*it)) names.push_back(name);
     }
     sortPhotographNames(names);
     return names;
+}
+
+}  // namespace
+
+std::vector<std::string> listPhotographs(const std::filesystem::path& folder) {
+    return jpgNames(folder, [](const std::filesystem::directory_entry& entry) {
+        std::error_code typeError;
+        return entry.is_regular_file(typeError);
+    });
+}
+
+std::vector<std::string> jpgEntries(const std::filesystem::path& folder) {
+    return jpgNames(folder, [](const std::filesystem::directory_entry&) { return true; });
+}
+
+std::string brokenLink(const std::filesystem::path& file) {
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return {};
+    if (::stat(file.c_str(), &info) == 0 || errno != ENOENT) return {};
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::read_symlink(file, error);
+    return "is a symbolic link to " + (error ? std::string("a file") : target.string()) +
+           ", which does not exist";
+}
+
+std::string alreadyCountedReason(const std::string& file) {
+    return "already counted as " + file;
 }
 
 }  // namespace lathmark

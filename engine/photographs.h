@@ -12,6 +12,18 @@ namespace lathmark {
 
 std::vector<std::string> listPhotographs(const std::filesystem::path& folder);
 
+// Every "*.jpg" entry of a folder, whatever it is (a link to nothing among them), in the same
+// order: what a watched folder offers to be looked at.
+std::vector<std::string> jpgEntries(const std::filesystem::path& folder);
+
+// Why a name cannot be a photograph where the count's own words would mislead: a symbolic link
+// whose target does not exist would be "a file that does not exist", though the name is there.
+// Empty for anything else.
+std::string brokenLink(const std::filesystem::path& file);
+
+// Why a photograph is not counted in a book that holds its image: "already counted as FILE".
+std::string alreadyCountedReason(const std::string& file);
+
 // Whether a file name ends in ".jpg", letter case ignored.
 bool isJpgName(const std::string& name);
 

@@ -10,6 +10,7 @@
 
 #include "engine/bitmap.h"
 #include "engine/counting_state.h"
+#include "engine/digest.h"
 #include "engine/error.h"
 #include "engine/pixel_budget.h"
 #include "engine/settings.h"
@@ -40,6 +41,22 @@ constexpr std::size_t kMaxPhotographBytes = 256u << 20;
 // is made (which may wait for room), and held until the share is given back.
 StepResult<Bitmap> decodeJpegFile(const std::filesystem::path& file,
                                   PixelBudget::Share* share = nullptr);
+
+// A JPEG photograph read whole and its segments walked, not yet decoded: the data the decoder
+// gets, and the digest that tells which photograph it is (digest.h).
+struct JpegPhotograph {
+    JpegWithoutMetadata jpeg;
+    std::optional<PhotographDigest> digest;
+};
+
+// The first steps of decodeJpegFile and decodeJpegData: the file read (or the bytes taken) and
+// walked; refused as they refuse a file that cannot be read, is empty or is too large.
+StepResult<JpegPhotograph> readJpegFile(const std::filesystem::path& file);
+StepResult<JpegPhotograph> readJpegData(const std::uint8_t* data, std::size_t size);
+
+// The rest: the walked photograph decoded and judged.
+StepResult<Bitmap> decodeJpeg(const JpegPhotograph& photograph,
+                              PixelBudget::Share* share = nullptr);
 
 // The Exif orientation tag of a JPEG file, 1 to 8 (1: to be shown as stored); 1 where it has none
 // or cannot be read.

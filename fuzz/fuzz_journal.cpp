@@ -32,7 +32,8 @@ bool same(const lathmark::JournalStart& a, const lathmark::JournalStart& b) {
         a.counts.size() != b.counts.size())
         return false;
     for (std::size_t i = 0; i < a.counts.size(); ++i)
-        if (a.counts[i].file != b.counts[i].file || a.counts[i].boards != b.counts[i].boards)
+        if (a.counts[i].file != b.counts[i].file || a.counts[i].boards != b.counts[i].boards ||
+            a.counts[i].digest != b.counts[i].digest)
             return false;
     return true;
 }

@@ -144,5 +144,39 @@ TEST(Journal, WriterCutsATornRecordAndNeverWritesIntoAnotherFile) {
     EXPECT_TRUE(readJournal(fifo).foreign);
 }
 
+TEST(Journal, DigestsTravelWithTheBookAndAJournalWithoutThemGetsTheColumn) {
+    const ScratchFolder folder = test::scratchFolderForThisTest("lathmark-journal");
+    const std::filesystem::path file = folder.path() / kJournalFile;
+    const std::string oldHeader = kHeader.substr(0, kHeader.rfind(",digest")) + "\r\n";
+    const std::string old = line("count", 1, "a.jpg", "12", 1, 12);
+    test::writeBytes(file, oldHeader + old);
+    const PhotographDigest digest = *PhotographDigest::fromHex(std::string(32, 'b'));
+
+    JournalWriter writer(file);
+    StationBook book;
+    book.start(1, readJournal(file).counts);
+    ASSERT_FALSE(writer.append(book.counted({"b.jpg", 8, digest}, false, std::nullopt)));
+    const std::string withColumn = test::readBytes(file);
+    EXPECT_EQ(withColumn.substr(0, kHeader.size() + old.size()), kHeader + old);
+
+    // The journal removed while the book is open is made again with the book so far.
+    std::filesystem::remove(file);
+    writer.onMadeAgain(
+        [&book](const JournalRecord& next) { return book.historyBefore(next, "again"); });
+    ASSERT_FALSE(writer.append(book.counted({"c.jpg", 5, std::nullopt}, false, std::nullopt)));
+    for (const std::string& text : {withColumn, test::readBytes(file)}) {
+        const JournalStart start = readJournalText(text);
+        EXPECT_FALSE(start.untrusted) << *start.untrusted;
+        ASSERT_GE(start.counts.size(), 2u);
+        EXPECT_FALSE(start.counts[0].digest);
+        EXPECT_EQ(start.counts[1].digest, digest);
+        EXPECT_EQ(start.digests.at("b.jpg"), digest);
+        EXPECT_TRUE(start.lastTime);
+    }
+    EXPECT_EQ(readJournal(file).boards, 25);
+    EXPECT_EQ(journalTimeSeconds("2026-12-09T10:00:00+01:00"), 1796806800);
+    EXPECT_FALSE(journalTimeSeconds("yesterday"));
+}
+
 }  // namespace
 }  // namespace lathmark

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/counting.h"
+#include "engine/digest.h"
 #include "engine/jpeg_segments.h"
 #include "engine/report.h"
 #include "tests/support/bitmaps.h"
@@ -264,6 +265,37 @@ TEST(JpegSegments, APhotographDecodesTheSameWithoutItsMetadata) {
                                      FreeImage_GetScanLine(b, static_cast<int>(y)), lineBytes))
                 << name << ", row " << y;
     }
+}
+
+TEST(JpegSegments, APhotographIsKnownByItsImageWhateverItsFileAdds) {
+    const Bytes photo = readBytes(fs::path(LATHMARK_SOURCE_DIR) / "samples" / "stack_01.jpg");
+    const Bytes other = readBytes(fs::path(LATHMARK_SOURCE_DIR) / "samples" / "stack_02.jpg");
+    ASSERT_GT(photo.size(), 100u);
+    const Bytes start(photo.begin(), photo.begin() + 2);
+    const Bytes rest(photo.begin() + 2, photo.end());
+    const Bytes withoutEnd(photo.begin(), photo.end() - 2);
+    Bytes changed = photo;
+    changed[changed.size() - 100] ^= 0x01;  // one bit of the picture data
+    const auto digest = [](const Bytes& bytes) {
+        return digestOf(withoutMetadataSegments(bytes.data(), bytes.size()));
+    };
+    const auto same = digest(photo);
+    ASSERT_TRUE(same);
+    const struct {
+        const char* name;
+        Bytes bytes;
+        bool isSame;
+    } cases[] = {
+        {"Exif and a comment added", joined({start, segment(0xE1, "Exif-x"), rest, {}}), true},
+        {"end marker missing", withoutEnd, true},
+        {"a trailer after the end", joined({photo, Bytes{'t', 'a', 'i', 'l'}}), true},
+        {"one bit of the picture", changed, false},
+        {"another photograph", other, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(digest(c.bytes) == same, c.isSame) << c.name;
+    EXPECT_FALSE(digest(Bytes{0xFF, 0xD8, 0xFF, 0xD9}));  // no scan, no photograph
+    EXPECT_EQ(PhotographDigest::fromHex(same->hex()), same);
+    EXPECT_FALSE(PhotographDigest::fromHex("not hex"));
 }
 
 TEST(JpegSegments, DamagedExifNoLongerReachesTheLibrary) {

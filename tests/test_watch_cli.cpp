@@ -1,9 +1,11 @@
 // End-to-end tests of lathmark-count at a station: --watch counting photographs as they arrive
 // (copied in, written in pieces, written again) until SIGTERM, and --journal's records.
 
+#include <span>
 #include <string>
 #include <vector>
 
+#include "engine/csv.h"
 #include "engine/journal.h"
 #include "tests/support/programs.h"
 
@@ -29,47 +31,73 @@ std::vector<std::string> journalLines(const std::filesystem::path& file) {
     return lines;
 }
 
-TEST_F(WatchCli, CountsEachPhotographAsItArrivesOnceAndTheBookAtSigterm) {
-    const std::filesystem::path folder = scratch() / "camera";
-    std::filesystem::create_directory(folder);
-    std::filesystem::copy_file(kSamples / "stack_01.jpg", folder / "a.jpg");
-    const std::string out = quoted(scratch() / "out.txt");
-    const std::string journal = quoted(scratch() / "journal.csv");
-    const std::string sample = quoted(kSamples / "stack_02.jpg");
-    const std::string other = quoted(kSamples / "stack_03.jpg");
-    // Waits until the output has `n` lines, for at most ten seconds.
-    const std::string lines =
-        "lines() { i=0; while [ $(cat " + out +
-        " 2>/dev/null | wc -l) -lt $1 ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done; }; ";
-    const ProgramRun run = this->run(
-        lines + quoted(test::counterProgram()) + " --bdline 40 --threshold 128 --journal " +
-        journal + " --watch " + quoted(folder) + " > " + out + " & pid=$!; lines 1; cp " + sample +
-        " " + quoted(folder / "b.jpg") + "; lines 2; head -c 2000 " + sample + " > " +
-        quoted(folder / "c.jpg") + "; sleep 0.3; tail -c +2001 " + sample + " >> " +
-        quoted(folder / "c.jpg") + "; lines 3; cp " + other + " " + quoted(folder / "a.jpg") +
-        "; lines 4; touch " + quoted(folder / "notes.txt") +
-        "; kill -TERM $pid; wait $pid; echo status $?; cat " + out);
-    EXPECT_NE(run.out.find("status 0\n"), std::string::npos) << run.out << run.err;
-    const std::string counted = run.out.substr(run.out.find('\n') + 1);
-    const std::string a = (folder / "a.jpg").string(), b = (folder / "b.jpg").string(),
-                      c = (folder / "c.jpg").string();
-    // Each photograph once, in the order it arrived; the cut-off c.jpg only when whole; a.jpg
-    // again once written over; then the book.
-    std::vector<std::string> names;
-    for (std::size_t at = 0; at < counted.size();) {
-        const std::size_t end = counted.find('\n', at);
-        names.push_back(counted.substr(at, counted.find(':', at) - at));
-        at = end + 1;
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{a, b, c, a, "Book"})) << counted;
-    EXPECT_NE(counted.find("Book: 52 boards in 4 photographs"), std::string::npos) << counted;
-    EXPECT_EQ(run.err, "");
+// Each step of a watch, as the shell makes it, and the journal records it gives: event, file
+// (its name in the folder) and reason, one record a line ("" none).
+struct WatchStep {
+    const char* label;
+    const char* shell;  // run in the scratch folder; $S is the samples folder, d the watched one
+    const char* records;
+};
 
-    const std::vector<std::string> records = journalLines(scratch() / "journal.csv");
-    ASSERT_EQ(records.size(), 5u);
-    EXPECT_NE(records[3].find(",count,1," + a + ",8,false,,4,52,"), std::string::npos)
-        << records[3];
-    EXPECT_NE(records[4].find(",exit,1,,,,,4,52,"), std::string::npos) << records[4];
+TEST_F(WatchCli, CountsEachPhotographOnceHoweverItReachesTheFolder) {
+    const WatchStep steps[] = {
+        {"there at start: a file, its links and a link to nothing",
+         "cp $S/stack_01.jpg d/a.jpg; ln d/a.jpg d/hard.jpg; ln -s a.jpg d/soft.jpg; "
+         "ln -s $S/stack_03.jpg d/out.jpg; ln -s nothing.jpg d/dangling.jpg",
+         "count a.jpg \n"
+         "refused dangling.jpg is a symbolic link to nothing.jpg, which does not exist\n"
+         "refused hard.jpg already counted as d/a.jpg\n"
+         "count out.jpg \n"
+         "refused soft.jpg already counted as d/a.jpg\n"},
+        {"copied in", "cp $S/stack_02.jpg d/b.jpg", "count b.jpg \n"},
+        {"touched, opened and closed", "touch d/b.jpg; : >> d/b.jpg", ""},
+        {"copied under another name", "cp d/b.jpg d/b2.jpg",
+         "refused b2.jpg already counted as d/b.jpg\n"},
+        {"renamed", "mv d/b2.jpg d/b3.jpg", "refused b3.jpg already counted as d/b.jpg\n"},
+        {"in pieces, its end marker late, then a trailer",
+         "head -c 2000 $S/stack_04.jpg > d/c.jpg; sleep 0.3; "
+         "tail -c +2001 $S/stack_04.jpg | head -c -2 >> d/c.jpg; sleep 0.3; "
+         "tail -c 2 $S/stack_04.jpg >> d/c.jpg; sleep 0.3; echo trailer >> d/c.jpg",
+         "count c.jpg \n"},
+        {"written again with a new image", "cp $S/stack_05.jpg d/a.jpg", "count a.jpg \n"},
+        {"links arriving",
+         "ln -s $S/stack_06.jpg d/l.jpg; sleep 0.3; ln d/b.jpg d/h2.jpg; "
+         "sleep 0.3; ln -s missing.jpg d/gone.jpg",
+         "count l.jpg \nrefused h2.jpg already counted as d/b.jpg\n"
+         "refused gone.jpg is a symbolic link to missing.jpg, which does not exist\n"},
+        {"the folder removed and made again",
+         "rm -rf d; sleep 0.3; mkdir d; sleep 0.3; cp $S/stack_07.jpg d/z.jpg", "count z.jpg \n"},
+    };
+    std::filesystem::create_directory(scratch() / "d");
+    // The first step makes what is there before the watch starts.
+    std::string script = "cd " + quoted(scratch()) + "; S=" + quoted(kSamples) + "; " +
+                         steps[0].shell + "; " + quoted(test::counterProgram()) +
+                         " --bdline 40 --threshold 128 --journal j.csv --watch d > out.txt "
+                         "2> err.txt & pid=$!; sleep 0.5; ";
+    std::string expected = steps[0].records;
+    for (const WatchStep& step : std::span(steps).subspan(1)) {
+        script += std::string(step.shell) + "; sleep 0.5; ";
+        expected += step.records;
+    }
+    const ProgramRun run = this->run(script + "kill -TERM $pid; wait $pid; echo status $?");
+    // Photographs may have been missed while the folder was away.
+    EXPECT_EQ(run.out, "status 1\n") << run.err;
+
+    std::vector<CsvRecord> records;
+    int badLine = 0;
+    ASSERT_TRUE(parseCsv(test::readBytes(scratch() / "j.csv"), records, badLine));
+    std::string recorded;
+    for (std::size_t i = 1; i + 1 < records.size(); ++i) {
+        const std::vector<std::string>& f = records[i].fields;
+        recorded +=
+            f[1] + " " + std::filesystem::path(f[3]).filename().string() + " " + f[9] + "\n";
+        EXPECT_EQ(f[10].size(), f[1] == "count" || f[9].find("already") == 0 ? 32u : 0u) << f[3];
+    }
+    EXPECT_EQ(recorded, expected);
+    EXPECT_EQ(records.back().fields[1], "exit");
+    const std::string err = test::readBytes(scratch() / "err.txt");
+    EXPECT_NE(err.find("d is gone (removed or renamed)"), std::string::npos) << err;
+    EXPECT_NE(err.find("d is there again"), std::string::npos) << err;
 }
 
 TEST_F(WatchCli, JournalOfABatchAndItsErrors) {
@@ -86,6 +114,19 @@ TEST_F(WatchCli, JournalOfABatchAndItsErrors) {
     EXPECT_NE(records[1].find(",1,12,"), std::string::npos);  // the counters stay
     EXPECT_NE(records[2].find(",exit,1,,,,,1,12,"), std::string::npos);
     EXPECT_NE(records[3].find(",count,2,"), std::string::npos);  // the next run, the next book
+
+    // A batch into a journal is a station's book: a copy of a photograph counted is refused; a
+    // plain batch counts it again, as ever.
+    std::filesystem::copy_file(kSamples / "stack_01.jpg", scratch() / "copy.jpg");
+    const std::string twice = photo + " " + quoted(scratch() / "copy.jpg");
+    const ProgramRun booked = count(options + twice);
+    EXPECT_EQ(booked.status, 1);
+    EXPECT_NE(
+        booked.err.find("copy.jpg: already counted as " + (kSamples / "stack_01.jpg").string()),
+        std::string::npos)
+        << booked.err;
+    EXPECT_NE(booked.out.find("Book: 12 boards in 1 photograph"), std::string::npos) << booked.out;
+    EXPECT_EQ(count("--bdline 40 --threshold 128 " + twice).status, 0);
 
     // A file that is not a journal is never written to, and nothing is counted.
     const std::filesystem::path notJournal = write("boards.csv", "file,boards\n");

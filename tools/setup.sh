@@ -17,7 +17,7 @@ build=${LATHMARK_BUILD_DIR:-$root/build}
 
 packages=(
   build-essential cmake pkg-config
-  libfreeimage-dev libjpeg62-turbo-dev
+  libfreeimage-dev libjpeg62-turbo-dev libxxhash-dev
   qt6-base-dev libgl-dev fonts-dejavu-core
   libcli11-dev nlohmann-json3-dev
   libgtest-dev libbenchmark-dev

@@ -22,6 +22,7 @@
 #include "engine/journal.h"
 #include "tests/gui/photographs.h"
 #include "tests/gui/window_fixture.h"
+#include "tests/support/files.h"
 
 namespace lathmark {
 namespace {
@@ -45,8 +46,9 @@ class WindowStation : public test::WindowFixture {
 
     // The journal's records, each as its fields from the event to the book's boards (the time
     // and the reason left out), e.g. "count,1,a.jpg,3,false,,1,3".
+    // The journal of the working folder, which a test may change.
     std::vector<std::string> journal() {
-        std::ifstream in(here(kJournalFile), std::ios::binary);
+        std::ifstream in(kJournalFile, std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();
         std::vector<CsvRecord> records;
@@ -62,13 +64,13 @@ class WindowStation : public test::WindowFixture {
         return rows;
     }
     std::string lastReason() {
-        std::ifstream in(here(kJournalFile), std::ios::binary);
+        std::ifstream in(kJournalFile, std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();
         std::vector<CsvRecord> records;
         int badLine = 0;
         parseCsv(text.str(), records, badLine);
-        return records.empty() ? "" : records.back().fields.back();
+        return records.empty() ? "" : records.back().fields.at(9);
     }
 };
 
@@ -128,7 +130,8 @@ TEST_F(WindowStation, PhotographPickedAgainInTheBookIsCountedAndSaidToBeSo) {
     EXPECT_FALSE(label("lblCertainty")->text().startsWith("Already"));
     click("four.jpg");
     expectCounted(4, 3, 14);
-    EXPECT_TRUE(label("lblCertainty")->text().startsWith("Already counted in this book\n"));
+    EXPECT_TRUE(
+        label("lblCertainty")->text().startsWith("Already counted in this book as four.jpg\n"));
     EXPECT_EQ(colourOf("lblCertainty"), kWarningAmber);
     EXPECT_EQ(colourOf("vCurrentCount"), kCounterRed);  // the count itself is sure
 
@@ -375,12 +378,13 @@ TEST_F(WindowStation, WatchedFolderListsAndCountsPhotographsAsTheyArriveAndLeave
     expectCounted(5, 1, 5);
     EXPECT_EQ(list()->selectedItems().front()->text(), "a.jpg");
 
-    // Written in place in two pieces: the first is refused as cut off, the whole counted.
+    // Written in place in two pieces: the first is held back quietly, the whole counted.
     test::writeStack(here("whole.tmp"), {.boards = 4});
     std::ifstream in(here("whole.tmp"), std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), {}};
     std::ofstream(here("c.jpg"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return shown().red; }, 5000));
+    QTest::qWait(300);
+    EXPECT_FALSE(shown().red);
     EXPECT_EQ(shown().count, "1");
     std::ofstream(here("c.jpg"), std::ios::binary | std::ios::app)
         << bytes.substr(bytes.size() / 2);
@@ -388,16 +392,25 @@ TEST_F(WindowStation, WatchedFolderListsAndCountsPhotographsAsTheyArriveAndLeave
     expectCounted(4, 2, 9);
     EXPECT_EQ(listed(), (QStringList{"a.jpg", "b.jpg", "c.jpg"}));
 
-    // Opened and closed again without a change: nothing new to count.
+    // Opened and closed again without a change, touched, or given a trailer: the same image.
     std::ofstream(here("c.jpg"), std::ios::binary | std::ios::app).close();
-    QTest::qWait(200);
+    fs::last_write_time(here("c.jpg"), fs::file_time_type::clock::now());
+    std::ofstream(here("c.jpg"), std::ios::binary | std::ios::app) << "trailer";
+    QTest::qWait(300);
     EXPECT_EQ(shown().count, "2");
+    EXPECT_FALSE(shown().red);
 
-    // Renamed in the folder, it is the same photograph: listed under its new name only.
+    // Renamed in the folder or copied, it is the same photograph: listed, refused as counted.
     fs::rename(here("c.jpg"), here("d.jpg"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return listed().contains("d.jpg"); }, 5000));
     EXPECT_EQ(listed(), (QStringList{"a.jpg", "b.jpg", "d.jpg"}));
+    fs::copy_file(here("d.jpg"), here("e.jpg"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown().message.startsWith("e.jpg"); }, 5000));
+    EXPECT_EQ(shown().message, "e.jpg: already counted as c.jpg");
+    EXPECT_EQ(label("lblCertainty")->text(), "Already counted in this book as c.jpg");
     EXPECT_EQ(shown().count, "2");
+    EXPECT_EQ(journal().back(), "refused,1,e.jpg,,,,2,9");
+    fs::remove(here("e.jpg"));
 
     // One that joins above the selected entry is counted once, and only it; one that leaves,
     // leaves the list without a pick.
@@ -410,6 +423,59 @@ TEST_F(WindowStation, WatchedFolderListsAndCountsPhotographsAsTheyArriveAndLeave
     EXPECT_EQ(listed(), (QStringList{"b.jpg", "b2.jpg", "d.jpg"}));
     QTest::qWait(100);
     EXPECT_EQ(shown().count, "3");
+}
+
+TEST_F(WindowStation, PhotographsThatArrivedWhileClosedAreCountedAtStartOldestFirst) {
+    // A book interrupted yesterday; since then c.jpg (counted in it) was touched, and y.jpg and
+    // x.jpg were copied in, in that order.
+    test::writeStack(here("c.jpg"), {.boards = 3});
+    open();
+    click("c.jpg");
+    window().close();
+    std::string journal = test::readBytes(here(kJournalFile));
+    journal.erase(journal.rfind("\n", journal.size() - 3) + 1);  // the exit record: as if killed
+    const auto yesterday = fs::file_time_type::clock::now() - std::chrono::hours(24);
+    for (std::size_t at = journal.find("\n20"); at != std::string::npos;
+         at = journal.find("\n20", at + 1))
+        journal.replace(at + 1, 4, "2025");  // its records a year old
+    std::ofstream(here(kJournalFile), std::ios::binary) << journal;
+    fs::last_write_time(here("c.jpg"), fs::file_time_type::clock::now());
+    test::writeStack(here("y.jpg"), {.boards = 5});
+    fs::last_write_time(here("y.jpg"), yesterday);
+    test::writeStack(here("x.jpg"), {.boards = 4});
+
+    open(settingsWith("WATCH=1\n"));
+    EXPECT_EQ(this->journal(), (std::vector<std::string>{
+                                   "count,1,c.jpg,3,false,,1,3", "resumed,1,,,,,1,3",
+                                   "count,1,y.jpg,5,false,,2,8", "count,1,x.jpg,4,false,,3,12"}));
+    expectCounted(4, 3, 12);
+}
+
+TEST_F(WindowStation, WorkingFolderThatGoesAwayIsSaidUntilItIsBack) {
+    const fs::path folder = here() / "station";
+    fs::create_directory(folder);
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(folder.string())));
+    std::ofstream(folder / "Lathmark.ini") << "BDLINE=40\nTHRESHOLD=128\nWATCH=1\n";
+    test::writeStack(folder / "a.jpg", {.boards = 3});
+    open(folder / "Lathmark.ini");
+    click("a.jpg");
+    fs::rename(folder, here() / "away");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !label("lblStanding")->text().isEmpty(); }, 5000));
+    EXPECT_EQ(label("lblStanding")->text().toStdString(),
+              folder.string() +
+                  " is gone (removed or renamed): nothing can be counted until a folder is "
+                  "there again");
+
+    // Made again: the window works in it, and counts what arrives, into the same book.
+    fs::create_directory(folder);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label("lblStanding")->text().isEmpty(); }, 5000));
+    test::writeStack(here("b.tmp"), {.boards = 4});
+    fs::rename(here("b.tmp"), folder / "b.jpg");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown().count == "2"; }, 5000));
+    expectCounted(4, 2, 7);
+    // Its journal begins with the book so far.
+    EXPECT_EQ(this->journal(),
+              (std::vector<std::string>{"count,1,a.jpg,3,,,1,3", "count,1,b.jpg,4,false,,2,7"}));
 }
 
 }  // namespace

@@ -333,6 +333,35 @@ BENCHMARK(BM_StretchBeyondDecode)
     ->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------------------------
+// The digest that tells which photograph a file holds
+
+// The digest of a photograph's walked data against the whole count that reads it, timed
+// alternately: its share of a count. Target: at most 3 %.
+void BM_DigestToCount(benchmark::State& state) {
+    const auto file = photographFor(state).file;
+    const StepResult<JpegPhotograph> read = readJpegFile(file);
+    if (!read.ok() || !checkCount(state, countBoards(file, kSettings))) {
+        if (!read.ok()) state.SkipWithError(read.failure->c_str());
+        return;
+    }
+    bench::Samples digests, counts;
+    for (auto _ : state) {
+        digests.time([&read] { return digestOf(read.value.jpeg).has_value(); });
+        counts.time([&file] { return countBoards(file, kSettings).ok(); });
+    }
+    state.counters["digest_ms"] = digests.medianMs();
+    state.counters["count_ms"] = counts.medianMs();
+    state.counters["share"] = bench::ratio(digests.medianMs(), counts.medianMs());
+    state.counters["target"] = 0.03;
+}
+BENCHMARK(BM_DigestToCount)
+    ->ArgName("width")
+    ->Arg(bench::kSmallWidth)
+    ->Arg(bench::kLargeWidth)
+    ->Iterations(30)
+    ->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------------------------
 // Decoding
 
 // The library's decoder alone: the yardstick of the speed target.

@@ -6,7 +6,9 @@
 #   bash bench/bench_watch.sh BUILD_DIR [PHOTOGRAPHS] [PER_SECOND]
 #
 # Builds nothing: BUILD_DIR/bin/lathmark-count must exist. Defaults: 1000 photographs at 50 a
-# second, each a copy of samples/stack_01.jpg (768 x 576). A photograph's latency is the time
+# second, each samples/stack_01.jpg (768 x 576) made a photograph of its own: the last entry of
+# each of its two quantisation tables changed, so that no two hold the same image (the counter
+# counts an image once) while each still counts 12 boards. A photograph's latency is the time
 # from the moment its file was closed whole to the moment its line was read from the counter's
 # output, less the count's own time (the line's "ms"); the target is 100 ms. Prints "name value"
 # lines, then PASS or FAIL. Exits 0 when every photograph was counted once, in order, whole,
@@ -25,7 +27,19 @@ photo=$root/samples/stack_01.jpg
 size=$(stat -c %s "$photo")
 work=$(mktemp -d "${TMPDIR:-/tmp}/lathmark-watch-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/in"
+mkdir "$work/in" "$work/made"
+
+# The photographs, made before the clock starts: byte 68 of a DQT segment is the last entry of
+# its 8-bit table.
+tables=($(LC_ALL=C grep -obUaP '\xff\xdb' "$photo" | cut -d: -f1))
+for ((i = 0; i < total; i++)); do
+  made="$work/made/$(printf 'p%05d.jpg' "$i")"
+  cp "$photo" "$made"
+  printf "\\$(printf %o $((1 + i % 250)))" |
+    dd of="$made" bs=1 seek=$((tables[0] + 68)) conv=notrunc status=none
+  printf "\\$(printf %o $((1 + i / 250 % 250)))" |
+    dd of="$made" bs=1 seek=$((tables[1] + 68)) conv=notrunc status=none
+done
 
 # Each output line with the moment it was read, from bash's own clock (no process per line).
 "$build/bin/lathmark-count" --bdline 40 --threshold 128 --json --quiet --watch "$work/in" \
@@ -39,11 +53,11 @@ start=$EPOCHREALTIME
 for ((i = 0; i < total; i++)); do
   name=$(printf 'p%05d.jpg' "$i")
   if ((i % 10 == 0)); then
-    head -c $((size / 2)) "$photo" > "$work/in/$name"
+    head -c $((size / 2)) "$work/made/$name" > "$work/in/$name"
     sleep 0.01
-    tail -c +$((size / 2 + 1)) "$photo" >> "$work/in/$name"
+    tail -c +$((size / 2 + 1)) "$work/made/$name" >> "$work/in/$name"
   else
-    cp "$photo" "$work/in/$name"
+    cp "$work/made/$name" "$work/in/$name"
   fi
   printf '%s %s\n' "$name" "$EPOCHREALTIME" >> "$work/arrivals"
   # The next photograph at its moment of a steady rate, whatever this one took.

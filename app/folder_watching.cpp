@@ -130,7 +130,8 @@ void Lathmark::photographArrived(const std::string& name) {
     const std::string before = selectedFile;
     selectedFile = name;
     if (!countSelectedFile(&arrival.photograph, true)) {
-        selectedFile = before;  // held back until it is whole
+        selectedFile = before;  // held back until it is whole, and listed meanwhile
+        listPhotograph(File1, name);
         return;
     }
     pickQuietly(name);

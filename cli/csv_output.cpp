@@ -18,15 +18,15 @@ std::string csvHeader() {
 }
 
 std::string csvRecord(const PhotographOutcome& outcome) {
-    std::string record = csvField(outcome.file);
+    std::string record = csvTextField(outcome.file);
     auto add = [&record](const std::string& field) {
         record += ',';
         record += field;
     };
     if (outcome.error) {
         for (int i = 0; i < 10; ++i) add("");
-        add(csvField(outcome.warning));
-        add(csvField(*outcome.error));
+        add(csvTextField(outcome.warning));
+        add(csvTextField(*outcome.error));
         add("");
         add("");
     } else {
@@ -36,7 +36,7 @@ std::string csvRecord(const PhotographOutcome& outcome) {
              {outcome.band.top, outcome.band.bottom, outcome.band.width, outcome.band.height})
             add(std::to_string(value));
         add(tenthsText(outcome.milliseconds));
-        add(csvField(outcome.warning));
+        add(csvTextField(outcome.warning));
         add("");
         add(outcome.certainty.byThickness ? hundredthsOf(*outcome.certainty.byThickness) : "");
         add(outcome.certainty.uncertain ? "true" : "false");

@@ -54,7 +54,7 @@ std::optional<std::string> parseRecord(const std::vector<std::string>& fields,
     const auto book = wholeNumber<int>(fields[2]);
     if (!book || *book < 1) return "has no book number";
     record.book = *book;
-    record.file = fields[3];
+    record.file = csvTextValue(fields[3]);
     if (!fields[4].empty()) {
         record.boards = wholeNumber<long long>(fields[4]);
         if (!record.boards) return "has boards that are not a number";
@@ -64,7 +64,7 @@ std::optional<std::string> parseRecord(const std::vector<std::string>& fields,
     if (!photographs || !boards) return "has book counters that are not numbers";
     record.bookPhotographs = *photographs;
     record.bookBoards = *boards;
-    record.reason = fields[9];
+    record.reason = csvTextValue(fields[9]);
     if (fields.size() == kFields && !fields[10].empty()) {
         record.digest = PhotographDigest::fromHex(fields[10]);
         if (!record.digest) return "has a digest that is not 32 hexadecimal digits";
@@ -144,7 +144,7 @@ std::string journalLine(const JournalRecord& record) {
     };
     add(std::string(journalEventName(record.event)));
     add(std::to_string(record.book));
-    add(csvField(record.file));
+    add(csvTextField(record.file));
     add(record.boards ? std::to_string(*record.boards) : "");
     add(record.uncertain ? (*record.uncertain ? "true" : "false") : "");
     if (record.byThickness) {
@@ -156,7 +156,7 @@ std::string journalLine(const JournalRecord& record) {
     }
     add(std::to_string(record.bookPhotographs));
     add(std::to_string(record.bookBoards));
-    add(csvField(record.reason));
+    add(csvTextField(record.reason));
     add(record.digest ? record.digest->hex() : "");
     line += kLineEnd;
     return line;
@@ -195,28 +195,102 @@ std::optional<std::int64_t> journalTimeSeconds(std::string_view time) {
     return static_cast<std::int64_t>(::timegm(&utc)) - offset;
 }
 
+namespace {
+
+// Whether a record of a journal begins at `at`: its time, then a comma.
+bool recordBeginsAt(std::string_view text, std::size_t at) {
+    constexpr std::size_t kTime = 25;  // "2026-12-09T14:03:27+01:00"
+    return at + kTime < text.size() && text[at + kTime] == ',' &&
+           journalTimeSeconds(text.substr(at, kTime)).has_value();
+}
+
+// The records of a journal's text after its header, as far as they are whole.
+struct JournalRows {
+    struct Row {
+        int line = 0;  // the line it begins on, from 1 for the header
+        std::vector<std::string> fields;
+        std::optional<std::string> problem;  // why it is no record at all
+    };
+    std::vector<Row> rows;
+    std::size_t wholeEnd = 0;  // where the last whole record (or damaged line) ends
+};
+
+// A record cut short by a power cut has no line end: a line end inside quotes is data (a file
+// name may hold one). Such a torn record is set aside, at the end or where a writer went on
+// after it (a record that begins on a line of its own inside the torn one): it was never
+// shown, and never spoils what follows it. What is not CSV otherwise is a damaged line.
+JournalRows journalRows(std::string_view text, std::size_t at, int line) {
+    JournalRows found;
+    found.wholeEnd = at;
+    const auto linesIn = [&text](std::size_t from, std::size_t to) {
+        return static_cast<int>(std::count(text.begin() + static_cast<long>(from),
+                                           text.begin() + static_cast<long>(to), '\n'));
+    };
+    const auto recordWithin = [&text](std::size_t from, std::size_t to) {
+        for (std::size_t end = text.find('\n', from); end != std::string_view::npos && end < to;
+             end = text.find('\n', end + 1))
+            if (recordBeginsAt(text, end + 1)) return end + 1;
+        return std::string_view::npos;
+    };
+    while (at < text.size()) {
+        CsvScan scan = scanCsvRecord(text, at);
+        const bool whole = scan.ended && !scan.bad;
+        if (whole && (scan.fields.size() == kFields || scan.fields.size() == kFields - 1)) {
+            found.rows.push_back({line, std::move(scan.fields), std::nullopt});
+        } else if (const std::size_t next = recordWithin(at, scan.end);
+                   next != std::string_view::npos) {
+            line += linesIn(at, next);  // torn, and a later record began inside it
+            at = next;
+            continue;
+        } else if (!scan.ended && (!scan.bad || scan.openQuote)) {
+            break;  // torn at the end
+        } else if (scan.bad) {
+            const std::size_t end = text.find('\n', scan.end);
+            if (end == std::string_view::npos) break;  // torn at the end too
+            found.rows.push_back({line + linesIn(at, scan.end), {}, "is not CSV"});
+            scan.end = end + 1;
+        } else {
+            found.rows.push_back({line, std::move(scan.fields), std::nullopt});
+        }
+        line += linesIn(at, scan.end);
+        at = found.wholeEnd = scan.end;
+    }
+    return found;
+}
+
+// Where the header line of a journal's text ends, or nothing if it does not begin with one
+// of the headers this program writes.
+std::optional<std::size_t> afterHeader(std::string_view text) {
+    const std::size_t headerEnd = text.find('\n');
+    if (headerEnd == std::string_view::npos) return std::nullopt;
+    std::string_view header = text.substr(0, headerEnd);
+    if (!header.empty() && header.back() == '\r') header.remove_suffix(1);
+    if (header != kHeader && header != kHeaderWithoutDigest) return std::nullopt;
+    return headerEnd + 1;
+}
+
+}  // namespace
+
+std::optional<std::size_t> journalWholeEnd(std::string_view text) {
+    if (const std::optional<std::size_t> headerEnd = afterHeader(text))
+        return journalRows(text, *headerEnd, 2).wholeEnd;
+    // A header torn when the journal was made is cut off whole.
+    if (text.find('\n') == std::string_view::npos && kHeader.starts_with(text)) return 0;
+    return std::nullopt;
+}
+
 JournalStart readJournalText(std::string_view text) {
     JournalStart start;
     if (text.empty()) return start;
-    const std::size_t lastEnd = text.rfind('\n');
-    text = text.substr(0, lastEnd == std::string_view::npos ? 0 : lastEnd + 1);
-    const std::size_t headerEnd = text.find('\n');
-    std::string_view header = text.substr(0, headerEnd == std::string_view::npos ? 0 : headerEnd);
-    if (!header.empty() && header.back() == '\r') header.remove_suffix(1);
-    if (header != kHeader && header != kHeaderWithoutDigest) {
-        if (text.empty()) return start;  // only a torn header: as if empty
+    const std::optional<std::size_t> headerEnd = afterHeader(text);
+    if (!headerEnd) {
+        if (text.find('\n') == std::string_view::npos) return start;  // a torn header: empty
         start.foreign = true;
         start.untrusted = "is not a journal of this program: its first line is not \"" +
                           std::string(kHeader) + "\"";
         return start;
     }
-
-    std::vector<CsvRecord> rows;
-    int badLine = 0;
-    if (!parseCsv(text.substr(headerEnd + 1), rows, badLine)) {
-        start.untrusted = "is damaged: line " + std::to_string(badLine + 1) + " is not CSV";
-        return start;
-    }
+    const JournalRows rows = journalRows(text, *headerEnd, 2);
     // Damage spoils the book it lies in; a later book, which a session started after the damage
     // was found, is read on its own.
     Replay replay;
@@ -224,9 +298,10 @@ JournalStart readJournalText(std::string_view text) {
     bool anySound = false;
     std::optional<std::string> damage;
     int damagedUpTo = 0;  // the highest book number seen when the damage was found
-    for (const CsvRecord& row : rows) {
+    for (const JournalRows::Row& row : rows.rows) {
         JournalRecord record;
-        std::optional<std::string> problem = parseRecord(row.fields, record);
+        std::optional<std::string> problem =
+            row.problem ? row.problem : parseRecord(row.fields, record);
         const bool parsed = !problem;
         if (parsed && damage) {
             if (record.book <= damagedUpTo) continue;
@@ -236,7 +311,7 @@ JournalStart readJournalText(std::string_view text) {
         if (!problem) problem = replay.take(record);
         if (problem) {
             if (!damage) {
-                damage = "is damaged: line " + std::to_string(row.line + 1) + " " + *problem;
+                damage = "is damaged: line " + std::to_string(row.line) + " " + *problem;
                 damagedUpTo = replay.book;
             }
             damagedUpTo = std::max({damagedUpTo, replay.book, parsed ? record.book : 0});
@@ -390,26 +465,15 @@ std::optional<std::string> JournalWriter::open(const JournalRecord* next) {
     if (::fstat(fd.get(), &status) != 0) return errnoText(errno);
     if (!S_ISREG(status.st_mode)) return std::string("is not a regular file");
 
-    const auto size = static_cast<std::size_t>(status.st_size);
-    if (size > 0) {
-        // Only a journal is written to, and after its last whole line.
-        std::string head(std::min(size, kHeader.size()), '\0');
-        if (::pread(fd.get(), head.data(), head.size(), 0) != static_cast<ssize_t>(head.size()))
+    if (status.st_size > 0) {
+        // Only a journal is written to, and after its last whole record.
+        std::string text;
+        if (auto failure = readWholeFile(file_, kMaxJournalBytes, text))
+            return textFileFailure(*failure, kMaxJournalBytes);
+        const std::optional<std::size_t> keep = journalWholeEnd(text);
+        if (!keep) return std::string("is not a journal of this program; nothing is written to it");
+        if (*keep < text.size() && ::ftruncate(fd.get(), static_cast<off_t>(*keep)) != 0)
             return errnoText(errno);
-        // A file shorter than the header may be a header torn when the journal was made.
-        if (head != kHeader.substr(0, head.size()))
-            return std::string("is not a journal of this program; nothing is written to it");
-        char lastByte = 0;
-        if (::pread(fd.get(), &lastByte, 1, status.st_size - 1) != 1) return errnoText(errno);
-        if (lastByte != '\n') {
-            std::string text;
-            if (auto failure = readWholeFile(file_, kMaxJournalBytes, text))
-                return textFileFailure(*failure, kMaxJournalBytes);
-            const std::size_t end = text.rfind('\n');
-            if (::ftruncate(fd.get(), end == std::string::npos ? 0 : static_cast<off_t>(end + 1)) !=
-                0)
-                return errnoText(errno);
-        }
     }
     if (::lseek(fd.get(), 0, SEEK_END) == 0) {
         std::string start = journalHeader();

@@ -135,14 +135,20 @@ struct JournalStart {
     std::optional<std::int64_t> lastTime;
 };
 
-// Reads a journal. A missing or empty one starts book 1. A last line without its line end (a
-// record torn by a power cut) is left out: it was never shown. A record that is damaged, or whose
+// Reads a journal. A missing or empty one starts book 1. A record torn by a power cut (without
+// its line end, where a line end inside quotes is data) is left out, at the end or where a
+// record begins inside it: it was never shown. A record that is damaged, or whose
 // counters do not follow from the records before it, spoils its book: the journal is not trusted
 // while that book is its last, and a later book (begun by a session after the damage was found)
 // is read on its own.
 JournalStart readJournal(const std::filesystem::path& file);
 // The same, from the journal's bytes.
 JournalStart readJournalText(std::string_view text);
+
+// Where a writer goes on in a journal's bytes: after its last whole record, so that a record
+// torn by a power cut (a line end inside quotes is data, not its end) is cut off. Nothing for
+// bytes that are not a journal.
+std::optional<std::size_t> journalWholeEnd(std::string_view text);
 
 // Appends records to a journal, each written whole and flushed to the disk before append()
 // returns. The file is made with its header when missing or empty; a torn last line is cut

@@ -66,6 +66,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         !same(start, lathmark::readJournalText(text + "9,")))
         broken("a torn last line changed what was read");
 
+    // The writer goes on after the last whole record: what it cuts off was never read, and a
+    // record it appends there follows.
+    if (const std::optional<std::size_t> whole = lathmark::journalWholeEnd(text)) {
+        if (*whole > text.size()) broken("the writer cuts beyond the end");
+        const std::string kept = text.substr(0, *whole);
+        if (*whole > 0 && !same(start, lathmark::readJournalText(kept)))
+            broken("the writer cut off what was read");
+        if (*whole > 0 && !start.untrusted) {
+            lathmark::StationBook book;
+            book.start(start.book,
+                       start.resume ? start.counts : std::vector<lathmark::BookCount>{});
+            const lathmark::JournalStart after = lathmark::readJournalText(
+                kept + lathmark::journalLine(book.record(lathmark::JournalEvent::Exit)));
+            if (after.untrusted || after.book != start.book + 1)
+                broken("a record written after the last whole one does not follow");
+        }
+    } else if (!start.foreign && !text.empty() && text.find('\n') != std::string::npos) {
+        broken("a journal the writer would not write to");
+    }
+
     if (start.resume && !start.untrusted) {
         lathmark::StationBook book;
         book.start(start.book, start.counts);

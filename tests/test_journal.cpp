@@ -23,6 +23,9 @@ std::string line(const std::string& event, int book, const std::string& file,
            boards + ",,," + std::to_string(photographs) + "," + std::to_string(total) + ",\r\n";
 }
 
+// A record torn by a power cut after the line break in its file's name.
+const std::string kTornInAName = "2026-12-09T10:00:01+01:00,count,1,\"two\nlin";
+
 TEST(Journal, WhatAJournalSaysAtStart) {
     const std::string a = line("count", 1, "a.jpg", "12", 1, 12);
     const std::string b = line("count", 1, "b.jpg", "8", 2, 20);
@@ -63,8 +66,12 @@ TEST(Journal, WhatAJournalSaysAtStart) {
         {"unknown event", kHeader + line("counted", 1, "a.jpg", "1", 1, 1), 1, false, 0, 0,
          "line 2 has an event", false},
         {"short record", kHeader + "x,count,1\r\n", 1, false, 0, 0, "line 2 has 3 fields", false},
-        {"quote left open", kHeader + a + "\"x,count\r\n", 1, false, 0, 0, "line 3 is not CSV",
+        {"torn in a name with a line break", kHeader + a + kTornInAName, 1, true, 1, 12, "", false},
+        {"written on after a torn record (by an earlier writer)",
+         kHeader + a + kTornInAName.substr(0, kTornInAName.rfind('\n') + 1) + b, 1, true, 2, 20, "",
          false},
+        {"not CSV spoils its book", kHeader + a + "2026-12-09T10:00:00+01:00,\"x\"y,\r\n" + b, 2,
+         false, 0, 0, "line 3 is not CSV", false},
         {"not a journal", "file,boards\r\na.jpg,3\r\n", 1, false, 0, 0, "is not a journal", true},
     };
     for (const Case& c : cases) {
@@ -99,18 +106,33 @@ TEST(Journal, RecordsReadBackAsWritten) {
     for (const std::string name : {"a,b.jpg", "say \"x\".jpg", "two\nlines.jpg"})
         ASSERT_FALSE(writer.append(book.counted({name, 7, std::nullopt}, true, 6.5)));
     ASSERT_FALSE(writer.append(book.refused("c.jpg", "cannot be decoded, it is cut off")));
+    // Names a spreadsheet would run as formulas.
+    const std::vector<std::string> formulas = {
+        "=1+1.jpg", "@SUM(A1).jpg", "=HYPERLINK(\"http:x\",\"y\").jpg", "-2.jpg", "+3.jpg",
+        "\tx.jpg",  "'=kept.jpg"};
+    for (const std::string& name : formulas) ASSERT_FALSE(writer.append(book.refused(name, name)));
 
     const JournalStart start = readJournal(file);
     EXPECT_FALSE(start.untrusted);
     EXPECT_TRUE(start.resume);
     ASSERT_EQ(start.counts.size(), 3u);
+    std::vector<CsvRecord> all;
+    int notCsv = 0;
+    ASSERT_TRUE(parseCsv(test::readBytes(file), all, notCsv));
+    for (std::size_t i = 0; i < formulas.size(); ++i) {
+        const std::vector<std::string>& fields = all[5 + i].fields;
+        for (const std::string& cell : {fields[3], fields[9]}) {
+            EXPECT_TRUE(cell.find_first_of("=+-@\t") != 0) << cell;
+            EXPECT_EQ(csvTextValue(cell), formulas[i]);
+        }
+    }
     EXPECT_EQ(start.counts[2].file, "two\nlines.jpg");
     EXPECT_EQ(start.boards, 21);
 
     std::vector<CsvRecord> records;
     int bad = 0;
     ASSERT_TRUE(parseCsv(test::readBytes(file), records, bad));
-    ASSERT_EQ(records.size(), 5u);
+    ASSERT_EQ(records.size(), 5u + formulas.size());
     EXPECT_EQ(records[1].fields[5], "true");
     EXPECT_EQ(records[1].fields[6], "6.50");
     EXPECT_EQ(records[4].fields[9], "cannot be decoded, it is cut off");
@@ -121,15 +143,21 @@ TEST(Journal, RecordsReadBackAsWritten) {
 
 TEST(Journal, WriterCutsATornRecordAndNeverWritesIntoAnotherFile) {
     const ScratchFolder folder = test::scratchFolderForThisTest("lathmark-journal");
-    const std::filesystem::path torn = folder.path() / "torn.csv";
-    test::writeBytes(torn, kHeader + line("count", 1, "a.jpg", "12", 1, 12) + "2026-12-09T1");
-    JournalWriter writer(torn);
     StationBook book;
     book.start(1, {{"a.jpg", 12, std::nullopt}});
-    ASSERT_FALSE(writer.append(book.record(JournalEvent::Exit)));
-    const JournalStart start = readJournal(torn);
-    EXPECT_FALSE(start.untrusted);
-    EXPECT_EQ(start.book, 2);
+    const std::string a = line("count", 1, "a.jpg", "12", 1, 12);
+    for (const std::string& tail :
+         {std::string("2026-12-09T1"), kTornInAName, kTornInAName + "\n"}) {
+        const std::filesystem::path torn = folder.path() / "torn.csv";
+        test::writeBytes(torn, kHeader + a + tail);
+        JournalWriter writer(torn);
+        ASSERT_FALSE(writer.append(book.record(JournalEvent::Exit)));
+        const JournalStart start = readJournal(torn);
+        EXPECT_FALSE(start.untrusted) << *start.untrusted;
+        EXPECT_EQ(start.book, 2) << tail;
+        // The exit record right after the last whole one.
+        EXPECT_EQ(test::readBytes(torn).substr((kHeader + a).size()).find(",exit,1,"), 25u);
+    }
 
     const std::filesystem::path other = folder.path() / "other.csv";
     test::writeBytes(other, "file,boards\r\n");

@@ -30,14 +30,21 @@ Station::Start Station::start() {
         start.warning = true;
         start.message = name + " " + *read.untrusted + "; the book starts at 0";
         if (read.foreign) {
-            // The writer refuses such a file at every record; the operator hears it now.
+            // Never written: the operator hears it now, once.
             start.message += " and nothing is written to it";
-            failureSaid_ = true;
+            foreign_ = true;
+            return start;
         }
-        return start;
+    } else {
+        book_.start(read.book, read.resume ? read.counts : std::vector<BookCount>{});
     }
-    book_.start(read.book, read.resume ? read.counts : std::vector<BookCount>{});
-    if (!read.resume) return start;
+    // Held from now on, so that no other program writes into the book meanwhile.
+    if (auto failure = writer_.ready()) {
+        start.message += (start.message.empty() ? "" : ". ") + failureNote(*failure);
+        start.warning = true;
+        failureSaid_ = true;
+    }
+    if (read.untrusted || !read.resume) return start;
 
     start.message = resumedMessage(book_.photographs(), book_.boards());
     JournalRecord record = book_.record(JournalEvent::Resumed);
@@ -81,6 +88,7 @@ std::string Station::exit() {
 }
 
 std::string Station::write(JournalRecord record) {
+    if (foreign_) return {};
     const std::optional<std::string> failure = writer_.append(std::move(record));
     if (!failure) {
         failureSaid_ = false;  // should it fail again, that is news again
@@ -88,7 +96,11 @@ std::string Station::write(JournalRecord record) {
     }
     if (failureSaid_) return {};
     failureSaid_ = true;
-    return writer_.file().filename().string() + " could not be written (" + *failure +
+    return failureNote(*failure);
+}
+
+std::string Station::failureNote(const std::string& failure) const {
+    return writer_.file().filename().string() + " could not be written (" + failure +
            "); counting goes on without it.";
 }
 

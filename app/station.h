@@ -50,12 +50,14 @@ class Station {
     friend class LathmarkTestAccess;
 
     std::string write(JournalRecord record);
+    std::string failureNote(const std::string& failure) const;
 
     JournalWriter writer_;
     JournalStart journalAtStart_;
     StationBook book_;
     bool failureSaid_ = false;
     bool exited_ = false;
+    bool foreign_ = false;  // the file is no journal: never written
 };
 
 // "Book resumed after an interruption: 5 photographs, 87 boards".

@@ -1,7 +1,9 @@
 #include "engine/journal.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +12,8 @@
 #include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
+#include <sstream>
 
 #include "engine/csv.h"
 
@@ -449,6 +453,37 @@ JournalRecord StationBook::refused(std::string file, std::string reason,
     return refusal;
 }
 
+namespace {
+
+// Who holds the lock on a file, as far as Linux's list of locks tells: "the batch counter
+// (process 1234)".
+std::string lockHolder(const struct stat& file) {
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, where;
+        long long pid = 0;
+        if (!(fields >> number >> kind >> mode >> access >> pid >> where) || kind != "FLOCK")
+            continue;
+        unsigned major = 0, minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(where.c_str(), "%x:%x:%llu", &major, &minor, &inode) != 3 ||
+            major != major(file.st_dev) || minor != minor(file.st_dev) || inode != file.st_ino)
+            continue;
+        std::string program;
+        std::ifstream(std::string("/proc/") + std::to_string(pid) + "/comm") >> program;
+        const std::string process = "process " + std::to_string(pid);
+        if (program == "lathmark") return "the window (" + process + ")";
+        if (program == "lathmark-count") return "the batch counter (" + process + ")";
+        return program.empty() ? process : program + " (" + process + ")";
+    }
+    return "another program";
+}
+
+}  // namespace
+
 JournalWriter::JournalWriter(std::filesystem::path file) : file_(std::move(file)) {}
 
 std::optional<std::string> JournalWriter::ready() {
@@ -464,6 +499,11 @@ std::optional<std::string> JournalWriter::open(const JournalRecord* next) {
     struct stat status {};
     if (::fstat(fd.get(), &status) != 0) return errnoText(errno);
     if (!S_ISREG(status.st_mode)) return std::string("is not a regular file");
+    // One writer at a time: held for as long as this writer has the journal open.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK) return errnoText(errno);
+        return "is being written by " + lockHolder(status) + "; nothing is written to it";
+    }
 
     if (status.st_size > 0) {
         // Only a journal is written to, and after its last whole record.

@@ -128,6 +128,21 @@ TEST_F(WatchCli, JournalOfABatchAndItsErrors) {
     EXPECT_NE(booked.out.find("Book: 12 boards in 1 photograph"), std::string::npos) << booked.out;
     EXPECT_EQ(count("--bdline 40 --threshold 128 " + twice).status, 0);
 
+    // One writer at a time: a second is told who holds the journal, and counts nothing.
+    std::filesystem::create_directory(scratch() / "camera");
+    const ProgramRun second =
+        run("{ " + quoted(test::counterProgram()) + " --bdline 40 --threshold 128 --journal " +
+            quoted(journal) + " --watch " + quoted(scratch() / "camera") +
+            " > /dev/null & pid=$!; sleep 0.5; " + quoted(test::counterProgram()) + " " + options +
+            photo + "; echo \"status $? holder $pid\"; kill -TERM $pid; wait $pid; }");
+    const std::string holder = second.out.substr(second.out.find("holder ") + 7);
+    EXPECT_EQ(second.out.substr(0, second.out.find(" holder")), "status 2") << second.err;
+    EXPECT_NE(second.err.find("is being written by the batch counter (process " +
+                              holder.substr(0, holder.find('\n')) + ")"),
+              std::string::npos)
+        << second.err;
+    EXPECT_EQ(second.out.find("Book"), std::string::npos);
+
     // A file that is not a journal is never written to, and nothing is counted.
     const std::filesystem::path notJournal = write("boards.csv", "file,boards\n");
     const ProgramRun refused =

@@ -101,6 +101,7 @@ class WindowFixture : public ::testing::Test {
 
     // Builds and shows the window over the folder as it is now.
     Lathmark& open(std::optional<std::filesystem::path> settings = std::nullopt) {
+        window_.reset();  // the window before lets go of its journal first, as a process would
         window_ = settings ? std::make_unique<Lathmark>(*settings) : std::make_unique<Lathmark>();
         window_->show();
         window_->activateWindow();

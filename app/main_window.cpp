@@ -228,7 +228,7 @@ void Lathmark::Form_Load() {
     settingsProblems_ = read.problems;
     settingsWarnings_ = read.warnings;
 
-    const Station::Start start = station.start();
+    const Station::Start start = station.start(settings);
     vCount->setNumber(station.book().photographs());
     vTotalCount->setNumber(station.book().boards());
     if (!start.message.empty())

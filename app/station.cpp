@@ -1,5 +1,6 @@
 #include "app/station.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace lathmark {
@@ -19,9 +20,10 @@ Station::Station(std::filesystem::path journal) : writer_(std::move(journal)) {
     });
 }
 
-Station::Start Station::start() {
+Station::Start Station::start(const Settings& settings) {
     journalAtStart_ = readJournal(writer_.file());
     const JournalStart& read = journalAtStart_;
+    nextBook_ = read.nextBook;
     const std::string name = writer_.file().filename().string();
     Start start;
     if (read.untrusted) {
@@ -44,13 +46,16 @@ Station::Start Station::start() {
         start.warning = true;
         failureSaid_ = true;
     }
-    if (read.untrusted || !read.resume) return start;
-
-    start.message = resumedMessage(book_.photographs(), book_.boards());
-    JournalRecord record = book_.record(JournalEvent::Resumed);
-    record.reason = "the book's last record was not New Book or Exit";
-    if (const std::string note = write(std::move(record)); !note.empty()) {
-        start.message += ". " + note;
+    std::string note;
+    if (!read.untrusted && read.resume) {
+        start.message = resumedMessage(book_.photographs(), book_.boards());
+        JournalRecord record = book_.record(JournalEvent::Resumed);
+        record.reason = "the book's last record was not New Book or Exit";
+        note = write(std::move(record));
+    }
+    if (note.empty()) note = write(book_.settings(kWindowProgram, countingSettingsText(settings)));
+    if (!note.empty()) {
+        start.message += (start.message.empty() ? "" : ". ") + note;
         start.warning = true;
     }
     return start;
@@ -77,7 +82,8 @@ std::optional<BookCount> Station::takeBack(std::string& journalNote) {
 }
 
 std::string Station::newBook() {
-    book_.start(book_.number() + 1);
+    book_.start(std::max(book_.number() + 1, nextBook_));
+    nextBook_ = book_.number() + 1;
     return write(book_.record(JournalEvent::NewBook));
 }
 

@@ -22,13 +22,13 @@ class Station {
     Station& operator=(const Station&) = delete;
 
     // Reads the journal and starts the book it leaves: the interrupted one resumed with its
-    // counts (a "resumed" record written), or an empty one. Gives what the operator must be
-    // told of it, or nothing.
+    // counts (a "resumed" record written), or an empty one; then records the settings counted
+    // with. Gives what the operator must be told of it, or nothing.
     struct Start {
         std::string message;
         bool warning = false;  // the journal was not trusted or cannot be written
     };
-    Start start();
+    Start start(const Settings& settings);
 
     const StationBook& book() const { return book_; }
     // What the journal said when the session started.
@@ -58,6 +58,7 @@ class Station {
     bool failureSaid_ = false;
     bool exited_ = false;
     bool foreign_ = false;  // the file is no journal: never written
+    int nextBook_ = 1;      // the number of a new book: after every book of the journal
 };
 
 // "Book resumed after an interruption: 5 photographs, 87 boards".

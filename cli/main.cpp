@@ -174,7 +174,7 @@ bool readyJournal(std::optional<lathmark::JournalWriter>& journal, int& book,
         say("lathmark-count: the journal " + file + " " + *start.untrusted + "; nothing counted");
         return false;
     }
-    book = start.resume ? start.book + 1 : start.book;
+    book = start.nextBook;
     journal.emplace(file);
     if (auto failure = journal->ready()) {
         say("lathmark-count: the journal " + file + " cannot be written (" + *failure +

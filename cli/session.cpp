@@ -40,6 +40,7 @@ Session::Session(const SessionOptions& options, const Settings& settings, Standa
 
 void Session::begin() {
     if (options_.csv) out_.put(csvHeader());
+    journal(journalBook_.settings(kBatchCounterProgram, countingSettingsText(book_.settings)));
 }
 
 void Session::take(PhotographOutcome outcome) {

@@ -30,9 +30,9 @@ constexpr std::string_view kLineEnd = "\r\n";
 // A journal gets a few hundred bytes a photograph; one larger than this is not read whole.
 constexpr std::size_t kMaxJournalBytes = std::size_t{256} << 20;
 
-constexpr std::array<JournalEvent, 6> kEvents{JournalEvent::Count, JournalEvent::Refused,
-                                              JournalEvent::Undo,  JournalEvent::NewBook,
-                                              JournalEvent::Exit,  JournalEvent::Resumed};
+constexpr std::array<JournalEvent, 7> kEvents{
+    JournalEvent::Count, JournalEvent::Refused, JournalEvent::Undo,    JournalEvent::NewBook,
+    JournalEvent::Exit,  JournalEvent::Resumed, JournalEvent::Settings};
 
 template <typename T>
 std::optional<T> wholeNumber(const std::string& text) {
@@ -76,41 +76,57 @@ std::optional<std::string> parseRecord(const std::vector<std::string>& fields,
     return std::nullopt;
 }
 
-// A book as its records build it up.
+// The books of a journal as its records build them up. Books may interleave: the window goes
+// on with a book it resumes after books that the batch counter wrote meanwhile.
 struct Replay {
-    int book = 0;
-    std::vector<BookCount> counts;
-    long long boards = 0;
+    struct Book {
+        std::vector<BookCount> counts;
+        long long boards = 0;
+        bool ended = false;  // by its exit, or by a later book of the window
+        bool batch = false;  // written by the batch counter, as its settings record says
+        std::optional<std::string> damage;
+    };
+    std::map<int, Book> books;
+    int last = 0;  // the book of the last record read
+
+    int highest() const { return books.empty() ? 0 : books.rbegin()->first; }
 
     // Takes in one record; says why it does not follow from those before it, if it does not.
     std::optional<std::string> take(const JournalRecord& record) {
-        if (record.book < book) return "goes back to an earlier book";
-        if (record.book > book) {
-            book = record.book;
-            counts.clear();
-            boards = 0;
-        }
+        if (record.book >= kMostBooks) return "has a book number beyond what a journal counts";
+        if (!books.count(record.book) && record.book < highest())
+            return "goes back to an earlier book";
+        Book& book = books[record.book];
+        if (book.ended) return "goes on in a book that had ended";
         switch (record.event) {
             case JournalEvent::Count:
                 if (!record.boards) return "is a count without boards";
-                counts.push_back({record.file, *record.boards, record.digest});
-                boards += *record.boards;
+                if (__builtin_add_overflow(book.boards, *record.boards, &book.boards))
+                    return "has boards beyond what a book counts";
+                book.counts.push_back({record.file, *record.boards, record.digest});
                 break;
             case JournalEvent::Undo:
-                if (counts.empty() || counts.back().file != record.file)
+                if (book.counts.empty() || book.counts.back().file != record.file)
                     return "takes back a photograph that was not the book's last";
-                boards -= counts.back().boards;
-                counts.pop_back();
+                book.boards -= book.counts.back().boards;
+                book.counts.pop_back();
                 break;
             case JournalEvent::NewBook:
-                counts.clear();
-                boards = 0;
+                // It begins its book; the window's books before it have ended.
+                for (auto& [number, other] : books)
+                    if (number < record.book && !other.batch) other.ended = true;
+                break;
+            case JournalEvent::Exit:
+                book.ended = true;
+                break;
+            case JournalEvent::Settings:
+                book.batch = record.file == kBatchCounterProgram;
                 break;
             default:
                 break;
         }
-        if (record.bookPhotographs != static_cast<long long>(counts.size()) ||
-            record.bookBoards != boards)
+        if (record.bookPhotographs != static_cast<long long>(book.counts.size()) ||
+            record.bookBoards != book.boards)
             return "has book counters that do not follow from the records before it";
         return std::nullopt;
     }
@@ -132,6 +148,8 @@ std::string_view journalEventName(JournalEvent event) {
             return "exit";
         case JournalEvent::Resumed:
             return "resumed";
+        case JournalEvent::Settings:
+            return "settings";
     }
     return "";
 }
@@ -300,48 +318,54 @@ JournalStart readJournalText(std::string_view text) {
     Replay replay;
     JournalRecord last;
     bool anySound = false;
-    std::optional<std::string> damage;
-    int damagedUpTo = 0;  // the highest book number seen when the damage was found
     for (const JournalRows::Row& row : rows.rows) {
         JournalRecord record;
         std::optional<std::string> problem =
             row.problem ? row.problem : parseRecord(row.fields, record);
         const bool parsed = !problem;
-        if (parsed && damage) {
-            if (record.book <= damagedUpTo) continue;
-            damage.reset();
-            replay = Replay{};
+        // The book a record lies in: its own, where its number can be one; else the book of the
+        // record before it.
+        int book = replay.last;
+        if (parsed && record.book < kMostBooks &&
+            (replay.books.count(record.book) || record.book > replay.highest()))
+            book = record.book;
+        replay.last = book;
+        if (parsed) {
+            const auto found = replay.books.find(record.book);
+            if (found != replay.books.end() && found->second.damage) continue;
+            problem = replay.take(record);
         }
-        if (!problem) problem = replay.take(record);
         if (problem) {
-            if (!damage) {
-                damage = "is damaged: line " + std::to_string(row.line) + " " + *problem;
-                damagedUpTo = replay.book;
-            }
-            damagedUpTo = std::max({damagedUpTo, replay.book, parsed ? record.book : 0});
+            Replay::Book& spoilt = replay.books[book];
+            if (!spoilt.damage)
+                spoilt.damage = "is damaged: line " + std::to_string(row.line) + " " + *problem;
             continue;
         }
         if (record.digest && !record.file.empty()) start.digests[record.file] = *record.digest;
         last = std::move(record);
         anySound = true;
     }
-    if (damage) {
-        start.book = damagedUpTo + 1;
-        start.untrusted = damage;
+    if (anySound) start.lastTime = journalTimeSeconds(last.time);
+    // The window's last book: the highest that the batch counter did not write.
+    start.nextBook = replay.highest() + 1;
+    start.book = start.nextBook;
+    auto windows = std::find_if(replay.books.rbegin(), replay.books.rend(),
+                                [](const auto& book) { return !book.second.batch; });
+    if (windows == replay.books.rend()) return start;
+    Replay::Book& book = windows->second;
+    if (book.damage) {
+        start.untrusted = book.damage;
         return start;
     }
-    if (!anySound) return start;
-    start.lastTime = journalTimeSeconds(last.time);
-    start.book = last.event == JournalEvent::Exit ? last.book + 1 : last.book;
+    if (book.ended || windows->first == 0) return start;
     // A book without a count (only refusals, or every count taken back) has nothing to resume;
     // the session goes on in it from 0.
-    if (last.event != JournalEvent::Exit && last.event != JournalEvent::NewBook &&
-        !replay.counts.empty()) {
-        start.resume = true;
-        start.counts = std::move(replay.counts);
-        start.photographs = last.bookPhotographs;
-        start.boards = last.bookBoards;
-    }
+    start.book = windows->first;
+    if (book.counts.empty()) return start;
+    start.resume = true;
+    start.photographs = static_cast<long long>(book.counts.size());
+    start.boards = book.boards;
+    start.counts = std::move(book.counts);
     return start;
 }
 
@@ -443,6 +467,12 @@ JournalRecord StationBook::counted(BookCount count, bool uncertain,
     counted.uncertain = uncertain;
     counted.byThickness = byThickness;
     return counted;
+}
+
+JournalRecord StationBook::settings(std::string_view program, std::string settingsText) const {
+    JournalRecord record = this->record(JournalEvent::Settings, std::string(program));
+    record.reason = std::move(settingsText);
+    return record;
 }
 
 JournalRecord StationBook::refused(std::string file, std::string reason,

@@ -22,9 +22,17 @@ namespace lathmark {
 // The journal's name in the working directory of the window.
 inline constexpr const char* kJournalFile = "Lathmark-journal.csv";
 
-enum class JournalEvent { Count, Refused, Undo, NewBook, Exit, Resumed };
+// The programs that write journals, as a "settings" record names them in its `file`: each
+// session begins with one, so that the window knows its books from the batch counter's.
+inline constexpr std::string_view kWindowProgram = "lathmark";
+inline constexpr std::string_view kBatchCounterProgram = "lathmark-count";
 
-// "count", "refused", "undo", "new book", "exit", "resumed".
+// Book numbers stay below this, so that the next book's number never wraps.
+inline constexpr int kMostBooks = 2'000'000'000;
+
+enum class JournalEvent { Count, Refused, Undo, NewBook, Exit, Resumed, Settings };
+
+// "count", "refused", "undo", "new book", "exit", "resumed", "settings".
 std::string_view journalEventName(JournalEvent event);
 
 struct JournalRecord {
@@ -103,6 +111,8 @@ class StationBook {
     JournalRecord record(JournalEvent event, std::string file = {}) const;
     // Adds a count and gives its record: boards, verdict and thickness count.
     JournalRecord counted(BookCount count, bool uncertain, std::optional<double> byThickness);
+    // The record that begins a session's part of the book: the program and its settings.
+    JournalRecord settings(std::string_view program, std::string settingsText) const;
     // The record of a photograph refused, and why.
     JournalRecord refused(std::string file, std::string reason,
                           std::optional<PhotographDigest> digest = std::nullopt) const;
@@ -117,9 +127,11 @@ class StationBook {
 
 // What a journal says when a session starts.
 struct JournalStart {
-    int book = 1;  // the book to count into
-    // The last book ended without "new book" or "exit", holding counts: it is to be resumed
-    // with these counts, oldest first.
+    int book = 1;      // the book the window counts into
+    int nextBook = 1;  // the number of a book begun now (after the journal's highest)
+    // The window's last book (the last that the batch counter did not write) ended without "new
+    // book" or "exit", holding counts: it is to be resumed with these counts, oldest first,
+    // whatever books the batch counter wrote after it.
     bool resume = false;
     std::vector<BookCount> counts;
     long long photographs = 0;

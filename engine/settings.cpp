@@ -95,6 +95,14 @@ RegionParsed parseRegion(std::string_view text) {
             {}};
 }
 
+std::string countingSettingsText(const Settings& settings) {
+    return "THRESHOLD=" + std::to_string(settings.threshold) +
+           " BDLINE=" + std::to_string(settings.bdLine) +
+           " STRETCH=" + std::to_string(settings.stretch) +
+           " REGION=" + (settings.region ? regionText(*settings.region) : "full") +
+           " THICKNESS=" + hundredthsText(settings.thicknessHundredths);
+}
+
 std::string hundredthsText(long long hundredths) {
     std::string text = std::to_string(hundredths / 100);
     const long long rest = hundredths % 100;

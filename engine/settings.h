@@ -31,6 +31,12 @@ std::string quoted(std::string_view text);
 // "WxH+X+Y".
 std::string regionText(const Region& region);
 
+struct Settings;
+// The settings a count is made with, as the journal records them: "THRESHOLD=117 BDLINE=14
+// STRETCH=2 REGION=128x768+416+0 THICKNESS=27.63" (REGION=full without a region, THICKNESS=0
+// without a second opinion).
+std::string countingSettingsText(const Settings& settings);
+
 // Hundredths as a decimal with at most two decimals and no trailing zeros: 5010 is "50.1".
 std::string hundredthsText(long long hundredths);
 

@@ -18,13 +18,18 @@ namespace {
 const std::string kHeader = journalHeader();
 
 std::string line(const std::string& event, int book, const std::string& file,
-                 const std::string& boards, int photographs, int total) {
+                 const std::string& boards, long long photographs, long long total) {
     return "2026-12-09T10:00:00+01:00," + event + "," + std::to_string(book) + "," + file + "," +
            boards + ",,," + std::to_string(photographs) + "," + std::to_string(total) + ",\r\n";
 }
 
 // A record torn by a power cut after the line break in its file's name.
 const std::string kTornInAName = "2026-12-09T10:00:01+01:00,count,1,\"two\nlin";
+
+// The record that begins a batch counter's book.
+std::string batch(int book) {
+    return line("settings", book, "lathmark-count", "", 0, 0);
+}
 
 TEST(Journal, WhatAJournalSaysAtStart) {
     const std::string a = line("count", 1, "a.jpg", "12", 1, 12);
@@ -73,6 +78,24 @@ TEST(Journal, WhatAJournalSaysAtStart) {
         {"not CSV spoils its book", kHeader + a + "2026-12-09T10:00:00+01:00,\"x\"y,\r\n" + b, 2,
          false, 0, 0, "line 3 is not CSV", false},
         {"not a journal", "file,boards\r\na.jpg,3\r\n", 1, false, 0, 0, "is not a journal", true},
+        // The window resumes its own last book, whatever the batch counter wrote after it.
+        {"a batch after the window's interrupted book",
+         kHeader + a + b + batch(2) + line("count", 2, "x.jpg", "3", 1, 3) +
+             line("exit", 2, "", "", 1, 3),
+         1, true, 2, 20, "", false},
+        {"a batch's interrupted book is none of the window's",
+         kHeader + a + line("exit", 1, "", "", 1, 12) + batch(2) +
+             line("count", 2, "x.jpg", "3", 1, 3),
+         3, false, 0, 0, "", false},
+        {"the window goes on after a batch",
+         kHeader + a + batch(2) + line("resumed", 1, "", "", 1, 12) + b, 1, true, 2, 20, "", false},
+        {"a book number no book can follow",
+         kHeader + line("count", 2147483647, "a.jpg", "1", 1, 1), 1, false, 0, 0,
+         "line 2 has a book number beyond", false},
+        {"boards beyond a book's",
+         kHeader + line("count", 1, "a.jpg", "9223372036854775807", 1, 9223372036854775807) +
+             line("count", 1, "b.jpg", "1", 2, 0),
+         2, false, 0, 0, "line 3 has boards beyond", false},
     };
     for (const Case& c : cases) {
         const JournalStart start = readJournalText(c.text);
@@ -88,6 +111,9 @@ TEST(Journal, WhatAJournalSaysAtStart) {
             EXPECT_NE(start.untrusted->find(c.untrusted), std::string::npos) << *start.untrusted;
         }
     }
+    // A book begun now follows every book, the batch counter's too.
+    EXPECT_EQ(readJournalText(kHeader + a + batch(2) + line("exit", 2, "", "", 0, 0)).nextBook, 3);
+
     // The counts resumed are the book's, in order, as far as undo left them.
     const JournalStart undone =
         readJournalText(kHeader + a + b + line("undo", 1, "b.jpg", "8", 1, 12) + b);

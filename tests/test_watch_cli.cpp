@@ -44,6 +44,7 @@ TEST_F(WatchCli, CountsEachPhotographOnceHoweverItReachesTheFolder) {
         {"there at start: a file, its links and a link to nothing",
          "cp $S/stack_01.jpg d/a.jpg; ln d/a.jpg d/hard.jpg; ln -s a.jpg d/soft.jpg; "
          "ln -s $S/stack_03.jpg d/out.jpg; ln -s nothing.jpg d/dangling.jpg",
+         "settings lathmark-count THRESHOLD=128 BDLINE=40 STRETCH=1 REGION=full THICKNESS=0\n"
          "count a.jpg \n"
          "refused dangling.jpg is a symbolic link to nothing.jpg, which does not exist\n"
          "refused hard.jpg already counted as d/a.jpg\n"
@@ -108,12 +109,18 @@ TEST_F(WatchCli, JournalOfABatchAndItsErrors) {
     ASSERT_EQ(count(options + photo + " " + missing).status, 1);
     ASSERT_EQ(count(options + photo).status, 0);
     const std::vector<std::string> records = journalLines(journal);
-    ASSERT_EQ(records.size(), 5u);
-    EXPECT_NE(records[0].find(",count,1,"), std::string::npos);
-    EXPECT_NE(records[1].find(",refused,1,"), std::string::npos);
-    EXPECT_NE(records[1].find(",1,12,"), std::string::npos);  // the counters stay
-    EXPECT_NE(records[2].find(",exit,1,,,,,1,12,"), std::string::npos);
-    EXPECT_NE(records[3].find(",count,2,"), std::string::npos);  // the next run, the next book
+    ASSERT_EQ(records.size(), 7u);
+    // Each run begins with the program and its settings.
+    EXPECT_NE(records[0].find(",settings,1,lathmark-count,,,,0,0,THRESHOLD=128 BDLINE=40 STRETCH=1 "
+                              "REGION=full THICKNESS=0,"),
+              std::string::npos)
+        << records[0];
+    EXPECT_NE(records[1].find(",count,1,"), std::string::npos);
+    EXPECT_NE(records[2].find(",refused,1,"), std::string::npos);
+    EXPECT_NE(records[2].find(",1,12,"), std::string::npos);  // the counters stay
+    EXPECT_NE(records[3].find(",exit,1,,,,,1,12,"), std::string::npos);
+    EXPECT_NE(records[4].find(",settings,2,"), std::string::npos);  // the next run, the next book
+    EXPECT_NE(records[5].find(",count,2,"), std::string::npos);
 
     // A batch into a journal is a station's book: a copy of a photograph counted is refused; a
     // plain batch counts it again, as ever.

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <filesystem>
 #include <future>
 #include <limits>
@@ -203,6 +204,9 @@ void Lathmark::createControls() {
     standing.setColor(QPalette::WindowText, kWarningAmber);
     lblStanding->setPalette(standing);
 
+    journalTimer = new QTimer(this);
+    journalTimer->setInterval(2000);
+
     undoKey = new QShortcut(QKeySequence::Undo, this);
     undoKey->setObjectName("undoKey");
 
@@ -220,6 +224,7 @@ void Lathmark::connectHandlers() {
     connect(cmdReset, &QPushButton::clicked, this, &Lathmark::cmdReset_Click);
     connect(btnExit, &QPushButton::clicked, this, &Lathmark::btnExit_Click);
     connect(undoKey, &QShortcut::activated, this, &Lathmark::undo_Activated);
+    connect(journalTimer, &QTimer::timeout, this, &Lathmark::showStanding);
 }
 
 void Lathmark::Form_Load() {
@@ -357,10 +362,20 @@ void Lathmark::showMessage(const QString& message, Tone tone) {
     Label3->setText(message);
     // A message shrunk to fit is hard to read; the tooltip shows it whole.
     Label3->setToolTip(font.pointSizeF() < designFont.pointSizeF() ? message : QString());
+    showStanding();  // every event shows a message; the journal may have fallen behind
 }
 
 void Lathmark::showStanding() {
-    const QString text = fromNative(folderStanding);
+    // While the journal is behind, it is tried again every few seconds.
+    station.catchUp();
+    const std::string behind = station.behindText();
+    if (behind.empty())
+        journalTimer->stop();
+    else if (!journalTimer->isActive())
+        journalTimer->start();
+    std::string standing = folderStanding;
+    if (!behind.empty()) standing += (standing.empty() ? "" : ". ") + behind;
+    const QString text = fromNative(standing);
     const QFont designFont = layoutFont(Face::MsSansSerif, 9.75, QFont::Bold);
     lblStanding->setFont(fontFittingWrapped(designFont, text, lblStanding->contentsRect(),
                                             lblStanding->alignment(), kSmallestMessagePoints));

@@ -114,6 +114,7 @@ class Lathmark : public QWidget {
     QLabel* lblCertainty = nullptr;  // how sure the latest count is
     QLabel* lblStanding = nullptr;   // what stays wrong until it is mended
     QShortcut* undoKey = nullptr;    // Ctrl+Z: the book's last count taken back
+    QTimer* journalTimer = nullptr;  // tries the journal's records kept back again
 
     // Settings, read once at start: BDLINE, THRESHOLD, STRETCH, REGION, THICKNESS and WATCH.
     Settings settings;

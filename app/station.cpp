@@ -14,9 +14,9 @@ std::string counted(long long number, const std::string& thing) {
 }  // namespace
 
 Station::Station(std::filesystem::path journal) : writer_(std::move(journal)) {
-    writer_.onMadeAgain([this](const JournalRecord& next) {
+    writer_.onMadeAgain([this](const std::deque<JournalRecord>& behind) {
         return book_.historyBefore(
-            next, "written again: the journal was removed while the book was open");
+            behind, "written again: the journal was removed while the book was open");
     });
 }
 
@@ -96,6 +96,7 @@ std::string Station::exit() {
 std::string Station::write(JournalRecord record) {
     if (foreign_) return {};
     const std::optional<std::string> failure = writer_.append(std::move(record));
+    if (failure) lastFailure_ = *failure;
     if (!failure) {
         failureSaid_ = false;  // should it fail again, that is news again
         return {};
@@ -107,7 +108,23 @@ std::string Station::write(JournalRecord record) {
 
 std::string Station::failureNote(const std::string& failure) const {
     return writer_.file().filename().string() + " could not be written (" + failure +
-           "); counting goes on without it.";
+           "); its records are kept and written as soon as it can be.";
+}
+
+void Station::catchUp() {
+    if (writer_.behind() == 0) return;
+    if (auto failure = writer_.catchUp())
+        lastFailure_ = *failure;
+    else
+        failureSaid_ = false;
+}
+
+std::string Station::behindText() const {
+    const std::size_t behind = writer_.behind();
+    if (behind == 0) return {};
+    return writer_.file().filename().string() + " is behind by " +
+           counted(static_cast<long long>(behind), "record") + " (" + lastFailure_ +
+           "): they are written as soon as it can be";
 }
 
 std::string resumedMessage(long long photographs, long long boards) {

@@ -46,6 +46,12 @@ class Station {
     // The end of the session; written once however often the window is closed.
     std::string exit();
 
+    // Writes the journal's records kept back (a disk that was full), as far as it can.
+    void catchUp();
+    // While records are kept back, what the standing line says of it: "Lathmark-journal.csv is
+    // behind by 3 records (No space left on device): ..."; empty when the journal is whole.
+    std::string behindText() const;
+
   private:
     friend class LathmarkTestAccess;
 
@@ -57,8 +63,9 @@ class Station {
     StationBook book_;
     bool failureSaid_ = false;
     bool exited_ = false;
-    bool foreign_ = false;  // the file is no journal: never written
-    int nextBook_ = 1;      // the number of a new book: after every book of the journal
+    std::string lastFailure_;  // why the journal could not be written, the last time
+    bool foreign_ = false;     // the file is no journal: never written
+    int nextBook_ = 1;         // the number of a new book: after every book of the journal
 };
 
 // "Book resumed after an interruption: 5 photographs, 87 boards".

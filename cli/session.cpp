@@ -32,9 +32,9 @@ Session::Session(const SessionOptions& options, const Settings& settings, Standa
     book_.settings = settings;
     journalBook_.start(journalBook);
     if (journal_)
-        journal_->onMadeAgain([this](const JournalRecord& next) {
+        journal_->onMadeAgain([this](const std::deque<JournalRecord>& behind) {
             return journalBook_.historyBefore(
-                next, "written again: the journal was removed while the book was open");
+                behind, "written again: the journal was removed while the book was open");
         });
 }
 
@@ -77,6 +77,13 @@ void Session::take(PhotographOutcome outcome) {
 
 void Session::end() {
     journal(journalBook_.record(JournalEvent::Exit));
+    if (journal_ && journal_->behind() > 0) {
+        // The exit record is among them: the journal does not claim what it does not hold.
+        const std::size_t behind = journal_->behind();
+        say("lathmark-count: " + std::to_string(behind) + " record" + (behind == 1 ? "" : "s") +
+            " could not be written to the journal " + journal_->file().string() + " (" +
+            journalFailure_ + ")");
+    }
     if (options_.json) {
         out_.put(jsonBook(book_));
     } else if (!options_.csv) {
@@ -87,15 +94,24 @@ void Session::end() {
     }
 }
 
-// A journal that cannot be written is said once; the counting goes on.
+// A journal that cannot be written is said once until it can be again; its records are kept
+// and written in order as soon as it can be, and the counting goes on.
 void Session::journal(JournalRecord record) {
     if (!journal_) return;
-    if (auto failure = journal_->append(std::move(record))) {
-        if (!journalFailed_)
-            say("lathmark-count: the journal " + journal_->file().string() +
-                " could not be written (" + *failure + "); the counting goes on");
-        journalFailed_ = true;
-    }
+    noteJournal(journal_->append(std::move(record)));
+}
+
+void Session::catchUpJournal() {
+    if (journal_ && journal_->behind() > 0) noteJournal(journal_->catchUp());
+}
+
+void Session::noteJournal(const std::optional<std::string>& failure) {
+    if (failure && !journalFailureSaid_)
+        say("lathmark-count: the journal " + journal_->file().string() + " could not be written (" +
+            *failure +
+            "); its records are kept and written when it can be, and the counting goes on");
+    journalFailureSaid_ = failure.has_value();
+    if (failure) journalFailure_ = *failure;
 }
 
 }  // namespace lathmark

@@ -65,17 +65,23 @@ class Session {
     // The book as a station keeps it: each count with the photograph's digest.
     const StationBook& stationBook() const { return journalBook_; }
     // Whether every journal record was written.
-    bool journalWritten() const { return !journalFailed_; }
+    bool journalWritten() const { return !journal_ || journal_->behind() == 0; }
+    // Writes the journal's records kept back (a disk that was full), as far as it can.
+    void catchUpJournal();
+    // How long to wait before trying that again; -1 if nothing is kept back.
+    int journalRetryMilliseconds() const { return journal_ && journal_->behind() > 0 ? 1000 : -1; }
 
   private:
     void journal(JournalRecord record);
+    void noteJournal(const std::optional<std::string>& failure);
 
     SessionOptions options_;
     StandardOutput& out_;
     HtmlReport* report_;
     JournalWriter* journal_;
     StationBook journalBook_;
-    bool journalFailed_ = false;
+    bool journalFailureSaid_ = false;
+    std::string journalFailure_;  // why the journal could not be written, the last time
     Book book_;
 };
 

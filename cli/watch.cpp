@@ -131,7 +131,8 @@ WatchEnd watchFolder(const std::filesystem::path& folder, const BatchOptions& op
     for (;;) {
         pollfd ready[2] = {{watcher.fd(), POLLIN, 0}, {endSignals.fd(), POLLIN, 0}};
         const int wait =
-            sooner(watcher.retryMilliseconds(), watch.arrivals().millisecondsToOverdue());
+            sooner(sooner(watcher.retryMilliseconds(), watch.arrivals().millisecondsToOverdue()),
+                   session.journalRetryMilliseconds());
         if (::poll(ready, 2, wait) < 0) {
             if (errno == EINTR) continue;
             break;
@@ -165,6 +166,7 @@ WatchEnd watchFolder(const std::filesystem::path& folder, const BatchOptions& op
             }
         }
         watch.tellOverdue(false);
+        session.catchUpJournal();
     }
     watch.tellOverdue(true);
     return end;

@@ -418,14 +418,15 @@ void StationBook::start(int number, std::vector<BookCount> counts) {
     for (BookCount& count : counts) add(std::move(count));
 }
 
-std::vector<JournalRecord> StationBook::historyBefore(const JournalRecord& next,
+std::vector<JournalRecord> StationBook::historyBefore(const std::deque<JournalRecord>& records,
                                                       const std::string& reason) const {
-    std::vector<JournalRecord> records;
-    if (next.event == JournalEvent::NewBook) return records;
     StationBook before = *this;
-    if (next.event == JournalEvent::Count) before.takeBack();
-    if (next.event == JournalEvent::Undo)
-        before.add({next.file, next.boards.value_or(0), next.digest});
+    for (auto record = records.rbegin(); record != records.rend(); ++record) {
+        if (record->event == JournalEvent::NewBook) return {};  // it begins its book
+        if (record->event == JournalEvent::Count) before.takeBack();
+        if (record->event == JournalEvent::Undo)
+            before.add({record->file, record->boards.value_or(0), record->digest});
+    }
     return before.history(reason);
 }
 
@@ -517,10 +518,10 @@ std::string lockHolder(const struct stat& file) {
 JournalWriter::JournalWriter(std::filesystem::path file) : file_(std::move(file)) {}
 
 std::optional<std::string> JournalWriter::ready() {
-    return open(nullptr);
+    return open(false);
 }
 
-std::optional<std::string> JournalWriter::open(const JournalRecord* next) {
+std::optional<std::string> JournalWriter::open(bool writing) {
     if (fd_) return std::nullopt;
     if (auto failure = withDigestColumn()) return failure;
     Descriptor fd(
@@ -549,8 +550,8 @@ std::optional<std::string> JournalWriter::open(const JournalRecord* next) {
         std::string start = journalHeader();
         // A journal that went away while a book was open (its folder removed, say) is made
         // again with the book so far, so that its counters follow from its records.
-        if (opened_ && history_ && next)
-            for (JournalRecord& record : history_(*next)) {
+        if (opened_ && history_ && writing)
+            for (JournalRecord& record : history_(behind_)) {
                 if (record.time.empty()) record.time = journalTimeNow();
                 start += journalLine(record);
             }
@@ -578,6 +579,20 @@ std::optional<std::string> JournalWriter::withDigestColumn() {
 }
 
 std::optional<std::string> JournalWriter::append(JournalRecord record) {
+    if (record.time.empty()) record.time = journalTimeNow();
+    behind_.push_back(std::move(record));
+    return catchUp();
+}
+
+std::optional<std::string> JournalWriter::catchUp() {
+    while (!behind_.empty()) {
+        if (auto failure = write(behind_.front())) return failure;
+        behind_.pop_front();
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> JournalWriter::write(const JournalRecord& record) {
     // A journal removed, renamed or replaced since it was opened (its folder gone, say) is
     // opened again by its name: records written into a file nobody can find are lost.
     if (fd_) {
@@ -587,8 +602,7 @@ std::optional<std::string> JournalWriter::append(JournalRecord record) {
                       static_cast<std::uint64_t>(status.st_ino)) != identity_)
             fd_ = Descriptor();
     }
-    if (auto failure = open(&record)) return failure;
-    if (record.time.empty()) record.time = journalTimeNow();
+    if (auto failure = open(true)) return failure;
     const off_t before = ::lseek(fd_.get(), 0, SEEK_END);
     int error = writeFully(fd_.get(), journalLine(record));
     if (error == 0 && ::fdatasync(fd_.get()) != 0) error = errno;

@@ -5,6 +5,7 @@
 // must be resumed. The window and the batch counter write the same records.
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -102,10 +103,11 @@ class StationBook {
     // An empty book numbered `number`, or one that goes on with `counts`.
     void start(int number, std::vector<BookCount> counts = {});
 
-    // The book as it was before the record `next` of it, as the records that make it: its "new
-    // book" record (for a book after the first) and a count record for each count, with the
-    // counters after it and `reason`. None before a "new book" record: that begins its book.
-    std::vector<JournalRecord> historyBefore(const JournalRecord& next,
+    // The book as it was before `records` (the last of its records), as the records that make
+    // it: its "new book" record (for a book after the first) and a count record for each
+    // count, with the counters after it and `reason`. None where one of `records` begins its
+    // book.
+    std::vector<JournalRecord> historyBefore(const std::deque<JournalRecord>& records,
                                              const std::string& reason) const;
     // A record of an event in this book, its counters as they are now.
     JournalRecord record(JournalEvent event, std::string file = {}) const;
@@ -172,31 +174,42 @@ class JournalWriter {
 
     const std::filesystem::path& file() const { return file_; }
 
-    // Writes the record (its time filled in if empty); says why it could not, in words that
-    // follow the journal's name. A record that could not be written whole is taken back off
-    // the file, so that the next one starts on a line of its own.
+    // Writes the record (its time filled in if empty) after those not written yet; says why it
+    // could not, in words that follow the journal's name. A record that cannot be written now
+    // (a full disk, a folder gone) is kept, in order with those after it, and written as soon
+    // as the journal can be written again: at the next append() or catchUp(). A record that
+    // could not be written whole is taken back off the file, so that the next one starts on a
+    // line of its own.
     std::optional<std::string> append(JournalRecord record);
+    // Writes the records kept back, as far as it can; says why not, as append() does.
+    std::optional<std::string> catchUp();
+    // How many records are kept back, not written yet.
+    std::size_t behind() const { return behind_.size(); }
 
     // Opens the journal now, if it is not open, so that one that cannot be written is known
     // before the first event; says why it cannot be, as append() does.
     std::optional<std::string> ready();
 
     // Where a journal that was open has to be made again (removed meanwhile), the records that
-    // begin it again after its header, before the record `next` that is being written: the
-    // open book so far (StationBook::historyBefore).
-    void onMadeAgain(std::function<std::vector<JournalRecord>(const JournalRecord& next)> history) {
+    // begin it again after its header, before the records kept back (the first of them is the
+    // one being written): the open book so far (StationBook::historyBefore).
+    void onMadeAgain(
+        std::function<std::vector<JournalRecord>(const std::deque<JournalRecord>& behind)>
+            history) {
         history_ = std::move(history);
     }
 
   private:
-    std::optional<std::string> open(const JournalRecord* next);
+    std::optional<std::string> open(bool writing);
+    std::optional<std::string> write(const JournalRecord& record);
     std::optional<std::string> withDigestColumn();
 
     std::filesystem::path file_;
     Descriptor fd_;
     std::pair<std::uint64_t, std::uint64_t> identity_;  // device and inode of the open file
     bool opened_ = false;                               // whether the journal was ever opened
-    std::function<std::vector<JournalRecord>(const JournalRecord&)> history_;
+    std::function<std::vector<JournalRecord>(const std::deque<JournalRecord>&)> history_;
+    std::deque<JournalRecord> behind_;  // records not written yet, oldest first
 };
 
 }  // namespace lathmark

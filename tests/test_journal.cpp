@@ -215,8 +215,9 @@ TEST(Journal, DigestsTravelWithTheBookAndAJournalWithoutThemGetsTheColumn) {
 
     // The journal removed while the book is open is made again with the book so far.
     std::filesystem::remove(file);
-    writer.onMadeAgain(
-        [&book](const JournalRecord& next) { return book.historyBefore(next, "again"); });
+    writer.onMadeAgain([&book](const std::deque<JournalRecord>& behind) {
+        return book.historyBefore(behind, "again");
+    });
     ASSERT_FALSE(writer.append(book.counted({"c.jpg", 5, std::nullopt}, false, std::nullopt)));
     for (const std::string& text : {withColumn, test::readBytes(file)}) {
         const JournalStart start = readJournalText(text);

@@ -135,6 +135,21 @@ TEST_F(WatchCli, JournalOfABatchAndItsErrors) {
     EXPECT_NE(booked.out.find("Book: 12 boards in 1 photograph"), std::string::npos) << booked.out;
     EXPECT_EQ(count("--bdline 40 --threshold 128 " + twice).status, 0);
 
+    // A journal that stops taking records (here a file size limit, as a full disk does): the
+    // records are kept in order, the journal holds a whole part of the book, and the status says
+    // that the rest could not be written.
+    const std::filesystem::path limited = scratch() / "limited.csv";
+    const ProgramRun full = run("{ trap '' XFSZ; ulimit -f 1; " + quoted(test::counterProgram()) +
+                                " --bdline 40 --threshold 128 --journal " + quoted(limited) + " " +
+                                quoted(kSamples) + "; echo status $?; }");
+    EXPECT_EQ(full.out.substr(full.out.rfind("status")), "status 2\n") << full.err;
+    EXPECT_NE(full.err.find("records could not be written to the journal"), std::string::npos)
+        << full.err;
+    EXPECT_FALSE(readJournal(limited).untrusted);
+    const std::vector<std::string> kept = journalLines(limited);
+    ASSERT_GT(kept.size(), 2u);
+    EXPECT_EQ(kept.back().find(",exit,"), std::string::npos);  // its exit was among those kept
+
     // One writer at a time: a second is told who holds the journal, and counts nothing.
     std::filesystem::create_directory(scratch() / "camera");
     const ProgramRun second =

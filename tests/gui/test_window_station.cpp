@@ -316,23 +316,33 @@ TEST_F(WindowStation, StartResumesAnInterruptedBookAndTrustsNoDamagedJournal) {
     }
 }
 
-TEST_F(WindowStation, JournalThatCannotBeWrittenIsSaidOnceAndCountingGoesOn) {
+TEST_F(WindowStation, JournalThatCannotBeWrittenKeepsItsRecordsUntilItCanBe) {
     test::writeStack(here("stack.jpg"), {.boards = 4});
     // A link into a folder that does not exist: the journal can be neither read nor made, even
     // by root, whom a read-only folder does not stop.
     fs::create_symlink(here("gone") / "journal.csv", here(kJournalFile));
     open();
-    // Said at start, before anything is counted, and not again at the picks.
+    // Said at start, before anything is counted, and not again at the picks; the standing line
+    // says how far behind the journal is until it has caught up.
     EXPECT_EQ(shown().message,
               "Lathmark-journal.csv could not be written (No such file or "
-              "directory); counting goes on without it.");
+              "directory); its records are kept and written as soon as it can be.");
     for (int pick = 1; pick <= 3; ++pick) {
         click("stack.jpg");
         const QString said = shown().message;
         EXPECT_EQ(said, "Detected 4 obvious lines.");
         EXPECT_EQ(shown().count, QString::number(pick));
+        EXPECT_EQ(label("lblStanding")->text(),
+                  QString("Lathmark-journal.csv is behind by %1 records (No such file or "
+                          "directory): they are written as soon as it can be")
+                      .arg(pick + 1));  // the settings record, and a count a pick
         list()->clearSelection();
     }
+    fs::create_directory(here("gone"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label("lblStanding")->text().isEmpty(); }, 5000));
+    EXPECT_EQ(journal(), (std::vector<std::string>{"count,1,stack.jpg,4,false,,1,4",
+                                                   "count,1,stack.jpg,4,false,,2,8",
+                                                   "count,1,stack.jpg,4,false,,3,12"}));
     if (::geteuid() != 0) {
         // A read-only working folder, where permissions hold.
         fs::remove(here(kJournalFile));

@@ -20,6 +20,19 @@ QFont largestFitting(QFont font, double smallestPoints, Fits fits) {
 
 }  // namespace
 
+QString breakableText(const QString& text) {
+    constexpr int kLongWord = 16;
+    static const QString kBreakAfter = QStringLiteral(",/._-");
+    QString out;
+    int wordLength = 0;
+    for (const QChar c : text) {
+        out += c;
+        wordLength = c.isSpace() ? 0 : wordLength + 1;
+        if (wordLength > kLongWord && kBreakAfter.contains(c)) out += QChar(0x200B);
+    }
+    return out;
+}
+
 QFont fontFittingWrapped(QFont font, const QString& text, const QRect& box, Qt::Alignment alignment,
                          double smallestPoints) {
     const int flags = Qt::TextWordWrap | static_cast<int>(alignment);

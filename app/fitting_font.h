@@ -8,6 +8,11 @@
 
 namespace lathmark {
 
+// `text` with a place to break a line after each comma, slash, dot, hyphen and underscore of a
+// long word (a zero-width space), so that a path or a CSV header wraps instead of running out of
+// its box at both edges.
+QString breakableText(const QString& text);
+
 // The largest size, from `font`'s own down to `smallestPoints`, at which `text` wrapped at
 // spaces fits `box` when laid out with `alignment`; the smallest if none does.
 QFont fontFittingWrapped(QFont font, const QString& text, const QRect& box, Qt::Alignment alignment,

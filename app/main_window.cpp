@@ -356,10 +356,11 @@ void Lathmark::showMessage(const QString& message, Tone tone) {
         palette.setColor(QPalette::WindowText, tone == Tone::Refusal ? kCounterRed : kWarningAmber);
     Label3->setPalette(palette);
     const QFont designFont = layoutFont(Face::Tahoma, 14.25, QFont::Bold);
-    const QFont font = fontFittingWrapped(designFont, message, Label3->contentsRect(),
+    const QString text = breakableText(message);
+    const QFont font = fontFittingWrapped(designFont, text, Label3->contentsRect(),
                                           Label3->alignment(), kSmallestMessagePoints);
     Label3->setFont(font);
-    Label3->setText(message);
+    Label3->setText(text);
     // A message shrunk to fit is hard to read; the tooltip shows it whole.
     Label3->setToolTip(font.pointSizeF() < designFont.pointSizeF() ? message : QString());
     showStanding();  // every event shows a message; the journal may have fallen behind
@@ -375,7 +376,7 @@ void Lathmark::showStanding() {
         journalTimer->start();
     std::string standing = folderStanding;
     if (!behind.empty()) standing += (standing.empty() ? "" : ". ") + behind;
-    const QString text = fromNative(standing);
+    const QString text = breakableText(fromNative(standing));
     const QFont designFont = layoutFont(Face::MsSansSerif, 9.75, QFont::Bold);
     lblStanding->setFont(fontFittingWrapped(designFont, text, lblStanding->contentsRect(),
                                             lblStanding->alignment(), kSmallestMessagePoints));

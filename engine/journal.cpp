@@ -308,8 +308,9 @@ JournalStart readJournalText(std::string_view text) {
     if (!headerEnd) {
         if (text.find('\n') == std::string_view::npos) return start;  // a torn header: empty
         start.foreign = true;
-        start.untrusted = "is not a journal of this program: its first line is not \"" +
-                          std::string(kHeader) + "\"";
+        start.untrusted =
+            "is not a journal of this program: its first line is not the header "
+            "of one";
         return start;
     }
     const JournalRows rows = journalRows(text, *headerEnd, 2);

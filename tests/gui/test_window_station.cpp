@@ -295,6 +295,14 @@ TEST_F(WindowStation, StartResumesAnInterruptedBookAndTrustsNoDamagedJournal) {
         EXPECT_TRUE(QRegularExpression(c.message).match(s.message).hasMatch())
             << s.message.toStdString();
         EXPECT_EQ(colourOf("Label3") == kWarningAmber, c.warning);
+        // Wrapped within its box, even the journal's header that has no space.
+        const QLabel* message = label("Label3");
+        const QRect needed =
+            QFontMetrics(message->font())
+                .boundingRect(message->contentsRect(), Qt::TextWordWrap | message->alignment(),
+                              message->text());
+        EXPECT_LE(needed.width(), message->contentsRect().width()) << s.message.toStdString();
+        EXPECT_LE(needed.height(), message->contentsRect().height()) << s.message.toStdString();
         EXPECT_EQ(s.count + " " + s.total, c.counters);
         if (std::string(c.counters) != "0 0") {
             EXPECT_EQ(journal().back().substr(0, 8), "resumed,");
@@ -332,14 +340,14 @@ TEST_F(WindowStation, JournalThatCannotBeWrittenKeepsItsRecordsUntilItCanBe) {
         const QString said = shown().message;
         EXPECT_EQ(said, "Detected 4 obvious lines.");
         EXPECT_EQ(shown().count, QString::number(pick));
-        EXPECT_EQ(label("lblStanding")->text(),
+        EXPECT_EQ(shownText("lblStanding"),
                   QString("Lathmark-journal.csv is behind by %1 records (No such file or "
                           "directory): they are written as soon as it can be")
                       .arg(pick + 1));  // the settings record, and a count a pick
         list()->clearSelection();
     }
     fs::create_directory(here("gone"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return label("lblStanding")->text().isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shownText("lblStanding").isEmpty(); }, 5000));
     EXPECT_EQ(journal(), (std::vector<std::string>{"count,1,stack.jpg,4,false,,1,4",
                                                    "count,1,stack.jpg,4,false,,2,8",
                                                    "count,1,stack.jpg,4,false,,3,12"}));
@@ -472,15 +480,15 @@ TEST_F(WindowStation, WorkingFolderThatGoesAwayIsSaidUntilItIsBack) {
     open(folder / "Lathmark.ini");
     click("a.jpg");
     fs::rename(folder, here() / "away");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !label("lblStanding")->text().isEmpty(); }, 5000));
-    EXPECT_EQ(label("lblStanding")->text().toStdString(),
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shownText("lblStanding").isEmpty(); }, 5000));
+    EXPECT_EQ(shownText("lblStanding").toStdString(),
               folder.string() +
                   " is gone (removed or renamed): nothing can be counted until a folder is "
                   "there again");
 
     // Made again: the window works in it, and counts what arrives, into the same book.
     fs::create_directory(folder);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return label("lblStanding")->text().isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shownText("lblStanding").isEmpty(); }, 5000));
     test::writeStack(here("b.tmp"), {.boards = 4});
     fs::rename(here("b.tmp"), folder / "b.jpg");
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown().count == "2"; }, 5000));

@@ -437,8 +437,8 @@ int main(int argc, char** argv) {
     journal->type_name("FILE");
     auto* watch = app.add_option(
         "--watch", options.watchFolder,
-        "Count the photographs in this folder, then each new one as it arrives, until SIGINT "
-        "or SIGTERM; then print the book");
+        "Count the photographs in this folder, then each new one as it arrives, until SIGINT, "
+        "SIGTERM or SIGHUP; then print the book");
     watch->type_name("DIR");
     auto* photographs =
         app.add_option("photographs", options.arguments, "JPEG photographs, or folders of them");

@@ -27,9 +27,9 @@ FolderWatcher::FolderWatcher(const std::filesystem::path& folder)
     // in it does); its parent hears at once. Without a parent that can be watched, the folder's
     // own events must do.
     std::error_code error;
-    const std::filesystem::path whole =
-        std::filesystem::absolute(folder_, error).lexically_normal();
-    std::filesystem::path parent = whole.parent_path();
+    std::filesystem::path whole = std::filesystem::absolute(folder_, error).lexically_normal();
+    if (!whole.has_filename()) whole = whole.parent_path();  // "camera/" names "camera"
+    const std::filesystem::path parent = whole.parent_path();
     name_ = whole.filename().string();
     if (!error && !name_.empty() && !parent.empty())
         parentWatch_ =

@@ -12,7 +12,7 @@ constexpr std::string_view kLineEnd = "\r\n";
 std::string csvHeader() {
     std::string header =
         "file,boards,lines1,lines2,lines3,lines4,band_top,band_bottom,band_width,band_height,ms,"
-        "warning,error,by_thickness,uncertain";
+        "warning,error,by_thickness,uncertain,uncertain_why";
     header += kLineEnd;
     return header;
 }
@@ -29,6 +29,7 @@ std::string csvRecord(const PhotographOutcome& outcome) {
         add(csvTextField(*outcome.error));
         add("");
         add("");
+        add("");
     } else {
         add(std::to_string(outcome.boards()));
         for (int lines : outcome.passLines) add(std::to_string(lines));
@@ -40,6 +41,7 @@ std::string csvRecord(const PhotographOutcome& outcome) {
         add("");
         add(outcome.certainty.byThickness ? hundredthsOf(*outcome.certainty.byThickness) : "");
         add(outcome.certainty.uncertain ? "true" : "false");
+        add(outcome.certainty.uncertain ? csvTextField(outcome.certainty.why) : "");
     }
     record += kLineEnd;
     return record;

@@ -11,7 +11,7 @@
 namespace lathmark {
 
 // "file,boards,lines1,lines2,lines3,lines4,band_top,band_bottom,band_width,band_height,ms,
-// warning,error,by_thickness,uncertain" and CR LF.
+// warning,error,by_thickness,uncertain,uncertain_why" and CR LF.
 std::string csvHeader();
 
 // One photograph's record and CR LF. A photograph that could not be counted has its file, its

@@ -197,15 +197,25 @@ std::string journalTimeNow() {
 }
 
 std::optional<std::int64_t> journalTimeSeconds(std::string_view time) {
-    // "2026-12-09T14:03:27+01:00"
-    int year, month, day, hour, minute, second, offsetHours, offsetMinutes;
-    char sign = 0;
-    const std::string text(time);
-    if (text.size() != 25 ||
-        std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%2d:%2d", &year, &month, &day, &hour,
-                    &minute, &second, &sign, &offsetHours, &offsetMinutes) != 9 ||
-        (sign != '+' && sign != '-'))
-        return std::nullopt;
+    // "2026-12-09T14:03:27+01:00", each digit where it must be: nothing else is such a time.
+    constexpr std::string_view kForm = "dddd-dd-ddTdd:dd:dd+dd:dd";
+    if (time.size() != kForm.size()) return std::nullopt;
+    for (std::size_t i = 0; i < kForm.size(); ++i) {
+        const char c = time[i];
+        const bool fits = kForm[i] == 'd'   ? c >= '0' && c <= '9'
+                          : kForm[i] == '+' ? c == '+' || c == '-'
+                                            : c == kForm[i];
+        if (!fits) return std::nullopt;
+    }
+    const auto number = [&time](std::size_t at, std::size_t digits) {
+        int value = 0;
+        for (std::size_t i = at; i < at + digits; ++i) value = value * 10 + (time[i] - '0');
+        return value;
+    };
+    const int year = number(0, 4), month = number(5, 2), day = number(8, 2), hour = number(11, 2),
+              minute = number(14, 2), second = number(17, 2), offsetHours = number(20, 2),
+              offsetMinutes = number(23, 2);
+    const char sign = time[19];
     std::tm utc{};
     utc.tm_year = year - 1900;
     utc.tm_mon = month - 1;
@@ -248,6 +258,7 @@ JournalRows journalRows(std::string_view text, std::size_t at, int line) {
         return static_cast<int>(std::count(text.begin() + static_cast<long>(from),
                                            text.begin() + static_cast<long>(to), '\n'));
     };
+    // A record that begins on a line of its own before `to`, after `from`.
     const auto recordWithin = [&text](std::size_t from, std::size_t to) {
         for (std::size_t end = text.find('\n', from); end != std::string_view::npos && end < to;
              end = text.find('\n', end + 1))
@@ -259,7 +270,7 @@ JournalRows journalRows(std::string_view text, std::size_t at, int line) {
         const bool whole = scan.ended && !scan.bad;
         if (whole && (scan.fields.size() == kFields || scan.fields.size() == kFields - 1)) {
             found.rows.push_back({line, std::move(scan.fields), std::nullopt});
-        } else if (const std::size_t next = recordWithin(at, scan.end);
+        } else if (const std::size_t next = recordWithin(at, scan.ended ? scan.end - 1 : scan.end);
                    next != std::string_view::npos) {
             line += linesIn(at, next);  // torn, and a later record began inside it
             at = next;

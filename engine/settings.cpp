@@ -140,6 +140,11 @@ ThicknessParsed parseThickness(std::string_view text) {
     while (decimals < 2) fraction *= 10, ++decimals;
     const long long hundredths = whole * 100 + fraction + (roundUp ? 1 : 0);
     if (negative && hundredths != 0) return {std::nullopt, quoted(text) + " is negative"};
+    // A thickness that is not 0 but rounds to it would turn the second opinion off unsaid.
+    if (hundredths == 0 && text.find_first_of("123456789") != std::string_view::npos)
+        return {std::nullopt, quoted(text) +
+                                  " rounds to 0: give at least 0.01 rows, or 0 for no second "
+                                  "opinion"};
     if (hundredths > Settings::kMaxThicknessHundredths)
         return {std::nullopt, quoted(text) + " is above 65535 rows"};
     return {static_cast<int>(hundredths), {}};

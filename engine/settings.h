@@ -41,7 +41,8 @@ std::string countingSettingsText(const Settings& settings);
 std::string hundredthsText(long long hundredths);
 
 // A THICKNESS from "50.1" (a dot as separator; digits past the second decimal rounded away,
-// halves up), or why the text is none: not a number, negative, or above 65535.
+// halves up), or why the text is none: not a number, negative, above 65535, or a thickness that
+// rounds to 0 (which would turn the second opinion off unsaid).
 struct ThicknessParsed {
     std::optional<int> hundredths;
     std::string problem;

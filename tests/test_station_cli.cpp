@@ -89,10 +89,11 @@ TEST_F(StationCli, SecondOpinionInEveryOutputAndStrict) {
         EXPECT_EQ(lines[0].contains("uncertainWhy"), !agrees);
         EXPECT_EQ(lines[1]["uncertain"].get<int>(), agrees ? 0 : 1);
         EXPECT_EQ(lines[1]["thickness"].get<double>(), std::stod(thickness));
-        // CSV's two last columns say what JSON says.
-        EXPECT_NE(
-            csv.out.find(std::string(",") + byThickness + (agrees ? ",false\r\n" : ",true\r\n")),
-            std::string::npos)
+        // CSV's three last columns say what JSON says.
+        const std::string why = agrees ? "" : lines[0]["uncertainWhy"].get<std::string>();
+        EXPECT_NE(csv.out.find(std::string(",") + byThickness +
+                               (agrees ? ",false,\r\n" : ",true," + why + "\r\n")),
+                  std::string::npos)
             << csv.out;
     }
     // No THICKNESS: no thickness count, the verdict still there; a failure gives 1 with --strict.

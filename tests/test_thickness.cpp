@@ -35,7 +35,7 @@ TEST(Thickness, CountAgreesWithinHalfABoard) {
 
 TEST(Thickness, ValuesAreReadToHundredthsOrNamedWhatIsWrong) {
     const std::pair<const char*, int> read[] = {{"50.1", 5010},     {"50", 5000},
-                                                {"0", 0},           {"0.004", 0},
+                                                {"0", 0},           {"0.005", 1},
                                                 {"50.125", 5013},   {".5", 50},
                                                 {"7.", 700},        {"+3.25", 325},
                                                 {"65535", 6553500}, {"65535.004", 6553500},
@@ -54,6 +54,7 @@ TEST(Thickness, ValuesAreReadToHundredthsOrNamedWhatIsWrong) {
         {"1e3", " is not a number"},
         {"-2.5", " is negative"},
         {"65535.005", " is above 65535 rows"},
+        {"0.004", " rounds to 0: give at least 0.01 rows"},
         {"99999999999999", " is above 65535 rows"},
     };
     for (const auto& [text, problem] : refused) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/csv.h"
 #include "tests/support/programs.h"
 #include "tools/samplegen.h"
 
@@ -92,7 +93,7 @@ TEST_F(StationCli, SecondOpinionInEveryOutputAndStrict) {
         // CSV's three last columns say what JSON says.
         const std::string why = agrees ? "" : lines[0]["uncertainWhy"].get<std::string>();
         EXPECT_NE(csv.out.find(std::string(",") + byThickness +
-                               (agrees ? ",false,\r\n" : ",true," + why + "\r\n")),
+                               (agrees ? ",false,\r\n" : ",true," + csvField(why) + "\r\n")),
                   std::string::npos)
             << csv.out;
     }

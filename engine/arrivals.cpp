@@ -20,6 +20,13 @@ FileIdentity identityFrom(const struct stat& status) {
         static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
 }
 
+// The identity of what `file` names now (links followed), if it can be found.
+std::optional<FileIdentity> identityOf(const std::filesystem::path& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) return std::nullopt;
+    return identityFrom(status);
+}
+
 }  // namespace
 
 Arrivals::Arrivals(std::filesystem::path folder, bool withFolder)

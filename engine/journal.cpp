@@ -394,15 +394,6 @@ JournalStart readJournal(const std::filesystem::path& file) {
     return readJournalText(text);
 }
 
-std::optional<FileIdentity> identityOf(const std::filesystem::path& file) {
-    struct stat status {};
-    if (::stat(file.c_str(), &status) != 0) return std::nullopt;
-    return FileIdentity{
-        static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
-        static_cast<std::int64_t>(status.st_size),
-        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
-}
-
 const BookCount* StationBook::holding(const std::optional<PhotographDigest>& digest) const {
     if (!digest) return nullptr;
     for (const BookCount& count : counts_)

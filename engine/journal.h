@@ -63,20 +63,6 @@ std::string journalTimeNow();
 // Such a time in seconds since 1970; nothing for anything else.
 std::optional<std::int64_t> journalTimeSeconds(std::string_view time);
 
-// Which file a name held when it was read: a file written again under the same name, or
-// another file moved in under it, is another photograph.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t size = 0;
-    std::int64_t modifiedNanoseconds = 0;
-
-    bool operator==(const FileIdentity&) const = default;
-};
-
-// The identity of what `file` names now (links followed), if it can be found.
-std::optional<FileIdentity> identityOf(const std::filesystem::path& file);
-
 // A photograph counted in a book, as far as taking it back and knowing it again need.
 struct BookCount {
     std::string file;

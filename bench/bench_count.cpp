@@ -41,7 +41,7 @@ constexpr double kStretchedLandscapeToDecodeTarget = 250.0;
 
 struct Fixtures {
     bench::ScratchFolder folder{"lathmark-bench"};
-    std::map<int, bench::BenchPhotograph> byWidth;  // keyed by width: 768 and 4000
+    std::map<int, bench::BenchPhotograph> byWidth;  // keyed by width: 768, 2448 and 4000
 };
 
 // Made on first use, so that listing the benchmarks draws nothing.
@@ -49,7 +49,8 @@ const Fixtures& fixtures() {
     static const std::unique_ptr<Fixtures> made = [] {
         auto f = std::make_unique<Fixtures>();
         const std::pair<int, int> sizes[] = {{bench::kSmallWidth, bench::kSmallHeight},
-                                             {bench::kLargeWidth, bench::kLargeHeight}};
+                                             {bench::kLargeWidth, bench::kLargeHeight},
+                                             {bench::kStationWidth, bench::kStationHeight}};
         for (const auto& [width, height] : sizes) {
             const auto file = f->folder.path() / ("stack_" + std::to_string(width) + "x" +
                                                   std::to_string(height) + ".jpg");
@@ -249,6 +250,27 @@ BENCHMARK(BM_StabilityToDecode)
     ->ArgName("width")
     ->Arg(bench::kSmallWidth)
     ->Iterations(60)
+    ->Unit(benchmark::kMillisecond);
+
+// A count with its self-check, as lathmark-count makes it by default, result image written over
+// one file.
+void BM_SelfCheckToDecode(benchmark::State& state) {
+    const auto file = photographFor(state).file;
+    ResultFiles results(state);
+    CountOptions options;
+    options.selfCheck = true;
+    againstDecode(state, file, kCountToDecodeTarget, "count_ms",
+                  [&] { return countAndWrite(state, file, results.same(), options); });
+}
+BENCHMARK(BM_SelfCheckToDecode)
+    ->ArgName("width")
+    ->Arg(bench::kSmallWidth)
+    ->Iterations(60)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SelfCheckToDecode)
+    ->ArgName("width")
+    ->Arg(bench::kStationWidth)
+    ->Iterations(15)
     ->Unit(benchmark::kMillisecond);
 
 // The whole settings landscape of the photograph, from its file: decoded, its table of row

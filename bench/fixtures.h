@@ -15,6 +15,9 @@ constexpr int kSmallWidth = 768;
 constexpr int kSmallHeight = 576;
 constexpr int kLargeWidth = 4000;
 constexpr int kLargeHeight = 3000;
+// A station camera's photograph.
+constexpr int kStationWidth = 2448;
+constexpr int kStationHeight = 2048;
 
 // The settings every benchmark counts with: those of the bundled Lathmark.ini.
 constexpr short kBdLine = 40;

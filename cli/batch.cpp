@@ -140,7 +140,8 @@ PhotographOutcome countOne(const BatchPhotograph& photograph, const BatchOptions
         outcome.error = *read->failure;
         return outcome;
     }
-    const CountOptions countOptions{.stability = options.stability, .budget = budget};
+    const CountOptions countOptions{
+        .stability = options.stability, .selfCheck = options.selfCheck, .budget = budget};
     CountResult result =
         read ? countJpeg(read->value, photograph.file, options.settings, countOptions)
              : countBoards(photograph.file, options.settings, countOptions);

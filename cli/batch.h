@@ -42,6 +42,7 @@ struct BatchOptions {
     std::optional<std::filesystem::path> markedFolder;  // where result images go, if anywhere
     int jobs = 1;
     bool stability = false;  // find each count's stability ranges
+    bool selfCheck = true;   // check each count, without the ranges, for a short one
     // The pixels the photographs being counted at once may take together (see pixel_budget.h).
     std::uint64_t pixelBudget = kMaxPhotographPixels;
 };

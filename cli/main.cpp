@@ -54,6 +54,7 @@ struct Options {
     std::optional<std::string> markedFolder;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     bool stability = false;
+    bool noSelfCheck = false;
     bool strict = false;
     std::optional<std::string> region;  // WxH+X+Y, or "full"
     std::optional<std::string> thickness;
@@ -185,7 +186,8 @@ bool readyJournal(std::optional<lathmark::JournalWriter>& journal, int& book,
 }
 
 int countBatch(const Options& options, const lathmark::Settings& settings, StandardOutput& out) {
-    lathmark::BatchOptions batch{settings, std::nullopt, options.jobs, options.stability};
+    lathmark::BatchOptions batch{settings, std::nullopt, options.jobs, options.stability,
+                                 !options.noSelfCheck};
     lathmark::BatchArguments arguments;
     if (!options.watchFolder) arguments = lathmark::expandArguments(options.arguments);
     for (const std::string& problem : arguments.folderProblems) say(problem);
@@ -390,6 +392,10 @@ int main(int argc, char** argv) {
         "--stability", options.stability,
         "Also give the THRESHOLD and BDLINE ranges around the settings over which each "
         "photograph's boards stay the same");
+    app.add_flag("--no-self-check", options.noSelfCheck,
+                 "Leave out the check that flags a count which changes within 3 grey levels of "
+                 "THRESHOLD or 10 % of BDLINE (about a tenth of a count's time)")
+        ->excludes(stability);
     app.add_option("--region", options.region,
                    "Count within this rectangle of each photograph instead of the file's REGION: "
                    "width x height + left + top in pixels; full counts the whole photograph")

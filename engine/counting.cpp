@@ -37,7 +37,7 @@ Certainty certaintyOf(const CountResult& result) {
         reasons.push_back(
             "no joint was found: a stack of one board is almost never what was "
             "photographed");
-    if (result.stable && result.stable->uncertain)
+    if ((result.stable && result.stable->uncertain) || result.dependsOnSettings)
         reasons.push_back("the count changes within 3 grey levels of THRESHOLD or 10 % of BDLINE");
     certainty.uncertain = !reasons.empty();
     for (const std::string& reason : reasons)
@@ -70,7 +70,19 @@ CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOp
     std::future<Stability> stability;
     if (options.stability)
         stability = std::async(std::launch::async, stabilityOf, photograph.get(), settings);
-    const StepResult<RowCounts> rows = countRows(photograph.get(), settings);
+    // The self-check's table holds the count's own thresholds, so the count takes its rows from
+    // there instead of sweeping the photograph a second time.
+    StepResult<ThresholdTable> checkTable;
+    if (options.selfCheck && !options.stability) {
+        checkTable =
+            ThresholdTable::build(photograph.get(), settings.region, checkLevels(settings));
+        if (!checkTable.ok())
+            result.stabilityProblem = "no self-check: the photograph " + *checkTable.failure;
+    }
+    const bool checked = options.selfCheck && !options.stability && checkTable.ok();
+    const StepResult<RowCounts> rows = checked ? StepResult<RowCounts>{rowsAt(checkTable.value,
+                                                                              settings)}
+                                               : countRows(photograph.get(), settings);
     if (!rows.ok()) return failed(std::move(result), *rows.failure);
     const StepResult<Band> band = findBand(rows.value);
     if (!band.ok()) return failed(std::move(result), *band.failure);
@@ -92,6 +104,8 @@ CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOp
         Stability found = stability.get();
         result.stable = found.ranges;
         result.stabilityProblem = std::move(found.problem);
+    } else if (checked) {
+        result.dependsOnSettings = countDependsOnSettings(checkTable.value, settings);
     }
     if (options.keepPhotograph) result.photograph = std::move(photograph);
     result.certainty = certaintyOf(result);

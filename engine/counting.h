@@ -25,6 +25,9 @@ namespace lathmark {
 struct CountOptions {
     bool keepPhotograph = false;  // hand back the decoded photograph, for a face to show it
     bool stability = false;       // find the stability ranges around the settings too
+    // Check, without the ranges, whether they would be short: the count is then uncertain. The
+    // stability ranges give this verdict too, so it is only made without them.
+    bool selfCheck = false;
     // The budget the photograph's pixels are taken from for as long as the count lasts (a
     // photograph kept for the face leaves it when the count returns); none: no budget.
     PixelBudget* budget = nullptr;
@@ -41,7 +44,8 @@ struct BandBox {
 
 // How sure a count is. It is uncertain when the boards found from the band's height (with a
 // THICKNESS) disagree with the count, when no joint at all was found, or when a stability range
-// (if asked for) is short; `why` says which, in plain words.
+// (if asked for) is short or the self-check finds it would be; `why` says which, in plain
+// words.
 struct Certainty {
     std::optional<double> byThickness;  // the band's height over THICKNESS, to two decimals
     bool thicknessAgrees = true;        // it lies within half a board of the count
@@ -72,7 +76,8 @@ struct CountResult {
     // Which photograph this is (digest.h), known for any JPEG data with a scan, counted or not.
     std::optional<PhotographDigest> digest;
     std::optional<StabilityRanges> stable;  // if asked for, and they could be found
-    std::string stabilityProblem;           // why they could not
+    std::string stabilityProblem;           // why they (or the self-check) could not
+    bool dependsOnSettings = false;         // the self-check's verdict, if it was made
     Certainty certainty;
 
     bool ok() const { return !error.has_value(); }

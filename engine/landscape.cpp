@@ -1,6 +1,7 @@
 #include "engine/landscape.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "engine/bitmap.h"
@@ -65,18 +66,21 @@ class RisingRule {
 }  // namespace
 
 StepResult<ThresholdTable> ThresholdTable::build(FIBITMAP* photograph,
-                                                 const std::optional<Region>& region) {
+                                                 const std::optional<Region>& region,
+                                                 Levels levels) {
     const StepResult<Region> part = countedPart(photograph, region);
     if (!part.ok()) return Failed{*part.failure};
     StepResult<ThresholdTable> result;
     ThresholdTable& table = result.value;
     table.width_ = part.value.width;
     table.height_ = part.value.height;
+    table.levels_ = levels;
     if (table.height_ > kMaxSearchRows)
         return Failed{"is too tall to search for settings: " + std::to_string(table.height_) +
                       " rows, more than " + std::to_string(kMaxSearchRows)};
-    table.counts_.assign(
-        static_cast<std::size_t>(2 * kLevels) * static_cast<std::size_t>(table.height_), 0);
+    table.counts_.assign(static_cast<std::size_t>(2 * table.levelCount()) *
+                             static_cast<std::size_t>(table.height_),
+                         0);
     if (hasOwnThreshold(photograph)) {
         table.buildFromGrey(photograph, part.value);
     } else {
@@ -87,54 +91,64 @@ StepResult<ThresholdTable> ThresholdTable::build(FIBITMAP* photograph,
     return result;
 }
 
-// Each row's grey levels, counted level by level; a row's dark pixels at a threshold are then
-// the pixels of the levels below it. The table is laid out level by level, so the rows are taken
-// a block at a time: their counts go into a small table laid out row by row, which is then
-// copied out level by level, each level's rows of the block side by side. Written a row at a
-// time, every level of a row would land on a cache line of its own.
+// Each row's pixels, counted by grey level: one bin for the levels below the first threshold and
+// one for each threshold's own level, so that a row's dark pixels at a threshold are the pixels
+// of the bins up to it. The table is laid out level by level, so the rows are taken a block at a
+// time: their counts go into a small table laid out row by row, which is then copied out level by
+// level, each level's rows of the block side by side. Written a row at a time, every level of a
+// row would land on a cache line of its own.
 void ThresholdTable::buildFromGrey(FIBITMAP* photograph, const Region& part) {
     constexpr int kBlock = 16;
+    const int levels = levelCount();
+    const auto bins = static_cast<std::size_t>(levels + 1);
+    // Levels at or above the last threshold are never dark; they share the last bin, unread.
+    std::array<std::uint16_t, 256> binOf{};
+    for (int grey = 0; grey < 256; ++grey)
+        binOf[static_cast<std::size_t>(grey)] =
+            static_cast<std::uint16_t>(std::clamp(grey - levels_.first + 1, 0, levels));
     GreyRows rows(photograph, part);
     const int edgeEnd = std::min(2 * kBandLeftColumn, width_);
     // Four histograms filled in turn, so that runs of one grey level do not wait on their own
     // increments.
-    std::array<std::array<int, kLevels>, 4> rest{};
-    std::array<int, kLevels> edge{};
-    std::vector<int> block(static_cast<std::size_t>(2 * kLevels * kBlock));
+    std::array<std::vector<int>, 4> rest;
+    for (auto& histogram : rest) histogram.resize(bins);
+    std::vector<int> edge(bins);
+    std::vector<int> block(static_cast<std::size_t>(2 * levels * kBlock));
     for (int first = 0; first < height_; first += kBlock) {
         const int count = std::min(kBlock, height_ - first);
         for (int b = 0; b < count; ++b) {
             const BYTE* grey = rows.row(first + b);
-            for (auto& histogram : rest) histogram.fill(0);
-            edge.fill(0);
-            for (int x = kBandLeftColumn; x < edgeEnd; ++x) ++edge[grey[x]];
+            for (auto& histogram : rest) std::fill(histogram.begin(), histogram.end(), 0);
+            std::fill(edge.begin(), edge.end(), 0);
+            for (int x = kBandLeftColumn; x < edgeEnd; ++x) ++edge[binOf[grey[x]]];
             int x = 2 * kBandLeftColumn;
             for (; x + 4 <= width_; x += 4) {
-                ++rest[0][grey[x]];
-                ++rest[1][grey[x + 1]];
-                ++rest[2][grey[x + 2]];
-                ++rest[3][grey[x + 3]];
+                ++rest[0][binOf[grey[x]]];
+                ++rest[1][binOf[grey[x + 1]]];
+                ++rest[2][binOf[grey[x + 2]]];
+                ++rest[3][binOf[grey[x + 3]]];
             }
-            for (; x < width_; ++x) ++rest[0][grey[x]];
-            int* below4 = block.data() + static_cast<std::size_t>(2 * kLevels * b);
-            int* below8 = below4 + kLevels;
+            for (; x < width_; ++x) ++rest[0][binOf[grey[x]]];
+            int* below4 = block.data() + static_cast<std::size_t>(2 * levels * b);
+            int* below8 = below4 + levels;
             int sum4 = 0;
             int sum8 = 0;
-            for (std::size_t level = 0; level < kLevels; ++level) {
-                below4[level] = sum4;
-                below8[level] = sum8;
-                const int here = rest[0][level] + rest[1][level] + rest[2][level] + rest[3][level];
+            for (std::size_t bin = 0; bin < static_cast<std::size_t>(levels); ++bin) {
+                const int here = rest[0][bin] + rest[1][bin] + rest[2][bin] + rest[3][bin];
                 sum8 += here;
-                sum4 += here + edge[level];
+                sum4 += here + edge[bin];
+                below4[bin] = sum4;
+                below8[bin] = sum8;
             }
         }
-        for (int level = 0; level < kLevels; ++level) {
-            int* to4 = counts_.data() + offset(0, level) + static_cast<std::size_t>(first);
-            int* to8 = counts_.data() + offset(kLevels, level) + static_cast<std::size_t>(first);
+        for (int level = 0; level < levels; ++level) {
+            const int threshold = levels_.first + level;
+            int* to4 = counts_.data() + offset(0, threshold) + static_cast<std::size_t>(first);
+            int* to8 = counts_.data() + offset(levels, threshold) + static_cast<std::size_t>(first);
             for (int b = 0; b < count; ++b) {
-                const std::size_t from = static_cast<std::size_t>(2 * kLevels * b + level);
+                const std::size_t from = static_cast<std::size_t>(2 * levels * b + level);
                 to4[b] = block[from];
-                to8[b] = block[from + kLevels];
+                to8[b] = block[from + static_cast<std::size_t>(levels)];
             }
         }
     }
@@ -143,11 +157,11 @@ void ThresholdTable::buildFromGrey(FIBITMAP* photograph, const Region& part) {
 // Pixel formats the engine does not turn grey itself are thresholded by the library at every
 // level, as a count would threshold them.
 StepFailure ThresholdTable::buildByLibrary(FIBITMAP* photograph) {
-    for (int level = 0; level < kLevels; ++level) {
-        const Bitmap binary(FreeImage_Threshold(photograph, static_cast<BYTE>(level)));
+    for (int threshold = levels_.first; threshold <= levels_.last; ++threshold) {
+        const Bitmap binary(FreeImage_Threshold(photograph, static_cast<BYTE>(threshold)));
         if (!binary) return "its pixel format cannot be turned into black and white";
-        countDarkRows(TwoLevelRows(binary.get()), counts_.data() + offset(0, level),
-                      counts_.data() + offset(kLevels, level));
+        countDarkRows(TwoLevelRows(binary.get()), counts_.data() + offset(0, threshold),
+                      counts_.data() + offset(levelCount(), threshold));
     }
     return std::nullopt;
 }
@@ -300,6 +314,50 @@ StabilityRanges stabilityRanges(const ThresholdTable& table, const Settings& set
         shortOf(bdLine - lowBdLine, sureBdLine, lowBdLine == lowestBdLine) ||
         shortOf(highBdLine - bdLine, sureBdLine, highBdLine == highestBdLine);
     return ranges;
+}
+
+
+ThresholdTable::Levels checkLevels(const Settings& settings) {
+    return {std::clamp(settings.threshold - kSureThresholdReach, 0, 255),
+            std::clamp(settings.threshold + kSureThresholdReach + kPasses[1].thresholdIncrement, 0,
+                       255)};
+}
+
+// The stability ranges are short exactly when a setting within the sure reach counts other
+// boards (a range that ends where the search does never ends within that reach), so only those
+// settings are counted here.
+bool countDependsOnSettings(const ThresholdTable& table, const Settings& settings) {
+    const int threshold = settings.threshold;
+    const int bdLine = settings.bdLine;
+    PassWork work;
+    auto boardsAt = [&](int level) {
+        Settings at = settings;
+        at.threshold = level;
+        const std::optional<PassLines> lines = countAt(table, at, work);
+        return lines ? boardsOf(*lines) : 0;
+    };
+    const int boards = boardsAt(threshold);
+    const int lowestThreshold = std::max(0, threshold - kSureThresholdReach);
+    const int highestThreshold = std::min(Settings::kMaxThreshold, threshold + kSureThresholdReach);
+    for (int level = lowestThreshold; level <= highestThreshold; ++level)
+        if (level != threshold && boardsAt(level) != boards) return true;
+
+    const RowCounts rows = rowsAt(table, settings);
+    const StepResult<Band> band = findBand(rows);
+    if (!band.ok()) return false;
+    // A BDLINE L below the settings' own shortens the range when bdLine - (L + 1) < sure, one
+    // above when (L - 1) - bdLine < sure; the search runs from min(0, bdLine) to the width.
+    const double sure = std::max(1.0, kSureBdLineShare * bdLine);
+    const int lowest = std::max(std::min(0, bdLine),
+                                static_cast<int>(std::floor(bdLine - 1 - sure)) + 1);
+    const int highest = std::min(std::max(table.width(), bdLine),
+                                 static_cast<int>(std::ceil(bdLine + 1 + sure)) - 1);
+    bool differs = false;
+    sweepBdLines(band.value.counts, lowest, highest, [&](int, const PassLines& lines) {
+        differs = boardsOf(lines) != boards;
+        return !differs;
+    });
+    return differs;
 }
 
 }  // namespace lathmark

@@ -28,33 +28,48 @@ namespace lathmark {
 // The most rows a photograph may have for a search: its table takes 2 KB a row.
 constexpr int kMaxSearchRows = 16384;
 
-// Dark pixels of every row of a photograph at every threshold 0 to 255, in columns 4 and up and in
-// columns 8 and up: all that a count sees of the photograph, at any THRESHOLD.
+// Dark pixels of every row of a photograph at every threshold 0 to 255 (or at the thresholds of a
+// narrower range), in columns 4 and up and in columns 8 and up: all that a count sees of the
+// photograph, at any THRESHOLD of the range.
+// The thresholds a table holds, first to last.
+struct ThresholdLevels {
+    int first = 0;
+    int last = 255;
+};
+
 class ThresholdTable {
   public:
+    using Levels = ThresholdLevels;
     // The table of `photograph`, or of its `region` (whose own rows and columns these are, as
     // for a count); fails for a region that does not fit, a part too tall to search or a pixel
-    // format that cannot be turned into black and white.
+    // format that cannot be turned into black and white. `levels` must lie within 0 to 255.
     static StepResult<ThresholdTable> build(FIBITMAP* photograph,
-                                            const std::optional<Region>& region = {});
+                                            const std::optional<Region>& region = {},
+                                            Levels levels = ThresholdLevels{});
 
     int width() const { return width_; }
     int height() const { return height_; }
-    // Each row's dark pixels at `threshold` (0 to 255), row 0 being the bottom row.
+    bool holds(int threshold) const {
+        return threshold >= levels_.first && threshold <= levels_.last;
+    }
+    // Each row's dark pixels at `threshold` (one the table holds), row 0 being the bottom row.
     DarkPixels at(int threshold) const {
-        return {counts_.data() + offset(0, threshold), counts_.data() + offset(kLevels, threshold)};
+        return {counts_.data() + offset(0, threshold),
+                counts_.data() + offset(levelCount(), threshold)};
     }
 
   private:
-    static constexpr int kLevels = 256;
+    int levelCount() const { return levels_.last - levels_.first + 1; }
     std::size_t offset(int first, int threshold) const {
-        return static_cast<std::size_t>(first + threshold) * static_cast<std::size_t>(height_);
+        return static_cast<std::size_t>(first + threshold - levels_.first) *
+               static_cast<std::size_t>(height_);
     }
     void buildFromGrey(FIBITMAP* photograph, const Region& part);
     StepFailure buildByLibrary(FIBITMAP* photograph);
 
     int width_ = 0;
     int height_ = 0;
+    Levels levels_;
     std::vector<int> counts_;  // [column 4 or 8][threshold][row]
 };
 
@@ -113,5 +128,12 @@ struct StabilityRanges {
     bool uncertain = false;
 };
 StabilityRanges stabilityRanges(const ThresholdTable& table, const Settings& settings);
+
+// The self-check of a count: whether its stability ranges would be short, found from the few
+// settings next to its own alone, so that it costs little more than the count. It needs a table
+// that holds THRESHOLD - 3 to THRESHOLD + 13 (checkLevels), and it gives exactly the verdict
+// `stabilityRanges(...).uncertain` gives.
+ThresholdTable::Levels checkLevels(const Settings& settings);
+bool countDependsOnSettings(const ThresholdTable& table, const Settings& settings);
 
 }  // namespace lathmark

@@ -118,9 +118,16 @@ TEST(Landscape, EqualsTheCountAtRandomSettings) {
                 EXPECT_EQ(band.value.edges.top, count.band.top) << where;
                 EXPECT_EQ(band.value.edges.bottom, count.band.bottom) << where;
 
-                // Stability: the same boards all through each range, others just beyond it.
+                // Stability: the same boards all through each range, others just beyond it;
+                // and the self-check, from a table of the few thresholds it needs, short exactly
+                // where a range is.
                 if (trial % 6 != 0) continue;
                 const StabilityRanges ranges = stabilityRanges(table, settings);
+                const StepResult<ThresholdTable> narrow = ThresholdTable::build(
+                    photograph.bitmap.get(), std::nullopt, checkLevels(settings));
+                ASSERT_TRUE(narrow.ok()) << where;
+                EXPECT_EQ(countDependsOnSettings(narrow.value, settings), ranges.uncertain)
+                    << where;
                 const int boards = count.boards();
                 for (int level = ranges.threshold[0]; level <= ranges.threshold[1]; ++level)
                     ASSERT_EQ(landscape.boards(level, bdLine), boards) << where << " at " << level;
@@ -142,6 +149,31 @@ TEST(Landscape, EqualsTheCountAtRandomSettings) {
             }
         }
     }
+}
+
+// The self-check against the stability ranges on a grid of settings where short and wide ranges
+// both occur (at the ends of the THRESHOLD and BDLINE ranges too), at STRETCH 1 and 2.
+TEST(Landscape, SelfCheckIsShortExactlyWhereAStabilityRangeIs) {
+    int shortOnes = 0;
+    int wideOnes = 0;
+    for (const Photograph& photograph : photographs()) {
+        const StepResult<ThresholdTable> full = ThresholdTable::build(photograph.bitmap.get());
+        ASSERT_TRUE(full.ok()) << *full.failure;
+        for (const int threshold : {0, 2, 60, 117, 128, 131, 200, 243, 245})
+            for (const int bdLine : {-3, 0, 1, 9, 14, 40, 120, full.value.width() - 1})
+                for (const int stretch : {1, 2}) {
+                    const Settings settings{threshold, bdLine, stretch};
+                    SCOPED_TRACE(photograph.name + ": " + countingSettingsText(settings));
+                    const StepResult<ThresholdTable> narrow = ThresholdTable::build(
+                        photograph.bitmap.get(), std::nullopt, checkLevels(settings));
+                    ASSERT_TRUE(narrow.ok());
+                    const bool uncertain = stabilityRanges(full.value, settings).uncertain;
+                    EXPECT_EQ(countDependsOnSettings(narrow.value, settings), uncertain);
+                    ++(uncertain ? shortOnes : wideOnes);
+                }
+    }
+    EXPECT_GT(shortOnes, 50);
+    EXPECT_GT(wideOnes, 50);
 }
 
 // The photograph with each row repeated, made by the library.

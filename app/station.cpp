@@ -48,9 +48,12 @@ Station::Start Station::start(const Settings& settings) {
     }
     std::string note;
     if (!read.untrusted && read.resume) {
-        start.message = resumedMessage(book_.photographs(), book_.boards());
+        start.message =
+            resumedMessage(book_.photographs(), book_.boards(), book_.uncertain());
         JournalRecord record = book_.record(JournalEvent::Resumed);
         record.reason = "the book's last record was not New Book or Exit";
+        if (book_.uncertain() > 0)
+            record.reason += "; " + std::to_string(book_.uncertain()) + " of its counts uncertain";
         note = write(std::move(record));
     }
     if (note.empty()) note = write(book_.settings(kWindowProgram, countingSettingsText(settings)));
@@ -62,7 +65,7 @@ Station::Start Station::start(const Settings& settings) {
 }
 
 std::string Station::count(const std::string& file, const CountResult& result) {
-    return write(book_.counted({file, result.boards(), result.digest}, result.certainty.uncertain,
+    return write(book_.counted({file, result.boards(), result.digest, result.certainty.uncertain},
                                result.certainty.byThickness));
 }
 
@@ -127,9 +130,13 @@ std::string Station::behindText() const {
            "): they are written as soon as it can be";
 }
 
-std::string resumedMessage(long long photographs, long long boards) {
+std::string resumedMessage(long long photographs, long long boards, long long uncertain) {
     return "Book resumed after an interruption: " + counted(photographs, "photograph") + ", " +
-           counted(boards, "board");
+           counted(boards, "board") + (uncertain > 0 ? " " + uncertainText(uncertain) : "");
+}
+
+std::string uncertainText(long long uncertain) {
+    return uncertain > 0 ? "(" + std::to_string(uncertain) + " uncertain)" : std::string();
 }
 
 std::string takenBackMessage(const BookCount& count) {

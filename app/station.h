@@ -68,8 +68,12 @@ class Station {
     int nextBook_ = 1;         // the number of a new book: after every book of the journal
 };
 
-// "Book resumed after an interruption: 5 photographs, 87 boards".
-std::string resumedMessage(long long photographs, long long boards);
+// "Book resumed after an interruption: 5 photographs, 87 boards", and " (2 uncertain)" where
+// some of its counts are.
+std::string resumedMessage(long long photographs, long long boards, long long uncertain = 0);
+
+// What the book's counter shows beside it: "(2 uncertain)"; empty for none.
+std::string uncertainText(long long uncertain);
 
 // "stack_03.jpg taken back: 12 boards".
 std::string takenBackMessage(const BookCount& count);

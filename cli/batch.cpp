@@ -140,8 +140,10 @@ PhotographOutcome countOne(const BatchPhotograph& photograph, const BatchOptions
         outcome.error = *read->failure;
         return outcome;
     }
-    const CountOptions countOptions{
-        .stability = options.stability, .selfCheck = options.selfCheck, .budget = budget};
+    const CountOptions countOptions{.stability = options.stability,
+                                    .selfCheck = options.selfCheck,
+                                    .settingsDoubt = options.settingsDoubt,
+                                    .budget = budget};
     CountResult result =
         read ? countJpeg(read->value, photograph.file, options.settings, countOptions)
              : countBoards(photograph.file, options.settings, countOptions);

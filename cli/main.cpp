@@ -67,28 +67,53 @@ struct Options {
     std::vector<std::string> arguments;
 };
 
-// The settings in effect: the file's, with --bdline, --threshold and --stretch over them; with
-// --bdline and --threshold both, no file is read (STRETCH is then --stretch's, or 1). Nothing if
-// the file has problems, which are then printed. The file's warnings are printed unless --quiet,
-// and the work goes on.
-std::optional<lathmark::Settings> settingsInEffect(const Options& options) {
+// The settings in effect, and where they came from.
+struct SettingsInEffect {
     lathmark::Settings settings;
-    if (!options.bdLine || !options.threshold) {
-        const std::filesystem::path path = options.settingsFile
-                                               ? std::filesystem::path(*options.settingsFile)
-                                               : defaultSettingsPath();
+    std::optional<std::filesystem::path> file;  // the settings file read, if one was
+    std::string doubt;  // why every count with them may be wrong (settings_file.h)
+};
+
+// The settings file's, with each option given over its own key (--bdline, --threshold,
+// --stretch, --region, --thickness); the file's other keys are kept. Without the file beside
+// the executable, --bdline and --threshold together are enough. What could be read of a file
+// with mistakes is used, and every count is then marked uncertain (the doubt), unless each
+// mistake concerns a key an option gives. Nothing (after a word) where no file can be read and
+// the options do not make settings alone. Problems are always printed; warnings unless --quiet.
+std::optional<SettingsInEffect> settingsInEffect(const Options& options) {
+    SettingsInEffect inEffect;
+    const std::filesystem::path path = options.settingsFile
+                                           ? std::filesystem::path(*options.settingsFile)
+                                           : defaultSettingsPath();
+    std::error_code error;
+    const bool optionsAlone = options.bdLine && options.threshold;
+    if (!(optionsAlone && !options.settingsFile && !std::filesystem::exists(path, error))) {
         const lathmark::SettingsRead read = lathmark::readSettings(path);
         for (const std::string& problem : read.problems) say(problem);
         if (!options.quiet)
             for (const std::string& warning : read.warnings)
                 say("lathmark-count: warning: " + warning);
-        if (!read.ok()) {
-            say("lathmark-count: nothing counted; mend the settings file or give both --bdline "
-                "and --threshold");
+        if (read.unreadable && !optionsAlone) {
+            say("lathmark-count: nothing counted; give a settings file that can be read "
+                "(--settings FILE), or --bdline and --threshold");
             return std::nullopt;
         }
-        settings = read.settings;
+        std::vector<std::string> replaced;
+        if (options.bdLine) replaced.push_back("BDLINE");
+        if (options.threshold) replaced.push_back("THRESHOLD");
+        if (options.stretch) replaced.push_back("STRETCH");
+        if (options.region) replaced.push_back("REGION");
+        if (options.thickness) replaced.push_back("THICKNESS");
+        inEffect.doubt = lathmark::settingsDoubt(read, replaced);
+        if (!inEffect.doubt.empty() && !options.quiet)
+            say("lathmark-count: every count is marked uncertain while " + path.string() +
+                " has a mistake; mend it, or give the option of the key in question (--bdline, "
+                "--threshold, --stretch, --region, --thickness): an option replaces that one "
+                "key, and the file's other keys are still used");
+        inEffect.settings = read.settings;
+        inEffect.file = path;
     }
+    lathmark::Settings& settings = inEffect.settings;
     if (options.bdLine) settings.bdLine = *options.bdLine;
     if (options.threshold) settings.threshold = *options.threshold;
     if (options.stretch) settings.stretch = *options.stretch;
@@ -98,12 +123,13 @@ std::optional<lathmark::Settings> settingsInEffect(const Options& options) {
                                                     : lathmark::parseRegion(*options.region).region;
     if (options.thickness)
         settings.thicknessHundredths = *lathmark::parseThickness(*options.thickness).hundredths;
-    return settings;
+    return inEffect;
 }
 
 // The settings in effect for the report, and where they came from.
 std::vector<lathmark::ReportSetting> reportSettings(const Options& options,
-                                                    const lathmark::Settings& settings) {
+                                                    const SettingsInEffect& inEffect) {
+    const lathmark::Settings& settings = inEffect.settings;
     std::vector<lathmark::ReportSetting> lines{
         {"BDLINE", std::to_string(settings.bdLine) + (options.bdLine ? " (--bdline)" : "")},
         {"THRESHOLD",
@@ -116,9 +142,10 @@ std::vector<lathmark::ReportSetting> reportSettings(const Options& options,
     if (settings.thicknessHundredths > 0)
         lines.push_back({"THICKNESS", lathmark::hundredthsText(settings.thicknessHundredths) +
                                           (options.thickness ? " (--thickness)" : "")});
-    if (!options.bdLine || !options.threshold)
-        lines.push_back({"Settings file", options.settingsFile ? *options.settingsFile
-                                                               : defaultSettingsPath().string()});
+    if (inEffect.file)
+        lines.push_back({"Settings file", inEffect.file->string() + (inEffect.doubt.empty()
+                                                                         ? std::string()
+                                                                         : " (with a mistake)")});
     return lines;
 }
 
@@ -185,9 +212,10 @@ bool readyJournal(std::optional<lathmark::JournalWriter>& journal, int& book,
     return true;
 }
 
-int countBatch(const Options& options, const lathmark::Settings& settings, StandardOutput& out) {
-    lathmark::BatchOptions batch{settings, std::nullopt, options.jobs, options.stability,
-                                 !options.noSelfCheck};
+int countBatch(const Options& options, const SettingsInEffect& inEffect, StandardOutput& out) {
+    const lathmark::Settings& settings = inEffect.settings;
+    lathmark::BatchOptions batch{settings,           std::nullopt,         options.jobs,
+                                 options.stability, !options.noSelfCheck, inEffect.doubt};
     lathmark::BatchArguments arguments;
     if (!options.watchFolder) arguments = lathmark::expandArguments(options.arguments);
     for (const std::string& problem : arguments.folderProblems) say(problem);
@@ -215,7 +243,7 @@ int countBatch(const Options& options, const lathmark::Settings& settings, Stand
     if (options.reportFile) {
         if (!ready(reportFile, *options.reportFile, "the report " + *options.reportFile))
             return kUsageError;
-        report.emplace(*options.reportFile, reportSettings(options, settings));
+        report.emplace(*options.reportFile, reportSettings(options, inEffect));
     }
     std::optional<lathmark::JournalWriter> journal;
     int journalBook = 1;
@@ -467,9 +495,9 @@ int main(int argc, char** argv) {
         return status == 0 ? 0 : kUsageError;
     }
 
-    const std::optional<lathmark::Settings> settings = settingsInEffect(options);
+    const std::optional<SettingsInEffect> settings = settingsInEffect(options);
     if (!settings) return kUsageError;
     StandardOutput out;
-    return options.truth ? calibrateSettings(options, *settings, out)
+    return options.truth ? calibrateSettings(options, settings->settings, out)
                          : countBatch(options, *settings, out);
 }

@@ -56,8 +56,9 @@ void Session::take(PhotographOutcome outcome) {
     if (outcome.error)
         journal(journalBook_.refused(outcome.file, *outcome.error, outcome.digest));
     else
-        journal(journalBook_.counted({outcome.file, outcome.boards(), outcome.digest},
-                                     outcome.certainty.uncertain, outcome.certainty.byThickness));
+        journal(journalBook_.counted(
+            {outcome.file, outcome.boards(), outcome.digest, outcome.certainty.uncertain},
+            outcome.certainty.byThickness));
 
     if (options_.csv) {
         out_.put(csvRecord(outcome));

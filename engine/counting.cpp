@@ -15,9 +15,10 @@ CountResult failed(CountResult result, std::string reason) {
 }
 
 // The verdict on a count, from its second opinion, its joints and its stability ranges.
-Certainty certaintyOf(const CountResult& result) {
+Certainty certaintyOf(const CountResult& result, const std::string& settingsDoubt) {
     Certainty certainty;
     std::vector<std::string> reasons;
+    if (!settingsDoubt.empty()) reasons.push_back(settingsDoubt);
     const Settings& settings = result.settings;
     if (settings.thicknessHundredths > 0) {
         const ThicknessCount count = thicknessCount(result.band.height / settings.stretch,
@@ -108,7 +109,7 @@ CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOp
         result.dependsOnSettings = countDependsOnSettings(checkTable.value, settings);
     }
     if (options.keepPhotograph) result.photograph = std::move(photograph);
-    result.certainty = certaintyOf(result);
+    result.certainty = certaintyOf(result, options.settingsDoubt);
     return result;
 }
 

@@ -28,6 +28,9 @@ struct CountOptions {
     // Check, without the ranges, whether they would be short: the count is then uncertain. The
     // stability ranges give this verdict too, so it is only made without them.
     bool selfCheck = false;
+    // Why every count with these settings may be wrong, if it may (a mistake in the settings
+    // file): the count is then uncertain, for this reason among its others.
+    std::string settingsDoubt{};
     // The budget the photograph's pixels are taken from for as long as the count lasts (a
     // photograph kept for the face leaves it when the count returns); none: no budget.
     PixelBudget* budget = nullptr;
@@ -44,8 +47,8 @@ struct BandBox {
 
 // How sure a count is. It is uncertain when the boards found from the band's height (with a
 // THICKNESS) disagree with the count, when no joint at all was found, or when a stability range
-// (if asked for) is short or the self-check finds it would be; `why` says which, in plain
-// words.
+// (if asked for) is short or the self-check finds it would be, or when the settings are in
+// doubt; `why` says which, in plain words.
 struct Certainty {
     std::optional<double> byThickness;  // the band's height over THICKNESS, to two decimals
     bool thicknessAgrees = true;        // it lies within half a board of the count

@@ -103,7 +103,8 @@ struct Replay {
                 if (!record.boards) return "is a count without boards";
                 if (__builtin_add_overflow(book.boards, *record.boards, &book.boards))
                     return "has boards beyond what a book counts";
-                book.counts.push_back({record.file, *record.boards, record.digest});
+                book.counts.push_back({record.file, *record.boards, record.digest,
+                                       record.uncertain.value_or(false)});
                 break;
             case JournalEvent::Undo:
                 if (book.counts.empty() || book.counts.back().file != record.file)
@@ -403,6 +404,7 @@ const BookCount* StationBook::holding(const std::optional<PhotographDigest>& dig
 
 void StationBook::add(BookCount count) {
     boards_ += count.boards;
+    uncertain_ += count.uncertain ? 1 : 0;
     counts_.push_back(std::move(count));
 }
 
@@ -411,6 +413,7 @@ std::optional<BookCount> StationBook::takeBack() {
     BookCount last = std::move(counts_.back());
     counts_.pop_back();
     boards_ -= last.boards;
+    uncertain_ -= last.uncertain ? 1 : 0;
     return last;
 }
 
@@ -418,6 +421,7 @@ void StationBook::start(int number, std::vector<BookCount> counts) {
     number_ = number;
     counts_.clear();
     boards_ = 0;
+    uncertain_ = 0;
     for (BookCount& count : counts) add(std::move(count));
 }
 
@@ -428,7 +432,8 @@ std::vector<JournalRecord> StationBook::historyBefore(const std::deque<JournalRe
         if (record->event == JournalEvent::NewBook) return {};  // it begins its book
         if (record->event == JournalEvent::Count) before.takeBack();
         if (record->event == JournalEvent::Undo)
-            before.add({record->file, record->boards.value_or(0), record->digest});
+            before.add({record->file, record->boards.value_or(0), record->digest,
+                        record->uncertain.value_or(false)});
     }
     return before.history(reason);
 }
@@ -443,6 +448,7 @@ std::vector<JournalRecord> StationBook::history(const std::string& reason) const
         JournalRecord record = replay.record(JournalEvent::Count, count.file);
         record.boards = count.boards;
         record.digest = count.digest;
+        record.uncertain = count.uncertain;
         record.reason = reason;
         records.push_back(std::move(record));
     }
@@ -459,9 +465,9 @@ JournalRecord StationBook::record(JournalEvent event, std::string file) const {
     return record;
 }
 
-JournalRecord StationBook::counted(BookCount count, bool uncertain,
-                                   std::optional<double> byThickness) {
+JournalRecord StationBook::counted(BookCount count, std::optional<double> byThickness) {
     const long long boards = count.boards;
+    const bool uncertain = count.uncertain;
     std::string file = count.file;
     const std::optional<PhotographDigest> digest = count.digest;
     add(std::move(count));

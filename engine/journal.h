@@ -68,6 +68,7 @@ struct BookCount {
     std::string file;
     long long boards = 0;
     std::optional<PhotographDigest> digest;  // not known for counts of older journals
+    bool uncertain = false;                  // the count's verdict
 };
 
 // The book of a counting session: its number in the journal and its counts, in order, so that
@@ -77,6 +78,8 @@ class StationBook {
     int number() const { return number_; }
     long long photographs() const { return static_cast<long long>(counts_.size()); }
     long long boards() const { return boards_; }
+    // Its counts that are uncertain.
+    long long uncertain() const { return uncertain_; }
     const std::vector<BookCount>& counts() const { return counts_; }
 
     // The count of the book that holds this image, if one does: its file names where it was
@@ -98,7 +101,7 @@ class StationBook {
     // A record of an event in this book, its counters as they are now.
     JournalRecord record(JournalEvent event, std::string file = {}) const;
     // Adds a count and gives its record: boards, verdict and thickness count.
-    JournalRecord counted(BookCount count, bool uncertain, std::optional<double> byThickness);
+    JournalRecord counted(BookCount count, std::optional<double> byThickness);
     // The record that begins a session's part of the book: the program and its settings.
     JournalRecord settings(std::string_view program, std::string settingsText) const;
     // The record of a photograph refused, and why.
@@ -111,6 +114,7 @@ class StationBook {
     int number_ = 1;
     std::vector<BookCount> counts_;
     long long boards_ = 0;
+    long long uncertain_ = 0;
 };
 
 // What a journal says when a session starts.

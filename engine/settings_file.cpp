@@ -253,14 +253,17 @@ class Parser {
         if (byteOrderMark) {
             problem(number,
                     "the file begins with a UTF-8 byte-order mark, so the key of line 1 is not "
-                    "recognised; save the file without it");
+                    "recognised; save the file without it",
+                    {});
         }
         if (!nulSeen_ && text.find('\0') != std::string_view::npos) {
             nulSeen_ = true;
             if (!encodingWarned_)
                 warning(":" + std::to_string(number) +
-                        ": the line holds a NUL byte, so the file is not single-byte text (UTF-16 "
-                        "or UTF-32?) and its lines are not read as meant; save it as plain text");
+                            ": the line holds a NUL byte, so the file is not single-byte text "
+                            "(UTF-16 or UTF-32?) and its lines are not read as meant; save it as "
+                            "plain text",
+                        {});
         }
 
         // Key is the text before the first "="; value runs to the second "=" or the line end.
@@ -279,7 +282,7 @@ class Parser {
         const std::string name(found->name);
 
         if (firstEq == std::string_view::npos) {
-            problem(number, name + " has no \"=\" and no value");
+            problem(number, name + " has no \"=\" and no value", name);
             return;
         }
         const std::string_view rest = text.substr(firstEq + 1);
@@ -287,23 +290,24 @@ class Parser {
 
         if (found->rules) {
             if (trimBlanks(value).empty())
-                problem(number, name + " has an empty value");
+                problem(number, name + " has an empty value", name);
             else if (auto why = found->rules->read(trimBlanks(value), result_.settings))
-                problem(number, name + " " + *why);
+                problem(number, name + " " + *why, name);
             return;
         }
         const ParsedValue parsed = parseValue(value);
         switch (parsed.status) {
             case ValueStatus::Empty:
-                problem(number, name + " has an empty value");
+                problem(number, name + " has an empty value", name);
                 return;
             case ValueStatus::NotANumber:
-                problem(number, name + " value " + quoted(value) + " is not a number");
+                problem(number, name + " value " + quoted(value) + " is not a number", name);
                 return;
             case ValueStatus::OutOfRange:
-                problem(number, name + " value " + quoted(value) + " is outside " +
-                                    std::to_string(kSmallestValue) + ".." +
-                                    std::to_string(kLargestValue));
+                problem(number,
+                        name + " value " + quoted(value) + " is outside " +
+                            std::to_string(kSmallestValue) + ".." + std::to_string(kLargestValue),
+                        name);
                 return;
             case ValueStatus::Ok:
                 break;
@@ -314,7 +318,7 @@ class Parser {
         // refuse it; better to say why now than to let the operator wonder later.
         if (found->unusable)
             if (auto why = found->unusable(parsed.value))
-                problem(number, name + " " + std::to_string(parsed.value) + ": " + *why);
+                problem(number, name + " " + std::to_string(parsed.value) + ": " + *why, name);
     }
 
     // A file in another encoding than single-byte text, known by its byte-order mark.
@@ -323,8 +327,9 @@ class Parser {
             if (!text.starts_with(mark)) continue;
             encodingWarned_ = true;
             warning(": the file begins with a " + std::string(name) +
-                    " byte-order mark, so it is not single-byte text and its lines are not read "
-                    "as meant; save it as plain text");
+                        " byte-order mark, so it is not single-byte text and its lines are not "
+                        "read as meant; save it as plain text",
+                    {});
             return;
         }
     }
@@ -333,17 +338,23 @@ class Parser {
         for (std::size_t i = 0; i < std::size(kKeys); ++i)
             if (kKeys[i].expected && !seen_[i] && kKeys[i].field)
                 warning(": no line sets " + std::string(kKeys[i].name) + ", so it is " +
-                        std::to_string(result_.settings.*kKeys[i].field));
+                            std::to_string(result_.settings.*kKeys[i].field),
+                        std::string(kKeys[i].name));
         return std::move(result_);
     }
 
   private:
-    void problem(std::size_t number, const std::string& what) {
+    // `key`: the setting the mistake concerns; empty for the whole file.
+    void problem(std::size_t number, const std::string& what, const std::string& key) {
         result_.problems.push_back(fileName_ + ":" + std::to_string(number) + ": " + what);
+        result_.mistakes.push_back({key, result_.problems.back()});
     }
 
     // `what` starts with ":" and a line number, or with ": " for the whole file.
-    void warning(const std::string& what) { result_.warnings.push_back(fileName_ + what); }
+    void warning(const std::string& what, const std::string& key) {
+        result_.warnings.push_back(fileName_ + what);
+        result_.mistakes.push_back({key, result_.warnings.back()});
+    }
 
     // Warns of a skipped line whose key is one of ours with blanks around it or a letter or
     // two amiss ("TRESHOLD"), or one of ours followed by something other than "=".
@@ -360,7 +371,9 @@ class Parser {
             std::string what = quoted(written) + " is not a setting";
             if (key == candidate.name) what += " (blanks around a key make it another key)";
             warning(":" + std::to_string(number) + ": " + what +
-                    ", so the line is skipped; did you mean " + std::string(candidate.name) + "?");
+                        ", so the line is skipped; did you mean " + std::string(candidate.name) +
+                        "?",
+                    std::string(candidate.name));
             return;
         }
     }
@@ -389,9 +402,24 @@ SettingsRead readSettings(const std::filesystem::path& file) {
         const bool tooLarge = failure->kind == ReadFailure::Kind::TooLarge;
         read.problems.push_back(file.string() + ": " + textFileFailure(*failure, kMaxFileBytes) +
                                 (tooLarge ? "; not a settings file" : ""));
+        read.mistakes.push_back({{}, read.problems.back()});
+        read.unreadable = true;
         return read;
     }
     return parseSettings(text, file.string());
+}
+
+std::string settingsDoubt(const SettingsRead& read, const std::vector<std::string>& replacedKeys) {
+    std::vector<const std::string*> left;
+    for (const SettingsRead::Mistake& mistake : read.mistakes)
+        if (mistake.key.empty() || std::find(replacedKeys.begin(), replacedKeys.end(),
+                                             mistake.key) == replacedKeys.end())
+            left.push_back(&mistake.text);
+    if (left.empty()) return {};
+    std::string doubt = "the settings file has a mistake: " + *left.front();
+    if (left.size() > 1)
+        doubt += " (and " + std::to_string(left.size() - 1) + " more)";
+    return doubt;
 }
 
 std::string settingsText(const Settings& settings) {

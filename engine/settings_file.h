@@ -23,9 +23,24 @@ struct SettingsRead {
     Settings settings;
     std::vector<std::string> problems;
     std::vector<std::string> warnings;
+    // Each problem and warning again, with the key it concerns ("THRESHOLD" for a line
+    // "TRESHOLD=117" as for "THRESHOLD=abc"), or none where it concerns the whole file: every one
+    // is a mistake that may make a count with these settings wrong.
+    struct Mistake {
+        std::string key;
+        std::string text;
+    };
+    std::vector<Mistake> mistakes;
+    bool unreadable = false;  // the file could not be read at all
 
     bool ok() const { return problems.empty(); }
 };
+
+// Why every count made with what was read may be wrong, in words that name the file and the
+// line: the first mistake that does not concern one of `replacedKeys` (keys given some other
+// way, as the batch counter's options give them), and how many more there are; empty where
+// there is none.
+std::string settingsDoubt(const SettingsRead& read, const std::vector<std::string>& replacedKeys);
 
 // Reads `file`. A file that cannot be opened gives one problem and the initial settings.
 SettingsRead readSettings(const std::filesystem::path& file);

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "engine/counting.h"
+#include "engine/csv.h"
 #include "engine/report.h"
 #include "tests/support/programs.h"
 
@@ -148,18 +149,11 @@ TEST_F(CountCli, UsageAndSettingsErrorsCountNothing) {
         {"--no-such-option " + photo, "no-such-option"},
         {"", "photographs"},
         {"--settings " + quoted(scratch() / "absent.ini") + " " + photo, "absent.ini"},
-        {"--settings " + quoted(write("bad.ini", "BDLINE=40\nTHRESHOLD=abc\n")) + " " + photo,
-         "bad.ini:2"},
-        {"--settings " + quoted(write("high.ini", "BDLINE=40\nTHRESHOLD=250\n")) + " " + photo,
-         "high.ini:2"},
         {"--landscape " + quoted(scratch() / "l.svg") + " " + photo, "--calibrate"},
         {"--write-settings " + quoted(scratch() / "w.ini") + " " + photo, "--calibrate"},
         {"--calibrate " + quoted(kDim / "truth.tsv") + " " + photo, "photographs"},
         {"--stability --calibrate " + quoted(kDim / "truth.tsv"), "--stability"},
         {"--stretch 5 " + photo, "--stretch"},
-        {"--settings " + quoted(write("wide.ini", "BDLINE=40\nTHRESHOLD=128\nSTRETCH=9\n")) + " " +
-             photo,
-         "wide.ini:3: STRETCH 9"},
         {"--csv --json " + photo, "--csv"},
         {"--csv --calibrate " + quoted(kDim / "truth.tsv"), "--csv"},
         {"--report " + quoted(scratch() / "r.html") + " --calibrate " + quoted(kDim / "truth.tsv"),
@@ -189,10 +183,75 @@ TEST_F(CountCli, SettingsComeFromTheFileBesideTheExecutableOrOverrides) {
     EXPECT_EQ(jsonLines(fromOther.out).back()["bdline"], 30);
     EXPECT_EQ(jsonLines(fromOther.out).back()["threshold"], 100);
 
-    // With both values given, a broken file is never read.
-    const ProgramRun overrides = count("--json --settings " + quoted(scratch() / "absent.ini") +
-                                       " --bdline 40 --threshold 128 " + photo);
-    EXPECT_EQ(overrides.status, 0) << overrides.err;
+    // With both values given, no file is needed beside the executable; a file named by
+    // --settings must be there.
+    const ProgramRun named = count("--json --settings " + quoted(scratch() / "absent.ini") +
+                                   " --bdline 40 --threshold 128 " + photo);
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_NE(named.err.find("absent.ini: cannot be opened"), std::string::npos) << named.err;
+    EXPECT_EQ(jsonLines(named.out).back()["uncertain"], 1) << named.out;
+}
+
+// A settings file with a mistake: what can be read is used, every count made with it is
+// uncertain with the file and line as the reason (exit 3 with --strict), and an option replaces
+// its own key only, the file's other keys kept; a value no count can run with refuses each
+// photograph.
+TEST_F(CountCli, ASettingsMistakeFlagsEveryCountUntilAnOptionReplacesItsKey) {
+    const std::string photo = quoted(kSamples / "stack_01.jpg");
+    const std::string region = "REGION=700x576+0+0\n";
+    struct Case {
+        std::string file;
+        std::string options;
+        int status;
+        std::string why;  // in uncertain_why; empty for a sure count
+    };
+    const std::vector<Case> cases = {
+        {"BDLINE=40\nTRESHOLD=128\n" + region, "", 3, "m.ini:2: \"TRESHOLD\" is not a"},
+        {"BDLINE=40\nTHRESHOLD=abc\n" + region, "", 3, "m.ini:2: THRESHOLD value"},
+        {"BDLINE=40\nTHRESHOLD=128\nTHICKNESS=-5\n", "", 3, "m.ini:3: THICKNESS"},
+        {"BDLINE=40\nTHRESHOLD=128\nTHICKNESS=0.004\n", "", 3, "m.ini:3: THICKNESS"},
+        {"BDLINE=40\nTRESHOLD=128\n" + region, "--threshold 128", 0, ""},
+        {"BDLINE=40\nTHRESHOLD=abc\n" + region, "--bdline 40 --threshold 128", 0, ""},
+        {"BDLINE=40\nTHRESHOLD=abc\n" + region, "--bdline 40", 3, "m.ini:2"},
+        {"BDLINE=40\nTHRESHOLD=128\nTHICKNESS=-5\n", "--thickness 0", 0, ""},
+        {"BDLINE=40\nTHRESHOLD=250\n", "", 1, ""},
+        {"BDLINE=40\nTHRESHOLD=128\nSTRETCH=9\n", "", 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file + c.options);
+        const std::string ini = quoted(write("m.ini", c.file));
+        const ProgramRun run =
+            count("--strict --csv --settings " + ini + " " + c.options + " " + photo);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        std::vector<lathmark::CsvRecord> rows;
+        int badLine = 0;
+        ASSERT_TRUE(lathmark::parseCsv(run.out, rows, badLine)) << run.out;
+        ASSERT_EQ(rows.size(), 2u) << run.out;
+        const auto column = [&](const std::string& name) {
+            const auto& names = rows[0].fields;
+            const auto at = std::find(names.begin(), names.end(), name) - names.begin();
+            return rows[1].fields.at(static_cast<std::size_t>(at));
+        };
+        if (c.status == 1) {
+            EXPECT_NE(run.err.find("m.ini:"), std::string::npos) << run.err;
+            continue;
+        }
+        EXPECT_EQ(column("uncertain"), c.status == 3 ? "true" : "false");
+        const std::string why = column("uncertain_why");
+        if (c.status == 3) {
+            EXPECT_EQ(why.find("the settings file has a mistake: "), 0u) << why;
+            EXPECT_NE(why.find(c.why), std::string::npos) << why;
+        }
+        if (c.file.find("REGION") != std::string::npos) {
+            EXPECT_EQ(column("band_width"), "696");
+        }
+        if (c.status == 3) {
+            EXPECT_NE(run.err.find("an option replaces that one key, and the file's other keys "
+                                   "are still used"),
+                      std::string::npos)
+                << run.err;
+        }
+    }
 }
 
 TEST_F(CountCli, MarkedImagesAreWhatTheEngineWrites) {

@@ -130,7 +130,7 @@ TEST(Journal, RecordsReadBackAsWritten) {
     book.start(1);
     // Names with what CSV must quote, and a refusal's reason with a comma.
     for (const std::string name : {"a,b.jpg", "say \"x\".jpg", "two\nlines.jpg"})
-        ASSERT_FALSE(writer.append(book.counted({name, 7, std::nullopt}, true, 6.5)));
+        ASSERT_FALSE(writer.append(book.counted({name, 7, std::nullopt, true}, 6.5)));
     ASSERT_FALSE(writer.append(book.refused("c.jpg", "cannot be decoded, it is cut off")));
     // Names a spreadsheet would run as formulas.
     const std::vector<std::string> formulas = {
@@ -209,7 +209,7 @@ TEST(Journal, DigestsTravelWithTheBookAndAJournalWithoutThemGetsTheColumn) {
     JournalWriter writer(file);
     StationBook book;
     book.start(1, readJournal(file).counts);
-    ASSERT_FALSE(writer.append(book.counted({"b.jpg", 8, digest}, false, std::nullopt)));
+    ASSERT_FALSE(writer.append(book.counted({"b.jpg", 8, digest}, std::nullopt)));
     const std::string withColumn = test::readBytes(file);
     EXPECT_EQ(withColumn.substr(0, kHeader.size() + old.size()), kHeader + old);
 
@@ -218,7 +218,7 @@ TEST(Journal, DigestsTravelWithTheBookAndAJournalWithoutThemGetsTheColumn) {
     writer.onMadeAgain([&book](const std::deque<JournalRecord>& behind) {
         return book.historyBefore(behind, "again");
     });
-    ASSERT_FALSE(writer.append(book.counted({"c.jpg", 5, std::nullopt}, false, std::nullopt)));
+    ASSERT_FALSE(writer.append(book.counted({"c.jpg", 5, std::nullopt}, std::nullopt)));
     for (const std::string& text : {withColumn, test::readBytes(file)}) {
         const JournalStart start = readJournalText(text);
         EXPECT_FALSE(start.untrusted) << *start.untrusted;

@@ -74,8 +74,8 @@ INSTANTIATE_TEST_SUITE_P(Settings, Warnings, testing::ValuesIn(kWarningCases),
                              return std::string(p.param.name);
                          });
 
-// The batch counter prints the warnings and counts on with what the file says; --quiet leaves
-// them out.
+// The batch counter prints the warnings and counts on with what the file says, each count
+// uncertain for the mistake; --quiet leaves the words out.
 TEST(WarningsOfTheBatchCounter, ArePrintedUnlessQuietAndTheCountGoesOn) {
     const ScratchFolder folder = test::scratchFolderForThisTest("lathmark-warnings");
     const fs::path ini = folder.path() / "Lathmark.ini";
@@ -89,14 +89,22 @@ TEST(WarningsOfTheBatchCounter, ArePrintedUnlessQuietAndTheCountGoesOn) {
                              folder.path() / "stderr.txt");
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out.find(photo.string() + ": 1 boards"), 0u) << run.out;
-        EXPECT_EQ(run.err, quiet ? ""
-                                 : "lathmark-count: warning: " + ini.string() +
-                                       ":1: \"TRESHOLD\" is not a setting, so the line is skipped; "
-                                       "did you mean THRESHOLD?\nlathmark-count: warning: " +
-                                       ini.string() + ": no line sets THRESHOLD, so it is 0\n" +
-                                       photo.string() +
-                                       ": uncertain: no joint was found: a stack of one board is "
-                                       "almost never what was photographed\n");
+        const std::string where = ini.string() + ":1: \"TRESHOLD\" is not a setting, so the line "
+                                                  "is skipped; did you mean THRESHOLD?";
+        EXPECT_EQ(run.err,
+                  quiet ? ""
+                        : "lathmark-count: warning: " + where + "\nlathmark-count: warning: " +
+                              ini.string() + ": no line sets THRESHOLD, so it is 0\n" +
+                              "lathmark-count: every count is marked uncertain while " +
+                              ini.string() +
+                              " has a mistake; mend it, or give the option of the key in question "
+                              "(--bdline, --threshold, --stretch, --region, --thickness): an "
+                              "option replaces that one key, and the file's other keys are still "
+                              "used\n" +
+                              photo.string() + ": uncertain: the settings file has a mistake: " +
+                              where +
+                              " (and 1 more); no joint was found: a stack of one board is almost "
+                              "never what was photographed\n");
     }
 }
 

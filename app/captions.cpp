@@ -67,4 +67,10 @@ std::uint32_t tickCount() {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ms));
 }
 
+std::string settingsStanding(const std::string& doubt) {
+    std::string text = doubt;
+    if (!text.empty() && text.front() >= 'a' && text.front() <= 'z') text.front() -= 'a' - 'A';
+    return text + ". Every count is uncertain until it is mended";
+}
+
 }  // namespace lathmark

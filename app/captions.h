@@ -30,6 +30,11 @@ CertaintyLine certaintyLine(const CountResult& result,
 // "Already counted in this book as NAME".
 std::string alreadyCountedLine(const std::string& countedAs);
 
+// The standing line while the settings file has a mistake, from the doubt every count carries
+// ("the settings file has a mistake: Lathmark.ini:2: ..."): "The settings file has a mistake:
+// Lathmark.ini:2: ... Every count is uncertain until it is mended".
+std::string settingsStanding(const std::string& doubt);
+
 // Milliseconds between two readings of a 32-bit millisecond counter, right across a wrap.
 constexpr std::uint32_t elapsedMilliseconds(std::uint32_t start, std::uint32_t end) {
     return end - start;

@@ -48,6 +48,7 @@ void Lathmark::startWatching() {
     // What arrived while the list was being made and the settings read.
     const std::vector<std::string> names = listPhotographs(folder);
     relistPhotographs(File1, names);
+    showMarks();
     const JournalStart& journal = station.journalAtStart();
     const std::vector<std::string> whileClosed = arrivedWhileClosed(folder, names, journal);
     for (const std::string& name : names)
@@ -95,6 +96,7 @@ void Lathmark::folderChanged() {
 // The list made what the folder holds, and (WATCH=1) each photograph that is new counted.
 void Lathmark::rereadFolder() {
     relistPhotographs(File1, listPhotographs(folder));
+    showMarks();
     if (arrivals)
         for (const std::string& name : jpgEntries(folder)) photographArrived(name);
 }

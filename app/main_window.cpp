@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileSystemWatcher>
 #include <QFontDatabase>
 #include <QIcon>
 #include <QImage>
@@ -203,6 +204,10 @@ void Lathmark::createControls() {
     QPalette standing = lblStanding->palette();
     standing.setColor(QPalette::WindowText, kWarningAmber);
     lblStanding->setPalette(standing);
+    // Inside the MiniBook frame, under the book's counter.
+    lblBookUncertain = makeLabel(this, "lblBookUncertain", QRect(512, 516, 249, 20), QString(),
+                                 sansBold, Qt::AlignRight);
+    lblBookUncertain->setPalette(standing);
 
     journalTimer = new QTimer(this);
     journalTimer->setInterval(2000);
@@ -228,22 +233,71 @@ void Lathmark::connectHandlers() {
 }
 
 void Lathmark::Form_Load() {
-    const SettingsRead read = readSettings(settingsFile_);
-    settings = read.settings;
-    settingsProblems_ = read.problems;
-    settingsWarnings_ = read.warnings;
-
+    readSettingsFile();
     const Station::Start start = station.start(settings);
-    vCount->setNumber(station.book().photographs());
-    vTotalCount->setNumber(station.book().boards());
+    showBook();
     if (!start.message.empty())
         showMessage(fromNative(start.message), start.warning ? Tone::Warning : Tone::Plain);
+    else
+        showStanding();
     startWatching();
+    if (settings.watch) watchSettingsFile();
+}
+
+void Lathmark::readSettingsFile() {
+    const SettingsRead read = readSettings(settingsFile_);
+    // WATCH is taken at start only: the folder's watch is not started or stopped on the way.
+    const bool watch = settings.watch;
+    const bool started = settingsWatcher != nullptr;
+    settings = read.settings;
+    if (started) settings.watch = watch;
+    settingsProblems_ = read.problems;
+    settingsWarnings_ = read.warnings;
+    settingsDoubt = lathmark::settingsDoubt(read, {});
+}
+
+// Editors save a file by writing it in place or by writing another and renaming it over the
+// first; the folder is watched too so that the second kind is seen, and the file is read once
+// things have settled.
+void Lathmark::watchSettingsFile() {
+    settingsWatcher = new QFileSystemWatcher(this);
+    settingsWatcher->addPath(QString::fromStdString(settingsFile_.string()));
+    settingsWatcher->addPath(QString::fromStdString(settingsFile_.parent_path().string()));
+    settingsTimer = new QTimer(this);
+    settingsTimer->setSingleShot(true);
+    settingsTimer->setInterval(300);
+    connect(settingsWatcher, &QFileSystemWatcher::fileChanged, settingsTimer,
+            qOverload<>(&QTimer::start));
+    connect(settingsWatcher, &QFileSystemWatcher::directoryChanged, settingsTimer,
+            qOverload<>(&QTimer::start));
+    connect(settingsTimer, &QTimer::timeout, this, &Lathmark::settingsFileChanged);
+}
+
+void Lathmark::settingsFileChanged() {
+    // A file renamed over the watched one is a new file, no longer watched.
+    const QString file = QString::fromStdString(settingsFile_.string());
+    if (!settingsWatcher->files().contains(file)) settingsWatcher->addPath(file);
+    const Settings before = settings;
+    const std::vector<std::string> problemsBefore = settingsProblems_;
+    const std::vector<std::string> warningsBefore = settingsWarnings_;
+    readSettingsFile();
+    if (settings == before && settingsProblems_ == problemsBefore &&
+        settingsWarnings_ == warningsBefore)
+        return;
+    std::string message = settingsFile_.filename().string() + " was changed: counting now with " +
+                          countingSettingsText(settings);
+    if (settings != before)
+        if (const std::string note = station.settingsChanged(settings); !note.empty())
+            message += ". " + note;
+    showMessage(fromNative(message), settingsDoubt.empty() ? Tone::Plain : Tone::Warning);
 }
 
 void Lathmark::reportSettingsProblems() {
     if (settingsProblems_.empty() && settingsWarnings_.empty()) return;
-    const SettingsRead read{settings, settingsProblems_, settingsWarnings_};
+    SettingsRead read;
+    read.settings = settings;
+    read.problems = settingsProblems_;
+    read.warnings = settingsWarnings_;
     QMessageBox::warning(this, "Lathmark", fromNative(settingsProblemsText(settingsFile_, read)));
 }
 
@@ -266,7 +320,8 @@ bool Lathmark::countSelectedFile(const StepResult<JpegPhotograph>* read, bool ar
     }
 
     startTicks = tickCount();
-    const CountOptions options{.keepPhotograph = true, .stability = true};
+    const CountOptions options{
+        .keepPhotograph = true, .stability = true, .settingsDoubt = settingsDoubt};
     CountResult result;
     if (!read) {
         result = countBoards(selectedFile, settings, options);
@@ -330,9 +385,8 @@ bool Lathmark::countSelectedFile(const StepResult<JpegPhotograph>* read, bool ar
     Image1->setPixmap(QPixmap::fromImage(std::move(marked)));
     showMessage(message);
     showCertainty(fromNative(certainty.text), certainty.warning);
-    vCount->setNumber(station.book().photographs());
     showBoardsOfPhotograph(result.boards(), result.certainty.uncertain);
-    vTotalCount->setNumber(station.book().boards());
+    showBook();
     const std::uint32_t elapsed = elapsedMilliseconds(startTicks, tickCount());
     pTime->setText(QString::fromStdString(
         processTimeCaption(elapsed, QLocale().decimalPoint().toStdString())));
@@ -363,7 +417,21 @@ void Lathmark::showMessage(const QString& message, Tone tone) {
     Label3->setText(text);
     // A message shrunk to fit is hard to read; the tooltip shows it whole.
     Label3->setToolTip(font.pointSizeF() < designFont.pointSizeF() ? message : QString());
-    showStanding();  // every event shows a message; the journal may have fallen behind
+    // Every event shows a message: the journal may have fallen behind, a photograph's mark
+    // changed.
+    showStanding();
+    showMarks();
+}
+
+void Lathmark::showBook() {
+    vCount->setNumber(station.book().photographs());
+    vTotalCount->setNumber(station.book().boards());
+    lblBookUncertain->setText(QString::fromStdString(uncertainText(station.book().uncertain())));
+    showMarks();
+}
+
+void Lathmark::showMarks() {
+    markPhotographs(File1, [this](const std::string& file) { return station.mark(file); });
 }
 
 void Lathmark::showStanding() {
@@ -375,6 +443,8 @@ void Lathmark::showStanding() {
     else if (!journalTimer->isActive())
         journalTimer->start();
     std::string standing = folderStanding;
+    if (!settingsDoubt.empty())
+        standing += (standing.empty() ? "" : ". ") + settingsStanding(settingsDoubt);
     if (!behind.empty()) standing += (standing.empty() ? "" : ". ") + behind;
     const QString text = breakableText(fromNative(standing));
     const QFont designFont = layoutFont(Face::MsSansSerif, 9.75, QFont::Bold);
@@ -402,8 +472,7 @@ void Lathmark::showBoardsOfPhotograph(long long boards, bool uncertain) {
 
 void Lathmark::cmdReset_Click() {
     const std::string note = station.newBook();
-    vCount->setNumber(0);
-    vTotalCount->setNumber(0);
+    showBook();
     showBoardsOfPhotograph(0, false);
     if (!note.empty()) showMessage(fromNative(note), Tone::Warning);
 }
@@ -432,9 +501,8 @@ void Lathmark::undo_Activated() {
     pTime->clear();
     showCertainty(QString(), false);
     File1->clearSelection();
-    vCount->setNumber(station.book().photographs());
     showBoardsOfPhotograph(0, false);
-    vTotalCount->setNumber(station.book().boards());
+    showBook();
     showMessage(fromNative(takenBackMessage(*taken) + (note.empty() ? "" : " " + note)),
                 note.empty() ? Tone::Plain : Tone::Warning);
 }

@@ -16,6 +16,7 @@
 #include "engine/preparation.h"
 
 class QCloseEvent;
+class QFileSystemWatcher;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -82,6 +83,14 @@ class Lathmark : public QWidget {
     void showBoardsOfPhotograph(long long boards, bool uncertain);
     // The standing line at the foot of the window: what stays wrong until it is mended.
     void showStanding();
+    // The book's counters, its uncertain counts, and the list's marks of its photographs.
+    void showBook();
+    void showMarks();
+
+    // The settings file: read at start, and (WATCH=1) again whenever it is changed.
+    void readSettingsFile();
+    void watchSettingsFile();
+    void settingsFileChanged();
 
     // The watched working folder (WATCH=1): photographs that arrive join the list in their
     // place and are counted; those that leave, leave it.
@@ -113,11 +122,17 @@ class Lathmark : public QWidget {
     QLabel* TotalCount = nullptr;
     QLabel* lblCertainty = nullptr;  // how sure the latest count is
     QLabel* lblStanding = nullptr;   // what stays wrong until it is mended
+    QLabel* lblBookUncertain = nullptr;  // "(2 uncertain)" by the book's counter
     QShortcut* undoKey = nullptr;    // Ctrl+Z: the book's last count taken back
     QTimer* journalTimer = nullptr;  // tries the journal's records kept back again
 
-    // Settings, read once at start: BDLINE, THRESHOLD, STRETCH, REGION, THICKNESS and WATCH.
+    // Settings, read at start (and with WATCH=1 whenever the file changes): BDLINE, THRESHOLD,
+    // STRETCH, REGION, THICKNESS and WATCH; and why every count with them may be wrong, if the
+    // file has a mistake.
     Settings settings;
+    std::string settingsDoubt;
+    QFileSystemWatcher* settingsWatcher = nullptr;
+    QTimer* settingsTimer = nullptr;
 
     // The current photograph; the book and its journal.
     std::string selectedFile;  // picked name, without folder, as the file system spells it

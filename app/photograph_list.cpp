@@ -1,10 +1,15 @@
 #include "app/photograph_list.h"
 
 #include <QByteArray>
+#include <QIcon>
 #include <QListWidget>
+#include <QPainter>
+#include <QPixmap>
 #include <QSignalBlocker>
 #include <algorithm>
 
+#include "app/counter_label.h"
+#include "app/station.h"
 #include "engine/photographs.h"
 
 namespace lathmark {
@@ -17,6 +22,21 @@ QListWidgetItem* listedPhotograph(const QListWidget* list, const std::string& na
     for (int row = 0; row < list->count(); ++row)
         if (photographName(list->item(row)) == name) return list->item(row);
     return nullptr;
+}
+
+// A dot of `colour` in a square as high as a line of the list; transparent for none, so that
+// every name starts in the same column.
+QIcon dot(const QColor& colour) {
+    QPixmap pixmap(12, 12);
+    pixmap.fill(Qt::transparent);
+    if (colour.isValid()) {
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(colour);
+        painter.drawEllipse(QRectF(2, 2, 8, 8));
+    }
+    return QIcon(pixmap);
 }
 
 }  // namespace
@@ -53,6 +73,35 @@ void relistPhotographs(QListWidget* list, const std::vector<std::string>& names)
         if (std::find(names.begin(), names.end(), photographName(list->item(row))) == names.end())
             delete list->takeItem(row);
     for (const std::string& name : names) listPhotograph(list, name);
+}
+
+void markPhotographs(QListWidget* list,
+                     const std::function<PhotographMark(const std::string&)>& of) {
+    static const QIcon none = dot(QColor());
+    static const QIcon counted = dot(QColor(0, 150, 0));
+    static const QIcon uncertain = dot(kWarningAmber);
+    static const QIcon refused = dot(kCounterRed);
+    for (int row = 0; row < list->count(); ++row) {
+        QListWidgetItem* entry = list->item(row);
+        switch (of(photographName(entry))) {
+            case PhotographMark::NotCounted:
+                entry->setIcon(none);
+                entry->setToolTip("Not counted in this book");
+                break;
+            case PhotographMark::Counted:
+                entry->setIcon(counted);
+                entry->setToolTip("Counted in this book");
+                break;
+            case PhotographMark::Uncertain:
+                entry->setIcon(uncertain);
+                entry->setToolTip("Counted in this book, uncertain");
+                break;
+            case PhotographMark::Refused:
+                entry->setIcon(refused);
+                entry->setToolTip("Refused in this book");
+                break;
+        }
+    }
 }
 
 }  // namespace lathmark

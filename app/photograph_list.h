@@ -4,6 +4,7 @@
 // still opens the right file. Entries are kept in the order of the engine's listing.
 
 #include <QString>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@ class QListWidget;
 class QListWidgetItem;
 
 namespace lathmark {
+
+enum class PhotographMark;
 
 // A file name's bytes as text for the screen.
 QString fromNative(const std::string& text);
@@ -27,5 +30,10 @@ void unlistPhotograph(QListWidget* list, const std::string& name);
 // Makes the list hold `names` (sorted as the engine sorts them): entries of other names leave,
 // the missing ones join in their place, the others stay as they are (selection included).
 void relistPhotographs(QListWidget* list, const std::vector<std::string>& names);
+
+// Gives every entry the mark of what became of its photograph in the book: a green dot for a
+// count, an amber one for an uncertain count, a red one for a refusal, none for a photograph not
+// counted; each with a tooltip that says it in words.
+void markPhotographs(QListWidget* list, const std::function<PhotographMark(const std::string&)>& of);
 
 }  // namespace lathmark

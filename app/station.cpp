@@ -39,6 +39,7 @@ Station::Start Station::start(const Settings& settings) {
         }
     } else {
         book_.start(read.book, read.resume ? read.counts : std::vector<BookCount>{});
+        for (const BookCount& count : book_.counts()) markFromBook(count.file);
     }
     // Held from now on, so that no other program writes into the book meanwhile.
     if (auto failure = writer_.ready()) {
@@ -65,18 +66,22 @@ Station::Start Station::start(const Settings& settings) {
 }
 
 std::string Station::count(const std::string& file, const CountResult& result) {
+    marks_[file] =
+        result.certainty.uncertain ? PhotographMark::Uncertain : PhotographMark::Counted;
     return write(book_.counted({file, result.boards(), result.digest, result.certainty.uncertain},
                                result.certainty.byThickness));
 }
 
 std::string Station::refused(const std::string& file, const std::string& reason,
                              const std::optional<PhotographDigest>& digest) {
+    marks_[file] = PhotographMark::Refused;
     return write(book_.refused(file, reason, digest));
 }
 
 std::optional<BookCount> Station::takeBack(std::string& journalNote) {
     std::optional<BookCount> taken = book_.takeBack();
     if (!taken) return taken;
+    markFromBook(taken->file);
     JournalRecord record = book_.record(JournalEvent::Undo, taken->file);
     record.boards = taken->boards;
     record.digest = taken->digest;
@@ -87,7 +92,28 @@ std::optional<BookCount> Station::takeBack(std::string& journalNote) {
 std::string Station::newBook() {
     book_.start(std::max(book_.number() + 1, nextBook_));
     nextBook_ = book_.number() + 1;
+    marks_.clear();
     return write(book_.record(JournalEvent::NewBook));
+}
+
+std::string Station::settingsChanged(const Settings& settings) {
+    return write(book_.settings(kWindowProgram, countingSettingsText(settings)));
+}
+
+PhotographMark Station::mark(const std::string& file) const {
+    const auto found = marks_.find(file);
+    return found == marks_.end() ? PhotographMark::NotCounted : found->second;
+}
+
+// The mark of the book's latest count of `file`, or none.
+void Station::markFromBook(const std::string& file) {
+    const std::vector<BookCount>& counts = book_.counts();
+    const auto last = std::find_if(counts.rbegin(), counts.rend(),
+                                   [&](const BookCount& count) { return count.file == file; });
+    if (last == counts.rend())
+        marks_.erase(file);
+    else
+        marks_[file] = last->uncertain ? PhotographMark::Uncertain : PhotographMark::Counted;
 }
 
 std::string Station::exit() {

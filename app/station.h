@@ -5,6 +5,7 @@
 // journal that cannot be written never stops the counting: the operator is told once. Free of Qt.
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,9 @@
 namespace lathmark {
 
 class LathmarkTestAccess;
+
+// What became of a photograph in the book being counted, as the window's list marks it.
+enum class PhotographMark { NotCounted, Counted, Uncertain, Refused };
 
 class Station {
   public:
@@ -43,6 +47,12 @@ class Station {
     // Takes the book's last count back; none if the book has no count left.
     std::optional<BookCount> takeBack(std::string& journalNote);
     std::string newBook();
+    // The settings counted with from now on (the settings file was changed), into the journal.
+    std::string settingsChanged(const Settings& settings);
+
+    // The latest that became of `file` in this book: its count (sure or uncertain), its
+    // refusal, or nothing yet (nothing left, once its count is taken back).
+    PhotographMark mark(const std::string& file) const;
     // The end of the session; written once however often the window is closed.
     std::string exit();
 
@@ -56,6 +66,7 @@ class Station {
     friend class LathmarkTestAccess;
 
     std::string write(JournalRecord record);
+    void markFromBook(const std::string& file);
     std::string failureNote(const std::string& failure) const;
 
     JournalWriter writer_;
@@ -66,6 +77,7 @@ class Station {
     std::string lastFailure_;  // why the journal could not be written, the last time
     bool foreign_ = false;     // the file is no journal: never written
     int nextBook_ = 1;         // the number of a new book: after every book of the journal
+    std::map<std::string, PhotographMark> marks_;  // of this book's photographs
 };
 
 // "Book resumed after an interruption: 5 photographs, 87 boards", and " (2 uncertain)" where

@@ -63,6 +63,7 @@ std::optional<std::string> parseRecord(const std::vector<std::string>& fields,
         record.boards = wholeNumber<long long>(fields[4]);
         if (!record.boards) return "has boards that are not a number";
     }
+    if (fields[5] == "true" || fields[5] == "false") record.uncertain = fields[5] == "true";
     const auto photographs = wholeNumber<long long>(fields[7]);
     const auto boards = wholeNumber<long long>(fields[8]);
     if (!photographs || !boards) return "has book counters that are not numbers";

@@ -493,9 +493,9 @@ TEST_F(WindowStation, WorkingFolderThatGoesAwayIsSaidUntilItIsBack) {
     fs::rename(here("b.tmp"), folder / "b.jpg");
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown().count == "2"; }, 5000));
     expectCounted(4, 2, 7);
-    // Its journal begins with the book so far.
-    EXPECT_EQ(this->journal(),
-              (std::vector<std::string>{"count,1,a.jpg,3,,,1,3", "count,1,b.jpg,4,false,,2,7"}));
+    // Its journal begins with the book so far, each count with its verdict.
+    EXPECT_EQ(this->journal(), (std::vector<std::string>{"count,1,a.jpg,3,false,,1,3",
+                                                         "count,1,b.jpg,4,false,,2,7"}));
 }
 
 }  // namespace

@@ -186,7 +186,8 @@ constexpr std::size_t kKeptWindows = 4;
 // thirty-seconds grid. Gives the results of every window searched; only the best keeps what
 // each photograph's search found in it.
 std::vector<RegionResult> searchWindows(const Search& search, int width, int top, int height,
-                                        bool everyWindow) {
+                                        bool everyWindow,
+                                        const std::function<void(std::size_t)>& searched) {
     std::vector<RegionResult> results;
     std::map<std::pair<int, int>, std::size_t> done;  // by pixel edges
     std::optional<std::size_t> bestSoFar;
@@ -198,6 +199,7 @@ std::vector<RegionResult> searchWindows(const Search& search, int width, int top
         search.choose(result);
         results.push_back(std::move(result));
         const std::size_t index = results.size() - 1;
+        searched(results.size());
         done.emplace(key, index);
         const RegionResult& added = results[index];
         if (!bestSoFar || betterChoice(added.choice, added.width, results[*bestSoFar].choice,
@@ -321,6 +323,7 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
         [&](Photograph& photograph) {
             report(photograph.search);
             all.push_back(std::move(photograph));
+            if (options.progress) options.progress({false, all.size(), truth.size()});
         });
 
     std::vector<Photograph*> searched;
@@ -342,7 +345,17 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
         for (const Photograph* photograph : searched)
             across = std::min(across, photograph->grey.width());
         const int top = current.region ? current.region->top : 0;
-        windows = searchWindows(search, across, top, lowest, options.everyWindow);
+        // How many windows the search takes is known only at its end: the grid of eighths, and
+        // around the best windows two finer grids (which share many windows) and a short climb
+        // is what it mostly takes; a longer climb makes the total grow as it goes.
+        const std::size_t eighths = 8 * 9 / 2;
+        std::size_t expected = options.everyWindow ? 29 * 30 / 2 : eighths + kKeptWindows * 9;
+        windows = searchWindows(search, across, top, lowest, options.everyWindow,
+                                [&](std::size_t done) {
+                                    if (!options.progress) return;
+                                    if (done >= expected) expected = done + 9;
+                                    options.progress({true, done, expected});
+                                });
     } else {
         RegionResult& inEffect = windows.emplace_back();
         inEffect.region = current.region;

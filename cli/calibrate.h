@@ -71,6 +71,15 @@ struct CalibrationOptions {
     bool everyWindow = false;
     // How margins are measured (for comparing the choice's rules).
     MarginRule rule{};
+    // Told after each photograph decoded and searched, and after each column window searched:
+    // how many are done, of how many there are (for windows, as far as can be told before the
+    // search ends).
+    struct Step {
+        bool windows = false;
+        std::size_t done = 0;
+        std::size_t total = 0;
+    };
+    std::function<void(const Step&)> progress{};
 };
 
 // Searches the landscapes of every photograph `truth` names, at every STRETCH, within the region

@@ -316,10 +316,22 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
         return kUsageError;
 
     int failed = 0;
-    const lathmark::CalibrationOptions calibrationOptions{.jobs = options.jobs,
-                                                          .findRegion = options.findRegion};
+    // Photographs decoded and searched, then (--find-region) column windows searched.
+    lathmark::ProgressLine progress(truth.rows.size(), !options.quiet, "photographs decoded");
+    bool searchingWindows = false;
+    lathmark::CalibrationOptions calibrationOptions{.jobs = options.jobs,
+                                                    .findRegion = options.findRegion};
+    calibrationOptions.progress = [&](const lathmark::CalibrationOptions::Step& step) {
+        if (step.windows && !searchingWindows) {
+            searchingWindows = true;
+            progress.restart(step.total, "windows searched");
+        }
+        progress.resize(step.total);
+        progress.advance();
+    };
     const std::optional<lathmark::Calibration> calibration = lathmark::calibrate(
         truth.rows, settings, calibrationOptions, [&](const lathmark::PhotographSearch& search) {
+            progress.hide(true);
             if (search.error) {
                 ++failed;
                 say(search.file + ": " + *search.error);
@@ -327,6 +339,7 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
                 say(search.file + ": warning: " + search.warning);
             }
         });
+    progress.finish();
     if (!calibration) {
         say("lathmark-count: none of the photographs of " + *options.truth +
             " could be counted; nothing to calibrate on");

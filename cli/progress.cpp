@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace lathmark {
 namespace {
@@ -41,18 +42,21 @@ void put(const std::string& text) {
 
 }  // namespace
 
-ProgressLine::ProgressLine(std::size_t total, bool wanted)
+ProgressLine::ProgressLine(std::size_t total, bool wanted, std::string unit)
     : total_(total),
+      unit_(std::move(unit)),
       enabled_(wanted && ::isatty(STDERR_FILENO) == 1),
       outputIsTerminal_(::isatty(STDOUT_FILENO) == 1),
-      start_(Clock::now()) {}
+      began_(Clock::now()),
+      start_(began_) {}
 
 ProgressLine::~ProgressLine() {
     finish();
 }
 
-std::string ProgressLine::text(std::size_t done, std::size_t total, double seconds) {
-    std::string line = std::to_string(done) + " of " + std::to_string(total) + " photographs";
+std::string ProgressLine::text(std::size_t done, std::size_t total, double seconds,
+                               const std::string& unit) {
+    std::string line = std::to_string(done) + " of " + std::to_string(total) + " " + unit;
     if (done == 0 || seconds <= 0) return line;
     const double rate = static_cast<double>(done) / seconds;
     char rateText[32];
@@ -72,10 +76,17 @@ void ProgressLine::advance() {
     ++done_;
     if (!enabled_ || done_ >= total_) return;
     const Clock::time_point now = Clock::now();
-    if (now - start_ <= kDelay) return;
+    if (now - began_ <= kDelay) return;
     if (shown_ && now - drawn_ < kRedraw) return;
     drawn_ = now;
     draw();
+}
+
+void ProgressLine::restart(std::size_t total, std::string unit) {
+    total_ = total;
+    unit_ = std::move(unit);
+    done_ = 0;
+    start_ = Clock::now();
 }
 
 void ProgressLine::finish() {
@@ -85,7 +96,7 @@ void ProgressLine::finish() {
 
 void ProgressLine::draw() {
     const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
-    std::string line = "lathmark-count: " + text(done_, total_, seconds);
+    std::string line = "lathmark-count: " + text(done_, total_, seconds, unit_);
     // A line wider than the terminal would wrap, and the next redraw could not reach its start.
     const int columns = terminalColumns();
     if (columns > 1 && line.size() >= static_cast<std::size_t>(columns))

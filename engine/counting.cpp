@@ -34,6 +34,18 @@ Certainty certaintyOf(const CountResult& result, const std::string& settingsDoub
             reasons.push_back(text);
         }
     }
+    // A joint is a thin line between boards: one taller than half the rows a board has on
+    // average is no joint but joints smeared together (a stack not level) or something else in
+    // the band, and the count cannot be right.
+    for (const Joint& joint : result.joints) {
+        const int rows = joint.bottom - joint.top + 1;
+        if (2LL * rows * result.boards() > result.band.height) {
+            reasons.push_back("a joint " + std::to_string(rows / settings.stretch) +
+                              " rows high takes more than half of a board's share of the stack: "
+                              "the joints are not level, or something else lies in the stack");
+            break;
+        }
+    }
     if (result.lines() == 0)
         reasons.push_back(
             "no joint was found: a stack of one board is almost never what was "

@@ -1,5 +1,7 @@
 #include "app/captions.h"
 
+#include <filesystem>
+
 #include <chrono>
 #include <cmath>
 
@@ -67,10 +69,13 @@ std::uint32_t tickCount() {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ms));
 }
 
-std::string settingsStanding(const std::string& doubt) {
-    std::string text = doubt;
-    if (!text.empty() && text.front() >= 'a' && text.front() <= 'z') text.front() -= 'a' - 'A';
-    return text + ". Every count is uncertain until it is mended";
+std::string settingsStanding(const std::string& doubt, const std::string& file) {
+    std::string what = doubt.substr(doubt.find(": ") == std::string::npos ? 0 : doubt.find(": ") + 2);
+    const std::string name = std::filesystem::path(file).filename().string();
+    for (std::size_t at = 0; !file.empty() && (at = what.find(file, at)) != std::string::npos;
+         at += name.size())
+        what.replace(at, file.size(), name);
+    return "Every count is uncertain until the settings file is mended: " + what;
 }
 
 }  // namespace lathmark

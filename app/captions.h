@@ -30,10 +30,10 @@ CertaintyLine certaintyLine(const CountResult& result,
 // "Already counted in this book as NAME".
 std::string alreadyCountedLine(const std::string& countedAs);
 
-// The standing line while the settings file has a mistake, from the doubt every count carries
-// ("the settings file has a mistake: Lathmark.ini:2: ..."): "The settings file has a mistake:
-// Lathmark.ini:2: ... Every count is uncertain until it is mended".
-std::string settingsStanding(const std::string& doubt);
+// The standing line while the settings file `file` has a mistake, from the doubt every count
+// carries ("the settings file has a mistake: /opt/lathmark/Lathmark.ini:2: ..."), short enough
+// for the line: "Every count is uncertain until the settings file is mended: Lathmark.ini:2: ...".
+std::string settingsStanding(const std::string& doubt, const std::string& file);
 
 // Milliseconds between two readings of a 32-bit millisecond counter, right across a wrap.
 constexpr std::uint32_t elapsedMilliseconds(std::uint32_t start, std::uint32_t end) {

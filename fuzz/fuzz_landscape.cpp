@@ -115,6 +115,20 @@ void compareAt(const lathmark::Bitmap& photograph, const lathmark::ThresholdTabl
                                return true;
                            });
     if (expected != highest + 1) broken("the sweep stopped early", setting);
+
+    // The self-check, from a table of its few thresholds, gives the stability ranges' verdict,
+    // and a count that makes it counts as one without it.
+    const lathmark::StepResult<lathmark::ThresholdTable> narrow = lathmark::ThresholdTable::build(
+        photograph.get(), std::nullopt, lathmark::checkLevels(setting));
+    if (!narrow.ok()) broken("no table of the self-check's thresholds", setting);
+    if (lathmark::countDependsOnSettings(narrow.value, setting) !=
+        lathmark::stabilityRanges(table, setting).uncertain)
+        broken("the self-check and the stability ranges disagree", setting);
+    const lathmark::CountResult checked = lathmark::countDecoded(
+        copyOf(photograph), kName, setting, {.selfCheck = true});
+    if (!checked.ok() || checked.passLines != count.passLines ||
+        checked.band.top != count.band.top || checked.band.bottom != count.band.bottom)
+        broken("a count with its self-check differs", setting);
 }
 
 void compareLandscape(const lathmark::ThresholdTable& table, const Setting& setting,

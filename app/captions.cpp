@@ -1,9 +1,8 @@
 #include "app/captions.h"
 
-#include <filesystem>
-
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 
 namespace lathmark {
 
@@ -70,7 +69,8 @@ std::uint32_t tickCount() {
 }
 
 std::string settingsStanding(const std::string& doubt, const std::string& file) {
-    std::string what = doubt.substr(doubt.find(": ") == std::string::npos ? 0 : doubt.find(": ") + 2);
+    std::string what =
+        doubt.substr(doubt.find(": ") == std::string::npos ? 0 : doubt.find(": ") + 2);
     const std::string name = std::filesystem::path(file).filename().string();
     for (std::size_t at = 0; !file.empty() && (at = what.find(file, at)) != std::string::npos;
          at += name.size())

@@ -444,7 +444,8 @@ void Lathmark::showStanding() {
         journalTimer->start();
     std::string standing = folderStanding;
     if (!settingsDoubt.empty())
-        standing += (standing.empty() ? "" : ". ") + settingsStanding(settingsDoubt, settingsFile_.string());
+        standing += (standing.empty() ? "" : ". ") +
+                    settingsStanding(settingsDoubt, settingsFile_.string());
     if (!behind.empty()) standing += (standing.empty() ? "" : ". ") + behind;
     const QString text = breakableText(fromNative(standing));
     const QFont designFont = layoutFont(Face::MsSansSerif, 9.75, QFont::Bold);

@@ -120,11 +120,11 @@ class Lathmark : public QWidget {
     QLabel* Image1 = nullptr;
     CounterLabel* vTotalCount = nullptr;
     QLabel* TotalCount = nullptr;
-    QLabel* lblCertainty = nullptr;  // how sure the latest count is
-    QLabel* lblStanding = nullptr;   // what stays wrong until it is mended
+    QLabel* lblCertainty = nullptr;      // how sure the latest count is
+    QLabel* lblStanding = nullptr;       // what stays wrong until it is mended
     QLabel* lblBookUncertain = nullptr;  // "(2 uncertain)" by the book's counter
-    QShortcut* undoKey = nullptr;    // Ctrl+Z: the book's last count taken back
-    QTimer* journalTimer = nullptr;  // tries the journal's records kept back again
+    QShortcut* undoKey = nullptr;        // Ctrl+Z: the book's last count taken back
+    QTimer* journalTimer = nullptr;      // tries the journal's records kept back again
 
     // Settings, read at start (and with WATCH=1 whenever the file changes): BDLINE, THRESHOLD,
     // STRETCH, REGION, THICKNESS and WATCH; and why every count with them may be wrong, if the

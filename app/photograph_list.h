@@ -34,6 +34,7 @@ void relistPhotographs(QListWidget* list, const std::vector<std::string>& names)
 // Gives every entry the mark of what became of its photograph in the book: a green dot for a
 // count, an amber one for an uncertain count, a red one for a refusal, none for a photograph not
 // counted; each with a tooltip that says it in words.
-void markPhotographs(QListWidget* list, const std::function<PhotographMark(const std::string&)>& of);
+void markPhotographs(QListWidget* list,
+                     const std::function<PhotographMark(const std::string&)>& of);
 
 }  // namespace lathmark

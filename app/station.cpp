@@ -49,8 +49,7 @@ Station::Start Station::start(const Settings& settings) {
     }
     std::string note;
     if (!read.untrusted && read.resume) {
-        start.message =
-            resumedMessage(book_.photographs(), book_.boards(), book_.uncertain());
+        start.message = resumedMessage(book_.photographs(), book_.boards(), book_.uncertain());
         JournalRecord record = book_.record(JournalEvent::Resumed);
         record.reason = "the book's last record was not New Book or Exit";
         if (book_.uncertain() > 0)
@@ -66,8 +65,7 @@ Station::Start Station::start(const Settings& settings) {
 }
 
 std::string Station::count(const std::string& file, const CountResult& result) {
-    marks_[file] =
-        result.certainty.uncertain ? PhotographMark::Uncertain : PhotographMark::Counted;
+    marks_[file] = result.certainty.uncertain ? PhotographMark::Uncertain : PhotographMark::Counted;
     return write(book_.counted({file, result.boards(), result.digest, result.certainty.uncertain},
                                result.certainty.byThickness));
 }

@@ -41,8 +41,8 @@ struct BatchOptions {
     Settings settings;
     std::optional<std::filesystem::path> markedFolder;  // where result images go, if anywhere
     int jobs = 1;
-    bool stability = false;  // find each count's stability ranges
-    bool selfCheck = true;   // check each count, without the ranges, for a short one
+    bool stability = false;     // find each count's stability ranges
+    bool selfCheck = true;      // check each count, without the ranges, for a short one
     std::string settingsDoubt;  // why every count may be wrong (a mistake in the settings file)
     // The pixels the photographs being counted at once may take together (see pixel_budget.h).
     std::uint64_t pixelBudget = kMaxPhotographPixels;

@@ -350,12 +350,12 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
         // is what it mostly takes; a longer climb makes the total grow as it goes.
         const std::size_t eighths = 8 * 9 / 2;
         std::size_t expected = options.everyWindow ? 29 * 30 / 2 : eighths + kKeptWindows * 9;
-        windows = searchWindows(search, across, top, lowest, options.everyWindow,
-                                [&](std::size_t done) {
-                                    if (!options.progress) return;
-                                    if (done >= expected) expected = done + 9;
-                                    options.progress({true, done, expected});
-                                });
+        windows =
+            searchWindows(search, across, top, lowest, options.everyWindow, [&](std::size_t done) {
+                if (!options.progress) return;
+                if (done >= expected) expected = done + 9;
+                options.progress({true, done, expected});
+            });
     } else {
         RegionResult& inEffect = windows.emplace_back();
         inEffect.region = current.region;

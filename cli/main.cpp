@@ -82,9 +82,8 @@ struct SettingsInEffect {
 // the options do not make settings alone. Problems are always printed; warnings unless --quiet.
 std::optional<SettingsInEffect> settingsInEffect(const Options& options) {
     SettingsInEffect inEffect;
-    const std::filesystem::path path = options.settingsFile
-                                           ? std::filesystem::path(*options.settingsFile)
-                                           : defaultSettingsPath();
+    const std::filesystem::path path =
+        options.settingsFile ? std::filesystem::path(*options.settingsFile) : defaultSettingsPath();
     std::error_code error;
     const bool optionsAlone = options.bdLine && options.threshold;
     if (!(optionsAlone && !options.settingsFile && !std::filesystem::exists(path, error))) {
@@ -143,9 +142,9 @@ std::vector<lathmark::ReportSetting> reportSettings(const Options& options,
         lines.push_back({"THICKNESS", lathmark::hundredthsText(settings.thicknessHundredths) +
                                           (options.thickness ? " (--thickness)" : "")});
     if (inEffect.file)
-        lines.push_back({"Settings file", inEffect.file->string() + (inEffect.doubt.empty()
-                                                                         ? std::string()
-                                                                         : " (with a mistake)")});
+        lines.push_back(
+            {"Settings file", inEffect.file->string() +
+                                  (inEffect.doubt.empty() ? std::string() : " (with a mistake)")});
     return lines;
 }
 
@@ -214,7 +213,7 @@ bool readyJournal(std::optional<lathmark::JournalWriter>& journal, int& book,
 
 int countBatch(const Options& options, const SettingsInEffect& inEffect, StandardOutput& out) {
     const lathmark::Settings& settings = inEffect.settings;
-    lathmark::BatchOptions batch{settings,           std::nullopt,         options.jobs,
+    lathmark::BatchOptions batch{settings,          std::nullopt,         options.jobs,
                                  options.stability, !options.noSelfCheck, inEffect.doubt};
     lathmark::BatchArguments arguments;
     if (!options.watchFolder) arguments = lathmark::expandArguments(options.arguments);

@@ -93,9 +93,9 @@ CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOp
             result.stabilityProblem = "no self-check: the photograph " + *checkTable.failure;
     }
     const bool checked = options.selfCheck && !options.stability && checkTable.ok();
-    const StepResult<RowCounts> rows = checked ? StepResult<RowCounts>{rowsAt(checkTable.value,
-                                                                              settings)}
-                                               : countRows(photograph.get(), settings);
+    const StepResult<RowCounts> rows =
+        checked ? StepResult<RowCounts>{rowsAt(checkTable.value, settings)}
+                : countRows(photograph.get(), settings);
     if (!rows.ok()) return failed(std::move(result), *rows.failure);
     const StepResult<Band> band = findBand(rows.value);
     if (!band.ok()) return failed(std::move(result), *band.failure);

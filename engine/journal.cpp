@@ -104,8 +104,8 @@ struct Replay {
                 if (!record.boards) return "is a count without boards";
                 if (__builtin_add_overflow(book.boards, *record.boards, &book.boards))
                     return "has boards beyond what a book counts";
-                book.counts.push_back({record.file, *record.boards, record.digest,
-                                       record.uncertain.value_or(false)});
+                book.counts.push_back(
+                    {record.file, *record.boards, record.digest, record.uncertain.value_or(false)});
                 break;
             case JournalEvent::Undo:
                 if (book.counts.empty() || book.counts.back().file != record.file)

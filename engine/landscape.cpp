@@ -78,9 +78,9 @@ StepResult<ThresholdTable> ThresholdTable::build(FIBITMAP* photograph,
     if (table.height_ > kMaxSearchRows)
         return Failed{"is too tall to search for settings: " + std::to_string(table.height_) +
                       " rows, more than " + std::to_string(kMaxSearchRows)};
-    table.counts_.assign(static_cast<std::size_t>(2 * table.levelCount()) *
-                             static_cast<std::size_t>(table.height_),
-                         0);
+    table.counts_.assign(
+        static_cast<std::size_t>(2 * table.levelCount()) * static_cast<std::size_t>(table.height_),
+        0);
     if (hasOwnThreshold(photograph)) {
         table.buildFromGrey(photograph, part.value);
     } else {
@@ -316,7 +316,6 @@ StabilityRanges stabilityRanges(const ThresholdTable& table, const Settings& set
     return ranges;
 }
 
-
 ThresholdTable::Levels checkLevels(const Settings& settings) {
     return {std::clamp(settings.threshold - kSureThresholdReach, 0, 255),
             std::clamp(settings.threshold + kSureThresholdReach + kPasses[1].thresholdIncrement, 0,
@@ -348,8 +347,8 @@ bool countDependsOnSettings(const ThresholdTable& table, const Settings& setting
     // A BDLINE L below the settings' own shortens the range when bdLine - (L + 1) < sure, one
     // above when (L - 1) - bdLine < sure; the search runs from min(0, bdLine) to the width.
     const double sure = std::max(1.0, kSureBdLineShare * bdLine);
-    const int lowest = std::max(std::min(0, bdLine),
-                                static_cast<int>(std::floor(bdLine - 1 - sure)) + 1);
+    const int lowest =
+        std::max(std::min(0, bdLine), static_cast<int>(std::floor(bdLine - 1 - sure)) + 1);
     const int highest = std::min(std::max(table.width(), bdLine),
                                  static_cast<int>(std::ceil(bdLine + 1 + sure)) - 1);
     bool differs = false;

@@ -412,13 +412,12 @@ SettingsRead readSettings(const std::filesystem::path& file) {
 std::string settingsDoubt(const SettingsRead& read, const std::vector<std::string>& replacedKeys) {
     std::vector<const std::string*> left;
     for (const SettingsRead::Mistake& mistake : read.mistakes)
-        if (mistake.key.empty() || std::find(replacedKeys.begin(), replacedKeys.end(),
-                                             mistake.key) == replacedKeys.end())
+        if (mistake.key.empty() ||
+            std::find(replacedKeys.begin(), replacedKeys.end(), mistake.key) == replacedKeys.end())
             left.push_back(&mistake.text);
     if (left.empty()) return {};
     std::string doubt = "the settings file has a mistake: " + *left.front();
-    if (left.size() > 1)
-        doubt += " (and " + std::to_string(left.size() - 1) + " more)";
+    if (left.size() > 1) doubt += " (and " + std::to_string(left.size() - 1) + " more)";
     return doubt;
 }
 

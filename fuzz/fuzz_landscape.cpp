@@ -124,8 +124,8 @@ void compareAt(const lathmark::Bitmap& photograph, const lathmark::ThresholdTabl
     if (lathmark::countDependsOnSettings(narrow.value, setting) !=
         lathmark::stabilityRanges(table, setting).uncertain)
         broken("the self-check and the stability ranges disagree", setting);
-    const lathmark::CountResult checked = lathmark::countDecoded(
-        copyOf(photograph), kName, setting, {.selfCheck = true});
+    const lathmark::CountResult checked =
+        lathmark::countDecoded(copyOf(photograph), kName, setting, {.selfCheck = true});
     if (!checked.ok() || checked.passLines != count.passLines ||
         checked.band.top != count.band.top || checked.band.bottom != count.band.bottom)
         broken("a count with its self-check differs", setting);

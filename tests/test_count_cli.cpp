@@ -11,8 +11,8 @@
 #include "engine/counting.h"
 #include "engine/csv.h"
 #include "engine/report.h"
-#include "tools/samplegen.h"
 #include "tests/support/programs.h"
+#include "tools/samplegen.h"
 
 namespace {
 

@@ -89,22 +89,22 @@ TEST(WarningsOfTheBatchCounter, ArePrintedUnlessQuietAndTheCountGoesOn) {
                              folder.path() / "stderr.txt");
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out.find(photo.string() + ": 1 boards"), 0u) << run.out;
-        const std::string where = ini.string() + ":1: \"TRESHOLD\" is not a setting, so the line "
-                                                  "is skipped; did you mean THRESHOLD?";
-        EXPECT_EQ(run.err,
-                  quiet ? ""
-                        : "lathmark-count: warning: " + where + "\nlathmark-count: warning: " +
-                              ini.string() + ": no line sets THRESHOLD, so it is 0\n" +
-                              "lathmark-count: every count is marked uncertain while " +
-                              ini.string() +
-                              " has a mistake; mend it, or give the option of the key in question "
-                              "(--bdline, --threshold, --stretch, --region, --thickness): an "
-                              "option replaces that one key, and the file's other keys are still "
-                              "used\n" +
-                              photo.string() + ": uncertain: the settings file has a mistake: " +
-                              where +
-                              " (and 1 more); no joint was found: a stack of one board is almost "
-                              "never what was photographed\n");
+        const std::string where = ini.string() +
+                                  ":1: \"TRESHOLD\" is not a setting, so the line "
+                                  "is skipped; did you mean THRESHOLD?";
+        EXPECT_EQ(
+            run.err,
+            quiet ? ""
+                  : "lathmark-count: warning: " + where + "\nlathmark-count: warning: " +
+                        ini.string() + ": no line sets THRESHOLD, so it is 0\n" +
+                        "lathmark-count: every count is marked uncertain while " + ini.string() +
+                        " has a mistake; mend it, or give the option of the key in question "
+                        "(--bdline, --threshold, --stretch, --region, --thickness): an "
+                        "option replaces that one key, and the file's other keys are still "
+                        "used\n" +
+                        photo.string() + ": uncertain: the settings file has a mistake: " + where +
+                        " (and 1 more); no joint was found: a stack of one board is almost "
+                        "never what was photographed\n");
     }
 }
 

@@ -11,7 +11,6 @@
 #include <iterator>
 
 #include "engine/journal.h"
-
 #include "tests/gui/photographs.h"
 #include "tests/gui/window_fixture.h"
 
@@ -64,7 +63,8 @@ TEST_F(WindowWarnings, ADoubtStaysInSightUntilItIsMended) {
     };
 
     click("a.jpg");
-    EXPECT_TRUE(shownText("lblCertainty").contains(where)) << shownText("lblCertainty").toStdString();
+    EXPECT_TRUE(shownText("lblCertainty").contains(where))
+        << shownText("lblCertainty").toStdString();
     EXPECT_EQ(label("lblBookUncertain")->text(), "(1 uncertain)");
     EXPECT_EQ(markOf("a.jpg"), "Counted in this book, uncertain");
     click("empty.jpg");

@@ -16,7 +16,8 @@ std::string settingsProblemsText(const std::filesystem::path& file, const Settin
     const Settings& settings = read.settings;
     text += "\n\nLathmark goes on with BDLINE " + std::to_string(settings.bdLine) +
             " and THRESHOLD " + std::to_string(settings.threshold) +
-            (settings.stretch == 1 ? "" : " and STRETCH " + std::to_string(settings.stretch)) + ".";
+            (settings.stretch == 1 ? "" : " and STRETCH " + std::to_string(settings.stretch)) +
+            ". Every count is marked uncertain until the file is mended.";
     return text;
 }
 

@@ -459,7 +459,17 @@ void Lathmark::showCertainty(const QString& text, bool warning) {
     QPalette palette = this->palette();
     if (warning) palette.setColor(QPalette::WindowText, kWarningAmber);
     lblCertainty->setPalette(palette);
-    lblCertainty->setText(text);
+    // The settings file is named by its name here; the standing line and the journal name it
+    // whole. A long reason is lettered smaller to fit, and shown whole in the tooltip.
+    QString shown = text;
+    shown.replace(fromNative(settingsFile_.string()),
+                  fromNative(settingsFile_.filename().string()));
+    const QFont designFont = layoutFont(Face::MsSansSerif, 9.75, QFont::Bold);
+    const QFont font = fontFittingWrapped(designFont, shown, lblCertainty->contentsRect(),
+                                          lblCertainty->alignment(), kSmallestMessagePoints);
+    lblCertainty->setFont(font);
+    lblCertainty->setText(shown);
+    lblCertainty->setToolTip(font.pointSizeF() < designFont.pointSizeF() ? text : QString());
 }
 
 // The boards of the photograph, in the counters' red, or in the warning colour while the count

@@ -63,8 +63,9 @@ TEST_F(WindowWarnings, ADoubtStaysInSightUntilItIsMended) {
     };
 
     click("a.jpg");
-    EXPECT_TRUE(shownText("lblCertainty").contains(where))
+    EXPECT_TRUE(shownText("lblCertainty").contains("Lathmark.ini:2: \"TRESHOLD\""))
         << shownText("lblCertainty").toStdString();
+    EXPECT_TRUE(label("lblCertainty")->toolTip().contains(where));
     EXPECT_EQ(label("lblBookUncertain")->text(), "(1 uncertain)");
     EXPECT_EQ(markOf("a.jpg"), "Counted in this book, uncertain");
     click("empty.jpg");

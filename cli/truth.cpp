@@ -3,6 +3,7 @@
 #include <map>
 
 #include "engine/files.h"
+#include "engine/text.h"
 
 namespace lathmark {
 namespace {
@@ -22,12 +23,6 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
         if (end == std::string_view::npos) return parts;
         text.remove_prefix(end + 1);
     }
-}
-
-std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
 }
 
 // A whole number of at least 1, digits only.

@@ -6,11 +6,6 @@ namespace lathmark {
 
 PixelBudget::PixelBudget(std::uint64_t pixels) : limit_(pixels) {}
 
-std::uint64_t PixelBudget::taken() const {
-    std::lock_guard lock(mutex_);
-    return taken_;
-}
-
 void PixelBudget::Share::take(int width, int height) {
     if (budget_ == nullptr) return;
     const std::uint64_t pixels = static_cast<std::uint64_t>(std::max(width, 0)) *

@@ -38,9 +38,6 @@ class PixelBudget {
         std::uint64_t held_ = 0;
     };
 
-    // The pixels taken now, by all shares together.
-    std::uint64_t taken() const;
-
   private:
     const std::uint64_t limit_;
     mutable std::mutex mutex_;

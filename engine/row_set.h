@@ -49,11 +49,6 @@ class RowSet {
         for (std::size_t i = 0; i < words_.size(); ++i)
             words_[i] = (flags.words_[i] & ~others.words_[i]) | (others.words_[i] & keep);
     }
-    // Adds the members of `other`.
-    void unite(const RowSet& other) {
-        for (std::size_t i = 0; i < words_.size(); ++i) words_[i] |= other.words_[i];
-    }
-
     bool operator==(const RowSet& other) const = default;
 
   private:

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "engine/files.h"
+#include "engine/text.h"
 
 namespace lathmark {
 namespace {
@@ -146,18 +147,8 @@ std::size_t editsBetween(std::string_view a, std::string_view b, std::size_t mos
     return std::min(d[a.size()][b.size()], most + 1);
 }
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-    return text;
 }
 
 // Upper-cases ASCII letters only: the keys are ASCII, and the bytes of any other code page

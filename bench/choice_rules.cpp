@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/calibrate.h"
+#include "engine/calibration_search.h"
 
 namespace {
 

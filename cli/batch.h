@@ -82,11 +82,6 @@ PhotographOutcome countOne(const BatchPhotograph& photograph, const BatchOptions
                            PixelBudget* budget = nullptr,
                            const StepResult<JpegPhotograph>* read = nullptr);
 
-// Runs `work(i)` for every i below `count`, `jobs` at a time, and hands each outcome to `report`
-// in the order of i, as soon as it and all before it are done.
-template <typename Work, typename Report>
-void inOrder(std::size_t count, int jobs, Work work, Report report);
-
 // Counts every photograph, `options.jobs` at a time within one pixel budget, and hands each
 // outcome to `report` in the order of `photographs`, as soon as it and all before it are done.
 template <typename Report>

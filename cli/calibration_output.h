@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "cli/calibrate.h"
+#include "engine/calibration_search.h"
 
 namespace lathmark {
 

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/truth.h"
+#include "engine/truth.h"
 #include "fuzz/pace.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/truth.h"
 #include "engine/calibration.h"
+#include "engine/truth.h"
 
 namespace lathmark {
 namespace {

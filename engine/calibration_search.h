@@ -1,15 +1,17 @@
 #pragma once
 // Calibration: the settings that count the most photographs of known count right, found from the
 // landscape of each photograph; with a search for the region, the column window in which they do.
+// The photographs come as a list with their true counts (a TRUTH file read by truth.h); the
+// batch counter prints what it finds, and the benchmarks run it. Free of Qt.
 
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/truth.h"
 #include "engine/calibration.h"
 #include "engine/settings.h"
+#include "engine/truth.h"
 
 namespace lathmark {
 

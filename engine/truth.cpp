@@ -1,4 +1,4 @@
-#include "cli/truth.h"
+#include "engine/truth.h"
 
 #include <map>
 

@@ -1,11 +1,12 @@
-#include "cli/calibrate.h"
+#include "engine/calibration_search.h"
 
 #include <algorithm>
 #include <climits>
 #include <map>
 #include <tuple>
 
-#include "cli/batch.h"
+#include "engine/counting.h"
+#include "engine/in_order.h"
 #include "engine/landscape.h"
 #include "engine/pixel_budget.h"
 #include "engine/preparation.h"

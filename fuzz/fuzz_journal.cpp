@@ -94,10 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lathmark::StationBook replayed;
         replayed.start(start.book);
         for (const lathmark::BookCount& count : start.counts)
-            written += lathmark::journalLine(replayed.counted(count, false, std::nullopt));
+            written += lathmark::journalLine(replayed.counted(count, std::nullopt));
         const lathmark::JournalStart again = lathmark::readJournalText(written);
+        lathmark::StationBook read;
+        read.start(again.book, again.counts);
         if (again.untrusted || !again.resume || again.boards != book.boards() ||
-            again.photographs != book.photographs())
+            again.photographs != book.photographs() || read.uncertain() != book.uncertain())
             broken("a resumed book written again does not read back as itself");
     }
     return 0;

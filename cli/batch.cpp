@@ -17,15 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A file's device and inode: the same for every name of one file.
-using FileIdentity = std::pair<dev_t, ino_t>;
-
-std::optional<FileIdentity> identityOf(const std::string& file) {
-    struct stat info {};
-    if (::stat(file.c_str(), &info) != 0) return std::nullopt;
-    return FileIdentity{info.st_dev, info.st_ino};
-}
-
 bool endsWithIgnoringCase(const std::string& name, std::string_view end) {
     if (name.size() < end.size()) return false;
     const std::string_view tail = std::string_view(name).substr(name.size() - end.size());
@@ -83,12 +74,12 @@ BatchArguments expandArguments(const std::vector<std::string>& arguments) {
         else
             batch.photographs.push_back({argument, {}, {}});
     }
-    std::map<FileIdentity, const std::string*> first;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, const std::string*> first;
     for (BatchPhotograph& photograph : batch.photographs) {
         photograph.unreadable = brokenLink(photograph.file);
         const std::optional<FileIdentity> identity = identityOf(photograph.file);
         if (!identity) continue;
-        const auto [earlier, isFirst] = first.emplace(*identity, &photograph.file);
+        const auto [earlier, isFirst] = first.emplace(identity->file(), &photograph.file);
         if (isFirst) continue;
         photograph.warning =
             (*earlier->second == photograph.file
@@ -111,7 +102,8 @@ std::optional<std::string> resultImageClash(const std::vector<std::string>& file
     const auto same = [](const std::string& a, const std::string& b) {
         if (fs::path(a).lexically_normal() == fs::path(b).lexically_normal()) return true;
         const std::optional<FileIdentity> first = identityOf(a);
-        return first && first == identityOf(b);
+        const std::optional<FileIdentity> second = identityOf(b);
+        return first && second && first->file() == second->file();
     };
     std::map<std::filesystem::path, std::string> writers;
     for (const std::string& file : files) {

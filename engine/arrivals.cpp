@@ -11,23 +11,6 @@
 #include "engine/photographs.h"
 
 namespace lathmark {
-namespace {
-
-FileIdentity identityFrom(const struct stat& status) {
-    return {
-        static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
-        static_cast<std::int64_t>(status.st_size),
-        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
-}
-
-// The identity of what `file` names now (links followed), if it can be found.
-std::optional<FileIdentity> identityOf(const std::filesystem::path& file) {
-    struct stat status {};
-    if (::stat(file.c_str(), &status) != 0) return std::nullopt;
-    return identityFrom(status);
-}
-
-}  // namespace
 
 Arrivals::Arrivals(std::filesystem::path folder, bool withFolder)
     : folder_(std::move(folder)), withFolder_(withFolder) {}

@@ -22,18 +22,6 @@
 
 namespace lathmark {
 
-// Which file a name held when it was looked at: the same name written again, or another file
-// moved in under it, has another identity. Cheap to find, so that an unchanged file is not
-// read again.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t size = 0;
-    std::int64_t modifiedNanoseconds = 0;
-
-    bool operator==(const FileIdentity&) const = default;
-};
-
 class Arrivals {
   public:
     // How long a photograph refused as unfinished waits for the rest of its bytes.

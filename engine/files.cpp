@@ -309,4 +309,17 @@ std::optional<std::string> writeWholeFile(const std::filesystem::path& file, std
     return writer.commit(bytes);
 }
 
+FileIdentity identityFrom(const struct stat& status) {
+    return {
+        static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+        static_cast<std::int64_t>(status.st_size),
+        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
+}
+
+std::optional<FileIdentity> identityOf(const std::filesystem::path& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) return std::nullopt;
+    return identityFrom(status);
+}
+
 }  // namespace lathmark

@@ -4,10 +4,14 @@
 // goes through FileWriter).
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+
+struct stat;
 
 namespace lathmark {
 
@@ -121,5 +125,23 @@ std::optional<std::string> writeWholeFile(
 
 // The words of an errno value.
 std::string errnoText(int error);
+
+// Which file a name holds: the same name written again, or another file moved in under it, has
+// another identity. Cheap to find, so that an unchanged file is not read again.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNanoseconds = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+    // The file itself, the same for every name of one file whatever is written to it.
+    std::pair<std::uint64_t, std::uint64_t> file() const { return {device, inode}; }
+};
+
+// The identity of what `file` names now (links followed), if it can be found.
+std::optional<FileIdentity> identityOf(const std::filesystem::path& file);
+// The identity that a file's status gives.
+FileIdentity identityFrom(const struct stat& status);
 
 }  // namespace lathmark

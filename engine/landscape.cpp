@@ -265,17 +265,25 @@ Landscape settingsLandscape(const ThresholdTable& table, int bdLineMax, int stre
     return landscape;
 }
 
+namespace {
+
+// The boards at `settings` with THRESHOLD `threshold`; 0 where nothing is counted there.
+int boardsAtThreshold(const ThresholdTable& table, const Settings& settings, int threshold,
+                      PassWork& work) {
+    Settings at = settings;
+    at.threshold = threshold;
+    const std::optional<PassLines> lines = countAt(table, at, work);
+    return lines ? boardsOf(*lines) : 0;
+}
+
+}  // namespace
+
 StabilityRanges stabilityRanges(const ThresholdTable& table, const Settings& settings) {
     const int threshold = settings.threshold;
     const int bdLine = settings.bdLine;
     StabilityRanges ranges;
     PassWork work;
-    auto boardsAt = [&](int level) {
-        Settings at = settings;
-        at.threshold = level;
-        const std::optional<PassLines> lines = countAt(table, at, work);
-        return lines ? boardsOf(*lines) : 0;
-    };
+    auto boardsAt = [&](int level) { return boardsAtThreshold(table, settings, level, work); };
     const int boards = boardsAt(threshold);
     int low = threshold;
     while (low > 0 && boardsAt(low - 1) == boards) --low;
@@ -329,12 +337,7 @@ bool countDependsOnSettings(const ThresholdTable& table, const Settings& setting
     const int threshold = settings.threshold;
     const int bdLine = settings.bdLine;
     PassWork work;
-    auto boardsAt = [&](int level) {
-        Settings at = settings;
-        at.threshold = level;
-        const std::optional<PassLines> lines = countAt(table, at, work);
-        return lines ? boardsOf(*lines) : 0;
-    };
+    auto boardsAt = [&](int level) { return boardsAtThreshold(table, settings, level, work); };
     const int boards = boardsAt(threshold);
     const int lowestThreshold = std::max(0, threshold - kSureThresholdReach);
     const int highestThreshold = std::min(Settings::kMaxThreshold, threshold + kSureThresholdReach);

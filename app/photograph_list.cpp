@@ -77,30 +77,20 @@ void relistPhotographs(QListWidget* list, const std::vector<std::string>& names)
 
 void markPhotographs(QListWidget* list,
                      const std::function<PhotographMark(const std::string&)>& of) {
-    static const QIcon none = dot(QColor());
-    static const QIcon counted = dot(QColor(0, 150, 0));
-    static const QIcon uncertain = dot(kWarningAmber);
-    static const QIcon refused = dot(kCounterRed);
+    // By PhotographMark, in its order.
+    struct Shown {
+        QIcon icon;
+        const char* tip;
+    };
+    static const Shown shown[] = {{dot(QColor()), "Not counted in this book"},
+                                  {dot(QColor(0, 150, 0)), "Counted in this book"},
+                                  {dot(kWarningAmber), "Counted in this book, uncertain"},
+                                  {dot(kCounterRed), "Refused in this book"}};
     for (int row = 0; row < list->count(); ++row) {
         QListWidgetItem* entry = list->item(row);
-        switch (of(photographName(entry))) {
-            case PhotographMark::NotCounted:
-                entry->setIcon(none);
-                entry->setToolTip("Not counted in this book");
-                break;
-            case PhotographMark::Counted:
-                entry->setIcon(counted);
-                entry->setToolTip("Counted in this book");
-                break;
-            case PhotographMark::Uncertain:
-                entry->setIcon(uncertain);
-                entry->setToolTip("Counted in this book, uncertain");
-                break;
-            case PhotographMark::Refused:
-                entry->setIcon(refused);
-                entry->setToolTip("Refused in this book");
-                break;
-        }
+        const Shown& mark = shown[static_cast<std::size_t>(of(photographName(entry)))];
+        entry->setIcon(mark.icon);
+        entry->setToolTip(mark.tip);
     }
 }
 

@@ -17,6 +17,7 @@ namespace lathmark {
 class LathmarkTestAccess;
 
 // What became of a photograph in the book being counted, as the window's list marks it.
+// (The window's list shows them by this order.)
 enum class PhotographMark { NotCounted, Counted, Uncertain, Refused };
 
 class Station {

@@ -502,7 +502,7 @@ void Lathmark::closeEvent(QCloseEvent* event) {
 // photograph can be picked again at once.
 void Lathmark::undo_Activated() {
     std::string note;
-    const std::optional<BookCount> taken = station.takeBack(note);
+    const std::optional<StationBook::TakenBack> taken = station.takeBack(note);
     if (!taken) {
         showMessage("Nothing to take back: this book has no count left.");
         return;

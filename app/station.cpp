@@ -1,6 +1,10 @@
 #include "app/station.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 namespace lathmark {
@@ -76,15 +80,25 @@ std::string Station::refused(const std::string& file, const std::string& reason,
     return write(book_.refused(file, reason, digest));
 }
 
-std::optional<BookCount> Station::takeBack(std::string& journalNote) {
-    std::optional<BookCount> taken = book_.takeBack();
+std::optional<StationBook::TakenBack> Station::takeBack(std::string& journalNote) {
+    std::optional<StationBook::TakenBack> taken = book_.takeBack();
     if (!taken) return taken;
-    markFromBook(taken->file);
-    JournalRecord record = book_.record(JournalEvent::Undo, taken->file);
-    record.boards = taken->boards;
-    record.digest = taken->digest;
+    markFromBook(taken->count.file);
+    JournalRecord record = book_.undone(*taken);
+    if (taken->check) record.operatorName = loginName();
     journalNote = write(std::move(record));
     return taken;
+}
+
+std::optional<BookCount> Station::check(JournalEvent event, long long boards, std::string reason,
+                                        std::string& journalNote) {
+    std::optional<JournalRecord> record =
+        book_.check({event, boards, std::move(reason), loginName()});
+    if (!record) return std::nullopt;
+    const BookCount& count = book_.counts().back();
+    markFromBook(count.file);
+    journalNote = write(std::move(*record));
+    return count;
 }
 
 std::string Station::newBook() {
@@ -110,6 +124,8 @@ void Station::markFromBook(const std::string& file) {
                                    [&](const BookCount& count) { return count.file == file; });
     if (last == counts.rend())
         marks_.erase(file);
+    else if (last->checked())
+        marks_[file] = last->corrected() ? PhotographMark::Corrected : PhotographMark::Confirmed;
     else
         marks_[file] = last->uncertain ? PhotographMark::Uncertain : PhotographMark::Counted;
 }
@@ -163,8 +179,63 @@ std::string uncertainText(long long uncertain) {
     return uncertain > 0 ? "(" + std::to_string(uncertain) + " uncertain)" : std::string();
 }
 
-std::string takenBackMessage(const BookCount& count) {
-    return count.file + " taken back: " + counted(count.boards, "board");
+std::string takenBackMessage(const StationBook::TakenBack& taken) {
+    if (!taken.check)
+        return taken.count.file + " taken back: " + counted(taken.count.boards, "board");
+    const BookCount& count = taken.count;
+    // The count as it stands again, after the operator's word is taken back.
+    BookCount now = count;
+    now.checks.pop_back();
+    const std::string word =
+        taken.check->event == JournalEvent::Confirm ? "confirmation" : "correction";
+    return "The " + word + " of " + count.file + " taken back: " + counted(now.held(), "board") +
+           (now.checked() ? "" : " as counted");
+}
+
+std::string checkedMessage(const BookCount& count) {
+    if (!count.corrected()) return count.file + " confirmed: " + counted(count.held(), "board");
+    return count.file + " corrected: " + counted(count.held(), "board") + " (counted " +
+           std::to_string(count.boards) + ")";
+}
+
+std::string checkMark(const BookCount& count) {
+    if (!count.checked()) return {};
+    if (!count.corrected()) return "confirmed";
+    return "corrected, counted " + std::to_string(count.boards);
+}
+
+std::string loginName() {
+    // The password database knows the user even without a terminal (a window started from a
+    // desktop has none, and getlogin() fails there).
+    if (const passwd* user = ::getpwuid(::geteuid()); user && user->pw_name) return user->pw_name;
+    for (const char* variable : {"LOGNAME", "USER"})
+        if (const char* name = std::getenv(variable); name && *name) return name;
+    return "uid " + std::to_string(::geteuid());
+}
+
+CorrectionTyped parseCorrection(const std::string& typed) {
+    CorrectionTyped correction;
+    std::size_t at = typed.find_first_not_of(" \t");
+    std::size_t end = at;
+    while (end < typed.size() && typed[end] >= '0' && typed[end] <= '9') ++end;
+    const std::string digits = at == std::string::npos ? std::string() : typed.substr(at, end - at);
+    const bool apart = end >= typed.size() || typed[end] == ' ' || typed[end] == '\t';
+    if (digits.empty() || !apart) {
+        correction.problem = "Type the true number of boards, then a word of why if you like";
+        return correction;
+    }
+    if (digits.size() > 9 || std::stoll(digits) > kMostCorrectedBoards) {
+        correction.problem =
+            "No stack has more than " + std::to_string(kMostCorrectedBoards) + " boards";
+        return correction;
+    }
+    correction.boards = std::stoll(digits);
+    const std::size_t word = typed.find_first_not_of(" \t", end);
+    if (word != std::string::npos) {
+        correction.reason = typed.substr(word);
+        correction.reason.erase(correction.reason.find_last_not_of(" \t") + 1);
+    }
+    return correction;
 }
 
 }  // namespace lathmark

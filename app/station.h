@@ -18,7 +18,7 @@ class LathmarkTestAccess;
 
 // What became of a photograph in the book being counted, as the window's list marks it.
 // (The window's list shows them by this order.)
-enum class PhotographMark { NotCounted, Counted, Uncertain, Refused };
+enum class PhotographMark { NotCounted, Counted, Uncertain, Refused, Corrected, Confirmed };
 
 class Station {
   public:
@@ -45,8 +45,14 @@ class Station {
     std::string count(const std::string& file, const CountResult& result);
     std::string refused(const std::string& file, const std::string& reason,
                         const std::optional<PhotographDigest>& digest = std::nullopt);
-    // Takes the book's last count back; none if the book has no count left.
-    std::optional<BookCount> takeBack(std::string& journalNote);
+    // Takes the book's last act back: the operator's latest word on its last count, or else that
+    // count; none if the book has no count left.
+    std::optional<StationBook::TakenBack> takeBack(std::string& journalNote);
+    // The operator's word on the book's last count: its true boards (Correct, with an optional
+    // word of why) or that it is right (Confirm). The count as it is now; none if the book has
+    // no count.
+    std::optional<BookCount> check(JournalEvent event, long long boards, std::string reason,
+                                   std::string& journalNote);
     std::string newBook();
     // The settings counted with from now on (the settings file was changed), into the journal.
     std::string settingsChanged(const Settings& settings);
@@ -88,7 +94,30 @@ std::string resumedMessage(long long photographs, long long boards, long long un
 // What the book's counter shows beside it: "(2 uncertain)"; empty for none.
 std::string uncertainText(long long uncertain);
 
-// "stack_03.jpg taken back: 12 boards".
-std::string takenBackMessage(const BookCount& count);
+// "stack_03.jpg taken back: 12 boards", "The correction of stack_03.jpg taken back: 12 boards
+// as counted".
+std::string takenBackMessage(const StationBook::TakenBack& taken);
+
+// "stack_03.jpg corrected: 21 boards (counted 19)", "stack_03.jpg confirmed: 21 boards".
+std::string checkedMessage(const BookCount& count);
+
+// What MiniBook shows under the photograph's boards of the operator's word: "corrected, counted
+// 19", "confirmed"; empty for none.
+std::string checkMark(const BookCount& count);
+
+// The login name of the user running the program, as the journal records who checked a count.
+std::string loginName();
+
+// The most boards a correction gives a photograph.
+inline constexpr long long kMostCorrectedBoards = 99999;
+
+// What the operator typed as a correction: the true boards and an optional word of why ("21",
+// "21 two sheets glued"); or why it is not one.
+struct CorrectionTyped {
+    long long boards = 0;
+    std::string reason;
+    std::optional<std::string> problem;
+};
+CorrectionTyped parseCorrection(const std::string& typed);
 
 }  // namespace lathmark

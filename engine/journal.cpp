@@ -22,17 +22,28 @@ namespace {
 
 constexpr std::string_view kHeader =
     "time,event,book,file,boards,uncertain,by_thickness,book_photographs,book_boards,reason,"
-    "digest";
-constexpr std::size_t kFields = 11;
-// The header of journals written before the digest was kept: all but the last column.
-constexpr std::string_view kHeaderWithoutDigest = kHeader.substr(0, kHeader.rfind(','));
+    "digest,counted,operator";
+constexpr std::size_t kFields = 13;
+// The headers of journals written before the digest, and before corrections, were kept: the
+// columns of their time, each record as many fields.
+constexpr std::string_view kHeaderWithoutChecks = kHeader.substr(0, kHeader.find(",counted"));
+constexpr std::string_view kHeaderWithoutDigest =
+    kHeaderWithoutChecks.substr(0, kHeaderWithoutChecks.rfind(','));
+constexpr std::size_t kFieldsWithoutChecks = 11;
+constexpr std::size_t kFieldsWithoutDigest = 10;
+
+bool knownFieldCount(std::size_t fields) {
+    return fields == kFields || fields == kFieldsWithoutChecks || fields == kFieldsWithoutDigest;
+}
+
 constexpr std::string_view kLineEnd = "\r\n";
 // A journal gets a few hundred bytes a photograph; one larger than this is not read whole.
 constexpr std::size_t kMaxJournalBytes = std::size_t{256} << 20;
 
-constexpr std::array<JournalEvent, 7> kEvents{
-    JournalEvent::Count, JournalEvent::Refused, JournalEvent::Undo,    JournalEvent::NewBook,
-    JournalEvent::Exit,  JournalEvent::Resumed, JournalEvent::Settings};
+constexpr std::array<JournalEvent, 9> kEvents{
+    JournalEvent::Count,    JournalEvent::Refused, JournalEvent::Undo,
+    JournalEvent::NewBook,  JournalEvent::Exit,    JournalEvent::Resumed,
+    JournalEvent::Settings, JournalEvent::Correct, JournalEvent::Confirm};
 
 template <typename T>
 std::optional<T> wholeNumber(const std::string& text) {
@@ -45,7 +56,7 @@ std::optional<T> wholeNumber(const std::string& text) {
 // One record of a journal as read, or why it is not one: words that follow "line N: ".
 std::optional<std::string> parseRecord(const std::vector<std::string>& fields,
                                        JournalRecord& record) {
-    if (fields.size() != kFields && fields.size() != kFields - 1)
+    if (!knownFieldCount(fields.size()))
         return "has " + std::to_string(fields.size()) + " fields, not " + std::to_string(kFields);
     record.time = fields[0];
     bool known = false;
@@ -70,9 +81,16 @@ std::optional<std::string> parseRecord(const std::vector<std::string>& fields,
     record.bookPhotographs = *photographs;
     record.bookBoards = *boards;
     record.reason = csvTextValue(fields[9]);
-    if (fields.size() == kFields && !fields[10].empty()) {
+    if (fields.size() > 10 && !fields[10].empty()) {
         record.digest = PhotographDigest::fromHex(fields[10]);
         if (!record.digest) return "has a digest that is not 32 hexadecimal digits";
+    }
+    if (fields.size() > 11) {
+        if (!fields[11].empty()) {
+            record.counted = wholeNumber<long long>(fields[11]);
+            if (!record.counted) return "has a counted count that is not a number";
+        }
+        record.operatorName = csvTextValue(fields[12]);
     }
     return std::nullopt;
 }
@@ -81,8 +99,9 @@ std::optional<std::string> parseRecord(const std::vector<std::string>& fields,
 // on with a book it resumes after books that the batch counter wrote meanwhile.
 struct Replay {
     struct Book {
-        std::vector<BookCount> counts;
-        long long boards = 0;
+        StationBook counts;
+        // For each count, the lines of its record and of each of its checks.
+        std::vector<std::vector<int>> lines;
         bool ended = false;  // by its exit, or by a later book of the window
         bool batch = false;  // written by the batch counter, as its settings record says
         std::optional<std::string> damage;
@@ -92,26 +111,46 @@ struct Replay {
 
     int highest() const { return books.empty() ? 0 : books.rbegin()->first; }
 
-    // Takes in one record; says why it does not follow from those before it, if it does not.
-    std::optional<std::string> take(const JournalRecord& record) {
+    // Takes in one record, of line `line`; says why it does not follow from those before it, if
+    // it does not.
+    std::optional<std::string> take(const JournalRecord& record, int line) {
         if (record.book >= kMostBooks) return "has a book number beyond what a journal counts";
         if (!books.count(record.book) && record.book < highest())
             return "goes back to an earlier book";
         Book& book = books[record.book];
         if (book.ended) return "goes on in a book that had ended";
+        StationBook& counts = book.counts;
+        const BookCount* lastCount = counts.counts().empty() ? nullptr : &counts.counts().back();
+        long long boards = counts.boards();
         switch (record.event) {
             case JournalEvent::Count:
                 if (!record.boards) return "is a count without boards";
-                if (__builtin_add_overflow(book.boards, *record.boards, &book.boards))
+                if (__builtin_add_overflow(boards, *record.boards, &boards))
                     return "has boards beyond what a book counts";
-                book.counts.push_back(
+                counts.add(
                     {record.file, *record.boards, record.digest, record.uncertain.value_or(false)});
+                book.lines.push_back({line});
+                break;
+            case JournalEvent::Correct:
+            case JournalEvent::Confirm:
+                if (!lastCount || lastCount->file != record.file)
+                    return "checks a photograph that was not the book's last";
+                if (!record.boards) return "is a check without boards";
+                if (record.counted && *record.counted != lastCount->boards)
+                    return "has a counted count that is not the book's";
+                if (__builtin_add_overflow(boards - lastCount->held(), *record.boards, &boards))
+                    return "has boards beyond what a book counts";
+                counts.check({record.event, *record.boards, record.reason, record.operatorName});
+                book.lines.back().push_back(line);
                 break;
             case JournalEvent::Undo:
-                if (book.counts.empty() || book.counts.back().file != record.file)
+                if (!lastCount || lastCount->file != record.file)
                     return "takes back a photograph that was not the book's last";
-                book.boards -= book.counts.back().boards;
-                book.counts.pop_back();
+                counts.takeBack();
+                if (book.lines.back().size() > 1)
+                    book.lines.back().pop_back();
+                else
+                    book.lines.pop_back();
                 break;
             case JournalEvent::NewBook:
                 // It begins its book; the window's books before it have ended.
@@ -127,8 +166,7 @@ struct Replay {
             default:
                 break;
         }
-        if (record.bookPhotographs != static_cast<long long>(book.counts.size()) ||
-            record.bookBoards != book.boards)
+        if (record.bookPhotographs != counts.photographs() || record.bookBoards != counts.boards())
             return "has book counters that do not follow from the records before it";
         return std::nullopt;
     }
@@ -152,6 +190,10 @@ std::string_view journalEventName(JournalEvent event) {
             return "resumed";
         case JournalEvent::Settings:
             return "settings";
+        case JournalEvent::Correct:
+            return "correct";
+        case JournalEvent::Confirm:
+            return "confirm";
     }
     return "";
 }
@@ -182,6 +224,8 @@ std::string journalLine(const JournalRecord& record) {
     add(std::to_string(record.bookBoards));
     add(csvTextField(record.reason));
     add(record.digest ? record.digest->hex() : "");
+    add(record.counted ? std::to_string(*record.counted) : "");
+    add(csvTextField(record.operatorName));
     line += kLineEnd;
     return line;
 }
@@ -270,7 +314,7 @@ JournalRows journalRows(std::string_view text, std::size_t at, int line) {
     while (at < text.size()) {
         CsvScan scan = scanCsvRecord(text, at);
         const bool whole = scan.ended && !scan.bad;
-        if (whole && (scan.fields.size() == kFields || scan.fields.size() == kFields - 1)) {
+        if (whole && knownFieldCount(scan.fields.size())) {
             found.rows.push_back({line, std::move(scan.fields), std::nullopt});
         } else if (const std::size_t next = recordWithin(at, scan.ended ? scan.end - 1 : scan.end);
                    next != std::string_view::npos) {
@@ -300,7 +344,8 @@ std::optional<std::size_t> afterHeader(std::string_view text) {
     if (headerEnd == std::string_view::npos) return std::nullopt;
     std::string_view header = text.substr(0, headerEnd);
     if (!header.empty() && header.back() == '\r') header.remove_suffix(1);
-    if (header != kHeader && header != kHeaderWithoutDigest) return std::nullopt;
+    if (header != kHeader && header != kHeaderWithoutChecks && header != kHeaderWithoutDigest)
+        return std::nullopt;
     return headerEnd + 1;
 }
 
@@ -314,21 +359,14 @@ std::optional<std::size_t> journalWholeEnd(std::string_view text) {
     return std::nullopt;
 }
 
-JournalStart readJournalText(std::string_view text) {
-    JournalStart start;
-    if (text.empty()) return start;
-    const std::optional<std::size_t> headerEnd = afterHeader(text);
-    if (!headerEnd) {
-        if (text.find('\n') == std::string_view::npos) return start;  // a torn header: empty
-        start.foreign = true;
-        start.untrusted =
-            "is not a journal of this program: its first line is not the header "
-            "of one";
-        return start;
-    }
-    const JournalRows rows = journalRows(text, *headerEnd, 2);
-    // Damage spoils the book it lies in; a later book, which a session started after the damage
-    // was found, is read on its own.
+namespace {
+
+// Replays a journal's records after its header (which ends at `headerEnd`) into their books,
+// and notes in `start` what every record tells (digests, the last time). Damage spoils the book
+// it lies in; a later book, which a session started after the damage was found, is read on
+// its own.
+Replay replayJournal(std::string_view text, std::size_t headerEnd, JournalStart& start) {
+    const JournalRows rows = journalRows(text, headerEnd, 2);
     Replay replay;
     JournalRecord last;
     bool anySound = false;
@@ -347,7 +385,7 @@ JournalStart readJournalText(std::string_view text) {
         if (parsed) {
             const auto found = replay.books.find(record.book);
             if (found != replay.books.end() && found->second.damage) continue;
-            problem = replay.take(record);
+            problem = replay.take(record, row.line);
         }
         if (problem) {
             Replay::Book& spoilt = replay.books[book];
@@ -360,6 +398,28 @@ JournalStart readJournalText(std::string_view text) {
         anySound = true;
     }
     if (anySound) start.lastTime = journalTimeSeconds(last.time);
+    return replay;
+}
+
+}  // namespace
+
+bool beginsAsJournal(std::string_view text) {
+    return afterHeader(text).has_value();
+}
+
+JournalStart readJournalText(std::string_view text) {
+    JournalStart start;
+    if (text.empty()) return start;
+    const std::optional<std::size_t> headerEnd = afterHeader(text);
+    if (!headerEnd) {
+        if (text.find('\n') == std::string_view::npos) return start;  // a torn header: empty
+        start.foreign = true;
+        start.untrusted =
+            "is not a journal of this program: its first line is not the header "
+            "of one";
+        return start;
+    }
+    Replay replay = replayJournal(text, *headerEnd, start);
     // The window's last book: the highest that the batch counter did not write.
     start.nextBook = replay.highest() + 1;
     start.book = start.nextBook;
@@ -375,12 +435,48 @@ JournalStart readJournalText(std::string_view text) {
     // A book without a count (only refusals, or every count taken back) has nothing to resume;
     // the session goes on in it from 0.
     start.book = windows->first;
-    if (book.counts.empty()) return start;
+    if (book.counts.counts().empty()) return start;
     start.resume = true;
-    start.photographs = static_cast<long long>(book.counts.size());
-    start.boards = book.boards;
-    start.counts = std::move(book.counts);
+    start.photographs = book.counts.photographs();
+    start.boards = book.counts.boards();
+    start.counts = book.counts.counts();
     return start;
+}
+
+JournalTruths journalTruths(std::string_view text, bool trustCounts) {
+    JournalTruths truths;
+    const std::optional<std::size_t> headerEnd = afterHeader(text);
+    if (!headerEnd) {
+        truths.notAJournal =
+            "is not a journal of this program: its first line is not the header "
+            "of one";
+        return truths;
+    }
+    JournalStart start;
+    const Replay replay = replayJournal(text, *headerEnd, start);
+    // Per name, the latest word of the operator; else, where counts are trusted, the latest count.
+    std::map<std::string, JournalTruth> checked, trusted;
+    for (const auto& [number, book] : replay.books) {
+        if (book.damage)
+            truths.damage.push_back("book " + std::to_string(number) + " " + *book.damage +
+                                    "; its records after that are left out");
+        const std::vector<BookCount>& counts = book.counts.counts();
+        for (std::size_t i = 0; i < counts.size(); ++i) {
+            const BookCount& count = counts[i];
+            const JournalTruth truth{count.file, count.held(), count.digest, count.checked(),
+                                     book.lines[i].back()};
+            auto& latest = count.checked() ? checked : trusted;
+            if (!count.checked() && !trustCounts) continue;
+            auto [found, added] = latest.try_emplace(count.file, truth);
+            if (!added && found->second.line < truth.line) found->second = truth;
+        }
+    }
+    for (auto& [file, truth] : trusted)
+        if (!checked.count(file)) checked.emplace(file, std::move(truth));
+    for (auto& [file, truth] : checked) truths.photographs.push_back(std::move(truth));
+    std::sort(truths.photographs.begin(), truths.photographs.end(),
+              [](const JournalTruth& a, const JournalTruth& b) { return a.line < b.line; });
+    return truths;
 }
 
 JournalStart readJournal(const std::filesystem::path& file) {
@@ -403,26 +499,64 @@ const BookCount* StationBook::holding(const std::optional<PhotographDigest>& dig
     return nullptr;
 }
 
+long long StationBook::uncertain() const {
+    return std::count_if(counts_.begin(), counts_.end(), [](const BookCount& count) {
+        return count.uncertain && !count.checked();
+    });
+}
+
 void StationBook::add(BookCount count) {
-    boards_ += count.boards;
-    uncertain_ += count.uncertain ? 1 : 0;
+    boards_ += count.held();
     counts_.push_back(std::move(count));
 }
 
-std::optional<BookCount> StationBook::takeBack() {
+std::optional<StationBook::TakenBack> StationBook::takeBack() {
     if (counts_.empty()) return std::nullopt;
-    BookCount last = std::move(counts_.back());
+    BookCount& last = counts_.back();
+    boards_ -= last.held();
+    if (last.checked()) {
+        TakenBack taken{last, last.checks.back()};
+        last.checks.pop_back();
+        boards_ += last.held();
+        return taken;
+    }
+    TakenBack taken{std::move(last), std::nullopt};
     counts_.pop_back();
-    boards_ -= last.boards;
-    uncertain_ -= last.uncertain ? 1 : 0;
-    return last;
+    return taken;
+}
+
+std::optional<JournalRecord> StationBook::check(BookCheck check) {
+    if (counts_.empty()) return std::nullopt;
+    BookCount& last = counts_.back();
+    boards_ += check.boards - last.held();
+    JournalRecord checked = record(check.event, last.file);
+    checked.boards = check.boards;
+    checked.counted = last.boards;
+    checked.digest = last.digest;
+    checked.reason = check.reason;
+    checked.operatorName = check.operatorName;
+    last.checks.push_back(std::move(check));
+    checked.bookBoards = boards_;
+    return checked;
+}
+
+JournalRecord StationBook::undone(const TakenBack& taken) const {
+    JournalRecord record = this->record(JournalEvent::Undo, taken.count.file);
+    record.digest = taken.count.digest;
+    if (taken.check) {
+        record.boards = taken.check->boards;
+        record.counted = taken.count.boards;
+        record.reason = std::string(journalEventName(taken.check->event));
+    } else {
+        record.boards = taken.count.boards;
+    }
+    return record;
 }
 
 void StationBook::start(int number, std::vector<BookCount> counts) {
     number_ = number;
     counts_.clear();
     boards_ = 0;
-    uncertain_ = 0;
     for (BookCount& count : counts) add(std::move(count));
 }
 
@@ -430,11 +564,30 @@ std::vector<JournalRecord> StationBook::historyBefore(const std::deque<JournalRe
                                                       const std::string& reason) const {
     StationBook before = *this;
     for (auto record = records.rbegin(); record != records.rend(); ++record) {
-        if (record->event == JournalEvent::NewBook) return {};  // it begins its book
-        if (record->event == JournalEvent::Count) before.takeBack();
-        if (record->event == JournalEvent::Undo)
-            before.add({record->file, record->boards.value_or(0), record->digest,
-                        record->uncertain.value_or(false)});
+        switch (record->event) {
+            case JournalEvent::NewBook:
+                return {};  // it begins its book
+            case JournalEvent::Count:
+            case JournalEvent::Correct:
+            case JournalEvent::Confirm:
+                before.takeBack();
+                break;
+            case JournalEvent::Undo:
+                if (record->counted) {
+                    before.check({record->reason == journalEventName(JournalEvent::Confirm)
+                                      ? JournalEvent::Confirm
+                                      : JournalEvent::Correct,
+                                  record->boards.value_or(0),
+                                  {},
+                                  record->operatorName});
+                } else {
+                    before.add({record->file, record->boards.value_or(0), record->digest,
+                                record->uncertain.value_or(false)});
+                }
+                break;
+            default:
+                break;
+        }
     }
     return before.history(reason);
 }
@@ -445,13 +598,16 @@ std::vector<JournalRecord> StationBook::history(const std::string& reason) const
     replay.start(number_);
     if (number_ > 1) records.push_back(replay.record(JournalEvent::NewBook));
     for (const BookCount& count : counts_) {
-        replay.add(count);
+        BookCount counted = count;
+        counted.checks.clear();
+        replay.add(counted);
         JournalRecord record = replay.record(JournalEvent::Count, count.file);
         record.boards = count.boards;
         record.digest = count.digest;
         record.uncertain = count.uncertain;
         record.reason = reason;
         records.push_back(std::move(record));
+        for (const BookCheck& check : count.checks) records.push_back(*replay.check(check));
     }
     return records;
 }
@@ -533,7 +689,7 @@ std::optional<std::string> JournalWriter::ready() {
 
 std::optional<std::string> JournalWriter::open(bool writing) {
     if (fd_) return std::nullopt;
-    if (auto failure = withDigestColumn()) return failure;
+    if (auto failure = withNewestHeader()) return failure;
     Descriptor fd(
         ::open(file_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
     if (!fd) return errnoText(errno);
@@ -577,15 +733,18 @@ std::optional<std::string> JournalWriter::open(bool writing) {
     return std::nullopt;
 }
 
-// A journal written before the digest was kept gets the new header, its records left as they
-// are (a record without the last field is read as one without a digest), so that what is
-// appended to it matches its header.
-std::optional<std::string> JournalWriter::withDigestColumn() {
+// A journal written before the digest or the corrections were kept gets the newest header, its
+// records left as they are (a record without the last fields is read as one without them), so
+// that what is appended to it matches its header.
+std::optional<std::string> JournalWriter::withNewestHeader() {
     std::string text;
     if (readWholeFile(file_, kMaxJournalBytes, text)) return std::nullopt;  // ready() says why
-    const std::string oldHeader = std::string(kHeaderWithoutDigest) + std::string(kLineEnd);
-    if (text.compare(0, oldHeader.size(), oldHeader) != 0) return std::nullopt;
-    return writeWholeFile(file_, journalHeader() + text.substr(oldHeader.size()));
+    for (std::string_view old : {kHeaderWithoutDigest, kHeaderWithoutChecks}) {
+        const std::string oldHeader = std::string(old) + std::string(kLineEnd);
+        if (text.compare(0, oldHeader.size(), oldHeader) == 0)
+            return writeWholeFile(file_, journalHeader() + text.substr(oldHeader.size()));
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> JournalWriter::append(JournalRecord record) {

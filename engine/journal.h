@@ -31,9 +31,19 @@ inline constexpr std::string_view kBatchCounterProgram = "lathmark-count";
 // Book numbers stay below this, so that the next book's number never wraps.
 inline constexpr int kMostBooks = 2'000'000'000;
 
-enum class JournalEvent { Count, Refused, Undo, NewBook, Exit, Resumed, Settings };
+enum class JournalEvent {
+    Count,
+    Refused,
+    Undo,
+    NewBook,
+    Exit,
+    Resumed,
+    Settings,
+    Correct,
+    Confirm
+};
 
-// "count", "refused", "undo", "new book", "exit", "resumed", "settings".
+// "count", "refused", "undo", "new book", "exit", "resumed", "settings", "correct", "confirm".
 std::string_view journalEventName(JournalEvent event);
 
 struct JournalRecord {
@@ -46,13 +56,19 @@ struct JournalRecord {
     std::optional<double> byThickness;  // its thickness count (count, with a THICKNESS)
     long long bookPhotographs = 0;      // the book's counters after the event
     long long bookBoards = 0;
-    std::string reason;                      // why it was refused, why the book was resumed
+    // Why it was refused, why the book was resumed; the operator's word with a correction; the
+    // event an undo takes back when that was a correction or a confirmation.
+    std::string reason;
     std::optional<PhotographDigest> digest;  // which photograph it was (count, refused, undo)
+    // The boards as counted, where the operator corrected or confirmed them (correct, confirm,
+    // and the undo of either), and who did (the login name).
+    std::optional<long long> counted;
+    std::string operatorName;
 };
 
-// "time,event,book,file,boards,uncertain,by_thickness,book_photographs,book_boards,reason,digest"
-// and CR LF. Journals written before the digest was kept have every column but the last, and
-// are still read.
+// "time,event,book,file,boards,uncertain,by_thickness,book_photographs,book_boards,reason,digest,
+// counted,operator" and CR LF. Journals written before the digest, or before corrections, were
+// kept have the columns of their time (10 or 11), and are still read.
 std::string journalHeader();
 
 // One record and CR LF.
@@ -63,12 +79,33 @@ std::string journalTimeNow();
 // Such a time in seconds since 1970; nothing for anything else.
 std::optional<std::int64_t> journalTimeSeconds(std::string_view time);
 
+// The operator's word on a count: its true boards (a correction), or that it is right (a
+// confirmation).
+struct BookCheck {
+    JournalEvent event = JournalEvent::Correct;  // Correct or Confirm
+    long long boards = 0;
+    std::string reason;  // the word typed with a correction
+    std::string operatorName;
+};
+
 // A photograph counted in a book, as far as taking it back and knowing it again need.
 struct BookCount {
+    BookCount() = default;
+    BookCount(std::string name, long long counted, std::optional<PhotographDigest> image = {},
+              bool doubted = false)
+        : file(std::move(name)), boards(counted), digest(image), uncertain(doubted) {}
+
     std::string file;
-    long long boards = 0;
+    long long boards = 0;                    // as counted
     std::optional<PhotographDigest> digest;  // not known for counts of older journals
     bool uncertain = false;                  // the count's verdict
+    std::vector<BookCheck> checks;           // the operator's, oldest first
+
+    // What the book holds for it: the latest correction, or the count.
+    long long held() const { return checks.empty() ? boards : checks.back().boards; }
+    // Whether the operator has had the last word on it, and the book holds a true count.
+    bool checked() const { return !checks.empty(); }
+    bool corrected() const { return checked() && checks.back().boards != boards; }
 };
 
 // The book of a counting session: its number in the journal and its counts, in order, so that
@@ -78,8 +115,8 @@ class StationBook {
     int number() const { return number_; }
     long long photographs() const { return static_cast<long long>(counts_.size()); }
     long long boards() const { return boards_; }
-    // Its counts that are uncertain.
-    long long uncertain() const { return uncertain_; }
+    // Its counts that are uncertain and that the operator has not checked.
+    long long uncertain() const;
     const std::vector<BookCount>& counts() const { return counts_; }
 
     // The count of the book that holds this image, if one does: its file names where it was
@@ -87,8 +124,18 @@ class StationBook {
     const BookCount* holding(const std::optional<PhotographDigest>& digest) const;
 
     void add(BookCount count);
-    // Takes the last count back; nothing if the book is empty.
-    std::optional<BookCount> takeBack();
+    // Takes the last act back: the last count's latest check if it has one, else the last
+    // count (as it was before the act, and the check taken back, if it was one); nothing if
+    // the book is empty.
+    struct TakenBack {
+        BookCount count;
+        std::optional<BookCheck> check;
+    };
+    std::optional<TakenBack> takeBack();
+    // The operator's word on the last count, and its record; nothing if the book is empty.
+    std::optional<JournalRecord> check(BookCheck check);
+    // The record of an act taken back.
+    JournalRecord undone(const TakenBack& taken) const;
     // An empty book numbered `number`, or one that goes on with `counts`.
     void start(int number, std::vector<BookCount> counts = {});
 
@@ -114,7 +161,6 @@ class StationBook {
     int number_ = 1;
     std::vector<BookCount> counts_;
     long long boards_ = 0;
-    long long uncertain_ = 0;
 };
 
 // What a journal says when a session starts.
@@ -148,6 +194,31 @@ struct JournalStart {
 JournalStart readJournal(const std::filesystem::path& file);
 // The same, from the journal's bytes.
 JournalStart readJournalText(std::string_view text);
+
+// A true count that a journal holds for a photograph: the operator's latest correction or
+// confirmation of it, or (where the operator never had a word on it, and counts are trusted)
+// its latest count, as far as undo left them, in any book.
+struct JournalTruth {
+    std::string file;  // as the journal names it
+    long long boards = 0;
+    std::optional<PhotographDigest> digest;  // the picture it was recorded with, if known
+    bool checked = false;                    // by the operator; else a count trusted
+    int line = 0;                            // the line of the journal that gave it, from 1
+};
+
+struct JournalTruths {
+    std::vector<JournalTruth> photographs;  // oldest first
+    // Why a book's records were read only as far as its damage: "book 2 is damaged: ...".
+    std::vector<std::string> damage;
+    // Why the text is no journal at all; nothing else is set then.
+    std::optional<std::string> notAJournal;
+};
+
+// The true counts a journal's text holds; with `trustCounts` also the counts nobody checked.
+JournalTruths journalTruths(std::string_view text, bool trustCounts);
+
+// Whether text begins as a journal does, with one of the headers this program writes.
+bool beginsAsJournal(std::string_view text);
 
 // Where a writer goes on in a journal's bytes: after its last whole record, so that a record
 // torn by a power cut (a line end inside quotes is data, not its end) is cut off. Nothing for
@@ -192,7 +263,7 @@ class JournalWriter {
   private:
     std::optional<std::string> open(bool writing);
     std::optional<std::string> write(const JournalRecord& record);
-    std::optional<std::string> withDigestColumn();
+    std::optional<std::string> withNewestHeader();
 
     std::filesystem::path file_;
     Descriptor fd_;

@@ -23,6 +23,13 @@ std::string line(const std::string& event, int book, const std::string& file,
            boards + ",,," + std::to_string(photographs) + "," + std::to_string(total) + ",\r\n";
 }
 
+// The operator's word on a count, with its columns of the newest journals.
+std::string checked(const std::string& event, const std::string& file, const std::string& boards,
+                    const std::string& counted, long long photographs, long long total) {
+    const std::string record = line(event, 1, file, boards, photographs, total);
+    return record.substr(0, record.size() - 2) + ",," + counted + ",op\r\n";
+}
+
 // A record torn by a power cut after the line break in its file's name.
 const std::string kTornInAName = "2026-12-09T10:00:01+01:00,count,1,\"two\nlin";
 
@@ -92,6 +99,29 @@ TEST(Journal, WhatAJournalSaysAtStart) {
         {"a book number no book can follow",
          kHeader + line("count", 2147483647, "a.jpg", "1", 1, 1), 1, false, 0, 0,
          "line 2 has a book number beyond", false},
+        // The operator's word on the last count changes the book's boards; undo takes the
+        // latest word back first.
+        {"corrected then killed", kHeader + a + b + checked("correct", "b.jpg", "9", "8", 2, 21), 1,
+         true, 2, 21, "", false},
+        {"correction taken back",
+         kHeader + a + b + checked("correct", "b.jpg", "9", "8", 2, 21) +
+             checked("confirm", "b.jpg", "9", "8", 2, 21) + line("undo", 1, "b.jpg", "9", 2, 21) +
+             line("undo", 1, "b.jpg", "9", 2, 20),
+         1, true, 2, 20, "", false},
+        {"undo after a correction takes the correction, not the count",
+         kHeader + a + b + checked("correct", "b.jpg", "9", "8", 2, 21) +
+             line("undo", 1, "b.jpg", "9", 1, 12),
+         2, false, 0, 0, "line 5 has book counters", false},
+        {"a correction of another photograph",
+         kHeader + a + b + checked("correct", "a.jpg", "9", "12", 2, 17), 2, false, 0, 0,
+         "line 4 checks a photograph that was not the book's last", false},
+        {"a correction of another count", kHeader + a + checked("correct", "a.jpg", "9", "7", 1, 9),
+         2, false, 0, 0, "line 3 has a counted count that is not the book's", false},
+        {"journals of every age are read",
+         kHeader + a +
+             line("count", 1, "b.jpg", "8", 2, 20)
+                 .replace(line("count", 1, "b.jpg", "8", 2, 20).size() - 2, 0, ","),
+         1, true, 2, 20, "", false},
         {"boards beyond a book's",
          kHeader + line("count", 1, "a.jpg", "9223372036854775807", 1, 9223372036854775807) +
              line("count", 1, "b.jpg", "1", 2, 0),
@@ -120,6 +150,20 @@ TEST(Journal, WhatAJournalSaysAtStart) {
     ASSERT_EQ(undone.counts.size(), 2u);
     EXPECT_EQ(undone.counts[1].file, "b.jpg");
     EXPECT_EQ(undone.counts[1].boards, 8);
+
+    // The true counts: the latest word of the operator on each photograph, in any book, and
+    // with trusted counts the latest count of the others.
+    const std::string truths =
+        kHeader + a + b + checked("correct", "b.jpg", "9", "8", 2, 21) +
+        line("new book", 2, "", "", 0, 0) + line("count", 2, "b.jpg", "7", 1, 7) +
+        line("count", 2, "c.jpg", "5", 2, 12) + line("count", 2, "a.jpg", "11", 3, 23);
+    for (const bool trust : {false, true}) {
+        std::string found;
+        for (const JournalTruth& truth : journalTruths(truths, trust).photographs)
+            found +=
+                truth.file + "=" + std::to_string(truth.boards) + (truth.checked ? "!" : "") + " ";
+        EXPECT_EQ(found, trust ? "b.jpg=9! c.jpg=5 a.jpg=11 " : "b.jpg=9! ");
+    }
 }
 
 TEST(Journal, RecordsReadBackAsWritten) {
@@ -137,6 +181,8 @@ TEST(Journal, RecordsReadBackAsWritten) {
         "=1+1.jpg", "@SUM(A1).jpg", "=HYPERLINK(\"http:x\",\"y\").jpg", "-2.jpg", "+3.jpg",
         "\tx.jpg",  "'=kept.jpg"};
     for (const std::string& name : formulas) ASSERT_FALSE(writer.append(book.refused(name, name)));
+    // The operator's word, with what CSV must quote and a spreadsheet would run.
+    ASSERT_FALSE(writer.append(*book.check({JournalEvent::Correct, 9, "glued, two", "=op"})));
 
     const JournalStart start = readJournal(file);
     EXPECT_FALSE(start.untrusted);
@@ -153,12 +199,17 @@ TEST(Journal, RecordsReadBackAsWritten) {
         }
     }
     EXPECT_EQ(start.counts[2].file, "two\nlines.jpg");
-    EXPECT_EQ(start.boards, 21);
+    EXPECT_EQ(start.boards, 23);
+    ASSERT_EQ(start.counts[2].checks.size(), 1u);
+    EXPECT_EQ(start.counts[2].checks[0].reason, "glued, two");
+    EXPECT_EQ(start.counts[2].checks[0].operatorName, "=op");
+    EXPECT_EQ(start.counts[2].held(), 9);
 
     std::vector<CsvRecord> records;
     int bad = 0;
     ASSERT_TRUE(parseCsv(test::readBytes(file), records, bad));
-    ASSERT_EQ(records.size(), 5u + formulas.size());
+    ASSERT_EQ(records.size(), 6u + formulas.size());
+    EXPECT_EQ(records.back().fields[11], "7");
     EXPECT_EQ(records[1].fields[5], "true");
     EXPECT_EQ(records[1].fields[6], "6.50");
     EXPECT_EQ(records[4].fields[9], "cannot be decoded, it is cut off");
@@ -213,7 +264,9 @@ TEST(Journal, DigestsTravelWithTheBookAndAJournalWithoutThemGetsTheColumn) {
     const std::string withColumn = test::readBytes(file);
     EXPECT_EQ(withColumn.substr(0, kHeader.size() + old.size()), kHeader + old);
 
-    // The journal removed while the book is open is made again with the book so far.
+    // The journal removed while the book is open is made again with the book so far, the
+    // operator's words too.
+    ASSERT_FALSE(writer.append(*book.check({JournalEvent::Correct, 9, "", "op"})));
     std::filesystem::remove(file);
     writer.onMadeAgain([&book](const std::deque<JournalRecord>& behind) {
         return book.historyBefore(behind, "again");
@@ -228,7 +281,8 @@ TEST(Journal, DigestsTravelWithTheBookAndAJournalWithoutThemGetsTheColumn) {
         EXPECT_EQ(start.digests.at("b.jpg"), digest);
         EXPECT_TRUE(start.lastTime);
     }
-    EXPECT_EQ(readJournal(file).boards, 25);
+    EXPECT_EQ(readJournal(file).boards, 26);
+    EXPECT_EQ(readJournal(file).counts[1].held(), 9);
     EXPECT_EQ(journalTimeSeconds("2026-12-09T10:00:00+01:00"), 1796806800);
     EXPECT_FALSE(journalTimeSeconds("yesterday"));
 }

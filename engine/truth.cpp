@@ -1,8 +1,13 @@
 #include "engine/truth.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <map>
+#include <set>
 
 #include "engine/files.h"
+#include "engine/journal.h"
+#include "engine/preparation.h"
 #include "engine/text.h"
 
 namespace lathmark {
@@ -10,8 +15,11 @@ namespace {
 
 // A TRUTH file lists photographs, a line each; far larger is some other file.
 constexpr std::size_t kMaxTruthBytes = std::size_t{16} << 20;
+// A journal grows with every count; it is read up to the size its own reader takes.
+constexpr std::size_t kMaxJournalBytes = std::size_t{256} << 20;
 // More boards than any stack has, and few enough digits that the number cannot overflow.
 constexpr std::size_t kMaxBoardDigits = 6;
+constexpr long long kMaxBoards = 999'999;
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
@@ -107,16 +115,136 @@ TruthRead parseTruth(std::string_view text, const std::string& name) {
     return read;
 }
 
-TruthRead readTruth(const std::filesystem::path& file) {
-    std::string text;
-    if (auto failure = readWholeFile(file, kMaxTruthBytes, text)) {
-        TruthRead read;
-        read.error = file.string() + ": " + textFileFailure(*failure, kMaxTruthBytes);
-        return read;
-    }
+namespace {
+
+TruthRead truthFileRows(std::string_view text, const std::filesystem::path& file) {
     TruthRead read = parseTruth(text, file.string());
     for (TruthRow& row : read.rows) row.file = (file.parent_path() / row.file).string();
     return read;
+}
+
+TruthRead unreadable(const std::filesystem::path& file, const ReadFailure& failure,
+                     std::size_t maxBytes) {
+    TruthRead read;
+    read.error = file.string() + ": " + textFileFailure(failure, maxBytes);
+    return read;
+}
+
+bool gone(const ReadFailure& failure) {
+    return failure.kind == ReadFailure::Kind::CannotOpen &&
+           (failure.error == ENOENT || failure.error == ENOTDIR);
+}
+
+// Why a photograph of the journal cannot be calibrated on as it recorded it, if it cannot. A
+// photograph that cannot be read for another reason is kept: the calibration says why.
+std::optional<std::string> whyLeftOut(const JournalTruth& truth,
+                                      const std::filesystem::path& photograph) {
+    if (truth.boards < 1) return "its true count is 0 boards, and calibration needs boards";
+    if (truth.boards > kMaxBoards)
+        return "its true count of " + std::to_string(truth.boards) +
+               " boards is more than any stack has";
+    if (!truth.digest) {
+        std::error_code error;
+        const auto status = std::filesystem::status(photograph, error);
+        if (status.type() == std::filesystem::file_type::not_found) return "is gone";
+        return std::nullopt;
+    }
+    std::string bytes;
+    if (auto failure = readWholeFile(photograph, kMaxPhotographBytes, bytes))
+        return gone(*failure) ? std::optional<std::string>("is gone") : std::nullopt;
+    const StepResult<JpegPhotograph> read =
+        readJpegData(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    if (read.ok() && read.value.digest == truth.digest) return std::nullopt;
+    return std::string("its picture is not the one the journal recorded");
+}
+
+}  // namespace
+
+TruthRead readTruth(const std::filesystem::path& file) {
+    std::string text;
+    if (auto failure = readWholeFile(file, kMaxTruthBytes, text))
+        return unreadable(file, *failure, kMaxTruthBytes);
+    return truthFileRows(text, file);
+}
+
+TruthRead journalTruthRows(std::string_view text, const std::filesystem::path& journal,
+                           bool trustCounts) {
+    TruthRead read;
+    read.source = TruthSource::Journal;
+    const std::string name = journal.string();
+    // Read with every count once: those nobody checked are told apart by `checked`.
+    const JournalTruths truths = journalTruths(text, true);
+    if (truths.notAJournal) {
+        read.error = name + ": " + *truths.notAJournal;
+        return read;
+    }
+    for (const std::string& damage : truths.damage) read.notes.push_back(name + ": " + damage);
+
+    // One truth a photograph, where the journal names it in more than one way: its latest.
+    const std::filesystem::path folder = journal.parent_path();
+    auto pathOf = [&](const JournalTruth& truth) {
+        return (folder / truth.file).lexically_normal().string();
+    };
+    std::set<std::string> checked;
+    for (const JournalTruth& truth : truths.photographs)
+        if (truth.checked) checked.insert(pathOf(truth));
+    std::vector<const JournalTruth*> taken;
+    std::set<std::string> named;
+    for (auto truth = truths.photographs.rbegin(); truth != truths.photographs.rend(); ++truth) {
+        const std::string path = pathOf(*truth);
+        if (!truth->checked && (!trustCounts || checked.count(path))) {
+            if (!checked.count(path) && named.insert(path).second) ++read.unchecked;
+            continue;
+        }
+        if (named.insert(path).second) taken.push_back(&*truth);
+    }
+    std::reverse(taken.begin(), taken.end());
+    if (taken.empty()) {
+        read.error = name + ": holds no " +
+                     (trustCounts ? "count" : "corrected or confirmed count") + " to calibrate on";
+        return read;
+    }
+
+    for (const JournalTruth* truth : taken) {
+        const std::string photograph = (folder / truth->file).string();
+        if (auto why = whyLeftOut(*truth, photograph)) {
+            read.notes.push_back(photograph + ": " + *why + "; left out (" + name + ", line " +
+                                 std::to_string(truth->line) + ")");
+            ++read.leftOut;
+            continue;
+        }
+        read.rows.push_back({photograph, static_cast<int>(truth->boards), truth->line});
+    }
+    if (read.rows.empty())
+        read.error =
+            name +
+            (taken.size() == 1 ? ": the one photograph it holds a true count of is left out"
+                               : ": each of the " + std::to_string(taken.size()) +
+                                     " photographs it holds a true count of is left out") +
+            "; nothing to calibrate on";
+    return read;
+}
+
+TruthRead readJournalTruth(const std::filesystem::path& journal, bool trustCounts) {
+    std::string text;
+    if (auto failure = readWholeFile(journal, kMaxJournalBytes, text)) {
+        TruthRead read = unreadable(journal, *failure, kMaxJournalBytes);
+        read.source = TruthSource::Journal;
+        return read;
+    }
+    return journalTruthRows(text, journal, trustCounts);
+}
+
+TruthRead readTruthOrJournal(const std::filesystem::path& file, bool trustCounts) {
+    std::string text;
+    if (auto failure = readWholeFile(file, kMaxJournalBytes, text))
+        return unreadable(
+            file, *failure,
+            failure->kind == ReadFailure::Kind::TooLarge ? kMaxJournalBytes : kMaxTruthBytes);
+    if (beginsAsJournal(text)) return journalTruthRows(text, file, trustCounts);
+    if (text.size() > kMaxTruthBytes)
+        return unreadable(file, ReadFailure{ReadFailure::Kind::TooLarge}, kMaxTruthBytes);
+    return truthFileRows(text, file);
 }
 
 }  // namespace lathmark

@@ -1,6 +1,6 @@
 // Tests of the choice of settings on small hand-made landscapes: the most photographs right,
 // then the widest margin to a setting that counts fewer right, then the nearest the current
-// settings; and of the TRUTH file reader.
+// settings; and of the readers of true counts, the TRUTH file and the journal.
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,11 @@
 #include <vector>
 
 #include "engine/calibration.h"
+#include "engine/journal.h"
+#include "engine/preparation.h"
 #include "engine/truth.h"
+#include "tests/support/files.h"
+#include "tests/support/programs.h"
 
 namespace lathmark {
 namespace {
@@ -125,6 +129,107 @@ const TruthCase kTruthCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Calibration, Truth, testing::ValuesIn(kTruthCases),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// ---- Journals ----
+
+// A photograph as a journal records it: its count, and the operator's word if any. The digest
+// recorded is that of a sample photograph; `picture` "" records none.
+struct Recorded {
+    std::string file;
+    long long counted;
+    std::optional<long long> truth;  // corrected or confirmed to this
+    std::string picture = "stack_01.jpg";
+};
+
+struct JournalCase {
+    const char* name;
+    std::vector<Recorded> recorded;  // one book of them
+    bool trustCounts;
+    std::vector<std::pair<std::string, int>> rows;
+    std::vector<std::string> notes;  // the start of each, after the photograph's path
+    std::string error = {};          // the start of the error, after the file's name
+    std::string text = {};           // the file's whole text instead of `recorded`
+};
+
+// In the journal's folder: a.jpg and b.jpg hold stack_01.jpg, c.jpg holds stack_02.jpg.
+TEST(JournalTruth, GivesTheTruthListAndSaysWhatItLeavesOut) {
+    const ScratchFolder folder = test::scratchFolderForThisTest("lathmark-journal-truth");
+    const std::filesystem::path samples = test::samplesFolder();
+    for (const auto& [name, sample] :
+         {std::pair{"a.jpg", "stack_01.jpg"}, {"b.jpg", "stack_01.jpg"}, {"c.jpg", "stack_02.jpg"}})
+        std::filesystem::copy_file(samples / sample, folder.path() / name);
+    const std::string damaged = journalHeader() + "t,count,1,a.jpg,12,false,,1,12,,,,\r\n" +
+                                "t,confirm,1,a.jpg,12,,,1,12,,,12,\r\n" +
+                                "t,count,1,b.jpg,9,false,,2,99,,,,\r\n";
+    // clang-format off
+    const JournalCase cases[] = {
+        {"corrected and confirmed", {{"a.jpg", 11, 12}, {"c.jpg", 13, 13, "stack_02.jpg"}}, false,
+         {{"a.jpg", 12}, {"c.jpg", 13}}, {}},
+        {"the operator's word over a later count, counts trusted",
+         {{"a.jpg", 11, 12}, {"b.jpg", 12, {}}, {"a.jpg", 9, {}}}, true,
+         {{"a.jpg", 12}, {"b.jpg", 12}}, {}},
+        {"a picture that changed", {{"a.jpg", 12, 12}, {"c.jpg", 9, 9}}, false, {{"a.jpg", 12}},
+         {"c.jpg: its picture is not the one the journal recorded; left out"}},
+        {"a photograph gone", {{"gone.jpg", 3, 3}, {"a.jpg", 12, 12}}, false, {{"a.jpg", 12}},
+         {"gone.jpg: is gone; left out"}},
+        {"no boards", {{"a.jpg", 1, 0}, {"b.jpg", 12, 12}}, false, {{"b.jpg", 12}},
+         {"a.jpg: its true count is 0 boards"}},
+        {"an old journal is taken by the names", {{"c.jpg", 3, 4, ""}}, false, {{"c.jpg", 4}}, {}},
+        {"no truth at all", {{"a.jpg", 12, {}}}, false, {}, {},
+         "holds no corrected or confirmed count to calibrate on"},
+        {"every truth left out", {{"gone.jpg", 3, 3}}, false, {}, {"gone.jpg: is gone"},
+         "the one photograph it holds a true count of is left out"},
+        {"damage", {}, false, {{"a.jpg", 12}}, {"book 1 is damaged: line 4"}, "", damaged},
+    };
+    // clang-format on
+    for (const JournalCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text = c.text;
+        if (text.empty()) {
+            StationBook book;
+            text = journalHeader();
+            for (const Recorded& r : c.recorded) {
+                std::optional<PhotographDigest> digest;
+                if (!r.picture.empty()) digest = readJpegFile(samples / r.picture).value.digest;
+                text += journalLine(book.counted({r.file, r.counted, digest}, std::nullopt));
+                if (r.truth)
+                    text += journalLine(*book.check(
+                        {*r.truth == r.counted ? JournalEvent::Confirm : JournalEvent::Correct,
+                         *r.truth, "", ""}));
+            }
+        }
+        const std::filesystem::path journal = folder.path() / "journal.csv";
+        test::writeBytes(journal, text);
+        const TruthRead read = readTruthOrJournal(journal, c.trustCounts);
+        EXPECT_EQ(read.source, TruthSource::Journal);
+        if (c.error.empty())
+            EXPECT_FALSE(read.error) << *read.error;
+        else
+            EXPECT_TRUE(read.error.value_or("").starts_with(journal.string() + ": " + c.error))
+                << read.error.value_or("");
+        std::vector<std::pair<std::string, int>> rows;
+        for (const TruthRow& row : read.rows)
+            rows.emplace_back(
+                std::filesystem::path(row.file).lexically_relative(folder.path()).string(),
+                row.boards);
+        EXPECT_EQ(rows, c.rows);
+        ASSERT_EQ(read.notes.size(), c.notes.size());
+        for (std::size_t i = 0; i < c.notes.size(); ++i) {
+            const std::string& note = read.notes[i];
+            EXPECT_TRUE(note.starts_with((folder.path() / c.notes[i]).string()) ||
+                        note.starts_with(journal.string() + ": " + c.notes[i]))
+                << note;
+        }
+    }
+    // A file that does not begin as a journal is a TRUTH file, with that reader's words.
+    test::writeBytes(folder.path() / "truth.tsv", "file,boards\r\na.jpg,3\r\n");
+    const TruthRead truth = readTruthOrJournal(folder.path() / "truth.tsv", true);
+    EXPECT_EQ(truth.source, TruthSource::TruthFile);
+    EXPECT_TRUE(truth.error && truth.error->ends_with(
+                                   "truth.tsv:1: the header line names no column file (columns are "
+                                   "separated by tabs)"))
+        << truth.error.value_or("");
+}
 
 }  // namespace
 }  // namespace lathmark

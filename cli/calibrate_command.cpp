@@ -94,9 +94,10 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
         std::optional<std::string> failure;
         if (auto problem = lathmark::bdLineProblem(chosen.bdLine))
             failure = *options.writeSettingsFile + " could not be written: " + *problem;
-        else if (auto why =
-                     settingsFile->commit(lathmark::settingsHeader(*calibration, *options.truth) +
-                                          lathmark::settingsText(chosen)))
+        else if (auto why = settingsFile->commit(
+                     lathmark::settingsHeader(*calibration,
+                                              "lathmark-count --calibrate " + *options.truth) +
+                     lathmark::settingsText(chosen)))
             failure = *options.writeSettingsFile + " could not be written (" + *why + ")";
         if (failure) {
             say("lathmark-count: " + *failure);

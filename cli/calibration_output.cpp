@@ -1,7 +1,6 @@
 #include "cli/calibration_output.h"
 
 #include <cstdio>
-#include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "cli/texts.h"
@@ -19,13 +18,10 @@ std::string rangeWords(const std::array<int, 2>& range) {
     return std::to_string(range[0]) + " to " + std::to_string(range[1]);
 }
 
-std::string marginWords(const std::optional<double>& margin) {
-    return margin ? hundredthsOf(*margin) : std::string("unbounded");
-}
-
 }  // namespace
 
-std::optional<std::string> weakChoice(const Calibration& calibration) {
+std::optional<std::string> weakChoice(const Calibration& calibration,
+                                      const std::string& countsFrom) {
     std::string why;
     const LeaveOneOut& loo = calibration.leaveOneOut;
     if (calibration.choice.margin && *calibration.choice.margin < 1.0)
@@ -36,8 +32,8 @@ std::optional<std::string> weakChoice(const Calibration& calibration) {
                std::to_string(loo.of - loo.right) + " of " + std::to_string(loo.of) +
                " photographs would have been counted wrong";
     if (why.empty()) return std::nullopt;
-    return "choice is weak: " + why +
-           ". A wrong count in the TRUTH file, or too few photographs, is the usual cause: check "
+    return "choice is weak: " + why + ". A wrong count in " + countsFrom +
+           ", or too few photographs, is the usual cause: check "
            "the counts, or add photographs of the stacks that go wrong";
 }
 
@@ -55,20 +51,8 @@ std::optional<std::string> noThicknessWhy(const Calibration& calibration) {
     return why + ", against " + hundredthsText(fit.hundredths) + " fitted to all";
 }
 
-std::string settingsHeader(const Calibration& calibration, const std::string& truthFile) {
-    char date[32] = "an unknown day";
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    if (::localtime_r(&now, &local)) std::strftime(date, sizeof date, "%Y-%m-%d", &local);
-    const LeaveOneOut& loo = calibration.leaveOneOut;
-    return "# Written by lathmark-count --calibrate " + truthFile + " on " + date + "\n" + "# " +
-           std::to_string(calibration.choice.right) + " of " +
-           std::to_string(calibration.photographs) + " photographs counted right, margin " +
-           marginWords(calibration.choice.margin) + "; chosen without it, each counted right in " +
-           std::to_string(loo.right) + " of " + std::to_string(loo.of) + " cases\n";
-}
-
-void printCalibration(const Calibration& calibration, std::ostream& out) {
+void printCalibration(const Calibration& calibration, std::ostream& out,
+                      const std::string& countsFrom) {
     const SettingsChoice& choice = calibration.choice;
     const std::string ofAll = " of " + std::to_string(calibration.photographs) + " photographs";
     const Settings& chosen = choice.settings;
@@ -109,7 +93,7 @@ void printCalibration(const Calibration& calibration, std::ostream& out) {
         out << " The thickness fitted without it agrees with it in " << loo.thicknessAgreed
             << " of " << loo.of << ".";
     out << '\n';
-    if (auto weak = weakChoice(calibration)) out << "The " << *weak << ".\n";
+    if (auto weak = weakChoice(calibration, countsFrom)) out << "The " << *weak << ".\n";
     out << "Current: " << settingsWords(calibration.current) << " counts "
         << calibration.currentRight << ofAll << " right\n";
     out << "Searched THRESHOLD 0 to " << Settings::kMaxThreshold << ", BDLINE 0 to "

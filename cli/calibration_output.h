@@ -9,18 +9,18 @@
 
 namespace lathmark {
 
-void printCalibration(const Calibration& calibration, std::ostream& out);
+// `countsFrom` names where the true counts came from, as weakChoice does.
+void printCalibration(const Calibration& calibration, std::ostream& out,
+                      const std::string& countsFrom = "the TRUTH file");
 
 // "choice is weak: ..." in plain words, or nothing: a margin under 1, or photographs that the
-// settings chosen without them count wrong.
-std::optional<std::string> weakChoice(const Calibration& calibration);
+// settings chosen without them count wrong. `countsFrom` names where the true counts came from
+// ("the TRUTH file", "the journal"), as a wrong one there is the usual cause.
+std::optional<std::string> weakChoice(const Calibration& calibration,
+                                      const std::string& countsFrom = "the TRUTH file");
 
 // Why no THICKNESS is written, in plain words, or nothing where one is.
 std::optional<std::string> noThicknessWhy(const Calibration& calibration);
-
-// The comment lines a settings file written from a calibration starts with: the TRUTH file, the
-// date, the photographs counted right, the margin and the leave-one-out figure.
-std::string settingsHeader(const Calibration& calibration, const std::string& truthFile);
 
 // {"calibration": {...}, "current": {...}, "neverRight": [...]}, on one line.
 std::string calibrationJson(const Calibration& calibration);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <ctime>
 #include <map>
 #include <tuple>
 
@@ -416,6 +418,25 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
             calibration.neverRight.push_back({searched[i]->row->file, boards, nearest});
     }
     return calibration;
+}
+
+std::string settingsHeader(const Calibration& calibration, const std::string& writtenFrom) {
+    char date[32] = "an unknown day";
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (::localtime_r(&now, &local)) std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+    std::string margin = "unbounded";
+    if (calibration.choice.margin) {
+        char digits[32];
+        std::snprintf(digits, sizeof digits, "%.2f", *calibration.choice.margin);
+        margin = digits;
+    }
+    const LeaveOneOut& loo = calibration.leaveOneOut;
+    return "# Written by " + writtenFrom + " on " + date + "\n" + "# " +
+           std::to_string(calibration.choice.right) + " of " +
+           std::to_string(calibration.photographs) + " photographs counted right, margin " +
+           margin + "; chosen without it, each counted right in " + std::to_string(loo.right) +
+           " of " + std::to_string(loo.of) + " cases\n";
 }
 
 }  // namespace lathmark

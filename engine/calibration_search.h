@@ -93,4 +93,9 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
                                      const CalibrationOptions& options,
                                      const std::function<void(const PhotographSearch&)>& report);
 
+// The comment lines a settings file written from a calibration starts with, the same from the
+// batch counter and the window: what wrote it from which list ("lathmark-count --calibrate
+// truth.tsv"), the date, the photographs counted right, the margin and the leave-one-out figure.
+std::string settingsHeader(const Calibration& calibration, const std::string& writtenFrom);
+
 }  // namespace lathmark

@@ -10,15 +10,37 @@
 #include "engine/truth.h"
 
 namespace lathmark {
+namespace {
+
+// What the settings file written says it was written by, from what.
+std::string writtenFrom(const Options& options, bool journal) {
+    return "lathmark-count --calibrate " + *options.truth +
+           (journal && options.trustCounts ? " --trust-counts" : "");
+}
+
+}  // namespace
 
 int calibrateSettings(const Options& options, const lathmark::Settings& settings,
                       StandardOutput& out) {
-    const lathmark::TruthRead truth = lathmark::readTruth(*options.truth);
+    const lathmark::TruthRead truth =
+        lathmark::readTruthOrJournal(*options.truth, options.trustCounts);
+    const bool journal = truth.source == lathmark::TruthSource::Journal;
+    // The photographs a journal leaves out are warnings, but they may be why nothing is left.
+    if (!options.quiet || truth.error)
+        for (const std::string& note : truth.notes) say(note);
     if (truth.error) {
-        say(*truth.error);
+        std::string error = *truth.error;
+        if (journal && truth.unchecked > 0 && truth.leftOut == 0)
+            error += " (--trust-counts takes its counts of " + std::to_string(truth.unchecked) +
+                     " photographs that no one corrected or confirmed as true as well)";
+        say(error);
         say("lathmark-count: nothing counted");
         return kUsageError;
     }
+    if (options.trustCounts && !journal && !options.quiet)
+        say("lathmark-count: warning: --trust-counts is for a journal; every count of " +
+            *options.truth + ", a TRUTH file, is taken as true in any case");
+    const std::string countsFrom = journal ? "the journal" : "the TRUTH file";
 
     // The files to be written are checked, and made ready, before anything is counted. The
     // settings go to the file a link leads to, as the programs beside it read that one.
@@ -26,7 +48,7 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
     if (options.writeSettingsFile)
         outputs.push_back({"the settings file", lathmark::followLinks(*options.writeSettingsFile)});
     if (options.landscapeFile) outputs.push_back({"the landscape", *options.landscapeFile});
-    std::vector<lathmark::InputFile> inputs{{"the TRUTH file " + *options.truth, *options.truth}};
+    std::vector<lathmark::InputFile> inputs{{countsFrom + " " + *options.truth, *options.truth}};
     for (const lathmark::TruthRow& row : truth.rows)
         inputs.push_back({"the photograph " + row.file, row.file});
     if (auto problem = lathmark::outputsProblem(outputs, inputs)) {
@@ -77,7 +99,7 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
         out.put(lathmark::calibrationJson(*calibration) + "\n");
     } else {
         std::ostringstream text;
-        lathmark::printCalibration(*calibration, text);
+        lathmark::printCalibration(*calibration, text, countsFrom);
         out.put(text.str());
     }
 
@@ -85,7 +107,7 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
     if (settingsFile) {
         const lathmark::Settings& chosen = calibration->choice.settings;
         if (!options.quiet) {
-            if (auto weak = lathmark::weakChoice(*calibration))
+            if (auto weak = lathmark::weakChoice(*calibration, countsFrom))
                 say("lathmark-count: warning: the " + *weak + "; " + *options.writeSettingsFile +
                     " is written all the same");
             if (auto why = lathmark::noThicknessWhy(*calibration))
@@ -95,8 +117,7 @@ int calibrateSettings(const Options& options, const lathmark::Settings& settings
         if (auto problem = lathmark::bdLineProblem(chosen.bdLine))
             failure = *options.writeSettingsFile + " could not be written: " + *problem;
         else if (auto why = settingsFile->commit(
-                     lathmark::settingsHeader(*calibration,
-                                              "lathmark-count --calibrate " + *options.truth) +
+                     lathmark::settingsHeader(*calibration, writtenFrom(options, journal)) +
                      lathmark::settingsText(chosen)))
             failure = *options.writeSettingsFile + " could not be written (" + *why + ")";
         if (failure) {

@@ -37,7 +37,8 @@ struct Options {
     bool strict = false;
     std::optional<std::string> region;  // WxH+X+Y, or "full"
     std::optional<std::string> thickness;
-    std::optional<std::string> truth;
+    std::optional<std::string> truth;  // a TRUTH file or a journal
+    bool trustCounts = false;
     bool findRegion = false;
     std::optional<std::string> writeSettingsFile;
     std::optional<std::string> landscapeFile;
@@ -68,8 +69,8 @@ std::optional<SettingsInEffect> settingsInEffect(const Options& options);
 // them; the exit status.
 int countBatch(const Options& options, const SettingsInEffect& inEffect, StandardOutput& out);
 
-// Finds the settings that count the photographs of --calibrate's TRUTH right and prints them;
-// the exit status.
+// Finds the settings that count the photographs of --calibrate's TRUTH file or journal right and
+// prints them; the exit status.
 int calibrateSettings(const Options& options, const Settings& settings, StandardOutput& out);
 
 // Makes `writer` ready to write `file`, named `named` in messages: its temporary file is made,

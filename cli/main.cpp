@@ -89,8 +89,13 @@ int main(int argc, char** argv) {
     auto* calibrate = app.add_option(
         "--calibrate", options.truth,
         "Find the settings that count the photographs listed in TRUTH (tab-separated, columns "
-        "file and boards) right");
-    calibrate->type_name("TRUTH");
+        "file and boards) right; or those a JOURNAL (as the window's Lathmark-journal.csv) holds "
+        "corrected or confirmed counts of");
+    calibrate->type_name("TRUTH|JOURNAL");
+    app.add_flag("--trust-counts", options.trustCounts,
+                 "With --calibrate JOURNAL: take the counts no one corrected or confirmed as true "
+                 "as well")
+        ->needs(calibrate);
     app.add_flag("--find-region", options.findRegion,
                  "With --calibrate: search the column window of the photographs to count in as "
                  "well as the settings")

@@ -1,5 +1,6 @@
 // End-to-end tests of lathmark-count finding settings: calibration against a table of true
-// counts, the ranges over which each count stays the same, and the STRETCH that thin joints need.
+// counts or a station's journal, the ranges over which each count stays the same, and the
+// STRETCH that thin joints need.
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,10 @@
 #include <regex>
 #include <sstream>
 
+#include "engine/journal.h"
+#include "engine/preparation.h"
 #include "tests/support/programs.h"
+#include "tools/samplegen.h"
 
 namespace {
 
@@ -100,6 +104,79 @@ TEST_F(CountCli, CalibrationNamesPhotographsLeftOutAndNeverRight) {
                                   quoted(write("t.tsv", "file\tboards\ngone.jpg\t3\n")));
     EXPECT_EQ(none.status, 2);
     EXPECT_EQ(none.out, "");
+}
+
+// A station's journal: 40 photographs counted at settings pushed off, which count a few wrong,
+// and the operator's corrections of those. With its other counts taken as true, calibration finds
+// settings that count all 40 right, and writes them with a header that names the journal; without,
+// it learns from the corrected photographs alone, and says which one it left out as gone.
+TEST_F(CountCli, CalibrationOnAJournalOfCorrections) {
+    std::map<std::string, int> truth;
+    for (int i = 0; i < 40; ++i) {
+        lathmark::samplegen::StackPlan plan;
+        plan.width = 192;
+        plan.height = 160;
+        plan.floorRows = 16;
+        plan.wallRows = 16;
+        plan.boards = 4 + i % 5;
+        const auto seed = static_cast<std::uint32_t>(700 + i);
+        const auto dib = renderStack(planStack(plan, seed), seed);
+        const std::string name = "s" + std::to_string(10 + i) + ".jpg";
+        lathmark::samplegen::saveJpeg(dib.get(), (scratch() / name).string());
+        truth[name] = plan.boards;
+    }
+    const std::string pushedOff = "--bdline 8 --threshold 170 ";
+    const ProgramRun counted = count(pushedOff + "--json " + quoted(scratch()));
+    ASSERT_EQ(counted.status, 0) << counted.err;
+
+    lathmark::StationBook book;
+    std::string journal =
+        lathmark::journalHeader() +
+        lathmark::journalLine(book.settings(lathmark::kWindowProgram, "THRESHOLD=170"));
+    std::vector<std::string> corrected;
+    for (const Json& line : jsonLines(counted.out)) {
+        if (!line.contains("file")) continue;
+        const fs::path photograph = line["file"].get<std::string>();
+        const int boards = truth.at(photograph.filename().string());
+        journal += lathmark::journalLine(
+            book.counted({photograph.filename().string(), line["boards"].get<int>(),
+                          lathmark::readJpegFile(photograph).value.digest},
+                         std::nullopt));
+        if (line["boards"] == boards) continue;
+        corrected.push_back(photograph.string());
+        journal += lathmark::journalLine(
+            *book.check({lathmark::JournalEvent::Correct, boards, "", "ida"}));
+    }
+    ASSERT_GE(corrected.size(), 3u) << "the settings pushed off count too few wrong";
+    const fs::path journalFile = write("Lathmark-journal.csv", journal);
+
+    const fs::path ini = scratch() / "learnt.ini";
+    const ProgramRun run = count(pushedOff + "--json --calibrate " + quoted(journalFile) +
+                                 " --trust-counts --write-settings " + quoted(ini));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json chosen = Json::parse(run.out)["calibration"];
+    EXPECT_EQ(chosen["right"], 40);
+    EXPECT_EQ(chosen["photographs"], 40);
+    EXPECT_EQ(chosen["leaveOneOut"]["of"], 40);
+    EXPECT_EQ(chosen["leaveOneOut"]["right"], 40);
+    EXPECT_TRUE(readBytes(ini).starts_with("# Written by lathmark-count --calibrate " +
+                                           journalFile.string() + " --trust-counts on "))
+        << readBytes(ini);
+    const ProgramRun recount = count("--json --settings " + quoted(ini) + " " + quoted(scratch()));
+    ASSERT_EQ(recount.status, 0) << recount.err;
+    for (const Json& line : jsonLines(recount.out)) {
+        if (!line.contains("file")) continue;
+        EXPECT_EQ(line["boards"],
+                  truth.at(fs::path(line["file"].get<std::string>()).filename().string()))
+            << line;
+    }
+
+    fs::remove(corrected[0]);
+    const ProgramRun corrections = count(pushedOff + "--json --calibrate " + quoted(journalFile));
+    ASSERT_EQ(corrections.status, 0) << corrections.err;
+    EXPECT_EQ(Json::parse(corrections.out)["calibration"]["photographs"], corrected.size() - 1);
+    EXPECT_NE(corrections.err.find(corrected[0] + ": is gone; left out"), std::string::npos)
+        << corrections.err;
 }
 
 // --stability gives each count the ranges over which its boards stay the same, in text and in

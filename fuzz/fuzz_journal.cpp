@@ -7,12 +7,16 @@
 // - a journal that is not trusted says why, on one line;
 // - a journal is read the same twice, and a torn last line (no line end) changes nothing but
 //   that line;
-// - what the writer writes for a resumed book's counts reads back as that book.
+// - what the writer writes for a resumed book's counts reads back as that book;
+// - the true counts it holds (calibration's list) name photographs its records name, once
+//   each, oldest first; without the counts trusted, they are the operator's words alone, the
+//   same as with them.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -36,6 +40,43 @@ bool same(const lathmark::JournalStart& a, const lathmark::JournalStart& b) {
             a.counts[i].digest != b.counts[i].digest)
             return false;
     return true;
+}
+
+// A field's text as the CSV holds it, within its quotes where it has some.
+std::string quotesDoubled(const std::string& text) {
+    std::string doubled;
+    for (char c : text) doubled += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return doubled;
+}
+
+void checkTruths(const std::string& text) {
+    const lathmark::JournalTruths trusted = lathmark::journalTruths(text, true);
+    const lathmark::JournalTruths checked = lathmark::journalTruths(text, false);
+    if (trusted.notAJournal.has_value() == lathmark::beginsAsJournal(text))
+        broken("a journal's truths and its header disagree");
+    if (trusted.notAJournal && (!trusted.photographs.empty() || !trusted.damage.empty()))
+        broken("truths from what is no journal");
+    for (const std::string& damage : trusted.damage)
+        if (damage.find('\n') != std::string::npos) broken("a word on damage spans lines");
+    std::set<std::string> named;
+    int line = 0;
+    for (const lathmark::JournalTruth& truth : trusted.photographs) {
+        if (text.find(quotesDoubled(truth.file)) == std::string::npos)
+            broken("a truth of a photograph the journal does not name");
+        if (!named.insert(truth.file).second) broken("a photograph with two truths");
+        if (truth.line <= line || truth.boards < 0) broken("truths out of order, or below 0");
+        line = truth.line;
+    }
+    std::size_t operators = 0;
+    for (const lathmark::JournalTruth& truth : trusted.photographs) {
+        if (!truth.checked) continue;
+        if (operators >= checked.photographs.size()) broken("an operator's word lost");
+        const lathmark::JournalTruth& same = checked.photographs[operators++];
+        if (same.file != truth.file || same.boards != truth.boards || same.line != truth.line)
+            broken("the operator's words differ with the counts trusted");
+    }
+    if (operators != checked.photographs.size())
+        broken("a count taken as true without being trusted");
 }
 
 }  // namespace
@@ -102,5 +143,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             again.photographs != book.photographs() || read.uncertain() != book.uncertain())
             broken("a resumed book written again does not read back as itself");
     }
+    checkTruths(text);
     return 0;
 }

@@ -1,12 +1,15 @@
 #include "app/main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileSystemWatcher>
 #include <QFontDatabase>
 #include <QIcon>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
@@ -19,12 +22,14 @@
 #include <future>
 #include <limits>
 #include <optional>
+#include <thread>
 
 #include "app/bitmap_image.h"
 #include "app/captions.h"
 #include "app/counter_label.h"
 #include "app/drawn_controls.h"
 #include "app/fitting_font.h"
+#include "app/learning.h"
 #include "app/photograph_list.h"
 #include "engine/arrivals.h"
 #include "engine/counting.h"
@@ -208,12 +213,39 @@ void Lathmark::createControls() {
     lblBookUncertain = makeLabel(this, "lblBookUncertain", QRect(512, 516, 249, 20), QString(),
                                  sansBold, Qt::AlignRight);
     lblBookUncertain->setPalette(standing);
+    // Inside the MiniBook frame, under the photograph's boards: the operator's word on them.
+    lblCheck =
+        makeLabel(this, "lblCheck", QRect(512, 412, 249, 18), QString(), sansBold, Qt::AlignRight);
+    // Over the photograph's boards, while the operator types the true ones.
+    txtCorrection = new QLineEdit(this);
+    txtCorrection->setObjectName("txtCorrection");
+    txtCorrection->setGeometry(twips(7680, 5520, 3735, 615));
+    txtCorrection->setFont(tahoma14Bold);
+    txtCorrection->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    txtCorrection->setPlaceholderText("true boards");
+    txtCorrection->setToolTip(
+        "The true number of boards, then a word of why if you like; Enter "
+        "applies, Esc leaves the count as it was");
+    txtCorrection->hide();
+    txtCorrection->installEventFilter(this);
+    vCurrentCount->installEventFilter(this);
 
     journalTimer = new QTimer(this);
     journalTimer->setInterval(2000);
 
     undoKey = new QShortcut(QKeySequence::Undo, this);
     undoKey->setObjectName("undoKey");
+    correctKey = new QShortcut(QKeySequence(Qt::Key_F2), this);
+    correctKey->setObjectName("correctKey");
+    confirmKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return), this);
+    confirmKey->setObjectName("confirmKey");
+    // Ctrl with the keypad's Enter too.
+    auto* confirmKeypad = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Enter), this);
+    connect(confirmKeypad, &QShortcut::activated, confirmKey, &QShortcut::activated);
+    learnKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    learnKey->setObjectName("learnKey");
+    learningTimer = new QTimer(this);
+    learningTimer->setInterval(100);
 
     // Only the buttons and the list take the keyboard; "New Book" has it first.
     setTabOrder(cmdReset, btnExit);
@@ -229,6 +261,11 @@ void Lathmark::connectHandlers() {
     connect(cmdReset, &QPushButton::clicked, this, &Lathmark::cmdReset_Click);
     connect(btnExit, &QPushButton::clicked, this, &Lathmark::btnExit_Click);
     connect(undoKey, &QShortcut::activated, this, &Lathmark::undo_Activated);
+    connect(correctKey, &QShortcut::activated, this, &Lathmark::correct_Activated);
+    connect(confirmKey, &QShortcut::activated, this, &Lathmark::confirm_Activated);
+    connect(txtCorrection, &QLineEdit::returnPressed, this, &Lathmark::correctionEntered);
+    connect(learnKey, &QShortcut::activated, this, &Lathmark::learn_Activated);
+    connect(learningTimer, &QTimer::timeout, this, &Lathmark::learningDone);
     connect(journalTimer, &QTimer::timeout, this, &Lathmark::showStanding);
 }
 
@@ -309,6 +346,7 @@ void Lathmark::File1_Click() {
 }
 
 bool Lathmark::countSelectedFile(const StepResult<JpegPhotograph>* read, bool arrived) {
+    closeCorrection();
     if (station.book().photographs() >= kMostPhotographs) {
         const std::string reason = "this book already holds " + std::to_string(kMostPhotographs) +
                                    " photographs, the most it can";
@@ -354,38 +392,21 @@ bool Lathmark::countSelectedFile(const StepResult<JpegPhotograph>* read, bool ar
             return picture;
         });
 
-    QString message = QString::fromStdString(detectionMessage(result.boards()));
-    if (!result.warning.empty())
-        message += " " + fromNative(selectedFile + ": " + result.warning) + ".";
-
-    // Image1 shows what the file on disk holds; if it cannot be written or read back, the
-    // picture comes from memory, so it is never the image of an earlier count. Something other
-    // than a file in the way (a pipe would hold the window up for ever) is never written.
-    QImage marked;
-    if (auto failure = writeBmp(result.marked.get(), kResultFile)) {
-        message += " " + fromNative(*failure) + "; the counts stand.";
-    } else if (!marked.load(kResultFile, "BMP")) {
-        message += QString(" %1 could not be read back; the counts stand.").arg(kResultFile);
-    }
-    if (marked.isNull()) marked = toQImage(result.marked.get());
-    result.marked.reset();
-    marked = toShownImage(marked, Image1->contentsRect().size() * Image1->devicePixelRatioF());
-
-    const BookCount* holder = station.book().holding(result.digest);
-    const CertaintyLine certainty =
-        certaintyLine(result, holder ? std::optional(holder->file) : std::nullopt,
-                      QLocale().decimalPoint().toStdString());
-    // Into the journal, and onto the disk, before the counters show it.
-    if (const std::string note = station.count(selectedFile, result); !note.empty())
-        message += " " + fromNative(note);
+    std::string fileNote;
+    QImage marked = resultImage(result, fileNote);
+    // Into the book and the journal, and onto the disk, before the counters show it.
+    const Station::CountShown shown =
+        station.countShown(selectedFile, result, fileNote, QLocale().decimalPoint().toStdString());
 
     // Handed over rather than copied: the pixmaps may take the images' pixels as they are.
     Image2->setPixmap(QPixmap::fromImage(shownPhotograph.get()));
     result.photograph.reset();
     Image1->setPixmap(QPixmap::fromImage(std::move(marked)));
-    showMessage(message);
-    showCertainty(fromNative(certainty.text), certainty.warning);
-    showBoardsOfPhotograph(result.boards(), result.certainty.uncertain);
+    showMessage(fromNative(shown.message));
+    showCertainty(fromNative(shown.certainty.text), shown.certainty.warning);
+    showBoardsOfPhotograph(shown.boards, shown.uncertain);
+    correctable = true;
+    showCheck();
     showBook();
     const std::uint32_t elapsed = elapsedMilliseconds(startTicks, tickCount());
     pTime->setText(QString::fromStdString(
@@ -393,9 +414,26 @@ bool Lathmark::countSelectedFile(const StepResult<JpegPhotograph>* read, bool ar
     return true;
 }
 
+// Image1 shows what the file on disk holds; if it cannot be written or read back, the picture
+// comes from memory, so it is never the image of an earlier count, and `note` says why.
+// Something other than a file in the way (a pipe would hold the window up for ever) is never
+// written.
+QImage Lathmark::resultImage(CountResult& result, std::string& note) {
+    QImage marked;
+    if (auto failure = writeBmp(result.marked.get(), kResultFile))
+        note = *failure + "; the counts stand.";
+    else if (!marked.load(kResultFile, "BMP"))
+        note = std::string(kResultFile) + " could not be read back; the counts stand.";
+    if (marked.isNull()) marked = toQImage(result.marked.get());
+    result.marked.reset();
+    return toShownImage(marked, Image1->contentsRect().size() * Image1->devicePixelRatioF());
+}
+
 // Nothing was counted: say why in red and take down the pictures, time and certainty of the
 // previous count, which would otherwise seem to belong to the file just picked.
 void Lathmark::showRefusal(const QString& message) {
+    correctable = false;
+    showCheck();
     Image1->clear();
     Image2->clear();
     pTime->clear();
@@ -447,6 +485,7 @@ void Lathmark::showStanding() {
         standing += (standing.empty() ? "" : ". ") +
                     settingsStanding(settingsDoubt, settingsFile_.string());
     if (!behind.empty()) standing += (standing.empty() ? "" : ". ") + behind;
+    if (learning) standing += (standing.empty() ? "" : ". ") + learning->progressText();
     const QString text = breakableText(fromNative(standing));
     const QFont designFont = layoutFont(Face::MsSansSerif, 9.75, QFont::Bold);
     lblStanding->setFont(fontFittingWrapped(designFont, text, lblStanding->contentsRect(),
@@ -482,7 +521,10 @@ void Lathmark::showBoardsOfPhotograph(long long boards, bool uncertain) {
 }
 
 void Lathmark::cmdReset_Click() {
+    closeCorrection();
     const std::string note = station.newBook();
+    correctable = false;
+    showCheck();
     showBook();
     showBoardsOfPhotograph(0, false);
     if (!note.empty()) showMessage(fromNative(note), Tone::Warning);
@@ -497,25 +539,187 @@ void Lathmark::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
 }
 
-// Takes the book's last count back. The counters go back, and the pictures and certainty of
-// that count go, as they no longer belong to the book; the selection goes too, so that the
-// photograph can be picked again at once.
+// Takes the book's last act back. A count taken back takes its pictures and certainty with it,
+// as they no longer belong to the book, and the selection goes too, so that the photograph can
+// be picked again at once; the operator's word taken back leaves the count as it was counted
+// (or as the word before made it).
 void Lathmark::undo_Activated() {
+    closeCorrection();
     std::string note;
     const std::optional<StationBook::TakenBack> taken = station.takeBack(note);
     if (!taken) {
         showMessage("Nothing to take back: this book has no count left.");
         return;
     }
-    Image1->clear();
-    Image2->clear();
-    pTime->clear();
-    showCertainty(QString(), false);
-    File1->clearSelection();
-    showBoardsOfPhotograph(0, false);
+    if (taken->check) {
+        if (const BookCount* count = shownCount())
+            showBoardsOfPhotograph(count->held(), count->uncertain && !count->checked());
+        showCheck();
+    } else {
+        Image1->clear();
+        Image2->clear();
+        pTime->clear();
+        showCertainty(QString(), false);
+        File1->clearSelection();
+        correctable = false;
+        showCheck();
+        showBoardsOfPhotograph(0, false);
+    }
     showBook();
     showMessage(fromNative(takenBackMessage(*taken) + (note.empty() ? "" : " " + note)),
                 note.empty() ? Tone::Plain : Tone::Warning);
+}
+
+const BookCount* Lathmark::shownCount() const {
+    const std::vector<BookCount>& counts = station.book().counts();
+    return correctable && !counts.empty() ? &counts.back() : nullptr;
+}
+
+// Under the photograph's boards: "corrected, counted 19" or "confirmed", in the colour of the
+// boards.
+void Lathmark::showCheck() {
+    const BookCount* count = shownCount();
+    lblCheck->setText(count ? fromNative(checkMark(*count)) : QString());
+    lblCheck->setPalette(vCurrentCount->palette());
+}
+
+void Lathmark::correct_Activated() {
+    const BookCount* count = shownCount();
+    if (!count) {
+        showMessage("Nothing to correct: pick a photograph, and its count can be corrected.");
+        return;
+    }
+    if (txtCorrection->isVisible()) return;
+    txtCorrection->setText(QString::number(count->held()));
+    txtCorrection->selectAll();
+    txtCorrection->show();
+    txtCorrection->raise();
+    txtCorrection->setFocus();
+    showMessage(fromNative("Type the true boards of " + count->file +
+                           " (and a word of why, if you like): Enter applies, Esc leaves it as "
+                           "it was."));
+}
+
+void Lathmark::correctionEntered() {
+    const CorrectionTyped typed = parseCorrection(txtCorrection->text().toStdString());
+    if (typed.problem) {
+        // The field stays open for the operator to mend what was typed.
+        showMessage(fromNative(*typed.problem + ": \"21\" or \"21 two sheets glued\"."),
+                    Tone::Warning);
+        return;
+    }
+    closeCorrection();
+    std::string note;
+    const std::optional<BookCount> count =
+        station.check(JournalEvent::Correct, typed.boards, typed.reason, note);
+    if (!count) return;
+    showBoardsOfPhotograph(count->held(), false);
+    showCheck();
+    showBook();
+    showMessage(fromNative(checkedMessage(*count) + (note.empty() ? "" : " " + note)),
+                note.empty() ? Tone::Plain : Tone::Warning);
+}
+
+// Closes the field, if it is open, with nothing changed; the keyboard goes back to the list.
+void Lathmark::closeCorrection() {
+    if (!txtCorrection->isVisible()) return;
+    txtCorrection->hide();
+    File1->setFocus();
+}
+
+void Lathmark::confirm_Activated() {
+    if (txtCorrection->isVisible()) return;
+    const BookCount* shown = shownCount();
+    if (!shown) {
+        showMessage("Nothing to confirm: pick a photograph, and its count can be confirmed.");
+        return;
+    }
+    std::string note;
+    const std::optional<BookCount> count =
+        station.check(JournalEvent::Confirm, shown->held(), {}, note);
+    if (!count) return;
+    showBoardsOfPhotograph(count->held(), false);
+    showCheck();
+    showBook();
+    showMessage(fromNative(checkedMessage(*count) + (note.empty() ? "" : " " + note)),
+                note.empty() ? Tone::Plain : Tone::Warning);
+}
+
+void Lathmark::learn_Activated() {
+    if (learning) {
+        showMessage(fromNative(learning->progressText()));
+        return;
+    }
+    const int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    learning = std::make_unique<Learning>(journalPath(), settings, jobs);
+    learningTimer->start();
+    showMessage(fromNative("Learning settings from " + std::string(kJournalFile) +
+                           ": the window goes on counting meanwhile."));
+}
+
+// Called every tenth of a second while the settings are learnt: the progress in the standing
+// line, and once done, the choice put to the operator.
+void Lathmark::learningDone() {
+    if (!learning) return;
+    if (!learning->done()) {
+        showStanding();
+        return;
+    }
+    learningTimer->stop();
+    const std::unique_ptr<Learning> finished = std::move(learning);
+    showStanding();
+    Learnt learnt = finished->take();
+    const std::string journal = finished->journal().filename().string();
+    if (!learnt.calibration) {
+        showMessage(fromNative("Nothing learnt: " + learnt.error), Tone::Warning);
+        return;
+    }
+    std::string text = "Learnt from " + journal + ": " +
+                       learntText(finished->current(), *learnt.calibration) + ".";
+    for (const std::string& note : learnt.truth.notes) text += "\n" + note;
+    const std::string file = settingsFile_.filename().string();
+    if (!learntChanges(finished->current(), *learnt.calibration)) {
+        QMessageBox::information(this, "Lathmark", fromNative(text));
+        showMessage(fromNative(text.substr(0, text.find('\n'))));
+        return;
+    }
+    text += "\n\nWrite them to " + file + "? The old file is kept as " + file + ".bak.";
+    const auto answer = QMessageBox::question(this, "Lathmark", fromNative(text),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes) {
+        showMessage(fromNative(file + " stays as it was."));
+        return;
+    }
+    if (auto failure = writeLearntSettings(settingsFile_, *learnt.calibration, finished->current(),
+                                           finished->journal())) {
+        showMessage(fromNative(*failure), Tone::Warning);
+        return;
+    }
+    readSettingsFile();
+    std::string message = file + " written: counting now with " + countingSettingsText(settings);
+    if (const std::string note = station.settingsChanged(settings); !note.empty())
+        message += ". " + note;
+    showMessage(fromNative(message), settingsDoubt.empty() ? Tone::Plain : Tone::Warning);
+}
+
+bool Lathmark::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == vCurrentCount && event->type() == QEvent::MouseButtonDblClick) {
+        correct_Activated();
+        return true;
+    }
+    if (watched == txtCorrection && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        closeCorrection();
+        showMessage("The count stands as it was.");
+        return true;
+    }
+    if (watched == txtCorrection && event->type() == QEvent::FocusOut &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::ActiveWindowFocusReason &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
+        // A click elsewhere leaves the count as it was, as Esc does.
+        QTimer::singleShot(0, this, &Lathmark::closeCorrection);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace lathmark

@@ -4,6 +4,7 @@
 // time. The window shows the book's state; the station (app/station.h) keeps the book and its
 // journal, and the engine does the counting.
 
+#include <QImage>
 #include <QWidget>
 #include <cstdint>
 #include <filesystem>
@@ -18,6 +19,7 @@
 class QCloseEvent;
 class QFileSystemWatcher;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QShortcut;
@@ -28,6 +30,7 @@ namespace lathmark {
 
 class Arrivals;
 class CounterLabel;
+struct Learning;
 class FolderWatcher;
 class LineShape;
 class RectangleShape;
@@ -56,6 +59,8 @@ class Lathmark : public QWidget {
   protected:
     // The end of the session, however the window is closed, goes into the journal.
     void closeEvent(QCloseEvent* event) override;
+    // A double click on the photograph's boards opens the correction; Esc closes it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     friend class LathmarkTestAccess;
@@ -73,11 +78,28 @@ class Lathmark : public QWidget {
     void btnExit_Click();
     void undo_Activated();
 
+    // The operator's word on the count shown: F2 (or a double click on the boards) opens a
+    // field for the true boards, Enter applies it, Esc leaves everything as it was; Ctrl+Enter
+    // confirms the count as it stands.
+    void correct_Activated();
+    void correctionEntered();
+    void closeCorrection();
+    void confirm_Activated();
+    // The count of the book that MiniBook shows, if it shows one.
+    const BookCount* shownCount() const;
+    void showCheck();
+
+    // Ctrl+L: the settings that count the journal's photographs right, found on another thread
+    // while the window goes on counting; written to the settings file if the operator says so.
+    void learn_Activated();
+    void learningDone();
+
     // Counts the photograph in selectedFile (from `read` if it was read already) and shows the
     // result, or why there is none. A photograph that `arrived` and is refused as unfinished is
     // held back instead: nothing is shown or recorded, and false is returned.
     bool countSelectedFile(const StepResult<JpegPhotograph>* read = nullptr, bool arrived = false);
     void showRefusal(const QString& message);
+    QImage resultImage(CountResult& result, std::string& note);
     void showMessage(const QString& message, Tone tone = Tone::Plain);
     void showCertainty(const QString& text, bool warning);
     void showBoardsOfPhotograph(long long boards, bool uncertain);
@@ -124,6 +146,11 @@ class Lathmark : public QWidget {
     QLabel* lblStanding = nullptr;       // what stays wrong until it is mended
     QLabel* lblBookUncertain = nullptr;  // "(2 uncertain)" by the book's counter
     QShortcut* undoKey = nullptr;        // Ctrl+Z: the book's last count taken back
+    QShortcut* correctKey = nullptr;     // F2: the count shown corrected
+    QShortcut* confirmKey = nullptr;     // Ctrl+Enter: the count shown confirmed
+    QShortcut* learnKey = nullptr;       // Ctrl+L: settings learnt from the journal
+    QLineEdit* txtCorrection = nullptr;  // the true boards, over the photograph's
+    QLabel* lblCheck = nullptr;          // "corrected, counted 19" under the photograph's boards
     QTimer* journalTimer = nullptr;      // tries the journal's records kept back again
 
     // Settings, read at start (and with WATCH=1 whenever the file changes): BDLINE, THRESHOLD,
@@ -136,6 +163,7 @@ class Lathmark : public QWidget {
 
     // The current photograph; the book and its journal.
     std::string selectedFile;  // picked name, without folder, as the file system spells it
+    bool correctable = false;  // MiniBook shows the book's last count, which can be corrected
     std::uint32_t startTicks = 0;
     Station station;
 
@@ -146,6 +174,10 @@ class Lathmark : public QWidget {
     QTimer* watchTimer = nullptr;
     std::unique_ptr<Arrivals> arrivals;
     std::string folderStanding;  // why nothing can be counted now, if something keeps it
+
+    // Settings being learnt from the journal on another thread, and how far it has come.
+    std::unique_ptr<Learning> learning;
+    QTimer* learningTimer = nullptr;
 
     std::filesystem::path settingsFile_;
     std::vector<std::string> settingsProblems_;

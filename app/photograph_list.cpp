@@ -39,6 +39,29 @@ QIcon dot(const QColor& colour) {
     return QIcon(pixmap);
 }
 
+// A ring of `colour`: a count the operator corrected.
+QIcon ring(const QColor& colour) {
+    QPixmap pixmap(12, 12);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(colour, 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(QRectF(2, 2, 8, 8));
+    return QIcon(pixmap);
+}
+
+// A tick of `colour`: a count the operator confirmed.
+QIcon check(const QColor& colour) {
+    QPixmap pixmap(12, 12);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(colour, 2));
+    painter.drawPolyline(QPolygonF({QPointF(2, 6.5), QPointF(5, 9.5), QPointF(10, 2.5)}));
+    return QIcon(pixmap);
+}
+
 }  // namespace
 
 QString fromNative(const std::string& text) {
@@ -85,7 +108,9 @@ void markPhotographs(QListWidget* list,
     static const Shown shown[] = {{dot(QColor()), "Not counted in this book"},
                                   {dot(QColor(0, 150, 0)), "Counted in this book"},
                                   {dot(kWarningAmber), "Counted in this book, uncertain"},
-                                  {dot(kCounterRed), "Refused in this book"}};
+                                  {dot(kCounterRed), "Refused in this book"},
+                                  {ring(QColor(0, 150, 0)), "Corrected in this book"},
+                                  {check(QColor(0, 150, 0)), "Confirmed in this book"}};
     for (int row = 0; row < list->count(); ++row) {
         QListWidgetItem* entry = list->item(row);
         const Shown& mark = shown[static_cast<std::size_t>(of(photographName(entry)))];

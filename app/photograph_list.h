@@ -32,8 +32,9 @@ void unlistPhotograph(QListWidget* list, const std::string& name);
 void relistPhotographs(QListWidget* list, const std::vector<std::string>& names);
 
 // Gives every entry the mark of what became of its photograph in the book: a green dot for a
-// count, an amber one for an uncertain count, a red one for a refusal, none for a photograph not
-// counted; each with a tooltip that says it in words.
+// count, an amber one for an uncertain count, a red one for a refusal, a green ring for a count
+// the operator corrected, a green tick for one confirmed, none for a photograph not counted; each
+// with a tooltip that says it in words.
 void markPhotographs(QListWidget* list,
                      const std::function<PhotographMark(const std::string&)>& of);
 

@@ -53,11 +53,17 @@ Station::Start Station::start(const Settings& settings) {
     }
     std::string note;
     if (!read.untrusted && read.resume) {
-        start.message = resumedMessage(book_.photographs(), book_.boards(), book_.uncertain());
+        const auto corrected =
+            std::count_if(book_.counts().begin(), book_.counts().end(),
+                          [](const BookCount& count) { return count.corrected(); });
+        start.message =
+            resumedMessage(book_.photographs(), book_.boards(), book_.uncertain(), corrected);
         JournalRecord record = book_.record(JournalEvent::Resumed);
         record.reason = "the book's last record was not New Book or Exit";
         if (book_.uncertain() > 0)
             record.reason += "; " + std::to_string(book_.uncertain()) + " of its counts uncertain";
+        if (corrected > 0)
+            record.reason += "; " + std::to_string(corrected) + " of its counts corrected";
         note = write(std::move(record));
     }
     if (note.empty()) note = write(book_.settings(kWindowProgram, countingSettingsText(settings)));
@@ -72,6 +78,23 @@ std::string Station::count(const std::string& file, const CountResult& result) {
     marks_[file] = result.certainty.uncertain ? PhotographMark::Uncertain : PhotographMark::Counted;
     return write(book_.counted({file, result.boards(), result.digest, result.certainty.uncertain},
                                result.certainty.byThickness));
+}
+
+Station::CountShown Station::countShown(const std::string& file, const CountResult& result,
+                                        const std::string& resultFileNote,
+                                        const std::string& separator) {
+    CountShown shown;
+    shown.message = detectionMessage(result.boards());
+    if (!result.warning.empty()) shown.message += " " + file + ": " + result.warning + ".";
+    if (!resultFileNote.empty()) shown.message += " " + resultFileNote;
+    // Whether the book holds the image already is told before this count joins it.
+    const BookCount* holder = book_.holding(result.digest);
+    shown.certainty =
+        certaintyLine(result, holder ? std::optional(holder->file) : std::nullopt, separator);
+    if (const std::string note = count(file, result); !note.empty()) shown.message += " " + note;
+    shown.boards = result.boards();
+    shown.uncertain = result.certainty.uncertain;
+    return shown;
 }
 
 std::string Station::refused(const std::string& file, const std::string& reason,
@@ -170,9 +193,14 @@ std::string Station::behindText() const {
            "): they are written as soon as it can be";
 }
 
-std::string resumedMessage(long long photographs, long long boards, long long uncertain) {
+std::string resumedMessage(long long photographs, long long boards, long long uncertain,
+                           long long corrected) {
+    std::string among;
+    if (uncertain > 0) among = std::to_string(uncertain) + " uncertain";
+    if (corrected > 0)
+        among += (among.empty() ? "" : ", ") + std::to_string(corrected) + " corrected";
     return "Book resumed after an interruption: " + counted(photographs, "photograph") + ", " +
-           counted(boards, "board") + (uncertain > 0 ? " " + uncertainText(uncertain) : "");
+           counted(boards, "board") + (among.empty() ? "" : " (" + among + ")");
 }
 
 std::string uncertainText(long long uncertain) {
@@ -193,9 +221,10 @@ std::string takenBackMessage(const StationBook::TakenBack& taken) {
 }
 
 std::string checkedMessage(const BookCount& count) {
-    if (!count.corrected()) return count.file + " confirmed: " + counted(count.held(), "board");
-    return count.file + " corrected: " + counted(count.held(), "board") + " (counted " +
-           std::to_string(count.boards) + ")";
+    const bool confirmed = count.checked() && count.checks.back().event == JournalEvent::Confirm;
+    return count.file + (confirmed ? " confirmed: " : " corrected: ") +
+           counted(count.held(), "board") +
+           (count.corrected() ? " (counted " + std::to_string(count.boards) + ")" : "");
 }
 
 std::string checkMark(const BookCount& count) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "app/captions.h"
 #include "engine/counting.h"
 #include "engine/journal.h"
 
@@ -43,6 +44,17 @@ class Station {
     // and gives what the operator must be told of a journal that could not be written, once
     // until it can be again: words to add to the message, or nothing.
     std::string count(const std::string& file, const CountResult& result);
+    // Counts `result` of `file` into the book as count() does, and gives what the window shows
+    // of it; `resultFileNote` says what went wrong with the result image file, if anything did.
+    // `separator` is the user's decimal separator.
+    struct CountShown {
+        std::string message;  // "Detected 12 obvious lines.", and any warning and note after it
+        CertaintyLine certainty;
+        long long boards = 0;  // the photograph's, as MiniBook shows them
+        bool uncertain = false;
+    };
+    CountShown countShown(const std::string& file, const CountResult& result,
+                          const std::string& resultFileNote, const std::string& separator);
     std::string refused(const std::string& file, const std::string& reason,
                         const std::optional<PhotographDigest>& digest = std::nullopt);
     // Takes the book's last act back: the operator's latest word on its last count, or else that
@@ -87,9 +99,10 @@ class Station {
     std::map<std::string, PhotographMark> marks_;  // of this book's photographs
 };
 
-// "Book resumed after an interruption: 5 photographs, 87 boards", and " (2 uncertain)" where
-// some of its counts are.
-std::string resumedMessage(long long photographs, long long boards, long long uncertain = 0);
+// "Book resumed after an interruption: 5 photographs, 87 boards", and " (2 uncertain, 1
+// corrected)" where some of its counts are.
+std::string resumedMessage(long long photographs, long long boards, long long uncertain = 0,
+                           long long corrected = 0);
 
 // What the book's counter shows beside it: "(2 uncertain)"; empty for none.
 std::string uncertainText(long long uncertain);

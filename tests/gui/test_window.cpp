@@ -88,9 +88,12 @@ TEST_F(WindowStart, KeyboardGoesFromNewBookToExitToTheList) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), cmdReset);
 
+    // The field for a correction takes them only while it is open.
+    auto* correction = window().findChild<QWidget*>("txtCorrection");
+    EXPECT_TRUE(correction && correction->isHidden());
     for (QWidget* child : window().findChildren<QWidget*>()) {
         const bool takesKeys = child == cmdReset || child == btnExit || child == list() ||
-                               child->parentWidget() != &window();
+                               child == correction || child->parentWidget() != &window();
         if (!takesKeys) {
             EXPECT_EQ(child->focusPolicy(), Qt::NoFocus) << child->objectName().toStdString();
         }

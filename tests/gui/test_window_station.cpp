@@ -7,19 +7,26 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/counter_label.h"
+#include "app/station.h"
 #include "engine/csv.h"
 #include "engine/journal.h"
+#include "engine/preparation.h"
 #include "tests/gui/photographs.h"
 #include "tests/gui/window_fixture.h"
 #include "tests/support/files.h"
@@ -193,6 +200,107 @@ TEST_F(WindowStation, CtrlZTakesTheBooksCountsBackOneAtATime) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Corrections
+
+TEST_F(WindowStation, OperatorCorrectsAndConfirmsCountsAndTakesThemBack) {
+    test::writeStack(here("a.jpg"), {.boards = 3});
+    test::writeStack(here("b.jpg"), {.boards = 4});
+    open();
+    const auto key = [this](Qt::Key pressed, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+        QTest::keyClick(QApplication::focusWidget(), pressed, modifiers);
+    };
+    auto* field = control<QLineEdit>("txtCorrection");
+    const auto type = [&](const QString& text) {
+        key(Qt::Key_F2);
+        ASSERT_TRUE(field->isVisible());
+        field->selectAll();
+        QTest::keyClicks(field, text);
+    };
+    const auto tip = [this](const char* name) {
+        return list()->findItems(name, Qt::MatchExactly).front()->toolTip();
+    };
+    struct Step {
+        const char* label;
+        std::function<void()> act;
+        const char* message;  // the message's start
+        const char* counters;
+        const char* mark;  // under the photograph's boards
+        const char* tip;   // of b.jpg in the list
+    };
+    const Step steps[] = {
+        {"nothing shown", [&] { key(Qt::Key_F2); }, "Nothing to correct", "0 0 0", "",
+         "Not counted in this book"},
+        {"counted", [&] { click("a.jpg"), click("b.jpg"); }, "Detected 4", "2 4 7", "",
+         "Counted in this book"},
+        {"a word that is no number", [&] { type("many"), key(Qt::Key_Return); },
+         "Type the true number of boards", "2 4 7", "", "Counted in this book"},
+        {"Esc", [&] { key(Qt::Key_Escape); }, "The count stands as it was.", "2 4 7", "",
+         "Counted in this book"},
+        {"corrected", [&] { type("6 two glued"), key(Qt::Key_Return); },
+         "b.jpg corrected: 6 boards (counted 4)", "2 6 9", "corrected, counted 4",
+         "Corrected in this book"},
+        {"confirmed as corrected", [&] { key(Qt::Key_Return, Qt::ControlModifier); },
+         "b.jpg confirmed: 6 boards (counted 4)", "2 6 9", "corrected, counted 4",
+         "Corrected in this book"},
+        {"confirmation taken back", [&] { undo(); },
+         "The confirmation of b.jpg taken back: 6 boards", "2 6 9", "corrected, counted 4",
+         "Corrected in this book"},
+        {"correction taken back", [&] { undo(); },
+         "The correction of b.jpg taken back: 4 boards as counted", "2 4 7", "",
+         "Counted in this book"},
+        {"confirmed", [&] { key(Qt::Key_Return, Qt::ControlModifier); },
+         "b.jpg confirmed: 4 boards", "2 4 7", "confirmed", "Confirmed in this book"},
+        {"double click",
+         [&] {
+             QTest::mouseDClick(label("vCurrentCount"), Qt::LeftButton);
+             QTest::keyClicks(field, "5");
+             key(Qt::Key_Enter);
+         },
+         "b.jpg corrected: 5 boards (counted 4)", "2 5 8", "corrected, counted 4",
+         "Corrected in this book"},
+        {"count taken back after its checks", [&] { undo(), undo(), undo(); },
+         "b.jpg taken back: 4 boards", "1 0 3", "", "Not counted in this book"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.label);
+        step.act();
+        const test::Shown s = shown();
+        EXPECT_TRUE(s.message.startsWith(step.message)) << s.message.toStdString();
+        EXPECT_EQ(s.count + " " + s.current + " " + s.total, step.counters);
+        EXPECT_EQ(label("lblCheck")->text(), step.mark);
+        EXPECT_EQ(tip("b.jpg"), step.tip);
+        EXPECT_EQ(field->isVisible(), std::string(step.label) == "a word that is no number");
+    }
+    EXPECT_EQ(journal(),
+              (std::vector<std::string>{
+                  "count,1,a.jpg,3,false,,1,3", "count,1,b.jpg,4,false,,2,7",
+                  "correct,1,b.jpg,6,,,2,9", "confirm,1,b.jpg,6,,,2,9", "undo,1,b.jpg,6,,,2,9",
+                  "undo,1,b.jpg,6,,,2,7", "confirm,1,b.jpg,4,,,2,7", "correct,1,b.jpg,5,,,2,8",
+                  "undo,1,b.jpg,5,,,2,7", "undo,1,b.jpg,4,,,2,7", "undo,1,b.jpg,4,,,1,3"}));
+    // The correction keeps what was counted, the word typed with it, and who made it.
+    std::vector<CsvRecord> records;
+    int badLine = 0;
+    ASSERT_TRUE(parseCsv(test::readBytes(here(kJournalFile)), records, badLine));
+    const auto correction = std::find_if(records.begin(), records.end(), [](const CsvRecord& r) {
+        return r.fields.at(1) == "correct";
+    });
+    ASSERT_NE(correction, records.end());
+    EXPECT_EQ(correction->fields.at(9), "two glued");
+    EXPECT_EQ(correction->fields.at(11), "4");
+    EXPECT_EQ(correction->fields.at(12), loginName());
+
+    // A book cut short with its corrections is resumed with them.
+    click("b.jpg");
+    type("7"), key(Qt::Key_Return);
+    open();
+    EXPECT_EQ(shown().message,
+              "Book resumed after an interruption: 2 photographs, 10 boards (1 corrected)");
+    EXPECT_EQ(tip("b.jpg"), "Corrected in this book");
+    EXPECT_EQ(tip("a.jpg"), "Counted in this book");
+}
+
+// ---------------------------------------------------------------------------------------------
 // The journal
 
 TEST_F(WindowStation, JournalHoldsEveryEventAndTheExitOnce) {
@@ -321,6 +429,79 @@ TEST_F(WindowStation, StartResumesAnInterruptedBookAndTrustsNoDamagedJournal) {
         }
         // Said at start: the pick says nothing more of the journal.
         EXPECT_FALSE(shown().message.contains(kJournalFile)) << shown().message.toStdString();
+    }
+}
+
+// Ctrl+L learns the settings from the journal's true counts on another thread, and writes them
+// only when the operator says yes.
+TEST_F(WindowStation, CtrlLLearnsSettingsFromTheJournalAndWritesThemOnlyOnYes) {
+    std::vector<JournalRecord> records;
+    const int boards[] = {3, 5, 4, 6};
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "s" + std::to_string(i) + ".jpg";
+        test::writeStack(here(name), {.boards = boards[i]});
+        // Counted wrong at the settings below, and corrected by the operator.
+        JournalRecord count = counted(1, name.c_str(), 1, i + 1, 0);
+        count.digest = readJpegFile(here(name)).value.digest;
+        JournalRecord correction = count;
+        correction.event = JournalEvent::Correct;
+        correction.boards = boards[i];
+        correction.counted = 1;
+        long long total = 0;
+        for (int j = 0; j <= i; ++j) total += boards[j];
+        count.bookBoards = total - boards[i] + 1;
+        correction.bookBoards = total;
+        records.push_back(count);
+        records.push_back(correction);
+    }
+    const std::string journalText = journalOf(records);
+    const std::string settingsText = "BDLINE=40\nTHRESHOLD=20\n";
+    for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+        SCOPED_TRACE(answer == QMessageBox::Yes ? "yes" : "no");
+        std::ofstream(here(kJournalFile), std::ios::binary) << journalText;
+        std::ofstream(here("Lathmark.ini")) << settingsText;
+        fs::remove(here("Lathmark.ini.bak"));
+        open(here("Lathmark.ini"));
+        QString asked;
+        QTimer answering;
+        answering.setInterval(10);
+        QObject::connect(&answering, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                asked = box->text();
+                box->button(answer)->click();
+            }
+        });
+        answering.start();
+        QTest::keyClick(&window(), Qt::Key_L, Qt::ControlModifier);
+        // The window goes on while it learns: its standing line says how far it has come.
+        EXPECT_TRUE(label("lblStanding")->text().contains("Learning settings from"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !asked.isEmpty(); }, 60000));
+        EXPECT_TRUE(asked.startsWith("Learnt from Lathmark-journal.csv: THRESHOLD 20 → "))
+            << asked.toStdString();
+        EXPECT_TRUE(asked.contains(": 4 of the 4 photographs right, ")) << asked.toStdString();
+        QTest::qWait(20);
+        const std::string written = test::readBytes(here("Lathmark.ini"));
+        if (answer == QMessageBox::No) {
+            EXPECT_EQ(written, settingsText);
+            EXPECT_FALSE(fs::exists(here("Lathmark.ini.bak")));
+            EXPECT_EQ(shown().message, "Lathmark.ini stays as it was.");
+            continue;
+        }
+        EXPECT_EQ(test::readBytes(here("Lathmark.ini.bak")), settingsText);
+        EXPECT_TRUE(written.starts_with("# Written by lathmark from Lathmark-journal.csv"));
+        EXPECT_TRUE(shown().message.startsWith("Lathmark.ini written: counting now with"));
+        EXPECT_TRUE(label("lblStanding")->text().isEmpty());
+        // The settings learnt count each photograph right, and the journal says what they are.
+        for (int i = 0; i < 4; ++i) {
+            click("s" + std::to_string(i) + ".jpg");
+            EXPECT_EQ(shown().current, QString::number(boards[i]));
+        }
+        std::vector<CsvRecord> rows;
+        int badLine = 0;
+        ASSERT_TRUE(parseCsv(test::readBytes(here(kJournalFile)), rows, badLine));
+        EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                                [](const CsvRecord& r) { return r.fields.at(1) == "settings"; }),
+                  2);
     }
 }
 

@@ -15,18 +15,28 @@
 #include <QDir>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QShortcut>
+#include <QTimer>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "app/bitmap_image.h"
 #include "app/main_window.h"
 #include "bench/fixtures.h"
 #include "bench/timing.h"
+#include "engine/calibration_search.h"
 #include "engine/counting.h"
 #include "engine/journal.h"
+#include "engine/preparation.h"
 #include "engine/report.h"
+#include "engine/settings_file.h"
+#include "engine/truth.h"
 
 namespace {
 
@@ -189,6 +199,107 @@ BENCHMARK(BM_PickToDecode)
     ->Args({2448, 2048})
     ->Iterations(60)
     ->Unit(benchmark::kMillisecond);
+
+// Settings learnt in the window (Ctrl+L) from a journal of a station set, against the same
+// calibration run as the batch counter runs it. LATHMARK_LEARN_SET names a folder of station
+// photographs with their truth.tsv (bench/bench_learn.sh makes one with lathmark-make-samples);
+// the journal holds each photograph's true count, and the settings have a REGION, so that the
+// region is searched as --find-region searches it. While the window learns, a timer asks it to
+// repaint every 10 ms: the longest the window went without painting is max_gap_ms (target: 100).
+// Counters: learn_s (Ctrl+L to the choice put to the operator), engine_s (the journal read and
+// the calibration, as lathmark-count --calibrate JOURNAL --trust-counts --find-region runs them,
+// with as many jobs), their ratio (target: at most 1; the repaints every 10 ms are the window's
+// share of the cores meanwhile).
+void BM_LearnInWindow(benchmark::State& state) {
+    namespace fs = std::filesystem;
+    const char* set = std::getenv("LATHMARK_LEARN_SET");
+    if (set == nullptr) {
+        state.SkipWithError("LATHMARK_LEARN_SET names no folder (see bench/bench_learn.sh)");
+        return;
+    }
+    application();
+    const TruthRead truth = readTruth(fs::path(set) / "truth.tsv");
+    if (truth.error) {
+        state.SkipWithError(truth.error->c_str());
+        return;
+    }
+    const bench::ScratchFolder folder("lathmark-bench-learn");
+    {
+        JournalWriter journal(folder.path() / kJournalFile);
+        StationBook book;
+        for (const TruthRow& row : truth.rows) {
+            const fs::path copy = folder.path() / fs::path(row.file).filename();
+            fs::copy_file(row.file, copy);
+            journal.append(book.counted(
+                {copy.filename().string(), row.boards, readJpegFile(copy).value.digest}, {}));
+        }
+    }
+    // A quarter of the photograph's width, from where the search starts.
+    const JpegWithoutMetadata& first = readJpegFile(truth.rows.front().file).value.jpeg;
+    const fs::path settingsFile = folder.path() / "Lathmark.ini";
+    std::ofstream(settingsFile) << "BDLINE=40\nTHRESHOLD=128\nREGION=" << first.width / 4 << "x"
+                                << first.height << "+0+0\n";
+    const Settings settings = readSettings(settingsFile).settings;
+    const int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+
+    const QString previousFolder = QDir::currentPath();
+    QDir::setCurrent(QString::fromStdString(folder.path().string()));
+    for (auto _ : state) {
+        Lathmark window(settingsFile);
+        window.show();
+        QApplication::processEvents();
+        auto* learn = window.findChild<QShortcut*>("learnKey");
+        if (learn == nullptr) {
+            state.SkipWithError("the window has no learnKey");
+            break;
+        }
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point start = Clock::now();
+        Clock::time_point lastPaint = start, asked{};
+        double maxGapMs = 0;
+        QTimer painter;
+        painter.setInterval(10);
+        QObject::connect(&painter, &QTimer::timeout, [&] {
+            window.repaint();
+            const Clock::time_point now = Clock::now();
+            maxGapMs = std::max(maxGapMs,
+                                std::chrono::duration<double, std::milli>(now - lastPaint).count());
+            lastPaint = now;
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                asked = now;
+                box->button(QMessageBox::No) ? box->button(QMessageBox::No)->click()
+                                             : box->accept();
+            }
+        });
+        painter.start();
+        emit learn->activated();
+        auto* message = window.findChild<QLabel*>("Label3");
+        while (asked == Clock::time_point{} && !message->text().startsWith("Nothing learnt"))
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        painter.stop();
+        if (asked == Clock::time_point{}) {
+            state.SkipWithError(message->text().toStdString().c_str());
+            break;
+        }
+        const double learnS = std::chrono::duration<double>(asked - start).count();
+
+        // What lathmark-count --calibrate JOURNAL --trust-counts --find-region does.
+        CalibrationOptions options{.jobs = jobs, .findRegion = true};
+        const Clock::time_point engineStart = Clock::now();
+        const TruthRead fromJournal = readJournalTruth(folder.path() / kJournalFile, true);
+        const std::optional<Calibration> calibration =
+            calibrate(fromJournal.rows, settings, options, [](const PhotographSearch&) {});
+        const double engineS = std::chrono::duration<double>(Clock::now() - engineStart).count();
+        if (!calibration) state.SkipWithError("nothing could be calibrated");
+        state.counters["learn_s"] = learnS;
+        state.counters["engine_s"] = engineS;
+        state.counters["ratio"] = bench::ratio(learnS, engineS);
+        state.counters["max_gap_ms"] = maxGapMs;
+        window.close();
+    }
+    QDir::setCurrent(previousFolder);
+}
+BENCHMARK(BM_LearnInWindow)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -25,16 +25,29 @@ namespace {
 
 using lathmark::MarginRule;
 
-using Unit = MarginRule::Unit;
+// The units of BDLINE distance compared with calibration's own, in tenths of BDLINE (see
+// MarginRule): 10 % of the BDLINE measured from (at least 1), 1 % of the widest BDLINE searched
+// (at least 1), and 1.
+std::int64_t tenthOfBdLine(int bdLine, int) {
+    return std::max<std::int64_t>(10, std::abs(bdLine));
+}
+std::int64_t hundredthOfWidth(int, int bdLineMax) {
+    return std::max<std::int64_t>(10, bdLineMax / 10);
+}
+std::int64_t oneStep(int, int) {
+    return 10;
+}
+
+const MarginRule::Unit kOwn = &lathmark::tenthOfBdLineAtLeastHundredthOfWidth;
 const std::pair<MarginRule, const char*> kRules[] = {
-    {{Unit::TenthOfBdLine, false}, "10 % of BDLINE"},
-    {{Unit::HundredthOfWidth, false}, "1 % of the width"},
-    {{Unit::TenthOfBdLineAtLeastHundredthOfWidth, false}, "10 % BDLINE, 1 % W"},
-    {{Unit::OneStep, false}, "1 BDLINE"},
-    {{Unit::None, false}, "no margin"},
-    {{Unit::TenthOfBdLine, true}, "10 % BDLINE, end"},
-    {{Unit::TenthOfBdLineAtLeastHundredthOfWidth, true}, "10 %, 1 % W, end"},
-    {{Unit::HundredthOfWidth, true}, "1 % of W, end"},
+    {{&tenthOfBdLine, false}, "10 % of BDLINE"},
+    {{&hundredthOfWidth, false}, "1 % of the width"},
+    {{kOwn, false}, "10 % BDLINE, 1 % W"},
+    {{&oneStep, false}, "1 BDLINE"},
+    {{nullptr, false}, "no margin"},
+    {{&tenthOfBdLine, true}, "10 % BDLINE, end"},
+    {{kOwn, true}, "10 %, 1 % W, end"},
+    {{&hundredthOfWidth, true}, "1 % of W, end"},
 };
 
 }  // namespace

@@ -16,24 +16,6 @@ std::int64_t bdLineUnitTenths(int bdLine) {
     return std::max<std::int64_t>(10, std::abs(bdLine));
 }
 
-// One unit of BDLINE distance by `unit`, in tenths, from BDLINE `bdLine` in a search of BDLINE 0
-// to `bdLineMax`.
-std::int64_t unitTenths(MarginRule::Unit unit, int bdLine, int bdLineMax) {
-    using Unit = MarginRule::Unit;
-    switch (unit) {
-        case Unit::TenthOfBdLine:
-            return bdLineUnitTenths(bdLine);
-        case Unit::HundredthOfWidth:
-            return std::max<std::int64_t>(10, bdLineMax / 10);
-        case Unit::TenthOfBdLineAtLeastHundredthOfWidth:
-            return std::max<std::int64_t>(bdLineUnitTenths(bdLine), bdLineMax / 10);
-        case Unit::OneStep:
-        case Unit::None:
-            return 10;
-    }
-    return 10;
-}
-
 // A distance between settings as an exact fraction, so that equal distances compare equal.
 struct Distance {
     std::int64_t numerator = 0;
@@ -139,7 +121,7 @@ class Margins {
                 std::vector<std::optional<Distance>>& margins) {
         constexpr std::int64_t kNone = INT64_MAX;
         // The distances' common denominator along this column, and their numerators.
-        const std::int64_t tenths = unitTenths(unit_, bdLine, counts.bdLineMax());
+        const std::int64_t tenths = unit_ ? unit_(bdLine, counts.bdLineMax()) : 10;
         const Distance unit = distanceIn(1, 0, tenths);
         const std::int64_t along = unit.numerator;
         for (int row = 0; row < kThresholds; ++row) {
@@ -196,6 +178,10 @@ bool wider(const std::optional<Distance>& a, const std::optional<Distance>& b) {
 }
 
 }  // namespace
+
+std::int64_t tenthOfBdLineAtLeastHundredthOfWidth(int bdLine, int bdLineMax) {
+    return std::max<std::int64_t>(bdLineUnitTenths(bdLine), bdLineMax / 10);
+}
 
 bool nearerCurrent(const Settings& a, const Settings& b, const Settings& current) {
     auto nearness = [&](const Settings& s) {
@@ -322,7 +308,7 @@ SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, const S
             bool any = false;
             for (int threshold = 0; threshold < kThresholds && !any; ++threshold)
                 any = counts.at(threshold, bdLine) == best;
-            if (!any || rule.unit == MarginRule::Unit::None) continue;
+            if (!any || rule.unit == nullptr) continue;
             if (!calculator) {
                 calculator.emplace(counts, best, rule);
                 margins = SettingsGrid<std::optional<Distance>>(counts.bdLineMax());
@@ -334,9 +320,8 @@ SettingsChoice chooseSettings(const std::vector<RightCounts>& byStretch, const S
         for (int threshold = 0; threshold < kThresholds; ++threshold)
             for (int bdLine = 0; bdLine <= counts.bdLineMax(); ++bdLine) {
                 if (counts.at(threshold, bdLine) != best) continue;
-                const std::optional<Distance> margin = rule.unit == MarginRule::Unit::None
-                                                           ? std::nullopt
-                                                           : margins.at(threshold, bdLine);
+                const std::optional<Distance> margin =
+                    rule.unit == nullptr ? std::nullopt : margins.at(threshold, bdLine);
                 const int thresholds = threshold - current.threshold;
                 const int bdLines = bdLine - current.bdLine;
                 const Nearness nearness{distance(thresholds, bdLines, current.bdLine),

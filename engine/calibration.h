@@ -37,22 +37,21 @@ struct SettingsChoice {
     std::optional<double> margin;
 };
 
-// How a margin is measured: what one unit of BDLINE is (it weighs as much as 3 grey levels of
-// THRESHOLD), or no margin at all (the most right, then the nearest the current settings); and
-// whether the end of the BDLINE searched counts as an edge, as if the settings beyond it counted
-// fewer right (they are not searched, so nothing says they count as many).
+// One unit of BDLINE distance, in tenths of BDLINE, at BDLINE `bdLine` in a search of BDLINE 0
+// to `bdLineMax` (it weighs as much as 3 grey levels of THRESHOLD): 10 % of the BDLINE measured
+// from, but at least 1 % of the widest BDLINE searched (the counted width), and at least 1.
+std::int64_t tenthOfBdLineAtLeastHundredthOfWidth(int bdLine, int bdLineMax);
+
+// How a margin is measured: what one unit of BDLINE is, or no margin at all (no unit: the most
+// right, then the nearest the current settings); and whether the end of the BDLINE searched
+// counts as an edge, as if the settings beyond it counted fewer right (they are not searched, so
+// nothing says they count as many). Calibration measures by the unit of the rules that tied best
+// on the sample sets and the generated station and production-line sets, the one that favours
+// neither end of BDLINE for its units alone; the benchmark that compared them (see
+// bench/README.md) keeps the others.
 struct MarginRule {
-    enum class Unit {
-        TenthOfBdLine,     // 10 % of the BDLINE measured from (at least 1)
-        HundredthOfWidth,  // 1 % of the widest BDLINE searched, the counted width (at least 1)
-        TenthOfBdLineAtLeastHundredthOfWidth,  // the larger of the two
-        OneStep,                               // 1
-        None,
-    };
-    // What calibration measures by: the rule of the four tied best on the sample sets and the
-    // generated station and production-line sets (see bench/README.md), and the one that favours
-    // neither end of BDLINE for its units alone.
-    Unit unit = Unit::TenthOfBdLineAtLeastHundredthOfWidth;
+    using Unit = std::int64_t (*)(int bdLine, int bdLineMax);
+    Unit unit = &tenthOfBdLineAtLeastHundredthOfWidth;
     bool searchEndIsEdge = true;
 };
 

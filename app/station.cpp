@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string_view>
 #include <utility>
+
+#include "engine/text.h"
 
 namespace lathmark {
 namespace {
@@ -242,28 +245,25 @@ std::string loginName() {
     return "uid " + std::to_string(::geteuid());
 }
 
-CorrectionTyped parseCorrection(const std::string& typed) {
+CorrectionTyped parseCorrection(const std::string& field) {
     CorrectionTyped correction;
-    std::size_t at = typed.find_first_not_of(" \t");
-    std::size_t end = at;
+    const std::string_view typed = trimBlanks(field);
+    std::size_t end = 0;
     while (end < typed.size() && typed[end] >= '0' && typed[end] <= '9') ++end;
-    const std::string digits = at == std::string::npos ? std::string() : typed.substr(at, end - at);
-    const bool apart = end >= typed.size() || typed[end] == ' ' || typed[end] == '\t';
-    if (digits.empty() || !apart) {
+    const std::string_view digits = typed.substr(0, end);
+    if (digits.empty() || (end < typed.size() && typed[end] != ' ' && typed[end] != '\t')) {
         correction.problem = "Type the true number of boards, then a word of why if you like";
         return correction;
     }
-    if (digits.size() > 9 || std::stoll(digits) > kMostCorrectedBoards) {
+    const std::string_view number =
+        digits.substr(std::min(digits.find_first_not_of('0'), digits.size() - 1));
+    if (number.size() > 5 || std::stoll(std::string(number)) > kMostCorrectedBoards) {
         correction.problem =
             "No stack has more than " + std::to_string(kMostCorrectedBoards) + " boards";
         return correction;
     }
-    correction.boards = std::stoll(digits);
-    const std::size_t word = typed.find_first_not_of(" \t", end);
-    if (word != std::string::npos) {
-        correction.reason = typed.substr(word);
-        correction.reason.erase(correction.reason.find_last_not_of(" \t") + 1);
-    }
+    correction.boards = std::stoll(std::string(number));
+    correction.reason = std::string(trimBlanks(typed.substr(end)));
     return correction;
 }
 

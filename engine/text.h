@@ -1,5 +1,6 @@
 #pragma once
-// Small helpers for the text files Lathmark reads: the settings file and the TRUTH file.
+// Small helpers for the text Lathmark reads: the settings file, the TRUTH file and what the
+// operator types.
 
 #include <string_view>
 

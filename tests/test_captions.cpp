@@ -1,4 +1,5 @@
-// Tests of the texts and the time the window shows after a count.
+// Tests of the texts and the time the window shows after a count, and of what the operator
+// types to correct one.
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,7 @@
 #include <thread>
 
 #include "app/captions.h"
+#include "app/station.h"
 
 namespace lathmark {
 namespace {
@@ -39,6 +41,37 @@ TEST(ElapsedTime, ExactAcrossAWrapAndForLargeReadings) {
     const std::uint32_t elapsed = elapsedMilliseconds(start, tickCount());
     EXPECT_GE(elapsed, 30u);
     EXPECT_LT(elapsed, 10000u);
+}
+
+// The true boards, then an optional word of why; anything else is asked for again.
+TEST(Correction, IsTheTrueBoardsThenAWordOfWhy) {
+    struct Case {
+        const char* typed;
+        long long boards;  // -1: not a correction
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"12", 12, ""},
+        {"  12\t", 12, ""},
+        {"12 two sheets glued ", 12, "two sheets glued"},
+        {"0", 0, ""},
+        {"007", 7, ""},
+        {"99999", 99999, ""},
+        {"100000", -1, ""},
+        {"99999999999999999999", -1, ""},
+        {"", -1, ""},
+        {"twelve", -1, ""},
+        {"12x", -1, ""},
+        {"-3", -1, ""},
+        {"1 2", 1, "2"},
+    };
+    for (const Case& c : cases) {
+        const CorrectionTyped typed = parseCorrection(c.typed);
+        EXPECT_EQ(typed.problem.has_value(), c.boards < 0) << c.typed;
+        if (c.boards < 0) continue;
+        EXPECT_EQ(typed.boards, c.boards) << c.typed;
+        EXPECT_EQ(typed.reason, c.reason) << c.typed;
+    }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ Learning::Learning(std::filesystem::path journal, Settings current, int jobs)
 }
 
 Learning::~Learning() {
+    stop_ = true;
     if (thread_.joinable()) thread_.join();
 }
 
@@ -26,6 +27,7 @@ void Learning::run(int jobs) {
         learnt.error = *learnt.truth.error;
     } else {
         CalibrationOptions options{.jobs = jobs, .findRegion = current_.region.has_value()};
+        options.stop = &stop_;
         options.progress = [this](const CalibrationOptions::Step& step) {
             std::lock_guard lock(mutex_);
             step_ = step;

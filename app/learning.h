@@ -29,7 +29,8 @@ class Learning {
     // Starts learning from `journal` the settings that count its photographs right, from
     // `current` (its REGION searched for, where it has one), `jobs` photographs at a time.
     Learning(std::filesystem::path journal, Settings current, int jobs);
-    // Waits for the search to end.
+    // Ends the search soon (after the photograph or the column window at hand) and waits for it,
+    // so that a window closed meanwhile is not held up for the whole search.
     ~Learning();
     Learning(const Learning&) = delete;
     Learning& operator=(const Learning&) = delete;
@@ -51,6 +52,7 @@ class Learning {
     mutable std::mutex mutex_;
     CalibrationOptions::Step step_{};
     std::atomic<bool> done_{false};
+    std::atomic<bool> stop_{false};
     Learnt learnt_;
     std::thread thread_;
 };

@@ -183,13 +183,16 @@ constexpr int kNarrowestParts = 4;  // of the finest grid: 1/8 of the width
 // Windows kept from one grid to the next, finer one.
 constexpr std::size_t kKeptWindows = 4;
 
+// Thrown out of the search for the region when it is to end early.
+struct Stopped {};
+
 // Searches column windows coarse to fine: every window of the grid of eighths, then around the
 // best few windows at sixteenths and at thirty-seconds, then from each of those one edge step at
 // a time while a step finds a better window; or, with `everyWindow`, every window of the
 // thirty-seconds grid. Gives the results of every window searched; only the best keeps what
 // each photograph's search found in it.
 std::vector<RegionResult> searchWindows(const Search& search, int width, int top, int height,
-                                        bool everyWindow,
+                                        bool everyWindow, const std::atomic<bool>* stop,
                                         const std::function<void(std::size_t)>& searched) {
     std::vector<RegionResult> results;
     std::map<std::pair<int, int>, std::size_t> done;  // by pixel edges
@@ -198,6 +201,7 @@ std::vector<RegionResult> searchWindows(const Search& search, int width, int top
         const Region region = window(left, right, parts, width, top, height);
         const auto key = std::pair{region.left, region.width};
         if (auto found = done.find(key); found != done.end()) return found->second;
+        if (stop && *stop) throw Stopped{};
         RegionResult result = search.evaluate(region, region.width);
         search.choose(result);
         results.push_back(std::move(result));
@@ -295,6 +299,10 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
             PhotographSearch& search = photograph.search;
             search.file = truth[i].file;
             search.boards = truth[i].boards;
+            if (options.stop && *options.stop) {
+                search.error = "not searched: the search was ended";
+                return photograph;
+            }
             PixelBudget::Share share(&budget);
             StepResult<Bitmap> decoded = decodeJpegFile(truth[i].file, &share);
             if (!decoded.ok()) {
@@ -329,6 +337,7 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
             if (options.progress) options.progress({false, all.size(), truth.size()});
         });
 
+    if (options.stop && *options.stop) return std::nullopt;
     std::vector<Photograph*> searched;
     for (Photograph& photograph : all)
         if (!photograph.search.error) searched.push_back(&photograph);
@@ -353,12 +362,16 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
         // is what it mostly takes; a longer climb makes the total grow as it goes.
         const std::size_t eighths = 8 * 9 / 2;
         std::size_t expected = options.everyWindow ? 29 * 30 / 2 : eighths + kKeptWindows * 9;
-        windows =
-            searchWindows(search, across, top, lowest, options.everyWindow, [&](std::size_t done) {
-                if (!options.progress) return;
-                if (done >= expected) expected = done + 9;
-                options.progress({true, done, expected});
-            });
+        try {
+            windows = searchWindows(search, across, top, lowest, options.everyWindow, options.stop,
+                                    [&](std::size_t done) {
+                                        if (!options.progress) return;
+                                        if (done >= expected) expected = done + 9;
+                                        options.progress({true, done, expected});
+                                    });
+        } catch (const Stopped&) {
+            return std::nullopt;
+        }
     } else {
         RegionResult& inEffect = windows.emplace_back();
         inEffect.region = current.region;

@@ -4,6 +4,7 @@
 // The photographs come as a list with their true counts (a TRUTH file read by truth.h); the
 // batch counter prints what it finds, and the benchmarks run it. Free of Qt.
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -82,6 +83,9 @@ struct CalibrationOptions {
         std::size_t total = 0;
     };
     std::function<void(const Step&)> progress{};
+    // Set, while the search runs, to end it soon: after the photographs or the column window
+    // at hand. Nothing is chosen then.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // Searches the landscapes of every photograph `truth` names, at every STRETCH, within the region

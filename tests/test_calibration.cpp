@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/calibration.h"
+#include "engine/calibration_search.h"
 #include "engine/journal.h"
 #include "engine/preparation.h"
 #include "engine/truth.h"
@@ -229,6 +232,24 @@ TEST(JournalTruth, GivesTheTruthListAndSaysWhatItLeavesOut) {
                                    "truth.tsv:1: the header line names no column file (columns are "
                                    "separated by tabs)"))
         << truth.error.value_or("");
+}
+
+// A search asked to end (a window closed while it learns) ends at once and chooses nothing.
+TEST(CalibrationSearch, EndsEarlyWhenAsked) {
+    const TruthRead truth =
+        readTruth(std::filesystem::path(LATHMARK_SOURCE_DIR) / "samples/dim/truth.tsv");
+    ASSERT_FALSE(truth.error);
+    // Before the photographs are read, or in the search for the region, after its first window.
+    for (const bool findRegion : {false, true}) {
+        std::atomic<bool> stop{!findRegion};
+        CalibrationOptions options{.findRegion = findRegion};
+        options.stop = &stop;
+        options.progress = [&stop](const CalibrationOptions::Step& step) {
+            if (step.windows) stop = true;
+        };
+        EXPECT_FALSE(calibrate(truth.rows, {.threshold = 128, .bdLine = 40}, options,
+                               [](const PhotographSearch&) {}));
+    }
 }
 
 }  // namespace

@@ -456,6 +456,14 @@ TEST_F(WindowStation, CtrlLLearnsSettingsFromTheJournalAndWritesThemOnlyOnYes) {
     }
     const std::string journalText = journalOf(records);
     const std::string settingsText = "BDLINE=40\nTHRESHOLD=20\n";
+    // A window closed while it learns ends the search and writes nothing.
+    std::ofstream(here(kJournalFile), std::ios::binary) << journalText;
+    std::ofstream(here("Lathmark.ini")) << settingsText;
+    open(here("Lathmark.ini"));
+    QTest::keyClick(&window(), Qt::Key_L, Qt::ControlModifier);
+    open(here("Lathmark.ini"));
+    EXPECT_EQ(test::readBytes(here("Lathmark.ini")), settingsText);
+    EXPECT_FALSE(fs::exists(here("Lathmark.ini.bak")));
     for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
         SCOPED_TRACE(answer == QMessageBox::Yes ? "yes" : "no");
         std::ofstream(here(kJournalFile), std::ios::binary) << journalText;

@@ -13,10 +13,14 @@
 namespace lathmark::samplegen {
 namespace {
 
-using detail::kTwoPi;
+using detail::makeTint;
 using detail::Random;
 using detail::refuse;
+using detail::Sampled;
 using detail::streamSeed;
+using detail::Tint;
+using detail::toByte;
+using detail::Wobble;
 
 std::string str(double value) {
     std::ostringstream out;
@@ -94,58 +98,6 @@ void validate(const StackPhoto& p) {
         refuse(what, "noiseSigma " + str(p.noiseSigma) + " is outside 0 to 100");
 }
 
-// Colour casts, scaled so that the library's luminance (0.2126 r + 0.7152 g + 0.0722 b) of a
-// tinted grey level L is L again: the counter then sees exactly the grey levels drawn.
-struct Tint {
-    double r, g, b;
-};
-
-Tint makeTint(double r, double g, double b) {
-    const double luma = 0.2126 * r + 0.7152 * g + 0.0722 * b;
-    return {r / luma, g / luma, b / luma};
-}
-
-// Sum of sines with random wavelengths and phases: a smooth, aperiodic-looking wobble in -1..1.
-struct Wobble {
-    double wavelength[3] = {1, 1, 1};
-    double phase[3] = {0, 0, 0};
-
-    Wobble(Random& rnd, double shortest, double longest) {
-        for (int k = 0; k < 3; ++k) {
-            wavelength[k] = rnd.uniform(shortest, longest);
-            phase[k] = rnd.uniform(0.0, kTwoPi);
-        }
-    }
-    double at(double t) const {
-        return 0.5 * std::sin(kTwoPi * t / wavelength[0] + phase[0]) +
-               0.3 * std::sin(kTwoPi * t / wavelength[1] + phase[1]) +
-               0.2 * std::sin(kTwoPi * t / wavelength[2] + phase[2]);
-    }
-};
-
-// A function of one variable sampled at the integers first to last, read back with linear
-// interpolation: the sines of a large photograph are then computed once per column, not once per
-// pixel.
-class Sampled {
-  public:
-    Sampled(int first, int last, const auto& function) : first_(first) {
-        values_.reserve(static_cast<std::size_t>(last - first + 1));
-        for (int t = first; t <= last; ++t) values_.push_back(function(static_cast<double>(t)));
-    }
-    double at(double t) const {
-        const double position =
-            std::clamp(t - first_, 0.0, static_cast<double>(values_.size() - 1));
-        const auto index = static_cast<std::size_t>(position);
-        if (index + 1 >= values_.size()) return values_.back();
-        const double fraction = position - static_cast<double>(index);
-        return values_[index] + fraction * (values_[index + 1] - values_[index]);
-    }
-
-  private:
-    int first_;
-    std::vector<double> values_;
-};
-
 // The random look of one board face: grain streaks along the board, a faint layering across it,
 // and a slow drift in brightness from one end to the other.
 struct FaceLook {
@@ -188,13 +140,6 @@ struct JointPath {
 double coverage(double y, double low, double high) {
     const double covered = std::min(y + 1.0, high) - std::max(y, low);
     return std::clamp(covered, 0.0, 1.0);
-}
-
-// Rounds to the nearest level, clipping to 0 to 255 as a camera's sensor clips.
-BYTE toByte(double value) {
-    if (!(value > 0.0)) return 0;
-    if (value >= 255.0) return 255;
-    return static_cast<BYTE>(value + 0.5);
 }
 
 }  // namespace

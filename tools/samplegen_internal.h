@@ -1,6 +1,7 @@
 #pragma once
-// What the two halves of the sample generator share: the random numbers, which must come out the
-// same in the planning and the drawing of a photograph, and the way a bad description is refused.
+// What the parts of the sample generator share: the random numbers, which must come out the same in
+// the planning and the drawing of a photograph, the smooth wobbles and tints the drawing is made
+// of, and the way a bad description is refused.
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace lathmark::samplegen::detail {
 
@@ -59,6 +61,65 @@ inline std::uint32_t streamSeed(std::uint32_t seed, std::uint32_t stream) {
     z = (z ^ (z >> 16)) * 0x85EBCA6Bu;
     z = (z ^ (z >> 13)) * 0xC2B2AE35u;
     return z ^ (z >> 16);
+}
+
+// Colour casts, scaled so that the library's luminance (0.2126 r + 0.7152 g + 0.0722 b) of a
+// tinted grey level L is L again: the counter then sees exactly the grey levels drawn.
+struct Tint {
+    double r, g, b;
+};
+
+inline Tint makeTint(double r, double g, double b) {
+    const double luma = 0.2126 * r + 0.7152 * g + 0.0722 * b;
+    return {r / luma, g / luma, b / luma};
+}
+
+// Sum of sines with random wavelengths and phases: a smooth, aperiodic-looking wobble in -1..1.
+struct Wobble {
+    double wavelength[3] = {1, 1, 1};
+    double phase[3] = {0, 0, 0};
+
+    Wobble(Random& rnd, double shortest, double longest) {
+        for (int k = 0; k < 3; ++k) {
+            wavelength[k] = rnd.uniform(shortest, longest);
+            phase[k] = rnd.uniform(0.0, kTwoPi);
+        }
+    }
+    double at(double t) const {
+        return 0.5 * std::sin(kTwoPi * t / wavelength[0] + phase[0]) +
+               0.3 * std::sin(kTwoPi * t / wavelength[1] + phase[1]) +
+               0.2 * std::sin(kTwoPi * t / wavelength[2] + phase[2]);
+    }
+};
+
+// A function of one variable sampled at the integers first to last, read back with linear
+// interpolation: the sines of a large photograph are then computed once per column, not once per
+// pixel.
+class Sampled {
+  public:
+    Sampled(int first, int last, const auto& function) : first_(first) {
+        values_.reserve(static_cast<std::size_t>(last - first + 1));
+        for (int t = first; t <= last; ++t) values_.push_back(function(static_cast<double>(t)));
+    }
+    double at(double t) const {
+        const double position =
+            std::clamp(t - first_, 0.0, static_cast<double>(values_.size() - 1));
+        const auto index = static_cast<std::size_t>(position);
+        if (index + 1 >= values_.size()) return values_.back();
+        const double fraction = position - static_cast<double>(index);
+        return values_[index] + fraction * (values_[index + 1] - values_[index]);
+    }
+
+  private:
+    int first_;
+    std::vector<double> values_;
+};
+
+// Rounds to the nearest level, clipping to 0 to 255 as a camera's sensor clips.
+inline std::uint8_t toByte(double value) {
+    if (!(value > 0.0)) return 0;
+    if (value >= 255.0) return 255;
+    return static_cast<std::uint8_t>(value + 0.5);
 }
 
 [[noreturn]] inline void refuse(const std::string& what, const std::string& problem) {

@@ -300,7 +300,9 @@ BitmapPtr toGreyscale(FIBITMAP* dib) {
     return grey;
 }
 
-void saveJpeg(FIBITMAP* dib, const std::string& path, int quality) {
+namespace {
+
+void writeJpeg(FIBITMAP* dib, const std::string& path, int quality, int flags) {
     if (dib == nullptr) throw std::invalid_argument(path + ": no bitmap to write");
     const unsigned bpp = FreeImage_GetBPP(dib);
     if (bpp != 8 && bpp != 24)
@@ -310,9 +312,18 @@ void saveJpeg(FIBITMAP* dib, const std::string& path, int quality) {
         throw std::invalid_argument(path + ": JPEG quality " + std::to_string(quality) +
                                     " is outside 1 to 100");
     // The low bits of the flags carry the quality directly.
-    const int flags = quality | JPEG_SUBSAMPLING_444 | JPEG_OPTIMIZE;
-    if (!FreeImage_Save(FIF_JPEG, dib, path.c_str(), flags))
+    if (!FreeImage_Save(FIF_JPEG, dib, path.c_str(), quality | flags))
         throw std::runtime_error(path + ": cannot write the JPEG file");
+}
+
+}  // namespace
+
+void saveJpeg(FIBITMAP* dib, const std::string& path, int quality) {
+    writeJpeg(dib, path, quality, JPEG_SUBSAMPLING_444 | JPEG_OPTIMIZE);
+}
+
+void savePhoneJpeg(FIBITMAP* dib, const std::string& path, int quality) {
+    writeJpeg(dib, path, quality, JPEG_SUBSAMPLING_420);
 }
 
 }  // namespace lathmark::samplegen

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -24,6 +25,8 @@ namespace fs = std::filesystem;
 using lathmark::samplegen::BitmapPtr;
 using lathmark::samplegen::StackPhoto;
 using lathmark::samplegen::StackPlan;
+using lathmark::samplegen::YardPlan;
+using lathmark::samplegen::YardPoint;
 
 // Grey level of every pixel, by the library's own conversion (the one its threshold uses).
 struct Greys {
@@ -268,6 +271,75 @@ TEST(SampleGen, AJpegThatCannotBeWrittenNamesItsFile) {
         ADD_FAILURE() << "writing into a missing folder succeeded";
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+    }
+}
+
+// A yard photograph's scene says where its edge lies: halfway along, the edge is as tall as its
+// sheets, the left end is (1 + taper) times as tall as the right, the line halfway up slopes as
+// planned, and the joints lie in order, 1 to 3 rows thick. The same seed draws the same pixels.
+TEST(SampleGen, YardScenesHoldTheirGeometryAndDrawTheSamePixels) {
+    struct Case {
+        int boards;
+        double sheetRows;
+        double slope;
+        double taper;
+        bool corrugated;
+        std::uint32_t seed;
+    };
+    const Case cases[] = {
+        {21, 10.0, 2.9, -0.04, true, 11},
+        {34, 7.0, -2.8, 0.05, false, 12},
+        {48, 4.0, 0.7, 0.03, true, 13},
+        {52, 3.0, -1.5, -0.06, false, 14},
+    };
+    auto length = [](const YardPoint& a, const YardPoint& b) {
+        return std::hypot(b.x - a.x, b.y - a.y);
+    };
+    auto halfway = [](const YardPoint& a, const YardPoint& b) {
+        return YardPoint{0.5 * (a.x + b.x), 0.5 * (a.y + b.y)};
+    };
+    for (const Case& c : cases) {
+        YardPlan plan;
+        plan.width = 640;
+        plan.height = 480;
+        plan.boards = c.boards;
+        plan.stackSeed = 100 + c.seed;
+        plan.corrugated = c.corrugated;
+        plan.sheetRows = c.sheetRows;
+        plan.slopeDegrees = c.slope;
+        plan.taper = c.taper;
+        plan.bottom = 0.15;
+        plan.stacksBehind = c.seed % 2 == 0;
+        const auto scene = lathmark::samplegen::planYard(plan, c.seed);
+        const std::string what = "seed " + std::to_string(c.seed);
+        ASSERT_EQ(scene.boards, c.boards) << what;
+        ASSERT_EQ(static_cast<int>(scene.sheets.size()), c.boards) << what;
+        ASSERT_EQ(scene.joints.size() + 1, scene.sheets.size()) << what;
+        EXPECT_NEAR(scene.slopeDegrees, c.slope, 1e-9) << what;
+        EXPECT_LE(std::fabs(scene.slopeDegrees), 3.0) << what;
+        EXPECT_GE(scene.sheetRows, 3.0) << what;
+        EXPECT_LE(scene.sheetRows, 10.0) << what;
+        const auto& corner = scene.corners;
+        EXPECT_NEAR(length(halfway(corner[0], corner[1]), halfway(corner[3], corner[2])),
+                    c.boards * c.sheetRows, 1e-6)
+            << what;
+        EXPECT_NEAR(length(corner[0], corner[3]) / length(corner[1], corner[2]), 1.0 + c.taper,
+                    1e-9)
+            << what;
+        double below = 0.0;
+        for (const auto& joint : scene.joints) {
+            EXPECT_GT(joint.up, below) << what;
+            EXPECT_GE(joint.rows, 1.0) << what;
+            EXPECT_LE(joint.rows, 3.0) << what;
+            below = joint.up;
+        }
+        EXPECT_LT(below, 1.0) << what;
+
+        const Greys first(lathmark::samplegen::renderYard(scene, c.seed).get());
+        const Greys again(lathmark::samplegen::renderYard(scene, c.seed).get());
+        const Greys other(lathmark::samplegen::renderYard(scene, c.seed + 1).get());
+        EXPECT_TRUE(first.levels == again.levels) << what;
+        EXPECT_FALSE(first.levels == other.levels) << what;
     }
 }
 

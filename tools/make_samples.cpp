@@ -5,8 +5,10 @@
 // Writes the sample photographs of stacked fibreboard that the project keeps in samples/, and
 // manifest.tsv, which lists each file with its true board count and size; in OUTDIR/dim/ a
 // second, smaller set of one kind of stack under dim light, and in OUTDIR/thin/ one of a kind
-// whose joints are three rows thick, each with its truth.tsv. Every photograph comes from a
-// fixed plan and seed, so running the program again writes the same pictures.
+// whose joints are three rows thick, in OUTDIR/station/ photographs of a counting station, and in
+// OUTDIR/yard/ hand-held photographs of stacks in a yard, each set with its truth.tsv. Every
+// photograph comes from a fixed plan and seed, so running the program again writes the same
+// pictures.
 
 #include <cmath>
 #include <cstdio>
@@ -26,6 +28,7 @@ namespace {
 using lathmark::samplegen::StackPhoto;
 using lathmark::samplegen::StackPlan;
 using lathmark::samplegen::StationPlan;
+using lathmark::samplegen::YardPlan;
 
 struct Sample {
     const char* file;
@@ -162,7 +165,6 @@ void writeStationSample(const StationSample& s, const std::filesystem::path& fil
     writeStation(plan, s.seed, file);
 }
 
-
 // Writes one kind's set into `folder` with its truth.tsv; false if anything failed.
 template <typename Sample, typename Write>
 bool writeKindSet(const std::filesystem::path& folder, const std::vector<Sample>& samples,
@@ -227,7 +229,8 @@ bool writeStationSamples(const std::filesystem::path& folder) {
         for (int y = row; y < row + 6; ++y) {
             BYTE* line = FreeImage_GetScanLine(dib.get(), y);
             for (int x = scene.stackLeft; x < scene.stackLeft + scene.stack.width; ++x)
-                for (int c = 0; c < 3; ++c) line[3 * x + c] = static_cast<BYTE>(line[3 * x + c] / 5);
+                for (int c = 0; c < 3; ++c)
+                    line[3 * x + c] = static_cast<BYTE>(line[3 * x + c] / 5);
         }
         lathmark::samplegen::saveJpeg(dib.get(), (folder / "station_14.jpg").string());
     } catch (const std::exception& e) {
@@ -239,6 +242,79 @@ bool writeStationSamples(const std::filesystem::path& folder) {
             << "station_13.jpg\t14\n"
             << "station_14.jpg\t9\n";
     return flagged.good();
+}
+
+// A stack in a yard photographed by hand (see samplegen.h). Each of the four stacks is
+// photographed three times, framed differently: nearer or farther, turned either way, from
+// either side, with other stacks or a clad wall behind.
+struct YardStack {
+    int boards;
+    std::uint32_t seed;
+    bool corrugated;
+};
+
+struct YardSample {
+    const char* file;
+    int boards;
+    YardStack stack;
+    int width;
+    int height;
+    double sheetRows;
+    double slope;
+    double taper;
+    double left;
+    double right;
+    double bottom;
+    bool stacksBehind;
+    int quality;
+    std::uint32_t seed;
+};
+
+const std::vector<YardSample>& yardSamples() {
+    static const YardStack a{48, 6101, true};
+    static const YardStack b{34, 6102, false};
+    static const YardStack c{21, 6103, true};
+    static const YardStack d{52, 6104, false};
+    static const std::vector<YardSample> list = {
+        {"yard_01.jpg", a.boards, a, 1280, 960, 6.0, 2.4, 0.04, 0.06, 0.95, 0.22, false, 88, 6201},
+        {"yard_02.jpg", a.boards, a, 1600, 1200, 8.5, -1.3, -0.05, -0.08, 0.88, 0.20, true, 90,
+         6202},
+        {"yard_03.jpg", a.boards, a, 1280, 960, 4.0, 0.7, 0.03, 0.18, 1.15, 0.30, false, 86, 6203},
+        {"yard_04.jpg", b.boards, b, 1600, 1200, 10.0, -2.5, -0.05, 0.04, 0.97, 0.18, true, 87,
+         6204},
+        {"yard_05.jpg", b.boards, b, 1280, 960, 7.0, 1.8, -0.03, -0.12, 0.90, 0.25, false, 91,
+         6205},
+        {"yard_06.jpg", b.boards, b, 1600, 1200, 5.5, -0.4, 0.06, 0.12, 1.08, 0.28, true, 88, 6206},
+        {"yard_07.jpg", c.boards, c, 1280, 960, 9.5, 2.6, 0.04, 0.10, 0.92, 0.24, true, 89, 6207},
+        {"yard_08.jpg", c.boards, c, 1600, 1200, 7.5, -2.0, 0.03, -0.05, 0.93, 0.22, false, 86,
+         6208},
+        {"yard_09.jpg", c.boards, c, 1280, 960, 5.0, 0.2, -0.06, 0.05, 1.10, 0.33, false, 90, 6209},
+        {"yard_10.jpg", d.boards, d, 1600, 1200, 6.5, -1.7, -0.04, 0.02, 0.96, 0.20, false, 88,
+         6210},
+        {"yard_11.jpg", d.boards, d, 1280, 960, 3.5, 2.2, 0.02, 0.15, 0.98, 0.30, true, 87, 6211},
+        {"yard_12.jpg", d.boards, d, 1600, 1200, 9.0, -2.4, -0.05, -0.10, 0.90, 0.16, true, 91,
+         6212},
+    };
+    return list;
+}
+
+void writeYardSample(const YardSample& s, const std::filesystem::path& file) {
+    YardPlan plan;
+    plan.width = s.width;
+    plan.height = s.height;
+    plan.boards = s.stack.boards;
+    plan.stackSeed = s.stack.seed;
+    plan.corrugated = s.stack.corrugated;
+    plan.sheetRows = s.sheetRows;
+    plan.slopeDegrees = s.slope;
+    plan.taper = s.taper;
+    plan.left = s.left;
+    plan.right = s.right;
+    plan.bottom = s.bottom;
+    plan.stacksBehind = s.stacksBehind;
+    const auto scene = lathmark::samplegen::planYard(plan, s.seed);
+    auto dib = lathmark::samplegen::renderYard(scene, s.seed);
+    lathmark::samplegen::savePhoneJpeg(dib.get(), file.string(), s.quality);
 }
 
 }  // namespace
@@ -405,6 +481,7 @@ int main(int argc, char** argv) {
     if (!writeKindSet(outDir / "dim", dimSamples(), writeDimSample)) status = 1;
     if (!writeKindSet(outDir / "thin", thinSamples(), writeThinSample)) status = 1;
     if (!writeStationSamples(outDir / "station")) status = 1;
+    if (!writeKindSet(outDir / "yard", yardSamples(), writeYardSample)) status = 1;
     FreeImage_DeInitialise();
     return status;
 }

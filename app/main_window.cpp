@@ -634,6 +634,10 @@ void Lathmark::confirm_Activated() {
         showMessage("Nothing to confirm: pick a photograph, and its count can be confirmed.");
         return;
     }
+    if (shown->checked() && shown->checks.back().event == JournalEvent::Confirm) {
+        showMessage(fromNative(shown->file + " is confirmed already."));
+        return;
+    }
     std::string note;
     const std::optional<BookCount> count =
         station.check(JournalEvent::Confirm, shown->held(), {}, note);

@@ -251,6 +251,8 @@ TEST_F(WindowStation, OperatorCorrectsAndConfirmsCountsAndTakesThemBack) {
          "Counted in this book"},
         {"confirmed", [&] { key(Qt::Key_Return, Qt::ControlModifier); },
          "b.jpg confirmed: 4 boards", "2 4 7", "confirmed", "Confirmed in this book"},
+        {"confirmed again", [&] { key(Qt::Key_Return, Qt::ControlModifier); },
+         "b.jpg is confirmed already.", "2 4 7", "confirmed", "Confirmed in this book"},
         {"double click",
          [&] {
              QTest::mouseDClick(label("vCurrentCount"), Qt::LeftButton);

@@ -610,14 +610,7 @@ void Lathmark::correctionEntered() {
     }
     closeCorrection();
     std::string note;
-    const std::optional<BookCount> count =
-        station.check(JournalEvent::Correct, typed.boards, typed.reason, note);
-    if (!count) return;
-    showBoardsOfPhotograph(count->held(), false);
-    showCheck();
-    showBook();
-    showMessage(fromNative(checkedMessage(*count) + (note.empty() ? "" : " " + note)),
-                note.empty() ? Tone::Plain : Tone::Warning);
+    showChecked(station.check(JournalEvent::Correct, typed.boards, typed.reason, note), note);
 }
 
 // Closes the field, if it is open, with nothing changed; the keyboard goes back to the list.
@@ -639,8 +632,11 @@ void Lathmark::confirm_Activated() {
         return;
     }
     std::string note;
-    const std::optional<BookCount> count =
-        station.check(JournalEvent::Confirm, shown->held(), {}, note);
+    showChecked(station.check(JournalEvent::Confirm, shown->held(), {}, note), note);
+}
+
+// The operator's word on the count shown, in MiniBook, the book and the message.
+void Lathmark::showChecked(const std::optional<BookCount>& count, const std::string& note) {
     if (!count) return;
     showBoardsOfPhotograph(count->held(), false);
     showCheck();

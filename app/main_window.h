@@ -85,6 +85,7 @@ class Lathmark : public QWidget {
     void correctionEntered();
     void closeCorrection();
     void confirm_Activated();
+    void showChecked(const std::optional<BookCount>& count, const std::string& note);
     // The count of the book that MiniBook shows, if it shows one.
     const BookCount* shownCount() const;
     void showCheck();

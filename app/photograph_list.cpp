@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QSignalBlocker>
 #include <algorithm>
+#include <functional>
 
 #include "app/counter_label.h"
 #include "app/station.h"
@@ -24,42 +25,42 @@ QListWidgetItem* listedPhotograph(const QListWidget* list, const std::string& na
     return nullptr;
 }
 
-// A dot of `colour` in a square as high as a line of the list; transparent for none, so that
-// every name starts in the same column.
-QIcon dot(const QColor& colour) {
+// A mark drawn by `draw` in a square as high as a line of the list, on a transparent ground, so
+// that every name starts in the same column.
+QIcon drawnMark(const std::function<void(QPainter&)>& draw) {
     QPixmap pixmap(12, 12);
     pixmap.fill(Qt::transparent);
-    if (colour.isValid()) {
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    draw(painter);
+    painter.end();
+    return QIcon(pixmap);
+}
+
+// A dot of `colour`; none for an invalid colour.
+QIcon dot(const QColor& colour) {
+    return drawnMark([&colour](QPainter& painter) {
+        if (!colour.isValid()) return;
         painter.setPen(Qt::NoPen);
         painter.setBrush(colour);
         painter.drawEllipse(QRectF(2, 2, 8, 8));
-    }
-    return QIcon(pixmap);
+    });
 }
 
 // A ring of `colour`: a count the operator corrected.
 QIcon ring(const QColor& colour) {
-    QPixmap pixmap(12, 12);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(colour, 2));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawEllipse(QRectF(2, 2, 8, 8));
-    return QIcon(pixmap);
+    return drawnMark([&colour](QPainter& painter) {
+        painter.setPen(QPen(colour, 2));
+        painter.drawEllipse(QRectF(2, 2, 8, 8));
+    });
 }
 
 // A tick of `colour`: a count the operator confirmed.
 QIcon check(const QColor& colour) {
-    QPixmap pixmap(12, 12);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(colour, 2));
-    painter.drawPolyline(QPolygonF({QPointF(2, 6.5), QPointF(5, 9.5), QPointF(10, 2.5)}));
-    return QIcon(pixmap);
+    return drawnMark([&colour](QPainter& painter) {
+        painter.setPen(QPen(colour, 2));
+        painter.drawPolyline(QPolygonF({QPointF(2, 6.5), QPointF(5, 9.5), QPointF(10, 2.5)}));
+    });
 }
 
 }  // namespace

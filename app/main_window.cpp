@@ -676,7 +676,12 @@ void Lathmark::learningDone() {
     }
     std::string text = "Learnt from " + journal + ": " +
                        learntText(finished->current(), *learnt.calibration) + ".";
-    for (const std::string& note : learnt.truth.notes) text += "\n" + note;
+    // The photographs left out, a few by name: a long list would not fit a question.
+    constexpr std::size_t kNamedNotes = 5;
+    const std::vector<std::string>& notes = learnt.truth.notes;
+    for (std::size_t i = 0; i < notes.size() && i < kNamedNotes; ++i) text += "\n" + notes[i];
+    if (notes.size() > kNamedNotes)
+        text += "\n(and " + std::to_string(notes.size() - kNamedNotes) + " more left out)";
     const std::string file = settingsFile_.filename().string();
     if (!learntChanges(finished->current(), *learnt.calibration)) {
         QMessageBox::information(this, "Lathmark", fromNative(text));

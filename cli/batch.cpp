@@ -153,6 +153,7 @@ PhotographOutcome countOne(const BatchPhotograph& photograph, const BatchOptions
     outcome.photographHeight = result.photographHeight;
     outcome.stretch = options.settings.stretch;
     outcome.region = options.settings.region;
+    outcome.angleHundredths = result.angleHundredths;
     outcome.stable = result.stable;
     outcome.certainty = result.certainty;
     if (options.markedFolder) {

@@ -60,6 +60,8 @@ struct PhotographOutcome {
     int photographHeight = 0;
     int stretch = 1;  // rows of the band and joints are the photograph's rows times this
     std::optional<Region> region;  // where it was counted, if not the whole photograph
+    // The joints' slope its rows were read along, in hundredths of a degree, where ANGLE is set.
+    std::optional<int> angleHundredths;
     std::optional<StabilityRanges> stable;
     Certainty certainty;
     double milliseconds = 0;

@@ -37,6 +37,7 @@ struct Options {
     bool strict = false;
     std::optional<std::string> region;  // WxH+X+Y, or "full"
     std::optional<std::string> thickness;
+    std::optional<std::string> angle;
     std::optional<std::string> truth;  // a TRUTH file or a journal
     bool trustCounts = false;
     bool findRegion = false;

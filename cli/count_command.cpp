@@ -31,6 +31,9 @@ std::vector<lathmark::ReportSetting> reportSettings(const Options& options,
     if (settings.thicknessHundredths > 0)
         lines.push_back({"THICKNESS", lathmark::hundredthsText(settings.thicknessHundredths) +
                                           (options.thickness ? " (--thickness)" : "")});
+    if (!settings.angle.level())
+        lines.push_back(
+            {"ANGLE", lathmark::angleText(settings.angle) + (options.angle ? " (--angle)" : "")});
     if (inEffect.file)
         lines.push_back(
             {"Settings file", inEffect.file->string() +

@@ -12,7 +12,7 @@ constexpr std::string_view kLineEnd = "\r\n";
 std::string csvHeader() {
     std::string header =
         "file,boards,lines1,lines2,lines3,lines4,band_top,band_bottom,band_width,band_height,ms,"
-        "warning,error,by_thickness,uncertain,uncertain_why";
+        "warning,error,by_thickness,uncertain,uncertain_why,angle,by_rhythm";
     header += kLineEnd;
     return header;
 }
@@ -30,6 +30,8 @@ std::string csvRecord(const PhotographOutcome& outcome) {
         add("");
         add("");
         add("");
+        add("");
+        add("");
     } else {
         add(std::to_string(outcome.boards()));
         for (int lines : outcome.passLines) add(std::to_string(lines));
@@ -42,6 +44,8 @@ std::string csvRecord(const PhotographOutcome& outcome) {
         add(outcome.certainty.byThickness ? hundredthsOf(*outcome.certainty.byThickness) : "");
         add(outcome.certainty.uncertain ? "true" : "false");
         add(outcome.certainty.uncertain ? csvTextField(outcome.certainty.why) : "");
+        add(outcome.angleHundredths ? angleText({*outcome.angleHundredths, false}) : "");
+        add(outcome.certainty.byRhythm ? hundredthsOf(outcome.certainty.byRhythm->boards) : "");
     }
     record += kLineEnd;
     return record;

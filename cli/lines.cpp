@@ -44,6 +44,9 @@ std::string textLine(const PhotographOutcome& outcome) {
                         std::to_string(p[0]) + " + " + std::to_string(p[1]) + " + " +
                         std::to_string(p[2]) + " + " + std::to_string(p[3]) + "), " +
                         tenthsText(outcome.milliseconds) + " ms" +
+                        (outcome.angleHundredths
+                             ? ", along " + angleText({*outcome.angleHundredths, false}) + "°"
+                             : "") +
                         certaintySentence(outcome.certainty, outcome.stable) +
                         (outcome.certainty.uncertain ? ", uncertain" : "")) +
            "\n";
@@ -69,6 +72,7 @@ std::string jsonLine(const PhotographOutcome& outcome) {
                     {"width", outcome.band.width},
                     {"height", outcome.band.height}};
     if (outcome.region) line["region"] = regionJson(*outcome.region);
+    if (outcome.angleHundredths) line["angle"] = *outcome.angleHundredths / 100.0;
     line["ms"] = roundedTo(outcome.milliseconds, 10);
     if (outcome.stable)
         line["stable"] = {{"threshold", outcome.stable->threshold},
@@ -77,6 +81,10 @@ std::string jsonLine(const PhotographOutcome& outcome) {
     if (certainty.byThickness)
         line["thickness"] = {{"boards", roundedTo(*certainty.byThickness, 100)},
                              {"agrees", certainty.thicknessAgrees}};
+    if (certainty.byRhythm)
+        line["rhythm"] = {{"thickness", roundedTo(certainty.byRhythm->thickness, 100)},
+                          {"boards", roundedTo(certainty.byRhythm->boards, 100)},
+                          {"agrees", certainty.rhythmAgrees}};
     line["uncertain"] = certainty.uncertain;
     if (certainty.uncertain) line["uncertainWhy"] = certainty.why;
     if (!outcome.warning.empty()) line["warning"] = outcome.warning;
@@ -99,6 +107,7 @@ std::string jsonBook(const Book& book) {
     if (book.settings.region) line["region"] = regionText(*book.settings.region);
     if (book.settings.thicknessHundredths > 0)
         line["thickness"] = static_cast<double>(book.settings.thicknessHundredths) / 100.0;
+    if (!book.settings.angle.level()) line["angle"] = angleText(book.settings.angle);
     return dumped(line);
 }
 

@@ -83,6 +83,17 @@ int main(int argc, char** argv) {
                 return parsed.hundredths ? std::string() : "THICKNESS " + parsed.problem;
             },
             "");
+    app.add_option(
+           "--angle", options.angle,
+           "ANGLE to use instead of the file's: the joints' slope in degrees, rising to the "
+           "right when positive (0: level), or auto to find it in each photograph")
+        ->type_name("A|auto")
+        ->check(
+            [](const std::string& text) -> std::string {
+                const lathmark::AngleParsed parsed = lathmark::parseAngle(text);
+                return parsed.angle ? std::string() : "ANGLE " + parsed.problem;
+            },
+            "");
     auto* strict = app.add_flag(
         "--strict", options.strict,
         "Exit with status 3 when every photograph was counted but one or more are uncertain");

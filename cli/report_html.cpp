@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <numbers>
 #include <system_error>
 
 #include "cli/texts.h"
@@ -237,6 +238,16 @@ std::string overlay(const PhotographOutcome& outcome, const std::string& name,
         html += "<rect" + attribute("class", "region") + attribute("x", part.left) +
                 attribute("y", part.top) + attribute("width", part.width) +
                 attribute("height", part.height) + "/>\n";
+    // Along a slope the rows were read along lines of that slope through the counted part, each
+    // column moved up or down from its middle: the joints, edges and numbers are drawn so.
+    if (outcome.angleHundredths && *outcome.angleHundredths != 0) {
+        const double slope = std::tan(*outcome.angleHundredths / 100.0 * std::numbers::pi / 180.0);
+        const double middle = part.left + (part.width - 1) / 2.0;
+        html += "<g" +
+                attribute("transform", "matrix(1 " + number(-slope, "%.6f") + " 0 1 0 " +
+                                           number(slope * middle, "%.3f") + ")") +
+                ">\n";
+    }
     for (const Joint& joint : outcome.joints)
         html += "<rect" + attribute("class", "joint pass" + std::to_string(joint.pass)) +
                 attribute("data-pass", joint.pass) + attribute("data-top", joint.top) +
@@ -256,7 +267,9 @@ std::string overlay(const PhotographOutcome& outcome, const std::string& name,
                                  "%.1f")) +
                 attribute("y", at((boards[i].first + boards[i].second) / 2.0)) + ">" +
                 std::to_string(i + 1) + "</text>";
-    html += "</g>\n</svg>\n</div>\n";
+    html += "</g>\n";
+    if (outcome.angleHundredths && *outcome.angleHundredths != 0) html += "</g>\n";
+    html += "</svg>\n</div>\n";
 
     html += "<ul class=\"legend\">";
     for (int pass = 1; pass <= kPassCount; ++pass)

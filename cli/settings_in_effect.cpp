@@ -39,11 +39,13 @@ std::optional<SettingsInEffect> settingsInEffect(const Options& options) {
         if (options.stretch) replaced.push_back("STRETCH");
         if (options.region) replaced.push_back("REGION");
         if (options.thickness) replaced.push_back("THICKNESS");
+        if (options.angle) replaced.push_back("ANGLE");
         inEffect.doubt = lathmark::settingsDoubt(read, replaced);
         if (!inEffect.doubt.empty() && !options.quiet)
             say("lathmark-count: every count is marked uncertain while " + path.string() +
                 " has a mistake; mend it, or give the option of the key in question (--bdline, "
-                "--threshold, --stretch, --region, --thickness): an option replaces that one "
+                "--threshold, --stretch, --region, --thickness, --angle): an option replaces "
+                "that one "
                 "key, and the file's other keys are still used");
         inEffect.settings = read.settings;
         inEffect.file = path;
@@ -58,6 +60,7 @@ std::optional<SettingsInEffect> settingsInEffect(const Options& options) {
                                                     : lathmark::parseRegion(*options.region).region;
     if (options.thickness)
         settings.thicknessHundredths = *lathmark::parseThickness(*options.thickness).hundredths;
+    if (options.angle) settings.angle = *lathmark::parseAngle(*options.angle).angle;
     return inEffect;
 }
 

@@ -60,6 +60,11 @@ std::string certaintySentence(const Certainty& certainty,
     std::string text;
     if (certainty.byThickness)
         text += "; by thickness " + hundredthsOf(*certainty.byThickness) + " boards";
+    if (certainty.byRhythm) {
+        char boards[32];
+        std::snprintf(boards, sizeof boards, "%.1f", certainty.byRhythm->boards);
+        text += std::string("; by rhythm ") + boards + " boards";
+    }
     if (stable) text += stabilitySentence(*stable);
     return text;
 }

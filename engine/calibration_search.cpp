@@ -36,12 +36,8 @@ Bitmap greyCopy(Bitmap photograph) {
         return photograph;
     const int width = photograph.width();
     const int height = photograph.height();
-    Bitmap grey(FreeImage_Allocate(width, height, 8));
+    Bitmap grey = newGrey(width, height);
     if (!grey) return photograph;
-    for (int i = 0; i < 256; ++i) {
-        const auto level = static_cast<BYTE>(i);
-        FreeImage_GetPalette(grey.get())[i] = {level, level, level, 0};
-    }
     GreyRows rows(photograph.get(), {0, 0, width, height});
     const Scanlines to(grey.get());
     for (int y = 0; y < height; ++y) std::copy_n(rows.row(y), width, to(y));

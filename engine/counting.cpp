@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <future>
 
+#include "engine/levelling.h"
 #include "engine/preparation.h"
 #include "engine/report.h"
+#include "engine/rhythm.h"
 
 namespace lathmark {
 namespace {
@@ -17,6 +19,7 @@ CountResult failed(CountResult result, std::string reason) {
 // The verdict on a count, from its second opinion, its joints and its stability ranges.
 Certainty certaintyOf(const CountResult& result, const std::string& settingsDoubt) {
     Certainty certainty;
+    certainty.byRhythm = result.certainty.byRhythm;
     std::vector<std::string> reasons;
     if (!settingsDoubt.empty()) reasons.push_back(settingsDoubt);
     const Settings& settings = result.settings;
@@ -46,6 +49,19 @@ Certainty certaintyOf(const CountResult& result, const std::string& settingsDoub
             break;
         }
     }
+    if (result.rhythmSought) {
+        const std::optional<Rhythm>& rhythm = certainty.byRhythm;
+        if (!rhythm) {
+            reasons.push_back("no regular rhythm of joints was found in the stack");
+        } else if (!rhythmAgrees(*rhythm, result.boards())) {
+            certainty.rhythmAgrees = false;
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "the stack's rhythm gives %.2f boards of %.2f rows, not %d",
+                          rhythm->boards, rhythm->thickness, result.boards());
+            reasons.push_back(text);
+        }
+    }
     if (result.lines() == 0)
         reasons.push_back(
             "no joint was found: a stack of one board is almost never what was "
@@ -56,6 +72,27 @@ Certainty certaintyOf(const CountResult& result, const std::string& settingsDoub
     for (const std::string& reason : reasons)
         certainty.why += (certainty.why.empty() ? "" : "; ") + reason;
     return certainty;
+}
+
+// The band leaves out the counted part's first four columns.
+constexpr int kBandLeftColumn = 4;
+
+// The band's rows in the grey counted part (rows of the photograph, not stretched), each the sum
+// of its grey levels across the band's columns, from the top down.
+std::vector<double> bandProfile(FIBITMAP* grey, const BandEdges& edges, int stretch) {
+    const int height = static_cast<int>(FreeImage_GetHeight(grey));
+    const int width = static_cast<int>(FreeImage_GetWidth(grey));
+    const int first = edges.firstRow() / stretch;
+    const int end = std::min(height, (edges.endRow() + stretch - 1) / stretch);
+    std::vector<double> profile;
+    const Scanlines rows(grey);
+    for (int y = first; y < end; ++y) {
+        const BYTE* row = rows(height - 1 - y);
+        long sum = 0;
+        for (int x = kBandLeftColumn; x < width; ++x) sum += row[x];
+        profile.push_back(static_cast<double>(sum));
+    }
+    return profile;
 }
 
 struct Stability {
@@ -76,26 +113,44 @@ Stability stabilityOf(FIBITMAP* photograph, Settings settings) {
 // Everything after decoding: row counts, band, passes, joints and result image, and if asked, the
 // stability ranges.
 CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOptions& options) {
-    const Settings& settings = result.settings;
+    // Joints that are not level are counted in the counted part levelled along their slope; the
+    // rows are then those of that part, and everything after them counts as for a level stack.
+    // A count along a slope is of a stack photographed by hand, which has no THICKNESS of its
+    // own: its rhythm is the second opinion, read from the same grey part.
+    Settings settings = result.settings;
+    Bitmap levelledPart;
+    Bitmap greyPart;
+    if (!settings.angle.level()) {
+        StepResult<Levelled> found = levelled(photograph.get(), settings.region, settings.angle);
+        if (!found.ok()) return failed(std::move(result), *found.failure);
+        result.angleHundredths = found.value.hundredths;
+        if (found.value.hundredths != 0) {
+            levelledPart = std::move(found.value.part);
+            settings.region.reset();
+        } else {
+            greyPart = std::move(found.value.part);
+        }
+        result.rhythmSought = true;
+    }
+    FIBITMAP* const counted = levelledPart ? levelledPart.get() : photograph.get();
     // The stability ranges read the photograph as the count does and need nothing of it, so they
     // are found on a second thread meanwhile: with them, a count takes little longer than one
     // without. (Leaving this function, early or not, waits for them.)
     std::future<Stability> stability;
     if (options.stability)
-        stability = std::async(std::launch::async, stabilityOf, photograph.get(), settings);
+        stability = std::async(std::launch::async, stabilityOf, counted, settings);
     // The self-check's table holds the count's own thresholds, so the count takes its rows from
     // there instead of sweeping the photograph a second time.
     StepResult<ThresholdTable> checkTable;
     if (options.selfCheck && !options.stability) {
-        checkTable =
-            ThresholdTable::build(photograph.get(), settings.region, checkLevels(settings));
+        checkTable = ThresholdTable::build(counted, settings.region, checkLevels(settings));
         if (!checkTable.ok())
             result.stabilityProblem = "no self-check: the photograph " + *checkTable.failure;
     }
     const bool checked = options.selfCheck && !options.stability && checkTable.ok();
     const StepResult<RowCounts> rows =
         checked ? StepResult<RowCounts>{rowsAt(checkTable.value, settings)}
-                : countRows(photograph.get(), settings);
+                : countRows(counted, settings);
     if (!rows.ok()) return failed(std::move(result), *rows.failure);
     const StepResult<Band> band = findBand(rows.value);
     if (!band.ok()) return failed(std::move(result), *band.failure);
@@ -103,13 +158,18 @@ CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOp
     PassWork work;
     result.passLines = countLines(band.value.counts, settings.bdLine, work);
     // The counted part's rows are the photograph's from the region's top down.
-    const int shift = settings.region ? settings.region->top * settings.stretch : 0;
+    const std::optional<Region>& region = result.settings.region;
+    const int shift = region ? region->top * settings.stretch : 0;
     const BandEdges edges{band.value.edges.top + shift, band.value.edges.bottom + shift};
     result.joints = jointsOf(work, edges);
     result.photographWidth = photograph.width();
     result.photographHeight = photograph.height();
     result.band = {edges.top, edges.bottom, band.value.counts.width, band.value.counts.height};
-    result.marked = resultImage(work, band.value.counts, photograph.get());
+    if (result.rhythmSought)
+        result.certainty.byRhythm =
+            rhythmOf(bandProfile(levelledPart ? levelledPart.get() : greyPart.get(),
+                                 band.value.edges, settings.stretch));
+    result.marked = resultImage(work, band.value.counts, counted);
     if (!result.marked)
         return failed(std::move(result), "the result image could not be made (out of memory?)");
 

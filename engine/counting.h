@@ -18,6 +18,7 @@
 #include "engine/landscape.h"
 #include "engine/passes.h"
 #include "engine/pixel_budget.h"
+#include "engine/rhythm.h"
 #include "engine/settings.h"
 
 namespace lathmark {
@@ -52,6 +53,8 @@ struct BandBox {
 struct Certainty {
     std::optional<double> byThickness;  // the band's height over THICKNESS, to two decimals
     bool thicknessAgrees = true;        // it lies within half a board of the count
+    std::optional<Rhythm> byRhythm;     // the stack's own rhythm, where it was sought and found
+    bool rhythmAgrees = true;           // its boards lie within half a board of the count
     bool uncertain = false;
     std::string why;
 };
@@ -78,6 +81,11 @@ struct CountResult {
     std::string warning;  // what the decoder noted about a photograph it could still decode
     // Which photograph this is (digest.h), known for any JPEG data with a scan, counted or not.
     std::optional<PhotographDigest> digest;
+    // The joints' slope the rows were read along, in hundredths of a degree, where ANGLE is not
+    // level: its own, or the one found (0 where the photograph was counted as it is).
+    std::optional<int> angleHundredths;
+    // Whether the stack's rhythm was sought as a second opinion (for a count along a slope).
+    bool rhythmSought = false;
     std::optional<StabilityRanges> stable;  // if asked for, and they could be found
     std::string stabilityProblem;           // why they (or the self-check) could not
     bool dependsOnSettings = false;         // the self-check's verdict, if it was made

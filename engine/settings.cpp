@@ -100,7 +100,14 @@ std::string countingSettingsText(const Settings& settings) {
            " BDLINE=" + std::to_string(settings.bdLine) +
            " STRETCH=" + std::to_string(settings.stretch) +
            " REGION=" + (settings.region ? regionText(*settings.region) : "full") +
-           " THICKNESS=" + hundredthsText(settings.thicknessHundredths);
+           " THICKNESS=" + hundredthsText(settings.thicknessHundredths) +
+           (settings.angle.level() ? "" : " ANGLE=" + angleText(settings.angle));
+}
+
+std::string angleText(const Angle& angle) {
+    if (angle.automatic) return "auto";
+    const long long hundredths = angle.hundredths;
+    return (hundredths < 0 ? "-" : "") + hundredthsText(hundredths < 0 ? -hundredths : hundredths);
 }
 
 std::string hundredthsText(long long hundredths) {
@@ -114,7 +121,16 @@ std::string hundredthsText(long long hundredths) {
     return text;
 }
 
-ThicknessParsed parseThickness(std::string_view text) {
+namespace {
+
+// A decimal number with a dot as separator in hundredths, its sign apart (digits past the second
+// decimal rounded away, halves up; the whole part held below a million); nothing for any other
+// text.
+struct Hundredths {
+    bool negative = false;
+    long long value = 0;
+};
+std::optional<Hundredths> decimalHundredths(std::string_view text) {
     std::size_t at = 0;
     const bool negative = !text.empty() && text[0] == '-';
     if (negative || (!text.empty() && text[0] == '+')) ++at;
@@ -135,11 +151,18 @@ ThicknessParsed parseThickness(std::string_view text) {
         ++decimals;
         ++at;
     }
-    if (at != text.size() || at == digits + (dot ? 1 : 0))
-        return {std::nullopt, quoted(text) + " is not a number of rows such as 50.1"};
+    if (at != text.size() || at == digits + (dot ? 1 : 0)) return std::nullopt;
     while (decimals < 2) fraction *= 10, ++decimals;
-    const long long hundredths = whole * 100 + fraction + (roundUp ? 1 : 0);
-    if (negative && hundredths != 0) return {std::nullopt, quoted(text) + " is negative"};
+    return Hundredths{negative, whole * 100 + fraction + (roundUp ? 1 : 0)};
+}
+
+}  // namespace
+
+ThicknessParsed parseThickness(std::string_view text) {
+    const std::optional<Hundredths> number = decimalHundredths(text);
+    if (!number) return {std::nullopt, quoted(text) + " is not a number of rows such as 50.1"};
+    const long long hundredths = number->value;
+    if (number->negative && hundredths != 0) return {std::nullopt, quoted(text) + " is negative"};
     // A thickness that is not 0 but rounds to it would turn the second opinion off unsaid.
     if (hundredths == 0 && text.find_first_of("123456789") != std::string_view::npos)
         return {std::nullopt, quoted(text) +
@@ -148,6 +171,20 @@ ThicknessParsed parseThickness(std::string_view text) {
     if (hundredths > Settings::kMaxThicknessHundredths)
         return {std::nullopt, quoted(text) + " is above 65535 rows"};
     return {static_cast<int>(hundredths), {}};
+}
+
+AngleParsed parseAngle(std::string_view text) {
+    if (text == "auto") return {Angle{0, true}, {}};
+    const std::optional<Hundredths> number = decimalHundredths(text);
+    if (!number)
+        return {std::nullopt,
+                quoted(text) + " is not a slope in degrees such as 1.5 or -2, nor auto"};
+    if (number->value > Settings::kMaxAngleHundredths)
+        return {std::nullopt, quoted(text) + " is steeper than " +
+                                  std::to_string(Settings::kMaxAngleHundredths / 100) +
+                                  " degrees either way"};
+    const auto hundredths = static_cast<int>(number->value);
+    return {Angle{number->negative ? -hundredths : hundredths, false}, {}};
 }
 
 std::optional<std::string> regionProblem(const std::optional<Region>& region, int photographWidth,

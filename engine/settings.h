@@ -34,7 +34,7 @@ std::string regionText(const Region& region);
 struct Settings;
 // The settings a count is made with, as the journal records them: "THRESHOLD=117 BDLINE=14
 // STRETCH=2 REGION=128x768+416+0 THICKNESS=27.63" (REGION=full without a region, THICKNESS=0
-// without a second opinion).
+// without a second opinion), and " ANGLE=1.5" after it where the joints are not level.
 std::string countingSettingsText(const Settings& settings);
 
 // Hundredths as a decimal with at most two decimals and no trailing zeros: 5010 is "50.1".
@@ -57,6 +57,29 @@ struct RegionParsed {
 };
 RegionParsed parseRegion(std::string_view text);
 
+// ANGLE: the slope of the joints across the photograph, rising to the right when positive, in
+// hundredths of a degree; or found in each photograph (`automatic`). Level (0, not automatic)
+// counts the rows as they are.
+struct Angle {
+    int hundredths = 0;
+    bool automatic = false;
+
+    bool level() const { return !automatic && hundredths == 0; }
+    bool operator==(const Angle&) const = default;
+};
+
+// "1.25", "-0.5", "auto".
+std::string angleText(const Angle& angle);
+
+// An ANGLE from "1.25" or "-2" (a dot as separator, digits past the second decimal rounded away,
+// halves away from 0) or "auto", or why the text is none: not such a number, or steeper than
+// the most a count follows.
+struct AngleParsed {
+    std::optional<Angle> angle;
+    std::string problem;
+};
+AngleParsed parseAngle(std::string_view text);
+
 struct Settings {
     // THRESHOLD: the grey level that separates dark from light. The later passes count at
     // THRESHOLD + 10, which must still be a grey level.
@@ -73,6 +96,8 @@ struct Settings {
     static constexpr int kMaxRegionNumber = 65535;
     // THICKNESS: the boards' thickness in photograph rows, in hundredths (two decimals kept).
     static constexpr int kMaxThicknessHundredths = 65535 * 100;
+    // ANGLE: the steepest slope a count follows, in hundredths of a degree either way.
+    static constexpr int kMaxAngleHundredths = 10 * 100;
 
     int threshold = 0;
     int bdLine = 0;
@@ -81,6 +106,8 @@ struct Settings {
     std::optional<Region> region{};
     // THICKNESS, in hundredths of a photograph row: 0 means no second opinion.
     int thicknessHundredths = 0;
+    // ANGLE: the joints' slope, which the count follows.
+    Angle angle{};
     // WATCH: the window keeps its list up to date with the working folder and counts each
     // photograph that arrives in it.
     bool watch = false;

@@ -80,6 +80,18 @@ constexpr ValueRules kThicknessRules{
         return hundredthsText(settings.thicknessHundredths);
     }};
 
+constexpr ValueRules kAngleRules{
+    [](std::string_view value, Settings& settings) -> std::optional<std::string> {
+        const AngleParsed parsed = parseAngle(value);
+        if (!parsed.angle) return parsed.problem;
+        settings.angle = *parsed.angle;
+        return std::nullopt;
+    },
+    [](const Settings& settings) -> std::optional<std::string> {
+        if (settings.angle.level()) return std::nullopt;
+        return angleText(settings.angle);
+    }};
+
 constexpr ValueRules kWatchRules{
     [](std::string_view value, Settings& settings) -> std::optional<std::string> {
         if (value != "0" && value != "1") return quoted(value) + " is neither 0 (off) nor 1 (on)";
@@ -109,6 +121,7 @@ constexpr Key kKeys[] = {
     {"STRETCH", &Settings::stretch, false, stretchUnusable},
     {"REGION", nullptr, false, nullptr, &kRegionRules},
     {"THICKNESS", nullptr, false, nullptr, &kThicknessRules},
+    {"ANGLE", nullptr, false, nullptr, &kAngleRules},
     {"WATCH", nullptr, false, nullptr, &kWatchRules},
 };
 

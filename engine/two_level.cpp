@@ -163,4 +163,14 @@ bool hasOwnThreshold(FIBITMAP* photograph) {
     return bpp == 24 || (bpp == 8 && FreeImage_GetColorType(photograph) == FIC_MINISBLACK);
 }
 
+Bitmap newGrey(int width, int height) {
+    Bitmap grey(FreeImage_Allocate(width, height, 8));
+    if (!grey) return grey;
+    for (int i = 0; i < 256; ++i) {
+        const auto level = static_cast<BYTE>(i);
+        FreeImage_GetPalette(grey.get())[i] = {level, level, level, 0};
+    }
+    return grey;
+}
+
 }  // namespace lathmark

@@ -71,6 +71,9 @@ class GreyRows {
     GreyConverter converter_;
 };
 
+// A new 8-bit bitmap with a grey palette, whose bytes are grey levels; empty when out of memory.
+Bitmap newGrey(int width, int height);
+
 // A new two-level bitmap like the library's: black-and-white palette, the resolution of `like`,
 // every bit 0 (padding included), as the library allocates it. Empty when out of memory.
 Bitmap newTwoLevel(int width, int height, FIBITMAP* like);

@@ -155,6 +155,8 @@ TEST_F(CountCli, UsageAndSettingsErrorsCountNothing) {
         {"--calibrate " + quoted(kDim / "truth.tsv") + " " + photo, "photographs"},
         {"--stability --calibrate " + quoted(kDim / "truth.tsv"), "--stability"},
         {"--stretch 5 " + photo, "--stretch"},
+        {"--angle 10.5 " + photo, "ANGLE \"10.5\" is steeper than 10 degrees"},
+        {"--angle level " + photo, "ANGLE \"level\" is not a slope"},
         {"--csv --json " + photo, "--csv"},
         {"--csv --calibrate " + quoted(kDim / "truth.tsv"), "--csv"},
         {"--report " + quoted(scratch() / "r.html") + " --calibrate " + quoted(kDim / "truth.tsv"),
@@ -215,6 +217,8 @@ TEST_F(CountCli, ASettingsMistakeFlagsEveryCountUntilAnOptionReplacesItsKey) {
         {"BDLINE=40\nTHRESHOLD=abc\n" + region, "--bdline 40 --threshold 128", 0, ""},
         {"BDLINE=40\nTHRESHOLD=abc\n" + region, "--bdline 40", 3, "m.ini:2"},
         {"BDLINE=40\nTHRESHOLD=128\nTHICKNESS=-5\n", "--thickness 0", 0, ""},
+        {"BDLINE=40\nTHRESHOLD=128\nANGLE=12\n", "", 3, "m.ini:3: ANGLE \"12\" is steeper"},
+        {"BDLINE=40\nTHRESHOLD=128\nANGLE=level\n", "--angle 0", 0, ""},
         {"BDLINE=40\nTHRESHOLD=250\n", "", 1, ""},
         {"BDLINE=40\nTHRESHOLD=128\nSTRETCH=9\n", "", 1, ""},
     };
@@ -253,6 +257,43 @@ TEST_F(CountCli, ASettingsMistakeFlagsEveryCountUntilAnOptionReplacesItsKey) {
                 << run.err;
         }
     }
+}
+
+// Along a slope, each output says the slope and the stack's rhythm: a hand-held photograph
+// counted without its stack's region found, whose count the rhythm does not agree with.
+TEST_F(CountCli, AlongASlopeEveryOutputSaysTheSlopeAndTheRhythm) {
+    const std::string photo = quoted(kSamples / "yard" / "yard_05.jpg");
+    for (const std::string angle : {"1.8", "auto"}) {
+        SCOPED_TRACE(angle);
+        const std::string options = "--bdline 40 --threshold 128 --angle " + angle + " ";
+        const ProgramRun text = count(options + photo);
+        const ProgramRun json = count(options + "--json " + photo);
+        const ProgramRun csv = count(options + "--csv " + photo);
+        const Json line = jsonLines(json.out).at(0);
+        EXPECT_EQ(line["angle"].get<double>(), 1.8);
+        const Json& rhythm = line["rhythm"];
+        EXPECT_NEAR(rhythm["thickness"].get<double>(), 7, 0.1);
+        EXPECT_FALSE(rhythm["agrees"].get<bool>());
+        EXPECT_TRUE(line["uncertain"].get<bool>());
+        EXPECT_NE(line["uncertainWhy"].get<std::string>().find("the stack's rhythm gives "),
+                  std::string::npos);
+        char boards[32];
+        std::snprintf(boards, sizeof boards, "%.1f", rhythm["boards"].get<double>());
+        EXPECT_NE(text.out.find(", along 1.8°; by rhythm " + std::string(boards) + " boards"),
+                  std::string::npos)
+            << text.out;
+        std::vector<lathmark::CsvRecord> rows;
+        int badLine = 0;
+        ASSERT_TRUE(lathmark::parseCsv(csv.out, rows, badLine)) << csv.out;
+        const std::vector<std::string>& names = rows.at(0).fields;
+        ASSERT_GE(names.size(), 2u);
+        EXPECT_EQ(names[names.size() - 2], "angle");
+        EXPECT_EQ(names.back(), "by_rhythm");
+        EXPECT_EQ(rows.at(1).fields[names.size() - 2], "1.8");
+        EXPECT_EQ(std::stod(rows.at(1).fields.back()), rhythm["boards"].get<double>());
+    }
+    const Json level = jsonLines(count("--bdline 40 --threshold 128 --json " + photo).out).at(0);
+    EXPECT_FALSE(level.contains("angle") || level.contains("rhythm")) << level;
 }
 
 TEST_F(CountCli, MarkedImagesAreWhatTheEngineWrites) {

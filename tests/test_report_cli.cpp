@@ -246,10 +246,11 @@ TEST_F(ReportCli, CsvQuotesFileNamesAndHasARecordPerPhotograph) {
         numbers += "," + std::to_string(band[key].get<int>());
     EXPECT_EQ(std::regex_replace(csv.out, std::regex(",[0-9]+\\.[0-9],"), ",_,"),
               "file,boards,lines1,lines2,lines3,lines4,band_top,band_bottom,band_width,"
-              "band_height,ms,warning,error,by_thickness,uncertain,uncertain_why\r\n\"" +
+              "band_height,ms,warning,error,by_thickness,uncertain,uncertain_why,angle,"
+              "by_rhythm\r\n\"" +
                   scratch().string() + "/stack, \"\"first\"\".jpg\"," + numbers +
-                  ",_,,,,false,\r\n" + scratch().string() +
-                  "/gone.jpg,,,,,,,,,,,,the file does not exist,,,\r\n");
+                  ",_,,,,false,,,\r\n" + scratch().string() +
+                  "/gone.jpg,,,,,,,,,,,,the file does not exist,,,,,\r\n");
 }
 
 // ---- Progress ----

@@ -396,5 +396,43 @@ TEST(SettingsKeys, RegionThicknessAndWatchAreReadRefusedAndWrittenBack) {
     }
 }
 
+// ANGLE: a slope in degrees to hundredths, at most 10 either way, or auto; anything else is a
+// problem of its line. A level one is not written back.
+TEST(SettingsKeys, AngleIsASlopeOrAutoOrAProblemOfItsLine) {
+    struct Case {
+        std::string value;
+        Angle angle;          // what is read (level where refused)
+        std::string problem;  // "" for none
+    };
+    const Case cases[] = {
+        {"1.5", {150, false}, ""},
+        {"-2", {-200, false}, ""},
+        {"+0.05", {5, false}, ""},
+        {"auto", {0, true}, ""},
+        {"0", {}, ""},
+        {"-10", {-1000, false}, ""},
+        {"10.004", {1000, false}, ""},
+        {"10.01", {}, "ANGLE \"10.01\" is steeper than 10 degrees either way"},
+        {"AUTO", {}, "ANGLE \"AUTO\" is not a slope in degrees such as 1.5 or -2, nor auto"},
+        {"1,5", {}, "ANGLE \"1,5\" is not a slope"},
+        {"2deg", {}, "ANGLE \"2deg\" is not a slope"},
+        {"", {}, "ANGLE has an empty value"},
+    };
+    for (const Case& c : cases) {
+        const SettingsRead read = parseSettings("BDLINE=40\nANGLE=" + c.value + "\n", kFile);
+        EXPECT_EQ(read.settings.angle, c.angle) << c.value;
+        if (c.problem.empty()) {
+            EXPECT_TRUE(read.problems.empty()) << c.value;
+        } else {
+            ASSERT_EQ(read.problems.size(), 1u) << c.value;
+            EXPECT_TRUE(read.problems[0].starts_with(kFile + ":2: " + c.problem))
+                << read.problems[0];
+        }
+        const std::string written = settingsText(read.settings);
+        EXPECT_EQ(written.find("ANGLE") != std::string::npos, !c.angle.level()) << written;
+        EXPECT_EQ(parseSettings(written, kFile).settings, read.settings) << written;
+    }
+}
+
 }  // namespace
 }  // namespace lathmark

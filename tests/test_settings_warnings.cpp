@@ -99,7 +99,7 @@ TEST(WarningsOfTheBatchCounter, ArePrintedUnlessQuietAndTheCountGoesOn) {
                         ini.string() + ": no line sets THRESHOLD, so it is 0\n" +
                         "lathmark-count: every count is marked uncertain while " + ini.string() +
                         " has a mistake; mend it, or give the option of the key in question "
-                        "(--bdline, --threshold, --stretch, --region, --thickness): an "
+                        "(--bdline, --threshold, --stretch, --region, --thickness, --angle): an "
                         "option replaces that one key, and the file's other keys are still "
                         "used\n" +
                         photo.string() + ": uncertain: the settings file has a mistake: " + where +

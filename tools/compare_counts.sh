@@ -141,20 +141,28 @@ strip_json_time() {
   sed -E 's/([{,])"ms":(-?[0-9][-+.0-9eE]*|null),/\1/g; s/,"ms":(-?[0-9][-+.0-9eE]*|null)}/}/g' "$1"
 }
 
-# CSV with the column that the header names ms left empty. A quoted field may hold commas and
-# line breaks.
+# CSV with the column that the header names ms left empty, and without the columns angle and
+# by_rhythm, which a newer build appends and leaves empty for a level count; one that is not empty
+# is kept (as "angle=..."), so that it differs. A quoted field may hold commas and line breaks.
 strip_csv_time() {
   awk '
     function quotes(text,  copy) { copy = text; return gsub(/"/, "", copy) }
-    function blank(record,  out, i, c, field, quoted) {
-      out = ""; field = 1; quoted = 0
-      for (i = 1; i <= length(record); i++) {
-        c = substr(record, i, 1)
+    function blank(record,  out, i, c, field, quoted, value) {
+      out = ""; field = 1; quoted = 0; value = ""
+      for (i = 1; i <= length(record) + 1; i++) {
+        c = i <= length(record) ? substr(record, i, 1) : ","
         if (c == "\"") quoted = !quoted
-        if (c == "," && !quoted) { field++; out = out c; continue }
-        if (field != column) out = out c
+        if ((c == "," && !quoted) || i > length(record)) {
+          sub(/\r$/, "", value)
+          if (field == column && !header) value = ""
+          if (header && field in appended) value = ""
+          if (!(field in appended)) out = out (field > 1 ? "," : "") value
+          else if (value != "") out = out "," names[field] "=" value
+          field++; value = ""; continue
+        }
+        value = value c
       }
-      return out
+      return out (record ~ /\r$/ ? "\r" : "")
     }
     {
       record = held ? record "\n" $0 : $0
@@ -163,11 +171,15 @@ strip_csv_time() {
       if (!seen_header) {
         seen_header = 1
         count = split(record, names, ",")
-        for (i = 1; i <= count; i++) { name = names[i]; sub(/\r$/, "", name); if (name == "ms") column = i }
-        print record
+        for (i = 1; i <= count; i++) {
+          name = names[i]; sub(/\r$/, "", name); names[i] = name
+          if (name == "ms") column = i
+          if (name == "angle" || name == "by_rhythm") appended[i] = 1
+        }
+        header = 1; print blank(record); header = 0
         next
       }
-      print column ? blank(record) : record
+      print blank(record)
     }
     END { if (held) print record }
   ' "$1"

@@ -152,8 +152,9 @@ PhotographOutcome countOne(const BatchPhotograph& photograph, const BatchOptions
     outcome.photographWidth = result.photographWidth;
     outcome.photographHeight = result.photographHeight;
     outcome.stretch = options.settings.stretch;
-    outcome.region = options.settings.region;
+    outcome.region = result.settings.region;
     outcome.angleHundredths = result.angleHundredths;
+    outcome.regionFound = result.settings.regionFound;
     outcome.stable = result.stable;
     outcome.certainty = result.certainty;
     if (options.markedFolder) {

@@ -62,6 +62,7 @@ struct PhotographOutcome {
     std::optional<Region> region;  // where it was counted, if not the whole photograph
     // The joints' slope its rows were read along, in hundredths of a degree, where ANGLE is set.
     std::optional<int> angleHundredths;
+    bool regionFound = false;  // the region is the stack found in the photograph (REGION=auto)
     std::optional<StabilityRanges> stable;
     Certainty certainty;
     double milliseconds = 0;

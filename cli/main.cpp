@@ -64,11 +64,12 @@ int main(int argc, char** argv) {
         ->excludes(stability);
     app.add_option("--region", options.region,
                    "Count within this rectangle of each photograph instead of the file's REGION: "
-                   "width x height + left + top in pixels; full counts the whole photograph")
-        ->type_name("WxH+X+Y|full")
+                   "width x height + left + top in pixels; full counts the whole photograph, "
+                   "auto finds the stack in each photograph")
+        ->type_name("WxH+X+Y|full|auto")
         ->check(
             [](const std::string& text) -> std::string {
-                if (text == "full") return {};
+                if (text == "full" || text == lathmark::kFoundRegionText) return {};
                 const lathmark::RegionParsed parsed = lathmark::parseRegion(text);
                 return parsed.region ? std::string() : "REGION " + parsed.problem;
             },

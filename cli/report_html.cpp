@@ -234,20 +234,26 @@ std::string overlay(const PhotographOutcome& outcome, const std::string& name,
             attribute("data-width", width) + attribute("data-height", height) + ">\n";
     const int left = outcome.region ? part.left : -margin;
     const int right = part.left + part.width;
-    if (outcome.region)
-        html += "<rect" + attribute("class", "region") + attribute("x", part.left) +
-                attribute("y", part.top) + attribute("width", part.width) +
-                attribute("height", part.height) + "/>\n";
+    const std::string regionBox =
+        outcome.region ? "<rect" + attribute("class", "region") + attribute("x", part.left) +
+                             attribute("y", part.top) + attribute("width", part.width) +
+                             attribute("height", part.height) + "/>\n"
+                       : std::string();
     // Along a slope the rows were read along lines of that slope through the counted part, each
-    // column moved up or down from its middle: the joints, edges and numbers are drawn so.
+    // column moved up or down from its middle (of the whole photograph, where the stack was
+    // found in it, and the region found is one along the slope too): the joints, edges and
+    // numbers are drawn so.
+    if (!outcome.regionFound) html += regionBox;
     if (outcome.angleHundredths && *outcome.angleHundredths != 0) {
         const double slope = std::tan(*outcome.angleHundredths / 100.0 * std::numbers::pi / 180.0);
-        const double middle = part.left + (part.width - 1) / 2.0;
+        const double middle =
+            outcome.regionFound ? (width - 1) / 2.0 : part.left + (part.width - 1) / 2.0;
         html += "<g" +
                 attribute("transform", "matrix(1 " + number(-slope, "%.6f") + " 0 1 0 " +
                                            number(slope * middle, "%.3f") + ")") +
                 ">\n";
     }
+    if (outcome.regionFound) html += regionBox;
     for (const Joint& joint : outcome.joints)
         html += "<rect" + attribute("class", "joint pass" + std::to_string(joint.pass)) +
                 attribute("data-pass", joint.pass) + attribute("data-top", joint.top) +

@@ -55,9 +55,12 @@ std::optional<SettingsInEffect> settingsInEffect(const Options& options) {
     if (options.threshold) settings.threshold = *options.threshold;
     if (options.stretch) settings.stretch = *options.stretch;
     // Both were checked as the command line was read.
-    if (options.region)
-        settings.region = *options.region == "full" ? std::nullopt
-                                                    : lathmark::parseRegion(*options.region).region;
+    if (options.region) {
+        settings.regionFound = *options.region == lathmark::kFoundRegionText;
+        settings.region = *options.region == "full" || settings.regionFound
+                              ? std::nullopt
+                              : lathmark::parseRegion(*options.region).region;
+    }
     if (options.thickness)
         settings.thicknessHundredths = *lathmark::parseThickness(*options.thickness).hundredths;
     if (options.angle) settings.angle = *lathmark::parseAngle(*options.angle).angle;

@@ -39,8 +39,11 @@ Certainty certaintyOf(const CountResult& result, const std::string& settingsDoub
     }
     // A joint is a thin line between boards: one taller than half the rows a board has on
     // average is no joint but joints smeared together (a stack not level) or something else in
-    // the band, and the count cannot be right.
-    for (const Joint& joint : result.joints) {
+    // the band, and the count cannot be right. Where the stack's rhythm agrees with the count,
+    // the joints are where its boards part (thin sheets whose dark edges take half their rows).
+    const bool rhythmAgreed = result.certainty.byRhythm &&
+                              rhythmAgrees(*result.certainty.byRhythm, result.boards());
+    for (const Joint& joint : rhythmAgreed ? std::vector<Joint>{} : result.joints) {
         const int rows = joint.bottom - joint.top + 1;
         if (2LL * rows * result.boards() > result.band.height) {
             reasons.push_back("a joint " + std::to_string(rows / settings.stretch) +
@@ -49,6 +52,7 @@ Certainty certaintyOf(const CountResult& result, const std::string& settingsDoub
             break;
         }
     }
+    if (!result.stackDoubt.empty()) reasons.push_back(result.stackDoubt);
     if (result.rhythmSought) {
         const std::optional<Rhythm>& rhythm = certainty.byRhythm;
         if (!rhythm) {
@@ -115,16 +119,19 @@ Stability stabilityOf(FIBITMAP* photograph, Settings settings) {
 CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOptions& options) {
     // Joints that are not level are counted in the counted part levelled along their slope; the
     // rows are then those of that part, and everything after them counts as for a level stack.
-    // A count along a slope is of a stack photographed by hand, which has no THICKNESS of its
-    // own: its rhythm is the second opinion, read from the same grey part.
+    // With REGION=auto the part is the stack found in the photograph. Such a count is of a stack
+    // photographed by hand, which has no THICKNESS of its own: its rhythm is the second
+    // opinion, read from the same grey part.
     Settings settings = result.settings;
     Bitmap levelledPart;
     Bitmap greyPart;
-    if (!settings.angle.level()) {
-        StepResult<Levelled> found = levelled(photograph.get(), settings.region, settings.angle);
+    if (!settings.angle.level() || settings.regionFound) {
+        StepResult<Levelled> found = levelled(photograph.get(), settings);
         if (!found.ok()) return failed(std::move(result), *found.failure);
-        result.angleHundredths = found.value.hundredths;
-        if (found.value.hundredths != 0) {
+        if (!settings.angle.level()) result.angleHundredths = found.value.hundredths;
+        if (found.value.found) result.settings.region = found.value.found;
+        result.stackDoubt = std::move(found.value.doubt);
+        if (found.value.hundredths != 0 || found.value.found) {
             levelledPart = std::move(found.value.part);
             settings.region.reset();
         } else {
@@ -165,10 +172,17 @@ CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOp
     result.photographWidth = photograph.width();
     result.photographHeight = photograph.height();
     result.band = {edges.top, edges.bottom, band.value.counts.width, band.value.counts.height};
-    if (result.rhythmSought)
+    // The rhythm of the band; where the stack was found by its rhythm, of all the stack's rows,
+    // so that a band the passes found too short or too tall is told.
+    if (result.rhythmSought) {
+        FIBITMAP* const grey = levelledPart ? levelledPart.get() : greyPart.get();
+        const int height = static_cast<int>(FreeImage_GetHeight(grey));
         result.certainty.byRhythm =
-            rhythmOf(bandProfile(levelledPart ? levelledPart.get() : greyPart.get(),
-                                 band.value.edges, settings.stretch));
+            result.settings.regionFound
+                ? rhythmOf(bandProfile(grey, {0, height * settings.stretch}, settings.stretch),
+                           ProfileEnds::JointMiddles)
+                : rhythmOf(bandProfile(grey, band.value.edges, settings.stretch));
+    }
     result.marked = resultImage(work, band.value.counts, counted);
     if (!result.marked)
         return failed(std::move(result), "the result image could not be made (out of memory?)");

@@ -86,6 +86,7 @@ struct CountResult {
     std::optional<int> angleHundredths;
     // Whether the stack's rhythm was sought as a second opinion (for a count along a slope).
     bool rhythmSought = false;
+    std::string stackDoubt;  // with REGION=auto, why the stack's ends are in doubt, if they are
     std::optional<StabilityRanges> stable;  // if asked for, and they could be found
     std::string stabilityProblem;           // why they (or the self-check) could not
     bool dependsOnSettings = false;         // the self-check's verdict, if it was made

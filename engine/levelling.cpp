@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/preparation.h"
+#include "engine/stack_finding.h"
 #include "engine/two_level.h"
 
 namespace lathmark {
@@ -55,7 +56,9 @@ class Shear {
     int height_;
 };
 
-int sharpestOfGrey(FIBITMAP* grey) {
+}  // namespace
+
+int sharpestSlope(FIBITMAP* grey) {
     const int width = static_cast<int>(FreeImage_GetWidth(grey));
     const int height = static_cast<int>(FreeImage_GetHeight(grey));
     const int strips = std::clamp(width / 4, 1, kMostStrips);
@@ -104,6 +107,8 @@ int sharpestOfGrey(FIBITMAP* grey) {
     return best;
 }
 
+namespace {
+
 Bitmap levelledGrey(FIBITMAP* grey, int hundredths) {
     const int width = static_cast<int>(FreeImage_GetWidth(grey));
     const int height = static_cast<int>(FreeImage_GetHeight(grey));
@@ -142,33 +147,25 @@ Bitmap levelledGrey(FIBITMAP* grey, int hundredths) {
 
 }  // namespace
 
-StepResult<Bitmap> levelledPart(FIBITMAP* photograph, const std::optional<Region>& region,
-                                int hundredths) {
-    StepResult<Bitmap> grey = greyPart(photograph, region);
-    if (!grey.ok()) return grey;
-    Bitmap levelled = levelledGrey(grey.value.get(), hundredths);
-    if (!levelled) return Failed{"could not be levelled (out of memory?)"};
-    return levelled;
-}
-
-StepResult<int> sharpestSlope(FIBITMAP* photograph, const std::optional<Region>& region) {
-    const StepResult<Bitmap> grey = greyPart(photograph, region);
-    if (!grey.ok()) return Failed{*grey.failure};
-    return sharpestOfGrey(grey.value.get());
-}
-
-StepResult<Levelled> levelled(FIBITMAP* photograph, const std::optional<Region>& region,
-                              const Angle& angle) {
+StepResult<Levelled> levelled(FIBITMAP* photograph, const Settings& settings) {
+    const std::optional<Region> region = settings.regionFound ? std::nullopt : settings.region;
     StepResult<Bitmap> grey = greyPart(photograph, region);
     if (!grey.ok()) return Failed{*grey.failure};
     Levelled result;
-    result.hundredths = angle.automatic ? sharpestOfGrey(grey.value.get()) : angle.hundredths;
-    if (result.hundredths == 0) {
-        result.part = std::move(grey.value);
-        return result;
-    }
-    result.part = levelledGrey(grey.value.get(), result.hundredths);
+    const Angle& angle = settings.angle;
+    result.hundredths = angle.automatic ? sharpestSlope(grey.value.get()) : angle.hundredths;
+    result.part = result.hundredths == 0 ? std::move(grey.value)
+                                         : levelledGrey(grey.value.get(), result.hundredths);
     if (!result.part) return Failed{"could not be levelled (out of memory?)"};
+    if (!settings.regionFound) return result;
+    const StepResult<FoundStack> found = findStack(result.part.get());
+    if (!found.ok()) return Failed{*found.failure};
+    result.found = found.value.region;
+    result.doubt = found.value.doubt;
+    const Region& at = found.value.region;
+    result.part = Bitmap(
+        FreeImage_Copy(result.part.get(), at.left, at.top, at.left + at.width, at.top + at.height));
+    if (!result.part) return Failed{"could not be cut to its stack (out of memory?)"};
     return result;
 }
 

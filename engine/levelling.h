@@ -7,6 +7,7 @@
 #include <FreeImage.h>
 
 #include <optional>
+#include <string>
 
 #include "engine/bitmap.h"
 #include "engine/error.h"
@@ -18,27 +19,24 @@ namespace lathmark {
 inline constexpr int kMostFoundSlopeHundredths = 500;
 inline constexpr int kFoundSlopeStepHundredths = 5;
 
-// The grey levels of the counted part (`region`, or all) of a photograph, as an 8-bit grey
-// bitmap with a grey palette, each column moved so that a line rising `hundredths` of a degree
-// to the right lies along one row. Column x is moved by tan(slope) (x - the middle column) rows,
-// rounded; a row that would come from beyond the part repeats the part's edge row.
-StepResult<Bitmap> levelledPart(FIBITMAP* photograph, const std::optional<Region>& region,
-                                int hundredths);
-
-// The slope (in hundredths of a degree, within kMostFoundSlopeHundredths either way, a multiple
-// of kFoundSlopeStepHundredths) at which the rows of the counted part are sharpest: the one whose
-// profile along it (each row's grey level summed along the slope) changes most from row to row.
-// A level part gives 0 unless another slope is sharper.
-StepResult<int> sharpestSlope(FIBITMAP* photograph, const std::optional<Region>& region);
-
-// The counted part in grey as the count reads it: levelled at `angle`, or at the sharpest slope
-// where it is automatic, with the slope used (in hundredths of a degree). At a slope of 0 the
-// part is as it is in the photograph, and the photograph itself is counted.
+// The counted part in grey as the count reads it: levelled at the settings' ANGLE, or at the
+// sharpest slope where it is automatic, with the slope used (in hundredths of a degree). With
+// REGION=auto, the whole photograph is levelled (about its middle column) and the part is the
+// stack found in it (stack_finding.h), in the levelled photograph's rows and columns. Otherwise
+// the part is the region (or the whole photograph), levelled about its own middle column; at a
+// slope of 0 it is as it is in the photograph, and the photograph itself is counted.
 struct Levelled {
     Bitmap part;
     int hundredths = 0;
+    std::optional<Region> found;  // where the stack was found, with REGION=auto
+    std::string doubt;            // why its ends are in doubt, if they are
 };
-StepResult<Levelled> levelled(FIBITMAP* photograph, const std::optional<Region>& region,
-                              const Angle& angle);
+StepResult<Levelled> levelled(FIBITMAP* photograph, const Settings& settings);
+
+// The slope (in hundredths of a degree, within kMostFoundSlopeHundredths either way, a multiple
+// of kFoundSlopeStepHundredths) at which the rows of a grey bitmap are sharpest: the one whose
+// profile along it (each row's grey level summed along the slope) changes most from row to row.
+// A level part gives 0 unless another slope is sharper.
+int sharpestSlope(FIBITMAP* grey);
 
 }  // namespace lathmark

@@ -121,7 +121,7 @@ Peak refined(const std::vector<double>& q, double from, double to) {
 
 }  // namespace
 
-std::optional<Rhythm> rhythmOf(const std::vector<double>& profile) {
+std::optional<Rhythm> rhythmOf(const std::vector<double>& profile, ProfileEnds ends) {
     const auto rows = static_cast<double>(profile.size());
     const double longest = rows / kFewestRepeats;
     if (longest < kFewestRowsPerBoard) return std::nullopt;
@@ -154,9 +154,11 @@ std::optional<Rhythm> rhythmOf(const std::vector<double>& profile) {
     // power is highest.
     const Peak repeats = refined(q, rows / lags[first + 1].rows, rows / lags[first - 1].rows);
     const double thickness = rows / repeats.periods;
-    // The band holds its boards and the joints between them, one joint fewer than boards, so
-    // its rows over the thickness fall short of the boards by a joint's share of a board.
-    const double boards = (rows + jointRows(q, thickness)) / thickness;
+    // A band holds its boards and the joints between them, one joint fewer than boards, so its
+    // rows over the thickness fall short of the boards by a joint's share of a board.
+    const double boards = ends == ProfileEnds::BoardEdges
+                              ? (rows + jointRows(q, thickness)) / thickness
+                              : rows / thickness;
     return Rhythm{hundredthsOf(thickness), hundredthsOf(boards), lags[first].alike};
 }
 

@@ -20,7 +20,13 @@ struct Rhythm {
 // profile's spectrum, or the slowest of which that one is an overtone (thin dark joints have
 // strong overtones), made exact over the whole profile, so that a count of fifty boards is off
 // by less than one.
-std::optional<Rhythm> rhythmOf(const std::vector<double>& profile);
+// The profile's rows run from the outer edge of one board to the outer edge of another (a band
+// as the passes find it: its boards hold one joint fewer than boards), or from the middle of
+// one joint to the middle of another, the stack's edges counted as joints (a stack found by its
+// rhythm: a board's thickness from each joint's middle to the next).
+enum class ProfileEnds { BoardEdges, JointMiddles };
+std::optional<Rhythm> rhythmOf(const std::vector<double>& profile,
+                               ProfileEnds ends = ProfileEnds::BoardEdges);
 
 // Whether a rhythm's boards lie within half a board of a count.
 bool rhythmAgrees(const Rhythm& rhythm, int boards);

@@ -98,8 +98,10 @@ RegionParsed parseRegion(std::string_view text) {
 std::string countingSettingsText(const Settings& settings) {
     return "THRESHOLD=" + std::to_string(settings.threshold) +
            " BDLINE=" + std::to_string(settings.bdLine) +
-           " STRETCH=" + std::to_string(settings.stretch) +
-           " REGION=" + (settings.region ? regionText(*settings.region) : "full") +
+           " STRETCH=" + std::to_string(settings.stretch) + " REGION=" +
+           (settings.regionFound ? std::string(kFoundRegionText)
+            : settings.region    ? regionText(*settings.region)
+                                 : "full") +
            " THICKNESS=" + hundredthsText(settings.thicknessHundredths) +
            (settings.angle.level() ? "" : " ANGLE=" + angleText(settings.angle));
 }

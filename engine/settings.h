@@ -57,6 +57,9 @@ struct RegionParsed {
 };
 RegionParsed parseRegion(std::string_view text);
 
+// The REGION that is found in each photograph.
+inline constexpr std::string_view kFoundRegionText = "auto";
+
 // ANGLE: the slope of the joints across the photograph, rising to the right when positive, in
 // hundredths of a degree; or found in each photograph (`automatic`). Level (0, not automatic)
 // counts the rows as they are.
@@ -104,6 +107,9 @@ struct Settings {
     int stretch = 1;
     // REGION: the part of each photograph that is counted; none, the whole photograph.
     std::optional<Region> region{};
+    // REGION=auto: the part is found in each photograph, where its stack's joints are (no
+    // `region` then).
+    bool regionFound = false;
     // THICKNESS, in hundredths of a photograph row: 0 means no second opinion.
     int thicknessHundredths = 0;
     // ANGLE: the joints' slope, which the count follows.

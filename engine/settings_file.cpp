@@ -58,12 +58,19 @@ struct ValueRules {
 
 constexpr ValueRules kRegionRules{
     [](std::string_view value, Settings& settings) -> std::optional<std::string> {
+        if (value == kFoundRegionText) {
+            settings.region.reset();
+            settings.regionFound = true;
+            return std::nullopt;
+        }
         const RegionParsed parsed = parseRegion(value);
         if (!parsed.region) return parsed.problem;
         settings.region = parsed.region;
+        settings.regionFound = false;
         return std::nullopt;
     },
     [](const Settings& settings) -> std::optional<std::string> {
+        if (settings.regionFound) return std::string(kFoundRegionText);
         if (!settings.region) return std::nullopt;
         return regionText(*settings.region);
     }};

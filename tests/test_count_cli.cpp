@@ -294,6 +294,17 @@ TEST_F(CountCli, AlongASlopeEveryOutputSaysTheSlopeAndTheRhythm) {
     }
     const Json level = jsonLines(count("--bdline 40 --threshold 128 --json " + photo).out).at(0);
     EXPECT_FALSE(level.contains("angle") || level.contains("rhythm")) << level;
+    // With the stack found in the photograph, its region is reported and the count agrees
+    // with its rhythm.
+    const Json found = jsonLines(count("--bdline 60 --threshold 110 --stretch 3 --angle auto "
+                                       "--region auto --json " +
+                                       quoted(kSamples / "yard" / "yard_01.jpg"))
+                                     .out)
+                           .at(0);
+    EXPECT_EQ(found["boards"], 48) << found;
+    EXPECT_TRUE(found["rhythm"]["agrees"].get<bool>()) << found;
+    EXPECT_FALSE(found["uncertain"].get<bool>()) << found;
+    EXPECT_GT(found["region"]["top"].get<int>(), 400) << found;
 }
 
 TEST_F(CountCli, MarkedImagesAreWhatTheEngineWrites) {

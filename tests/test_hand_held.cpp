@@ -26,7 +26,20 @@ struct TurnedStack {
     int boardGrey = 200;
     int jointGrey = 60;
     int shift = 0;  // the stack's middle, in rows below the photograph's middle
+    // A yard around the stack instead of a dark floor and wall: a light top face above it,
+    // shade and grey ground below, a ribbed wall behind, the stack this share of the width.
+    bool yard = false;
+    double stackWidth = 0.7;
 };
+
+// What a pixel of a yard shows outside the stack: `across` rows below the stack's top (negative
+// above it), at column x.
+double yardAround(const TurnedStack& s, double across, double stackRows, int x) {
+    if (across < 0 && across >= -s.boardRows * 2) return 225;       // the top face
+    if (across >= stackRows && across < stackRows + 12) return 35;  // shade under the stack
+    if (across >= stackRows) return 120;                            // ground
+    return x % 24 < 6 ? 140 : 165;                                  // the wall's ribs
+}
 
 Bitmap drawn(const TurnedStack& s) {
     Bitmap photo(FreeImage_Allocate(s.width, s.height, 24));
@@ -44,6 +57,11 @@ Bitmap drawn(const TurnedStack& s) {
                 // Rows across the stack, measured square to its joints.
                 const double across = (row - s.height / 2.0) * std::cos(angle) +
                                       (x - s.width / 2.0) * std::sin(angle) + s.height / 2.0 - top;
+                const double along = std::abs(x - s.width / 2.0) / s.width;
+                if (s.yard && (across < 0 || across >= stackRows || along > s.stackWidth / 2)) {
+                    sum += yardAround(s, along > s.stackWidth / 2 ? -1e6 : across, stackRows, x);
+                    continue;
+                }
                 if (across < 0 || across >= stackRows) {
                     sum += 25;
                     continue;
@@ -59,11 +77,14 @@ Bitmap drawn(const TurnedStack& s) {
     return photo;
 }
 
-CountResult countAt(const TurnedStack& stack, Angle angle) {
+CountResult countAt(const TurnedStack& stack, Angle angle, bool regionFound = false,
+                    int stretch = 1) {
     Settings settings;
     settings.bdLine = 40;
     settings.threshold = 128;
     settings.angle = angle;
+    settings.regionFound = regionFound;
+    settings.stretch = stretch;
     return countDecoded(drawn(stack), "turned", settings);
 }
 
@@ -92,6 +113,53 @@ TEST(HandHeld, TurnedStacksAreCountedAlongTheirSlopeGivenOrFound) {
             countAt(stack, Angle{static_cast<int>(std::lround(stack.degrees * 100)), false});
         ASSERT_TRUE(given.ok());
         EXPECT_EQ(given.boards(), stack.boards);
+    }
+}
+
+// REGION=auto: stacks turned and framed by hand in a yard, found and counted within themselves.
+TEST(HandHeld, StacksInAYardAreFoundAndCountedWithinThemselves) {
+    struct Case {
+        TurnedStack stack;
+        int stretch;
+    };
+    const Case cases[] = {
+        {{.degrees = 1.5, .width = 900, .height = 700, .boards = 14, .yard = true}, 1},
+        {{.degrees = -2.5,
+          .width = 1000,
+          .height = 800,
+          .boards = 25,
+          .boardRows = 16,
+          .shift = 60,
+          .yard = true,
+          .stackWidth = 0.5},
+         1},
+        {{.degrees = 3,
+          .width = 1200,
+          .height = 900,
+          .boards = 40,
+          .boardRows = 7,
+          .jointRows = 2,
+          .shift = -80,
+          .yard = true},
+         3},
+    };
+    for (const Case& c : cases) {
+        const TurnedStack& stack = c.stack;
+        SCOPED_TRACE(testing::Message() << stack.degrees << "° " << stack.boards << " boards of "
+                                        << stack.boardRows << " rows");
+        const CountResult found = countAt(stack, Angle{0, true}, true, c.stretch);
+        ASSERT_TRUE(found.ok()) << found.error->reason;
+        EXPECT_EQ(found.boards(), stack.boards);
+        EXPECT_FALSE(found.certainty.uncertain) << found.certainty.why;
+        ASSERT_TRUE(found.settings.region);
+        const Region& region = *found.settings.region;
+        const double top = stack.height / 2.0 + stack.shift - stack.boards * stack.boardRows / 2;
+        EXPECT_NEAR(region.top, top, stack.boardRows / 2);
+        EXPECT_NEAR(region.height, stack.boards * stack.boardRows, stack.boardRows / 2);
+        EXPECT_LE(region.width, stack.stackWidth * stack.width + 64);
+        // Without the stack found, the yard around it is counted too: never a sure count.
+        const CountResult whole = countAt(stack, Angle{0, true}, false, c.stretch);
+        EXPECT_TRUE(!whole.ok() || whole.certainty.uncertain || whole.boards() == stack.boards);
     }
 }
 

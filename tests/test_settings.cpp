@@ -397,8 +397,8 @@ TEST(SettingsKeys, RegionThicknessAndWatchAreReadRefusedAndWrittenBack) {
 }
 
 // ANGLE: a slope in degrees to hundredths, at most 10 either way, or auto; anything else is a
-// problem of its line. A level one is not written back.
-TEST(SettingsKeys, AngleIsASlopeOrAutoOrAProblemOfItsLine) {
+// problem of its line. A level one is not written back. REGION=auto is found in each photograph.
+TEST(SettingsKeys, AngleIsASlopeOrAutoAndRegionMayBeFound) {
     struct Case {
         std::string value;
         Angle angle;          // what is read (level where refused)
@@ -432,6 +432,11 @@ TEST(SettingsKeys, AngleIsASlopeOrAutoOrAProblemOfItsLine) {
         EXPECT_EQ(written.find("ANGLE") != std::string::npos, !c.angle.level()) << written;
         EXPECT_EQ(parseSettings(written, kFile).settings, read.settings) << written;
     }
+    const SettingsRead found = parseSettings("REGION=8x6+1+2\nREGION=auto\n", kFile);
+    EXPECT_TRUE(found.settings.regionFound && !found.settings.region && found.problems.empty());
+    EXPECT_NE(settingsText(found.settings).find("REGION=auto"), std::string::npos);
+    EXPECT_EQ(parseSettings(settingsText(found.settings), kFile).settings, found.settings);
+    EXPECT_FALSE(parseSettings("REGION=auto\nREGION=8x6+1+2\n", kFile).settings.regionFound);
 }
 
 }  // namespace

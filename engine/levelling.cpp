@@ -26,17 +26,24 @@ StepResult<Bitmap> greyPart(FIBITMAP* photograph, const std::optional<Region>& r
     const StepResult<Region> part = countedPart(photograph, region);
     if (!part.ok()) return Failed{*part.failure};
     const Region& at = part.value;
-    Bitmap grey = newGrey(at.width, at.height);
-    if (!grey) return Failed{"could not be levelled (out of memory?)"};
-    const Scanlines to(grey.get());
     if (hasOwnThreshold(photograph)) {
+        Bitmap grey = newGrey(at.width, at.height);
+        if (!grey) return Failed{"could not be levelled (out of memory?)"};
+        const Scanlines to(grey.get());
         GreyRows rows(photograph, at);
         for (int y = 0; y < at.height; ++y) std::copy_n(rows.row(y), at.width, to(y));
         return grey;
     }
-    const Bitmap cut = cutOut(photograph, at);
-    const Bitmap converted(cut ? FreeImage_ConvertToGreyscale(cut.get()) : nullptr);
+    // The library's grey copy has a grey palette of its own: the whole photograph's is the part.
+    const bool whole = at.width == static_cast<int>(FreeImage_GetWidth(photograph)) &&
+                       at.height == static_cast<int>(FreeImage_GetHeight(photograph));
+    const Bitmap cut = whole ? Bitmap() : cutOut(photograph, at);
+    Bitmap converted(FreeImage_ConvertToGreyscale(whole ? photograph : cut.get()));
     if (!converted) return Failed{"could not be levelled (out of memory?)"};
+    if (whole && FreeImage_GetBPP(converted.get()) == 8) return converted;
+    Bitmap grey = newGrey(at.width, at.height);
+    if (!grey) return Failed{"could not be levelled (out of memory?)"};
+    const Scanlines to(grey.get());
     const Scanlines from(converted.get());
     for (int y = 0; y < at.height; ++y) std::copy_n(from(y), at.width, to(y));
     return grey;
@@ -64,26 +71,37 @@ int sharpestSlope(FIBITMAP* grey) {
     const int strips = std::clamp(width / 4, 1, kMostStrips);
     const int stripWidth = (width + strips - 1) / strips;
     // Each strip's grey levels summed along each row, strip after strip.
-    std::vector<std::int32_t> sums(static_cast<std::size_t>(strips) * height, 0);
+    std::vector<std::int64_t> sums(static_cast<std::size_t>(strips) * height, 0);
     const Scanlines rows(grey);
     for (int y = 0; y < height; ++y) {
         const BYTE* row = rows(y);
-        for (int x = 0; x < width; ++x)
-            sums[static_cast<std::size_t>(x / stripWidth) * height + y] += row[x];
+        for (int s = 0; s < strips; ++s) {
+            const int end = std::min(width, (s + 1) * stripWidth);
+            std::int64_t sum = 0;
+            for (int x = s * stripWidth; x < end; ++x) sum += row[x];
+            sums[static_cast<std::size_t>(s) * height + y] = sum;
+        }
     }
-    std::vector<double> profile(static_cast<std::size_t>(height));
+    std::vector<std::int64_t> profile(static_cast<std::size_t>(height));
     auto sharpness = [&](int hundredths) {
         const Shear shear(hundredths, width, height);
-        std::fill(profile.begin(), profile.end(), 0.0);
+        std::fill(profile.begin(), profile.end(), 0);
         for (int s = 0; s < strips; ++s) {
             const double middle = std::min(width, s * stripWidth + stripWidth / 2);
             const int moved = shear.rows(middle);
-            const std::int32_t* strip = &sums[static_cast<std::size_t>(s) * height];
-            for (int y = 0; y < height; ++y) profile[y] += strip[shear.from(y, moved)];
+            const std::int64_t* strip = &sums[static_cast<std::size_t>(s) * height];
+            // Rows that would come from beyond the part repeat its edge rows.
+            const int first = std::clamp(-moved, 0, height);
+            const int end = std::clamp(height - moved, first, height);
+            for (int y = 0; y < first; ++y) profile[y] += strip[0];
+            for (int y = first; y < end; ++y) profile[y] += strip[y + moved];
+            for (int y = end; y < height; ++y) profile[y] += strip[height - 1];
         }
         double sum = 0;
-        for (int y = 1; y < height; ++y)
-            sum += (profile[y] - profile[y - 1]) * (profile[y] - profile[y - 1]);
+        for (int y = 1; y < height; ++y) {
+            const auto change = static_cast<double>(profile[y] - profile[y - 1]);
+            sum += change * change;
+        }
         return sum;
     };
     // Every tenth of a degree, the level one first and then outwards, so that of equally sharp
@@ -109,40 +127,62 @@ int sharpestSlope(FIBITMAP* grey) {
 
 namespace {
 
-Bitmap levelledGrey(FIBITMAP* grey, int hundredths) {
+// Levels a grey bitmap in place. Moved by whole rows, a joint's edge would still cross a row
+// at a slant between two moves, and the row beside it would be dark in one stretch of columns
+// and light in the next, which the passes take for a faint line of its own; so each column is
+// moved by a fraction of a row, read between the two rows around it, and that row is one grey
+// all along, as it is in a level stack.
+void levelGrey(FIBITMAP* grey, int hundredths) {
     const int width = static_cast<int>(FreeImage_GetWidth(grey));
     const int height = static_cast<int>(FreeImage_GetHeight(grey));
-    Bitmap levelled = newGrey(width, height);
-    if (!levelled) return levelled;
-    // Each column is moved by a fraction of a row, read between the two rows around it. Moved
-    // by whole rows, a joint's edge would still cross a row at a slant between two moves, and
-    // the row beside it would be dark in one stretch of columns and light in the next, which the
-    // passes take for a faint line of its own; read between rows, that row is one grey all
-    // along, as it is in a level stack.
     const double slope = slopeOf(hundredths);
     const double middle = (width - 1) / 2.0;
-    constexpr int kOne = 256;  // a whole row, in the weights' fixed point
+    constexpr std::uint16_t kOne = 256;  // a whole row, in the weights' fixed point
     std::vector<int> whole(static_cast<std::size_t>(width));
-    std::vector<int> below(static_cast<std::size_t>(width));
+    std::vector<std::uint16_t> below(static_cast<std::size_t>(width));
     for (int x = 0; x < width; ++x) {
         const double moved = slope * (x - middle);
         const double rows = std::floor(moved);
         whole[x] = static_cast<int>(rows);
-        below[x] = static_cast<int>(std::lround((moved - rows) * kOne));
+        below[x] = static_cast<std::uint16_t>(std::lround((moved - rows) * kOne));
     }
-    const Scanlines from(grey);
-    const Scanlines to(levelled.get());
-    for (int y = 0; y < height; ++y) {
-        BYTE* row = to(y);
-        for (int x = 0; x < width; ++x) {
-            const int first = std::clamp(y + whole[x], 0, height - 1);
-            const int second = std::clamp(y + whole[x] + 1, 0, height - 1);
-            const int mixed =
-                from(first)[x] * (kOne - below[x]) + from(second)[x] * below[x] + kOne / 2;
-            row[x] = static_cast<BYTE>(mixed / kOne);
+    const Scanlines rows(grey);
+    // Columns moved by the same whole rows lie side by side: a run of them reads two rows one
+    // after the other, a loop the compiler makes wide. A row is written once the rows it reads
+    // are read: upwards where columns read the rows above, downwards where they read those
+    // below, so that no row is read after it was written.
+    // The row is made in a line of its own and then copied in, so that no write can touch what
+    // is still to be read.
+    std::vector<BYTE> line(static_cast<std::size_t>(width));
+    auto mix = [&](const BYTE* __restrict first, const BYTE* __restrict second,
+                   const std::uint16_t* __restrict weights, BYTE* __restrict to, int count) {
+        for (int x = 0; x < count; ++x)
+            to[x] = static_cast<BYTE>(
+                (first[x] * (kOne - weights[x]) + second[x] * weights[x] + kOne / 2) >> 8);
+    };
+    auto levelRow = [&](int y, int from, int to) {
+        for (int start = from; start < to;) {
+            int end = start + 1;
+            while (end < to && whole[end] == whole[start]) ++end;
+            mix(rows(std::clamp(y + whole[start], 0, height - 1)) + start,
+                rows(std::clamp(y + whole[start] + 1, 0, height - 1)) + start, &below[start],
+                &line[start], end - start);
+            start = end;
         }
+        std::copy(line.begin() + from, line.begin() + to, rows(y) + from);
+    };
+    const int firstUp = static_cast<int>(
+        std::find_if(whole.begin(), whole.end(), [](int w) { return w >= 0; }) - whole.begin());
+    const int lastUp = static_cast<int>(
+        std::find_if(whole.rbegin(), whole.rend(), [](int w) { return w >= 0; }).base() -
+        whole.begin());
+    // Columns reading the rows above (whole >= 0) lie on one side of the middle, those reading
+    // the rows below on the other.
+    for (int y = 0; y < height; ++y) levelRow(y, firstUp, lastUp);
+    for (int y = height - 1; y >= 0; --y) {
+        levelRow(y, 0, firstUp);
+        levelRow(y, lastUp, width);
     }
-    return levelled;
 }
 
 }  // namespace
@@ -154,9 +194,8 @@ StepResult<Levelled> levelled(FIBITMAP* photograph, const Settings& settings) {
     Levelled result;
     const Angle& angle = settings.angle;
     result.hundredths = angle.automatic ? sharpestSlope(grey.value.get()) : angle.hundredths;
-    result.part = result.hundredths == 0 ? std::move(grey.value)
-                                         : levelledGrey(grey.value.get(), result.hundredths);
-    if (!result.part) return Failed{"could not be levelled (out of memory?)"};
+    result.part = std::move(grey.value);
+    if (result.hundredths != 0) levelGrey(result.part.get(), result.hundredths);
     if (!settings.regionFound) return result;
     const StepResult<FoundStack> found = findStack(result.part.get());
     if (!found.ok()) return Failed{*found.failure};

@@ -23,6 +23,7 @@ constexpr double kFineLagsBelow = 16;
 constexpr int kFewestPlaces = 8;
 // The exact search, in boards over the whole profile, either side of a peak.
 constexpr double kBoardStep = 0.01;
+constexpr double kCoarseStep = 0.5;
 
 double hundredthsOf(double value) {
     return std::round(value * 100.0) / 100.0;
@@ -109,13 +110,21 @@ struct Peak {
     double power = 0;
 };
 
-// The strongest repeat of `from` to `to` periods over the whole profile, to hundredths.
+// The strongest repeat of `from` to `to` periods over the whole profile, to hundredths: first
+// every half period (a peak of the profile's power is a period wide), then in hundredths
+// around the strongest.
 Peak refined(const std::vector<double>& q, double from, double to) {
     Peak best{from, power(q, from)};
-    for (double at = from + kBoardStep; at <= to; at += kBoardStep) {
-        const double found = power(q, at);
-        if (found > best.power) best = {at, found};
-    }
+    auto consider = [&](double periods) {
+        const double found = power(q, periods);
+        if (found > best.power) best = {periods, found};
+    };
+    for (double at = from + kCoarseStep; at <= to; at += kCoarseStep) consider(at);
+    consider(to);
+    const double coarse = best.periods;
+    for (double at = std::max(from, coarse - kCoarseStep); at <= std::min(to, coarse + kCoarseStep);
+         at += kBoardStep)
+        consider(at);
     return best;
 }
 

@@ -67,13 +67,13 @@ struct Strips {
         count = (width + columns - 1) / columns;
         profiles.assign(static_cast<std::size_t>(count), Profile(height, 0.0));
         const Scanlines rows(grey);
-        std::vector<long> sums(static_cast<std::size_t>(count));
         for (int y = 0; y < height; ++y) {
             const BYTE* row = rows(height - 1 - y);
-            std::fill(sums.begin(), sums.end(), 0);
-            for (int x = 0; x < width; ++x) sums[static_cast<std::size_t>(x / columns)] += row[x];
-            for (int s = 0; s < count; ++s)
-                profiles[s][y] = static_cast<double>(sums[s]) / stripColumns(s);
+            for (int s = 0; s < count; ++s) {
+                long sum = 0;
+                for (int x = s * columns, end = x + stripColumns(s); x < end; ++x) sum += row[x];
+                profiles[s][y] = static_cast<double>(sum) / stripColumns(s);
+            }
         }
     }
     int stripColumns(int s) const { return std::min(columns, width - s * columns); }

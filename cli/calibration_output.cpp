@@ -76,16 +76,27 @@ void printCalibration(const Calibration& calibration, std::ostream& out,
                           " column windows)"
                     : "")
             << '\n';
+    else if (calibration.choice.settings.regionFound)
+        out << "  with ANGLE=auto REGION=auto: along the slope found and within the stack found "
+               "in each photograph (better than "
+            << (calibration.regionSearched ? "the best column window" : "the region in effect")
+            << " with ANGLE=0)\n";
     else if (calibration.regionSearched)
         out << "  within the whole photograph (the best of " << calibration.windowsSearched
             << " column windows)\n";
+    if (calibration.handHeldSearched && !calibration.choice.settings.regionFound)
+        out << "  with ANGLE=0: the rows as they are (no better along the slope found and within "
+               "the stack found in each photograph)\n";
     const ThicknessFit& fit = calibration.thickness;
     if (fit.hundredths > 0)
         out << "  THICKNESS " << hundredthsText(fit.hundredths)
             << " rows: the stack's height agrees "
             << "with the count of " << fit.agrees << " of the " << fit.of
             << " photographs counted right\n";
-    if (auto why = noThicknessWhy(calibration)) out << "  " << terminalText(*why) << '\n';
+    if (calibration.choice.settings.regionFound)
+        out << "  no THICKNESS: the stack's rhythm is each count's second opinion\n";
+    else if (auto why = noThicknessWhy(calibration))
+        out << "  " << terminalText(*why) << '\n';
     const LeaveOneOut& loo = calibration.leaveOneOut;
     out << "Chosen without it, each photograph is counted right in " << loo.right << " of "
         << loo.of << " cases.";
@@ -112,6 +123,10 @@ std::string calibrationJson(const Calibration& calibration) {
         {"stretch", choice.settings.stretch},     {"right", choice.right},
         {"photographs", calibration.photographs}, {"thresholdRange", choice.thresholdRange},
         {"bdlineRange", choice.bdLineRange}};
+    if (calibration.handHeldSearched) {
+        object["calibration"]["angle"] = angleText(choice.settings.angle);
+        if (choice.settings.regionFound) object["calibration"]["region"] = kFoundRegionText;
+    }
     if (const std::optional<Region>& region = choice.settings.region)
         object["calibration"]["region"] = {{"left", region->left},
                                            {"top", region->top},

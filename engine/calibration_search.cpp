@@ -10,6 +10,7 @@
 #include "engine/counting.h"
 #include "engine/in_order.h"
 #include "engine/landscape.h"
+#include "engine/levelling.h"
 #include "engine/pixel_budget.h"
 #include "engine/preparation.h"
 #include "engine/two_level.h"
@@ -25,6 +26,10 @@ struct Photograph {
     PhotographSearch search;
     Bitmap grey;  // 8-bit grey, or the photograph itself where the library must threshold it
     PhotographRight inEffect;
+    // Where the settings in effect count stacks photographed by hand: which settings count it
+    // right along the slope found and within the stack found, and the width of that stack.
+    PhotographRight handHeld;
+    int handHeldWidth = 0;
     int width = 0;  // of the part counted
     int height = 0;
     bool currentRight = false;  // whether the current settings count it right
@@ -48,6 +53,7 @@ Bitmap greyCopy(Bitmap photograph) {
 // STRETCH, the choice on them, and for each photograph the choice without it.
 struct RegionResult {
     std::optional<Region> region;  // none: each photograph whole
+    bool stackFound = false;       // each photograph along its slope, within its stack found
     int width = 0;                 // of the region; BDLINE is searched from 0 to this
     std::vector<PhotographRight> photographs;
     std::vector<RightCounts> counts;
@@ -284,7 +290,11 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
                                      const CalibrationOptions& options,
                                      const std::function<void(const PhotographSearch&)>& report) {
     // Each photograph decoded, and without a search for the region, searched at once: then only
-    // which settings count it right is kept of it.
+    // which settings count it right is kept of it. Where the settings in effect count stacks
+    // photographed by hand (an ANGLE, or REGION=auto), each is also searched along the slope
+    // found and within the stack found, and the choice is between the two ways of counting.
+    const bool currentIsHandHeld = !current.angle.level() || current.regionFound;
+    const bool handHeld = currentIsHandHeld;
     std::vector<Photograph> all;
     PixelBudget budget(kMaxPhotographPixels);
     inOrder(
@@ -317,6 +327,27 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
             PassWork work;
             if (const auto lines = countAt(table.value, current, work))
                 photograph.currentRight = boardsOf(*lines) == truth[i].boards;
+            if (handHeld) {
+                // Counted along the slope found, within the stack found, as ANGLE=auto and
+                // REGION=auto count it.
+                Settings found = current;
+                found.angle = Angle{0, true};
+                found.regionFound = true;
+                const StepResult<Levelled> part = levelled(decoded.value.get(), found);
+                const StepResult<ThresholdTable> stack =
+                    part.ok() ? ThresholdTable::build(part.value.part.get(), std::nullopt)
+                              : StepResult<ThresholdTable>{Failed{*part.failure}};
+                if (!stack.ok()) {
+                    photograph.handHeld.failure = stack.failure;
+                } else {
+                    photograph.handHeldWidth = stack.value.width();
+                    photograph.handHeld =
+                        rightSettings(stack.value, truth[i].boards, stack.value.width());
+                    if (const auto lines = countAt(stack.value, current, work);
+                        lines && currentIsHandHeld)
+                        photograph.currentRight = boardsOf(*lines) == truth[i].boards;
+                }
+            }
             if (options.findRegion) {
                 photograph.grey = greyCopy(std::move(decoded.value));
                 return photograph;
@@ -377,6 +408,19 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
         search.choose(inEffect);
     }
 
+    if (handHeld) {
+        RegionResult& found = windows.emplace_back();
+        found.stackFound = true;
+        found.width = INT_MAX;
+        for (Photograph* photograph : searched) {
+            if (photograph->handHeld.ok())
+                found.width = std::min(found.width, photograph->handHeldWidth);
+            found.photographs.push_back(std::move(photograph->handHeld));
+        }
+        if (found.width == INT_MAX) found.width = narrowest;
+        search.choose(found);
+    }
+
     std::size_t best = 0;
     for (std::size_t w = 1; w < windows.size(); ++w)
         if (betterChoice(windows[w].choice, windows[w].width, windows[best].choice,
@@ -404,7 +448,11 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
     }
 
     RegionResult& result = windows[best];
-    calibration.thickness = fitThicknessTo(result, searched, result.choice.settings);
+    calibration.handHeldSearched = handHeld;
+    // A stack photographed by hand has the rhythm of its boards for a second opinion, and no
+    // one thickness.
+    if (!result.stackFound)
+        calibration.thickness = fitThicknessTo(result, searched, result.choice.settings);
     calibration.bdLineMax = result.width;
     calibration.counts = std::move(result.counts);
     calibration.choice = result.choice;
@@ -414,6 +462,8 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
     // How the window keeps its list is no part of the counting; a station's settings written
     // again keep it.
     calibration.choice.settings.watch = current.watch;
+    calibration.choice.settings.angle = result.stackFound ? Angle{0, true} : Angle{};
+    calibration.choice.settings.regionFound = result.stackFound;
     // A region that is every photograph whole is no region.
     if (const std::optional<Region>& region = result.region)
         if (std::all_of(searched.begin(), searched.end(), [&](const Photograph* p) {

@@ -58,6 +58,10 @@ struct Calibration {
     std::vector<RightCounts> counts;  // in the chosen region, per STRETCH, from 1 up
     SettingsChoice choice;            // its settings carry the chosen region, if any
     bool regionSearched = false;      // whether column windows were searched for the region
+    // Whether each photograph was also searched along its slope and within its stack found (the
+    // settings in effect count stacks photographed by hand); the choice's ANGLE and REGION say
+    // which way of counting won.
+    bool handHeldSearched = false;
     int windowsSearched = 1;
     Settings current;
     int currentRight = 0;

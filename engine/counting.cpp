@@ -41,8 +41,8 @@ Certainty certaintyOf(const CountResult& result, const std::string& settingsDoub
     // average is no joint but joints smeared together (a stack not level) or something else in
     // the band, and the count cannot be right. Where the stack's rhythm agrees with the count,
     // the joints are where its boards part (thin sheets whose dark edges take half their rows).
-    const bool rhythmAgreed = result.certainty.byRhythm &&
-                              rhythmAgrees(*result.certainty.byRhythm, result.boards());
+    const bool rhythmAgreed =
+        result.certainty.byRhythm && rhythmAgrees(*result.certainty.byRhythm, result.boards());
     for (const Joint& joint : rhythmAgreed ? std::vector<Joint>{} : result.joints) {
         const int rows = joint.bottom - joint.top + 1;
         if (2LL * rows * result.boards() > result.band.height) {

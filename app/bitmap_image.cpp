@@ -218,7 +218,8 @@ QImage toShownImage(const QImage& mono, QSize box) {
                             spanEdges(mono.height(), shown.height()), palette);
 }
 
-void outlineRegion(QImage& shown, QSize photograph, const Region& region, const QColor& colour) {
+void outlineRegion(QImage& shown, QSize photograph, const Region& region, const QColor& colour,
+                   const RegionSlope& slope) {
     if (shown.isNull() || photograph.isEmpty()) return;
     if (shown.format() != QImage::Format_RGB32 && shown.format() != QImage::Format_ARGB32)
         shown = shown.convertToFormat(QImage::Format_RGB32);
@@ -232,7 +233,19 @@ void outlineRegion(QImage& shown, QSize photograph, const Region& region, const 
             .normalized();
     QPainter painter(&shown);
     painter.setPen(QPen(colour, kLine, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
-    painter.drawRect(outline);
+    if (slope.rise == 0) {
+        painter.drawRect(outline);
+        return;
+    }
+    // Along a slope the region's rows rise to the right from the column they were levelled about.
+    auto raised = [&](QPointF corner) {
+        const double column = corner.x() / across;
+        return QPointF(corner.x(), corner.y() - slope.rise * (column - slope.middle) * down);
+    };
+    const QPointF corners[] = {raised(outline.topLeft()), raised(outline.topRight()),
+                               raised(outline.bottomRight()), raised(outline.bottomLeft())};
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.drawPolygon(corners, 4);
 }
 
 QImage toQImage(FIBITMAP* dib) {

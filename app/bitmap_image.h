@@ -31,7 +31,14 @@ QImage toShownImage(const QImage& mono, QSize box);
 // Draws the outline of `region`, a rectangle of a photograph of `photograph` pixels, on
 // `shown`, that photograph scaled to its own size. The line lies inside the region, 2 pixels of
 // `shown` wide, so that it stays visible however the picture is stretched into its box.
-void outlineRegion(QImage& shown, QSize photograph, const Region& region, const QColor& colour);
+// The rows of a region read along a slope: they rise `rise` rows a column to the right of
+// column `middle` (0: a level region).
+struct RegionSlope {
+    double rise = 0;
+    double middle = 0;
+};
+void outlineRegion(QImage& shown, QSize photograph, const Region& region, const QColor& colour,
+                   const RegionSlope& slope = {});
 
 // A one-bit image (QImage::Format_Mono) in 32-bit colour (QImage::Format_RGB32), the form a
 // pixmap needs on screen, made eight pixels at a time from a table: several times faster than

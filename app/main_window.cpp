@@ -18,9 +18,11 @@
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <cmath>
 #include <filesystem>
 #include <future>
 #include <limits>
+#include <numbers>
 #include <optional>
 #include <thread>
 
@@ -63,6 +65,17 @@ constexpr long long kMostPhotographs = std::numeric_limits<std::int16_t>::max();
 // The outline of the REGION on the photograph: a colour no grey photograph of a stack has, and
 // neither the counters' red nor the warning colour.
 const QColor kRegionOutline{0, 190, 255};
+
+// How the region's rows run across the photograph: along the slope they were read along, about
+// the middle of the region (or of the photograph, where the stack was found in it).
+RegionSlope regionSlope(const CountResult& result) {
+    if (!result.angleHundredths || *result.angleHundredths == 0 || !result.settings.region)
+        return {};
+    const Region& region = *result.settings.region;
+    return {std::tan(*result.angleHundredths / 100.0 * std::numbers::pi / 180.0),
+            result.settings.regionFound ? (result.photographWidth - 1) / 2.0
+                                        : region.left + (region.width - 1) / 2.0};
+}
 
 // Smallest size that the message is shrunk to before it is left to be cut off.
 constexpr double kSmallestMessagePoints = 7.0;
@@ -386,9 +399,9 @@ bool Lathmark::countSelectedFile(const StepResult<JpegPhotograph>* read, bool ar
     std::future<QImage> shownPhotograph =
         std::async(std::launch::async | std::launch::deferred, [&result, photographBox] {
             QImage picture = toShownImage(result.photograph.get(), photographBox);
-            if (result.settings.region)
-                outlineRegion(picture, {result.photographWidth, result.photographHeight},
-                              *result.settings.region, kRegionOutline);
+            if (const std::optional<Region>& region = result.settings.region)
+                outlineRegion(picture, {result.photographWidth, result.photographHeight}, *region,
+                              kRegionOutline, regionSlope(result));
             return picture;
         });
 

@@ -35,11 +35,16 @@ constexpr int kFewestSamples = 12;
 // A stretch whose contrast is less than this share of the usual board's, or more than its
 // inverse, is no board.
 constexpr double kLeastContrast = 0.3;
-// The outermost board, where its outer edge is light: like a board on its inner half at least
-// this much; surely a board where its mean grey level is also within this share of its
-// neighbour's, surely none where it is less like a board than kBoardLike less the margin.
+// The outermost board, where its outer edge is light, is like a board on its inner half (at
+// least kBoardLike), no more than this share lighter than its neighbour there, and no more than
+// this many times as rough in its middle. It is surely a board where it is also this much like
+// one, within this share as light and within these times as rough; a stretch is surely none
+// where it misses the first limits by the margin, the share or once more as rough.
+constexpr double kEndLighter = 0.25;
+constexpr double kEndRougher = 2.0;
 constexpr double kEndBoardLike = 0.75;
 constexpr double kEndBoardLight = 0.12;
+constexpr double kEndBoardRougher = 1.5;
 constexpr double kEndMargin = 0.15;
 // Rows beyond an end that repeat at least this share as strongly as the stack's, for more than
 // this many boards, put that end in doubt.
@@ -280,9 +285,9 @@ std::optional<Edges> edgesOf(const Profile& profile, const Rows& rows) {
         }
         // The outermost board is like the others where its outer edge is a dark line (a shadow
         // under the top face, the bearers' shade); where its edge is light it is like them only
-        // on its inner half. A stretch beyond the stack (a top face with ridges, say) may be
-        // like that too: it is surely a board only when it is also as light as its neighbour,
-        // surely none when it is unlike a board's half, and otherwise the end is in doubt.
+        // on its inner half. A stretch beyond the stack (a top face, say) may be like that too,
+        // but is lighter, or rougher with ridges; where it is neither clearly a board nor
+        // clearly none, the end is in doubt.
         const int beyond = outer + direction;
         const std::optional<Stretch> found = stretch(beyond);
         if (!found) return outer;
@@ -296,9 +301,22 @@ std::optional<Edges> edgesOf(const Profile& profile, const Rows& rows) {
             return sum / (to - from);
         };
         const double lighter = halfLevel(*found) / std::max(1.0, halfLevel(*stretch(outer))) - 1;
-        const bool isBoard = halfAlike >= kEndBoardLike;
+        // The grain of its middle half: the ridges of a corrugated top face are far rougher
+        // than a board's edge.
+        auto roughness = [&](const Stretch& of) {
+            double sum = 0;
+            for (int i = sampled / 4 + 1; i < 3 * sampled / 4; ++i)
+                sum += std::abs(of.samples[i] - of.samples[i - 1]);
+            return sum;
+        };
+        const double rougher = roughness(*found) / std::max(1e-9, roughness(*stretch(outer)));
+        const bool isBoard =
+            halfAlike >= kBoardLike && lighter <= kEndLighter && rougher <= kEndRougher;
         const bool sure =
-            halfAlike < kBoardLike - kEndMargin || (isBoard && std::abs(lighter) <= kEndBoardLight);
+            isBoard ? halfAlike >= kEndBoardLike && std::abs(lighter) <= kEndBoardLight &&
+                          rougher <= kEndBoardRougher
+                    : halfAlike < kBoardLike - kEndMargin ||
+                          lighter > kEndLighter + kEndBoardLight || rougher > kEndRougher + 1;
         if (!sure)
             edges.doubt += std::string(edges.doubt.empty() ? "" : "; ") + "the stack's " +
                            (direction < 0 ? "top" : "bottom") +

@@ -7,7 +7,7 @@
 #
 #     taskset -c 1 nice -n 10 fuzz/long_run.sh TARGET SECONDS OUT
 #
-# FUZZ_BUILD names another build folder than build-fuzz/. TARGET is one of fuzz_count, fuzz_journal, fuzz_landscape, fuzz_segments, fuzz_settings, fuzz_truth.
+# FUZZ_BUILD names another build folder than build-fuzz/. TARGET is one of fuzz_count, fuzz_journal, fuzz_landscape, fuzz_levelling, fuzz_segments, fuzz_settings, fuzz_truth.
 set -euo pipefail
 
 if (($# != 3)); then
@@ -22,6 +22,7 @@ case $target in
     fuzz_settings) dict=settings.dict ;;
     fuzz_truth) dict=truth.dict ;;
     fuzz_journal) dict=journal.dict ;;
+    fuzz_levelling) dict=levelling.dict ;;
     *) echo "fuzz/long_run.sh: no target $target" >&2; exit 2 ;;
 esac
 cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-clang++-14}" >/dev/null

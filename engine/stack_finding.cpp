@@ -27,7 +27,7 @@ constexpr double kStackGoesOn = 0.3;
 constexpr double kSameThickness = 0.15;
 constexpr int kFewestWindowRows = 24;
 // A stretch between two beats is a board where it correlates with the stack's usual board at
-// least this much, and surely none where it correlates less than the second.
+// least this much.
 constexpr double kBoardLike = 0.6;
 // A stretch is sampled at its rows, or at this many places if it has fewer rows: a thin board's
 // profile is a shape, not three or four numbers.

@@ -30,12 +30,14 @@ struct TurnedStack {
     // shade and grey ground below, a ribbed wall behind, the stack this share of the width.
     bool yard = false;
     double stackWidth = 0.7;
+    double ridgeRows = 0;  // the top face's ridges, this many rows apart (0: a plain top face)
 };
 
 // What a pixel of a yard shows outside the stack: `across` rows below the stack's top (negative
 // above it), at column x.
 double yardAround(const TurnedStack& s, double across, double stackRows, int x) {
-    if (across < 0 && across >= -s.boardRows * 2) return 225;       // the top face
+    if (across < 0 && across >= -s.boardRows * 2)  // the top face, with ridges or without
+        return s.ridgeRows > 0 && std::fmod(-across, s.ridgeRows) < s.ridgeRows / 2 ? 190 : 225;
     if (across >= stackRows && across < stackRows + 12) return 35;  // shade under the stack
     if (across >= stackRows) return 120;                            // ground
     return x % 24 < 6 ? 140 : 165;                                  // the wall's ribs
@@ -132,6 +134,15 @@ TEST(HandHeld, StacksInAYardAreFoundAndCountedWithinThemselves) {
           .shift = 60,
           .yard = true,
           .stackWidth = 0.5},
+         1},
+        {{.degrees = -1,
+          .width = 1000,
+          .height = 700,
+          .boards = 30,
+          .boardRows = 12,
+          .jointRows = 4,
+          .yard = true,
+          .ridgeRows = 4},
          1},
         {{.degrees = 3,
           .width = 1200,

@@ -81,22 +81,11 @@ Certainty certaintyOf(const CountResult& result, const std::string& settingsDoub
 // The band leaves out the counted part's first four columns.
 constexpr int kBandLeftColumn = 4;
 
-// The band's rows in the grey counted part (rows of the photograph, not stretched), each the sum
-// of its grey levels across the band's columns, from the top down.
+// The band's rows in the grey counted part (rows of the photograph, not stretched).
 std::vector<double> bandProfile(FIBITMAP* grey, const BandEdges& edges, int stretch) {
     const int height = static_cast<int>(FreeImage_GetHeight(grey));
-    const int width = static_cast<int>(FreeImage_GetWidth(grey));
-    const int first = edges.firstRow() / stretch;
-    const int end = std::min(height, (edges.endRow() + stretch - 1) / stretch);
-    std::vector<double> profile;
-    const Scanlines rows(grey);
-    for (int y = first; y < end; ++y) {
-        const BYTE* row = rows(height - 1 - y);
-        long sum = 0;
-        for (int x = kBandLeftColumn; x < width; ++x) sum += row[x];
-        profile.push_back(static_cast<double>(sum));
-    }
-    return profile;
+    return rowProfile(grey, edges.firstRow() / stretch,
+                      std::min(height, (edges.endRow() + stretch - 1) / stretch), kBandLeftColumn);
 }
 
 struct Stability {

@@ -127,6 +127,17 @@ int sharpestSlope(FIBITMAP* grey) {
 
 namespace {
 
+// Each byte of `to` read between `first` and `second`, `weights` of 256 towards the second: a
+// loop of plain arrays that the compiler makes wide.
+void mixRows(const BYTE* __restrict first, const BYTE* __restrict second,
+             const std::uint16_t* __restrict weights, BYTE* __restrict to, int count) {
+    for (int x = 0; x < count; ++x) {
+        const std::uint16_t weight = weights[x];
+        to[x] = static_cast<BYTE>(
+            static_cast<std::uint16_t>(first[x] * (256 - weight) + second[x] * weight + 128) >> 8);
+    }
+}
+
 // Levels a grey bitmap in place. Moved by whole rows, a joint's edge would still cross a row
 // at a slant between two moves, and the row beside it would be dark in one stretch of columns
 // and light in the next, which the passes take for a faint line of its own; so each column is
@@ -154,19 +165,13 @@ void levelGrey(FIBITMAP* grey, int hundredths) {
     // The row is made in a line of its own and then copied in, so that no write can touch what
     // is still to be read.
     std::vector<BYTE> line(static_cast<std::size_t>(width));
-    auto mix = [&](const BYTE* __restrict first, const BYTE* __restrict second,
-                   const std::uint16_t* __restrict weights, BYTE* __restrict to, int count) {
-        for (int x = 0; x < count; ++x)
-            to[x] = static_cast<BYTE>(
-                (first[x] * (kOne - weights[x]) + second[x] * weights[x] + kOne / 2) >> 8);
-    };
     auto levelRow = [&](int y, int from, int to) {
         for (int start = from; start < to;) {
             int end = start + 1;
             while (end < to && whole[end] == whole[start]) ++end;
-            mix(rows(std::clamp(y + whole[start], 0, height - 1)) + start,
-                rows(std::clamp(y + whole[start] + 1, 0, height - 1)) + start, &below[start],
-                &line[start], end - start);
+            mixRows(rows(std::clamp(y + whole[start], 0, height - 1)) + start,
+                    rows(std::clamp(y + whole[start] + 1, 0, height - 1)) + start, &below[start],
+                    &line[start], end - start);
             start = end;
         }
         std::copy(line.begin() + from, line.begin() + to, rows(y) + from);
@@ -206,6 +211,20 @@ StepResult<Levelled> levelled(FIBITMAP* photograph, const Settings& settings) {
         FreeImage_Copy(result.part.get(), at.left, at.top, at.left + at.width, at.top + at.height));
     if (!result.part) return Failed{"could not be cut to its stack (out of memory?)"};
     return result;
+}
+
+std::vector<double> rowProfile(FIBITMAP* grey, int first, int end, int fromColumn) {
+    const int height = static_cast<int>(FreeImage_GetHeight(grey));
+    const int width = static_cast<int>(FreeImage_GetWidth(grey));
+    std::vector<double> profile;
+    const Scanlines rows(grey);
+    for (int y = first; y < end; ++y) {
+        const BYTE* row = rows(height - 1 - y);
+        std::uint32_t sum = 0;  // 65535 columns of 255 at most
+        for (int x = fromColumn; x < width; ++x) sum += row[x];
+        profile.push_back(static_cast<double>(sum));
+    }
+    return profile;
 }
 
 }  // namespace lathmark

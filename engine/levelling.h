@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/bitmap.h"
 #include "engine/error.h"
@@ -38,5 +39,9 @@ StepResult<Levelled> levelled(FIBITMAP* photograph, const Settings& settings);
 // profile along it (each row's grey level summed along the slope) changes most from row to row.
 // A level part gives 0 unless another slope is sharper.
 int sharpestSlope(FIBITMAP* grey);
+
+// Each row's grey levels summed from column `fromColumn` on, for the rows `first` to `end` - 1
+// counted from the top of a grey bitmap.
+std::vector<double> rowProfile(FIBITMAP* grey, int first, int end, int fromColumn);
 
 }  // namespace lathmark

@@ -162,32 +162,42 @@ void levelGrey(FIBITMAP* grey, int hundredths) {
     // after the other, a loop the compiler makes wide. A row is written once the rows it reads
     // are read: upwards where columns read the rows above, downwards where they read those
     // below, so that no row is read after it was written.
-    // The row is made in a line of its own and then copied in, so that no write can touch what
-    // is still to be read.
-    std::vector<BYTE> line(static_cast<std::size_t>(width));
-    auto levelRow = [&](int y, int from, int to) {
-        for (int start = from; start < to;) {
-            int end = start + 1;
-            while (end < to && whole[end] == whole[start]) ++end;
-            mixRows(rows(std::clamp(y + whole[start], 0, height - 1)) + start,
-                    rows(std::clamp(y + whole[start] + 1, 0, height - 1)) + start, &below[start],
-                    &line[start], end - start);
-            start = end;
-        }
-        std::copy(line.begin() + from, line.begin() + to, rows(y) + from);
+    // Runs of columns moved by the same whole rows, found once for all rows.
+    struct Run {
+        int start;
+        int end;
+        int whole;
     };
-    const int firstUp = static_cast<int>(
-        std::find_if(whole.begin(), whole.end(), [](int w) { return w >= 0; }) - whole.begin());
-    const int lastUp = static_cast<int>(
-        std::find_if(whole.rbegin(), whole.rend(), [](int w) { return w >= 0; }).base() -
-        whole.begin());
-    // Columns reading the rows above (whole >= 0) lie on one side of the middle, those reading
-    // the rows below on the other.
-    for (int y = 0; y < height; ++y) levelRow(y, firstUp, lastUp);
-    for (int y = height - 1; y >= 0; --y) {
-        levelRow(y, 0, firstUp);
-        levelRow(y, lastUp, width);
+    std::vector<Run> runs;
+    for (int start = 0; start < width;) {
+        int end = start + 1;
+        while (end < width && whole[end] == whole[start]) ++end;
+        runs.push_back({start, end, whole[start]});
+        start = end;
     }
+    // A run that reads the row it writes (moved by 0 or -1 rows) is made in a line of its own
+    // and then copied in, so that no write touches what is still to be read.
+    std::vector<BYTE> line(static_cast<std::size_t>(width));
+    auto levelRun = [&](const Run& run, int y) {
+        const BYTE* first = rows(std::clamp(y + run.whole, 0, height - 1)) + run.start;
+        const BYTE* second = rows(std::clamp(y + run.whole + 1, 0, height - 1)) + run.start;
+        BYTE* to = rows(y) + run.start;
+        const int count = run.end - run.start;
+        if (run.whole == 0 || run.whole == -1) {
+            mixRows(first, second, &below[run.start], line.data(), count);
+            std::copy_n(line.data(), count, to);
+        } else {
+            mixRows(first, second, &below[run.start], to, count);
+        }
+    };
+    // Runs reading the rows above (moved by 0 or more) are made upwards, row by row; those
+    // reading the rows below, downwards.
+    for (int y = 0; y < height; ++y)
+        for (const Run& run : runs)
+            if (run.whole >= 0) levelRun(run, y);
+    for (int y = height - 1; y >= 0; --y)
+        for (const Run& run : runs)
+            if (run.whole < 0) levelRun(run, y);
 }
 
 }  // namespace

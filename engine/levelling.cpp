@@ -31,7 +31,7 @@ StepResult<Bitmap> greyPart(FIBITMAP* photograph, const std::optional<Region>& r
         if (!grey) return Failed{"could not be levelled (out of memory?)"};
         const Scanlines to(grey.get());
         GreyRows rows(photograph, at);
-        for (int y = 0; y < at.height; ++y) std::copy_n(rows.row(y), at.width, to(y));
+        for (int y = 0; y < at.height; ++y) rows.rowInto(y, to(y));
         return grey;
     }
     // The library's grey copy has a grey palette of its own: the whole photograph's is the part.

@@ -24,6 +24,7 @@ constexpr int kFewestPlaces = 8;
 // The exact search, in boards over the whole profile, either side of a peak.
 constexpr double kBoardStep = 0.01;
 constexpr double kCoarseStep = 0.5;
+constexpr double kMiddleStep = 0.1;
 
 double hundredthsOf(double value) {
     return std::round(value * 100.0) / 100.0;
@@ -111,8 +112,8 @@ struct Peak {
 };
 
 // The strongest repeat of `from` to `to` periods over the whole profile, to hundredths: first
-// every half period (a peak of the profile's power is a period wide), then in hundredths
-// around the strongest.
+// every half period (a peak of the profile's power is a period wide), then finer around the
+// strongest.
 Peak refined(const std::vector<double>& q, double from, double to) {
     Peak best{from, power(q, from)};
     auto consider = [&](double periods) {
@@ -121,10 +122,15 @@ Peak refined(const std::vector<double>& q, double from, double to) {
     };
     for (double at = from + kCoarseStep; at <= to; at += kCoarseStep) consider(at);
     consider(to);
-    const double coarse = best.periods;
-    for (double at = std::max(from, coarse - kCoarseStep); at <= std::min(to, coarse + kCoarseStep);
-         at += kBoardStep)
-        consider(at);
+    // Within a peak the power rises and falls once: tenths around the best half, then
+    // hundredths around the best tenth.
+    for (const double step : {kMiddleStep, kBoardStep}) {
+        const double around = best.periods;
+        const double reach = step == kBoardStep ? kMiddleStep : kCoarseStep;
+        for (double at = std::max(from, around - reach); at <= std::min(to, around + reach);
+             at += step)
+            consider(at);
+    }
     return best;
 }
 

@@ -119,14 +119,18 @@ GreyConverter::GreyConverter(int width, bool wide)
       grey_(static_cast<std::size_t>(width)) {}
 
 const BYTE* GreyConverter::row(const BYTE* pixels) {
+    rowInto(pixels, grey_.data());
+    return grey_.data();
+}
+
+void GreyConverter::rowInto(const BYTE* pixels, BYTE* __restrict grey) {
     // Copied to a local: the stores below could otherwise alias the member, and the compiler
     // would read it again after each one instead of running the loops on several pixels at once.
     const int width = width_;
-    BYTE* __restrict grey = grey_.data();
 #ifdef LATHMARK_WIDE_GREY
     if (wide_) {
         greyRowWide(pixels, grey, width);
-        return grey;
+        return;
     }
 #endif
     std::int32_t* __restrict red = red_.data();
@@ -146,13 +150,13 @@ const BYTE* GreyConverter::row(const BYTE* pixels) {
         sum = sum + 0.5F;
         grey[x] = static_cast<BYTE>(static_cast<std::int32_t>(sum));
     }
-    return grey;
 }
 
 GreyRows::GreyRows(FIBITMAP* photograph, const Region& part)
     : scanlines_(photograph),
       colour_(FreeImage_GetBPP(photograph) == 24),
       left_(part.left),
+      width_(part.width),
       bottom_(static_cast<int>(FreeImage_GetHeight(photograph)) - part.top - part.height),
       converter_(colour_ ? part.width : 0) {}
 

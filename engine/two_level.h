@@ -5,6 +5,7 @@
 
 #include <FreeImage.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -36,6 +37,8 @@ class GreyConverter {
     explicit GreyConverter(int width, bool wide = true);
     // The grey levels of one row; valid until the next call.
     const BYTE* row(const BYTE* pixels);
+    // The same, written into `grey` (a row's width of bytes).
+    void rowInto(const BYTE* pixels, BYTE* grey);
     // Whether this processor runs the wide loop.
     static bool wideAvailable();
 
@@ -62,11 +65,20 @@ class GreyRows {
         const BYTE* pixels = scanlines_(bottom_ + y) + (colour_ ? 3 : 1) * left_;
         return colour_ ? converter_.row(pixels) : pixels;
     }
+    // The same, written into `grey` (the rectangle's width of bytes).
+    void rowInto(int y, BYTE* grey) {
+        const BYTE* pixels = scanlines_(bottom_ + y) + (colour_ ? 3 : 1) * left_;
+        if (colour_)
+            converter_.rowInto(pixels, grey);
+        else
+            std::copy_n(pixels, width_, grey);
+    }
 
   private:
     Scanlines scanlines_;
     bool colour_;
     int left_;
+    int width_;
     int bottom_;  // the scanline of the rectangle's bottom row
     GreyConverter converter_;
 };

@@ -25,8 +25,9 @@ std::vector<lathmark::ReportSetting> reportSettings(const Options& options,
          std::to_string(settings.threshold) + (options.threshold ? " (--threshold)" : "")},
         {"STRETCH", std::to_string(settings.stretch) + (options.stretch ? " (--stretch)" : "")},
     };
-    if (settings.region)
-        lines.push_back({"REGION", lathmark::regionText(*settings.region) +
+    if (settings.region || settings.regionFound)
+        lines.push_back({"REGION", (settings.regionFound ? std::string(lathmark::kFoundRegionText)
+                                                         : lathmark::regionText(*settings.region)) +
                                        (options.region ? " (--region)" : "")});
     if (settings.thicknessHundredths > 0)
         lines.push_back({"THICKNESS", lathmark::hundredthsText(settings.thicknessHundredths) +

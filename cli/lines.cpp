@@ -105,6 +105,7 @@ std::string jsonBook(const Book& book) {
     line["threshold"] = book.settings.threshold;
     line["stretch"] = book.settings.stretch;
     if (book.settings.region) line["region"] = regionText(*book.settings.region);
+    if (book.settings.regionFound) line["region"] = kFoundRegionText;
     if (book.settings.thicknessHundredths > 0)
         line["thickness"] = static_cast<double>(book.settings.thicknessHundredths) / 100.0;
     if (!book.settings.angle.level()) line["angle"] = angleText(book.settings.angle);

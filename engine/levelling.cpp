@@ -49,18 +49,15 @@ StepResult<Bitmap> greyPart(FIBITMAP* photograph, const std::optional<Region>& r
     return grey;
 }
 
-// Which row of the part column `x` reads for the levelled row y.
+// How many rows column `x` of the part moves at a slope, about the part's middle column.
 class Shear {
   public:
-    Shear(int hundredths, int width, int height)
-        : slope_(slopeOf(hundredths)), middle_((width - 1) / 2.0), height_(height) {}
+    Shear(int hundredths, int width) : slope_(slopeOf(hundredths)), middle_((width - 1) / 2.0) {}
     int rows(double x) const { return static_cast<int>(std::lround(slope_ * (x - middle_))); }
-    int from(int y, int moved) const { return std::clamp(y + moved, 0, height_ - 1); }
 
   private:
     double slope_;
     double middle_;
-    int height_;
 };
 
 }  // namespace
@@ -84,7 +81,7 @@ int sharpestSlope(FIBITMAP* grey) {
     }
     std::vector<std::int64_t> profile(static_cast<std::size_t>(height));
     auto sharpness = [&](int hundredths) {
-        const Shear shear(hundredths, width, height);
+        const Shear shear(hundredths, width);
         std::fill(profile.begin(), profile.end(), 0);
         for (int s = 0; s < strips; ++s) {
             const double middle = std::min(width, s * stripWidth + stripWidth / 2);

@@ -78,9 +78,6 @@ Certainty certaintyOf(const CountResult& result, const std::string& settingsDoub
     return certainty;
 }
 
-// The band leaves out the counted part's first four columns.
-constexpr int kBandLeftColumn = 4;
-
 // The band's rows in the grey counted part (rows of the photograph, not stretched).
 std::vector<double> bandProfile(FIBITMAP* grey, const BandEdges& edges, int stretch) {
     const int height = static_cast<int>(FreeImage_GetHeight(grey));

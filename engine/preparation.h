@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "engine/bitmap.h"
 #include "engine/counting_state.h"
@@ -65,6 +67,25 @@ int exifOrientation(const std::filesystem::path& file);
 // The same for a JPEG photograph held in memory.
 StepResult<Bitmap> decodeJpegData(const std::uint8_t* data, std::size_t size,
                                   PixelBudget::Share* share = nullptr);
+
+// A region of a photograph decoded alone (region_decoding.cpp): its pixels exactly as in the
+// whole photograph that decodeJpeg gives, the photograph's size, and the warning decodeJpeg would
+// give it.
+struct DecodedRegion {
+    Bitmap picture;  // the region's size
+    int photographWidth = 0;
+    int photographHeight = 0;
+    std::string warning;
+};
+
+// Decodes only `region` of a walked photograph, where that gives exactly what decodeJpeg would:
+// a photograph that decodeJpeg would decode whole without a word but its orientation warning,
+// and whose pixels the JPEG library can give without FreeImage. Nothing otherwise: the photograph
+// is then to be decoded whole, which refuses or warns as it always has. With a `share`, the whole
+// photograph's pixels are taken from it, as decodeJpeg takes them.
+std::optional<DecodedRegion> decodeJpegRegion(const JpegPhotograph& photograph,
+                                              const Region& region,
+                                              PixelBudget::Share* share = nullptr);
 
 // ---- Row counts ----
 

@@ -100,15 +100,31 @@ Stability stabilityOf(FIBITMAP* photograph, Settings settings) {
     return stability;
 }
 
+// The size of a photograph of which only the region was decoded (decodeJpegRegion).
+struct PhotographSize {
+    int width = 0;
+    int height = 0;
+};
+
+// Whether a count reads nothing of the photograph but its fixed region, rows read level, and has
+// no photograph to hand back: then only the region need be decoded.
+bool readsOnlyItsRegion(const Settings& settings, const CountOptions& options) {
+    return settings.region && settings.angle.level() && !settings.regionFound &&
+           !options.keepPhotograph;
+}
+
 // Everything after decoding: row counts, band, passes, joints and result image, and if asked, the
-// stability ranges.
-CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOptions& options) {
+// stability ranges. With a `regionOf` size, `photograph` is only the region of a photograph of
+// that size, and is counted whole as that region.
+CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOptions& options,
+                            std::optional<PhotographSize> regionOf = std::nullopt) {
     // Joints that are not level are counted in the counted part levelled along their slope; the
     // rows are then those of that part, and everything after them counts as for a level stack.
     // With REGION=auto the part is the stack found in the photograph. Such a count is of a stack
     // photographed by hand, which has no THICKNESS of its own: its rhythm is the second
     // opinion, read from the same grey part.
     Settings settings = result.settings;
+    if (regionOf) settings.region = Region{0, 0, photograph.width(), photograph.height()};
     Bitmap levelledPart;
     Bitmap greyPart;
     if (!settings.angle.level() || settings.regionFound) {
@@ -155,8 +171,8 @@ CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOp
     const int shift = region ? region->top * settings.stretch : 0;
     const BandEdges edges{band.value.edges.top + shift, band.value.edges.bottom + shift};
     result.joints = jointsOf(work, edges);
-    result.photographWidth = photograph.width();
-    result.photographHeight = photograph.height();
+    result.photographWidth = regionOf ? regionOf->width : photograph.width();
+    result.photographHeight = regionOf ? regionOf->height : photograph.height();
     result.band = {edges.top, edges.bottom, band.value.counts.width, band.value.counts.height};
     // The rhythm of the band; where the stack was found by its rhythm, of all the stack's rows,
     // so that a band the passes found too short or too tall is told.
@@ -240,6 +256,14 @@ CountResult countJpeg(const JpegPhotograph& photograph, const std::string& name,
     result.digest = photograph.digest;
     if (!result.ok()) return result;
     PixelBudget::Share share(options.budget);
+    if (readsOnlyItsRegion(settings, options)) {
+        std::optional<DecodedRegion> part = decodeJpegRegion(photograph, *settings.region, &share);
+        if (part) {
+            result.warning = std::move(part->warning);
+            return countPhotograph(std::move(part->picture), std::move(result), options,
+                                   PhotographSize{part->photographWidth, part->photographHeight});
+        }
+    }
     return countDecodedResult(decodeJpeg(photograph, &share), std::move(result), options);
 }
 

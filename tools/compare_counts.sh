@@ -13,7 +13,8 @@
 # that $BENCH_PHOTOGRAPH names, or else build-bench/bin/lathmark-bench-photograph.
 #
 # Each of a dozen THRESHOLD and BDLINE pairs, at every STRETCH from 1 to 4, is counted twice by
-# each build: once as JSON with stability ranges and result images, once as CSV. The JSON and
+# each build: once as JSON with stability ranges and result images, once as CSV; so are a few
+# REGIONs at two of the pairs. The JSON and
 # CSV must match apart from the time a count took; standard error, the exit status and every
 # result image must match exactly. Then each samples/**/truth.tsv is calibrated on, as JSON and
 # as text with the chosen settings and the landscape written out, and all of that must match
@@ -289,6 +290,36 @@ for pair in "${pairs[@]}"; do
 
     report "THRESHOLD=$threshold BDLINE=$bdline STRETCH=$stretch" \
       "$counted photographs, $images result images$note"
+  done
+done
+
+# Counts within a REGION read only the region's pixels (decoded alone where that can be exact):
+# regions on block boundaries and across them, at the corners and edges, and ones that do not
+# fit the smaller photographs.
+regions=(64x64+0+0 300x200+100+50 501x397+137+61 9x576+759+0 200x2048+2248+0 1000x900+0+0)
+for region in "${regions[@]}"; do
+  for pair in 128/40 82/87; do
+    for stretch in 1 3; do
+      settings=(--bdline "${pair#*/}" --threshold "${pair%/*}" --stretch "$stretch" --region "$region")
+      for side in old new; do
+        run "$side" "${settings[@]}" --json --stability --marked "$work/run/marked" --jobs 2 \
+          "${photos[@]}"
+        strip_json_time "$work/$side/stdout" > "$work/$side/json"
+      done
+      compare_text "JSON output" "$work/old/json" "$work/new/json"
+      compare_outputs
+      compare_images marked
+      counted=$(grep -c '"boards":' "$work/old/json" || true)
+      for side in old new; do
+        run "$side" "${settings[@]}" --csv --marked "$work/run/marked" --jobs 2 "${photos[@]}"
+        strip_csv_time "$work/$side/stdout" > "$work/$side/csv"
+      done
+      compare_text "CSV output" "$work/old/csv" "$work/new/csv"
+      compare_outputs
+      compare_images marked
+      report "REGION=$region THRESHOLD=${pair%/*} BDLINE=${pair#*/} STRETCH=$stretch" \
+        "$counted photographs counted"
+    done
   done
 done
 

@@ -26,7 +26,7 @@ compiler=${CXX_FUZZ:-clang++-14}
 # Each target with its dictionary; regression inputs and corpus are in folders named after it
 # without "fuzz_".
 targets=(fuzz_count:jpeg.dict fuzz_journal:journal.dict fuzz_landscape:jpeg.dict
-         fuzz_levelling:levelling.dict
+         fuzz_levelling:levelling.dict fuzz_region_decode:jpeg.dict
          fuzz_segments:jpeg.dict fuzz_settings:settings.dict fuzz_truth:truth.dict)
 per_target=$((seconds / ${#targets[@]}))
 ((per_target >= 1)) || per_target=1

@@ -40,7 +40,8 @@ field() {
 measure_all() {
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLATHMARK_BUILD_BENCH=ON \
     -DLATHMARK_BUILD_TESTS=OFF -DLATHMARK_BUILD_APP=$window > /dev/null
-  targets=(bench_count bench_region lathmark-count lathmark-bench-photograph lathmark-make-samples)
+  targets=(bench_count bench_region lathmark-count lathmark-bench-photograph lathmark-bench-decode
+    lathmark-make-samples)
   [ "$window" = ON ] && targets+=(bench_window)
   cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" > "$build/bench-build.log" 2>&1 ||
     { tail -40 "$build/bench-build.log" >&2; exit 2; }

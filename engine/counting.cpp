@@ -100,10 +100,12 @@ Stability stabilityOf(FIBITMAP* photograph, Settings settings) {
     return stability;
 }
 
-// The size of a photograph of which only the region was decoded (decodeJpegRegion).
-struct PhotographSize {
+// A photograph of which only the region was decoded (decodeJpegRegion): its size, and where the
+// region lies in the picture decoded.
+struct RegionOf {
     int width = 0;
     int height = 0;
+    Region within;
 };
 
 // Whether a count reads nothing of the photograph but its fixed region, rows read level, and has
@@ -114,17 +116,17 @@ bool readsOnlyItsRegion(const Settings& settings, const CountOptions& options) {
 }
 
 // Everything after decoding: row counts, band, passes, joints and result image, and if asked, the
-// stability ranges. With a `regionOf` size, `photograph` is only the region of a photograph of
-// that size, and is counted whole as that region.
+// stability ranges. With `regionOf`, `photograph` is only the region's rows of a photograph of
+// that size, and is counted within the region's place in it.
 CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOptions& options,
-                            std::optional<PhotographSize> regionOf = std::nullopt) {
+                            std::optional<RegionOf> regionOf = std::nullopt) {
     // Joints that are not level are counted in the counted part levelled along their slope; the
     // rows are then those of that part, and everything after them counts as for a level stack.
     // With REGION=auto the part is the stack found in the photograph. Such a count is of a stack
     // photographed by hand, which has no THICKNESS of its own: its rhythm is the second
     // opinion, read from the same grey part.
     Settings settings = result.settings;
-    if (regionOf) settings.region = Region{0, 0, photograph.width(), photograph.height()};
+    if (regionOf) settings.region = regionOf->within;
     Bitmap levelledPart;
     Bitmap greyPart;
     if (!settings.angle.level() || settings.regionFound) {
@@ -260,8 +262,9 @@ CountResult countJpeg(const JpegPhotograph& photograph, const std::string& name,
         std::optional<DecodedRegion> part = decodeJpegRegion(photograph, *settings.region, &share);
         if (part) {
             result.warning = std::move(part->warning);
-            return countPhotograph(std::move(part->picture), std::move(result), options,
-                                   PhotographSize{part->photographWidth, part->photographHeight});
+            return countPhotograph(
+                std::move(part->picture), std::move(result), options,
+                RegionOf{part->photographWidth, part->photographHeight, part->region});
         }
     }
     return countDecodedResult(decodeJpeg(photograph, &share), std::move(result), options);

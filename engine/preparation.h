@@ -72,7 +72,10 @@ StepResult<Bitmap> decodeJpegData(const std::uint8_t* data, std::size_t size,
 // whole photograph that decodeJpeg gives, the photograph's size, and the warning decodeJpeg would
 // give it.
 struct DecodedRegion {
-    Bitmap picture;  // the region's size
+    // The region's rows, in columns widened to the decoder's blocks: the region lies within it
+    // at `region` (its left column moved, its size the same).
+    Bitmap picture;
+    Region region;
     int photographWidth = 0;
     int photographHeight = 0;
     std::string warning;

@@ -18,7 +18,6 @@
 
 #include <csetjmp>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 // jpeglib.h needs size_t and FILE declared before it.
@@ -44,13 +43,13 @@ struct QuietErrors {
 void keepQuiet(j_common_ptr) {}
 
 // The library's side of the decode. Only plain values live here: the library goes back to the
-// setjmp below on an error, past any frame in between. `picture` is made by `make` once the
-// size is known.
+// setjmp below on an error, past any frame in between.
 enum class Outcome { Decoded, NotTaken };
 
 Outcome decodeRegionRows(jpeg_decompress_struct& cinfo, QuietErrors& errors,
                          const std::vector<std::uint8_t>& data, const Region& region,
-                         Bitmap& picture, std::vector<JSAMPLE>& strip) {
+                         Bitmap& picture, int& leftInPicture, std::vector<JSAMPLE>& strip,
+                         std::vector<JSAMPROW>& rows) {
     if (setjmp(errors.back)) return Outcome::NotTaken;
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
@@ -68,15 +67,17 @@ Outcome decodeRegionRows(jpeg_decompress_struct& cinfo, QuietErrors& errors,
     jpeg_start_decompress(&cinfo);
     const int components = cinfo.output_components;
 
+    // The library widens the columns to whole blocks; the picture is as wide as that, and the
+    // region lies in it from `leftInPicture`, so that rows go straight into it.
     auto left = static_cast<JDIMENSION>(region.left);
     auto width = static_cast<JDIMENSION>(region.width);
     jpeg_crop_scanline(&cinfo, &left, &width);
-    const std::size_t stripBytes = static_cast<std::size_t>(width) * components;
-    strip.resize(stripBytes);
-
-    picture.reset(colour ? FreeImage_Allocate(region.width, region.height, 24, FI_RGBA_RED_MASK,
+    leftInPicture = region.left - static_cast<int>(left);
+    strip.resize(static_cast<std::size_t>(width) * components);
+    const auto pictureWidth = static_cast<int>(width);
+    picture.reset(colour ? FreeImage_Allocate(pictureWidth, region.height, 24, FI_RGBA_RED_MASK,
                                               FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK)
-                         : FreeImage_Allocate(region.width, region.height, 8));
+                         : FreeImage_Allocate(pictureWidth, region.height, 8));
     if (!picture) return Outcome::NotTaken;
     if (cinfo.density_unit == 1) {  // dots per inch, as FreeImage reads them
         FreeImage_SetDotsPerMeterX(
@@ -109,13 +110,16 @@ Outcome decodeRegionRows(jpeg_decompress_struct& cinfo, QuietErrors& errors,
     };
     const auto top = static_cast<JDIMENSION>(region.top);
     if (!skipTo(top - top % blockRows) || !readTo(top)) return Outcome::NotTaken;
+    // The region's rows, top first, into the picture's scanlines (the bottom one first).
     const Scanlines to(picture.get());
-    const std::size_t from = static_cast<std::size_t>(region.left - static_cast<int>(left)) *
-                             static_cast<std::size_t>(components);
-    const std::size_t rowBytes = static_cast<std::size_t>(region.width) * components;
-    for (int y = 0; y < region.height; ++y) {
-        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) return Outcome::NotTaken;
-        std::memcpy(to(region.height - 1 - y), row + from, rowBytes);
+    rows.resize(static_cast<std::size_t>(region.height));
+    for (int y = 0; y < region.height; ++y)
+        rows[static_cast<std::size_t>(y)] = to(region.height - 1 - y);
+    const auto regionRows = static_cast<JDIMENSION>(region.height);
+    for (JDIMENSION done = 0; done < regionRows;) {
+        const JDIMENSION read = jpeg_read_scanlines(&cinfo, rows.data() + done, regionRows - done);
+        if (read == 0) return Outcome::NotTaken;
+        done += read;
     }
     // The rest of the picture's data is read all the same, for the library to notice any damage
     // in it, as it does when FreeImage decodes the whole photograph.
@@ -158,8 +162,11 @@ std::optional<DecodedRegion> decodeJpegRegion(const JpegPhotograph& photograph,
     errors.manager.output_message = keepQuiet;
     DecodedRegion decoded;
     std::vector<JSAMPLE> strip;
-    const Outcome outcome =
-        decodeRegionRows(cinfo, errors, jpeg.data, region, decoded.picture, strip);
+    std::vector<JSAMPROW> rows;
+    int leftInPicture = 0;
+    const Outcome outcome = decodeRegionRows(cinfo, errors, jpeg.data, region, decoded.picture,
+                                             leftInPicture, strip, rows);
+    decoded.region = Region{leftInPicture, 0, region.width, region.height};
     const bool heardNothing = errors.manager.num_warnings == 0;
     decoded.photographWidth = static_cast<int>(cinfo.image_width);
     decoded.photographHeight = static_cast<int>(cinfo.image_height);

@@ -371,8 +371,10 @@ bool Lathmark::countSelectedFile(const StepResult<JpegPhotograph>* read, bool ar
     }
 
     startTicks = tickCount();
-    const CountOptions options{
-        .keepPhotograph = true, .stability = true, .settingsDoubt = settingsDoubt};
+    const CountOptions options{.keepPhotograph = true,
+                               .stability = true,
+                               .stabilityLater = true,
+                               .settingsDoubt = settingsDoubt};
     CountResult result;
     if (!read) {
         result = countBoards(selectedFile, settings, options);
@@ -394,7 +396,8 @@ bool Lathmark::countSelectedFile(const StepResult<JpegPhotograph>* read, bool ar
 
     // The pictures are scaled down to their boxes once here, rather than at every paint. The
     // photograph's is made on another core while the result image is written, read back and
-    // made ready, and the journal written; nothing else touches the photograph meanwhile.
+    // made ready, and the journal written; the stability ranges are being found from the
+    // photograph meanwhile too, and are waited for before the count goes into the book.
     const QSize photographBox = Image2->contentsRect().size() * Image2->devicePixelRatioF();
     std::future<QImage> shownPhotograph =
         std::async(std::launch::async | std::launch::deferred, [&result, photographBox] {
@@ -407,6 +410,7 @@ bool Lathmark::countSelectedFile(const StepResult<JpegPhotograph>* read, bool ar
 
     std::string fileNote;
     QImage marked = resultImage(result, fileNote);
+    finishCount(result, options);
     // Into the book and the journal, and onto the disk, before the counters show it.
     const Station::CountShown shown =
         station.countShown(selectedFile, result, fileNote, QLocale().decimalPoint().toStdString());

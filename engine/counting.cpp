@@ -85,13 +85,8 @@ std::vector<double> bandProfile(FIBITMAP* grey, const BandEdges& edges, int stre
                       std::min(height, (edges.endRow() + stretch - 1) / stretch), kBandLeftColumn);
 }
 
-struct Stability {
-    std::optional<StabilityRanges> ranges;
-    std::string problem;
-};
-
-Stability stabilityOf(FIBITMAP* photograph, Settings settings) {
-    Stability stability;
+StabilityFound stabilityOf(FIBITMAP* photograph, Settings settings) {
+    StabilityFound stability;
     StepResult<ThresholdTable> table = ThresholdTable::build(photograph, settings.region);
     if (!table.ok())
         stability.problem = "no stability ranges: the photograph " + *table.failure;
@@ -147,7 +142,7 @@ CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOp
     // The stability ranges read the photograph as the count does and need nothing of it, so they
     // are found on a second thread meanwhile: with them, a count takes little longer than one
     // without. (Leaving this function, early or not, waits for them.)
-    std::future<Stability> stability;
+    std::future<StabilityFound> stability;
     if (options.stability)
         stability = std::async(std::launch::async, stabilityOf, counted, settings);
     // The self-check's table holds the count's own thresholds, so the count takes its rows from
@@ -191,8 +186,15 @@ CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOp
     if (!result.marked)
         return failed(std::move(result), "the result image could not be made (out of memory?)");
 
+    // The ranges found from the photograph handed back may be waited for later (finishCount).
+    if (stability.valid() && options.stabilityLater && options.keepPhotograph &&
+        counted == photograph.get()) {
+        result.photograph = std::move(photograph);
+        result.stabilityPending = std::move(stability);
+        return result;
+    }
     if (stability.valid()) {
-        Stability found = stability.get();
+        StabilityFound found = stability.get();
         result.stable = found.ranges;
         result.stabilityProblem = std::move(found.problem);
     } else if (checked) {
@@ -232,6 +234,14 @@ ThicknessCount thicknessCount(int bandRows, int thicknessHundredths, int boards)
     const long long hundredths = (10000LL * bandRows * 2 + t) / (2 * t);
     count.boards = static_cast<double>(hundredths) / 100.0;
     return count;
+}
+
+void finishCount(CountResult& result, const CountOptions& options) {
+    if (!result.stabilityPending.valid()) return;
+    StabilityFound found = result.stabilityPending.get();
+    result.stable = found.ranges;
+    result.stabilityProblem = std::move(found.problem);
+    result.certainty = certaintyOf(result, options.settingsDoubt);
 }
 
 CountResult countBoards(const std::filesystem::path& file, const Settings& settings,

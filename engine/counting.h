@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,10 @@ namespace lathmark {
 struct CountOptions {
     bool keepPhotograph = false;  // hand back the decoded photograph, for a face to show it
     bool stability = false;       // find the stability ranges around the settings too
+    // With `stability` and `keepPhotograph`: return as soon as the count is made, while the
+    // ranges are still being found on another thread, so that the face can get on with showing
+    // the count meanwhile; finishCount() waits for them and gives the count its verdict.
+    bool stabilityLater = false;
     // Check, without the ranges, whether they would be short: the count is then uncertain. The
     // stability ranges give this verdict too, so it is only made without them.
     bool selfCheck = false;
@@ -67,6 +72,12 @@ struct ThicknessCount {
 };
 ThicknessCount thicknessCount(int bandRows, int thicknessHundredths, int boards);
 
+// The stability ranges around a count's settings, or why they could not be found.
+struct StabilityFound {
+    std::optional<StabilityRanges> ranges;
+    std::string problem;
+};
+
 struct CountResult {
     std::string file;  // the photograph as the caller named it
     std::optional<CountError> error;
@@ -90,12 +101,18 @@ struct CountResult {
     std::optional<StabilityRanges> stable;  // if asked for, and they could be found
     std::string stabilityProblem;           // why they (or the self-check) could not
     bool dependsOnSettings = false;         // the self-check's verdict, if it was made
-    Certainty certainty;
+    Certainty certainty;  // with ranges still being found, not yet given: see finishCount()
+    std::future<StabilityFound> stabilityPending;  // the ranges still being found
 
     bool ok() const { return !error.has_value(); }
     int lines() const { return passLines[0] + passLines[1] + passLines[2] + passLines[3]; }
     int boards() const { return lines() + 1; }
 };
+
+// Waits for the stability ranges of a count made with CountOptions::stabilityLater, if they are
+// still being found, and gives the count its verdict; `options` are those it was made with. The
+// photograph the count handed back must be kept until then: the ranges are found from it.
+void finishCount(CountResult& result, const CountOptions& options);
 
 // Counts the boards in a JPEG photograph.
 CountResult countBoards(const std::filesystem::path& file, const Settings& settings,

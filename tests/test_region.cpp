@@ -121,6 +121,16 @@ TEST(Region, CountsAsThePhotographCutToItByTheLibrary) {
             ASSERT_TRUE(table.ok());
             ASSERT_TRUE(within.stable);
             EXPECT_EQ(within.stable->threshold, stabilityRanges(table.value, settings).threshold);
+            // Waited for later, as the window does, the ranges and the verdict are the same.
+            const CountOptions later{
+                .keepPhotograph = true, .stability = true, .stabilityLater = true};
+            CountResult waited = countDecoded(Bitmap(FreeImage_Clone(photograph.bitmap.get())), "p",
+                                              settings, later);
+            finishCount(waited, later);
+            ASSERT_TRUE(waited.stable);
+            EXPECT_EQ(waited.stable->threshold, within.stable->threshold);
+            EXPECT_EQ(waited.stable->bdLine, within.stable->bdLine);
+            EXPECT_EQ(waited.certainty.why, within.certainty.why);
         }
     }
 }

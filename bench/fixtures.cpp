@@ -18,7 +18,8 @@ int blockRows(int rows) {
 
 }  // namespace
 
-BenchPhotograph writeBenchPhotograph(const std::filesystem::path& file, int width, int height) {
+BenchPhotograph writeBenchPhotograph(const std::filesystem::path& file, int width, int height,
+                                     bool cameraLike) {
     if (width < 64 || height < 64)
         throw std::invalid_argument("a bench photograph needs at least 64 x 64 pixels");
     samplegen::StackPlan plan;
@@ -37,7 +38,10 @@ BenchPhotograph writeBenchPhotograph(const std::filesystem::path& file, int widt
     photo.gradientX = 0.02;
     photo.gradientY = 0.015;
     auto dib = samplegen::renderStack(photo, 101);
-    samplegen::saveJpeg(dib.get(), file.string());
+    if (cameraLike)
+        samplegen::savePhoneJpeg(dib.get(), file.string(), 90);
+    else
+        samplegen::saveJpeg(dib.get(), file.string());
     return {file, width, height, plan.boards};
 }
 

@@ -34,7 +34,10 @@ struct BenchPhotograph {
 // `file`. The layout scales with the height: the floor and wall each take about a ninth of
 // it, and the stack holds 12 boards, as the first 768 x 576 sample does.
 // Throws std::runtime_error or std::invalid_argument when it cannot.
-BenchPhotograph writeBenchPhotograph(const std::filesystem::path& file, int width, int height);
+// `cameraLike` writes it as most cameras do (colour at half resolution both ways, 4:2:0) instead
+// of the sample generator's full-resolution colour (4:4:4).
+BenchPhotograph writeBenchPhotograph(const std::filesystem::path& file, int width, int height,
+                                     bool cameraLike = false);
 
 // Writes a 1 x 1 mid-grey JPEG: a photograph the counter decodes and then refuses at once,
 // which shows what a run costs apart from the photograph.

@@ -43,11 +43,11 @@ void sortRowsByDark(const int* dark, int height, std::vector<Row>& order, std::v
 // row in that order.
 class RisingRule {
   public:
-    void start(const std::vector<std::uint32_t>& order, const int* dark, RowSet& rows) {
+    void start(const RowOrder& order, RowSet& rows) {
         order_ = &order;
-        dark_ = dark;
         rows_ = &rows;
         next_ = 0;
+        given_ = 0;
         changeAt_ = kUnknown;
         rows.fill();
     }
@@ -56,20 +56,26 @@ class RisingRule {
     template <typename Holds>
     bool update(Holds holds) {
         given_ = next_;
-        for (; next_ < order_->size(); ++next_) {
-            const auto row = (*order_)[next_];
-            if (holds(dark_[row])) break;
-            rows_->erase(static_cast<int>(row));
+        const std::vector<std::uint32_t>& units = order_->units;
+        for (; next_ < units.size(); ++next_) {
+            const std::uint32_t unit = units[next_];
+            if (holds(order_->dark[unit])) break;
+            const int first = firstRow(unit);
+            rows_->erase(first, first + order_->stretch);
         }
         if (next_ == given_) return false;
         changeAt_ = kUnknown;
         return true;
     }
-    // Whether `matters(row)` holds for any row the last update gave up.
+    // Whether `matters(row)` holds for any band row the last update gave up.
     template <typename Matters>
     bool anyGiven(Matters matters) const {
-        for (std::size_t i = given_; i < next_; ++i)
-            if (matters(static_cast<int>((*order_)[i]))) return true;
+        for (std::size_t i = given_; i < next_; ++i) {
+            const int first = firstRow(order_->units[i]);
+            const int end = std::min(first + order_->stretch, rows_->rows());
+            for (int row = std::max(first, 0); row < end; ++row)
+                if (matters(row)) return true;
+        }
         return false;
     }
     // The lowest BDLINE above `bdLine` (at which update was just called) at which the rule gives
@@ -78,8 +84,8 @@ class RisingRule {
     template <typename HoldsAt>
     long long nextChange(int bdLine, long long beyond, HoldsAt holdsAt) {
         if (changeAt_ != kUnknown && changeAt_ > bdLine) return std::min(changeAt_, beyond);
-        if (next_ == order_->size()) return changeAt_ = beyond;
-        const int dark = dark_[(*order_)[next_]];
+        if (next_ == order_->units.size()) return changeAt_ = beyond;
+        const int dark = order_->dark[order_->units[next_]];
         // It holds at bdLine; steps that double find a BDLINE where it does not, and halving the
         // steps between finds the first.
         long long holding = bdLine;
@@ -100,8 +106,11 @@ class RisingRule {
 
   private:
     static constexpr long long kUnknown = LLONG_MIN;
-    const std::vector<std::uint32_t>* order_ = nullptr;
-    const int* dark_ = nullptr;
+    int firstRow(std::uint32_t unit) const {
+        return static_cast<int>(unit) * order_->stretch - order_->lowest;
+    }
+
+    const RowOrder* order_ = nullptr;
     RowSet* rows_ = nullptr;
     std::size_t next_ = 0;
     std::size_t given_ = 0;
@@ -285,8 +294,10 @@ BandOrders bandOrders(const BandCounts& band) {
     BandOrders orders;
     std::vector<int> first;
     const std::array<const int*, 4> rows = bandRows(band);
-    for (std::size_t which = 0; which < orders.size(); ++which)
-        sortRowsByDark(rows[which], band.height, orders[which], first);
+    for (std::size_t which = 0; which < orders.size(); ++which) {
+        sortRowsByDark(rows[which], band.height, orders[which].units, first);
+        orders[which].dark = rows[which];
+    }
     return orders;
 }
 
@@ -307,7 +318,6 @@ void sweepBdLineRuns(
     const std::function<bool(int first, int last, const PassLines& lines)>& visit) {
     if (lowest > highest) return;
     const int height = counts.height;
-    const std::array<const int*, 4> rows = bandRows(counts);
 
     PassWork work;
     work.reset(height);
@@ -320,8 +330,8 @@ void sweepBdLineRuns(
         flags[pass].trims.reset(height);
         flags[pass].lineRows.reset(height);
         states[pass].lightened.reset(height);
-        trimRules[pass].start(orders[first], rows[first], flags[pass].trims);
-        lineRules[pass].start(orders[first + 1], rows[first + 1], flags[pass].lineRows);
+        trimRules[pass].start(orders[first], flags[pass].trims);
+        lineRules[pass].start(orders[first + 1], flags[pass].lineRows);
     }
     RowSet before(height);
 
@@ -418,17 +428,19 @@ class LevelOrders {
 };
 static_assert(kMaxSearchRows <= 65536, "a table's rows are kept in 16 bits");
 
-// The band's orders from its table's: each table row is `stretch` rows of the rows counted, of
-// which the band holds `height` from row `lowest` up.
-void takeBandOrder(const std::vector<std::uint16_t>& tableOrder, int stretch, int lowest,
-                   int height, std::vector<std::uint32_t>& order) {
-    order.clear();
-    const auto rows = static_cast<std::uint32_t>(height);
+// The band's order from its table's, at `stretch`: the table rows of which the band holds any
+// of the `height` rows from row `lowest` up of the rows counted, each table row being `stretch`
+// of them.
+void takeBandOrder(const std::vector<std::uint16_t>& tableOrder, const int* dark, int stretch,
+                   int lowest, int height, RowOrder& order) {
+    order.units.clear();
+    order.dark = dark;
+    order.stretch = stretch;
+    order.lowest = lowest;
+    const int first = lowest / stretch;
+    const auto units = static_cast<std::uint32_t>((lowest + height - 1) / stretch - first + 1);
     for (const std::uint16_t row : tableOrder)
-        for (int copy = 0; copy < stretch; ++copy) {
-            const auto y = static_cast<std::uint32_t>(row * stretch + copy - lowest);
-            if (y < rows) order.push_back(y);
-        }
+        if (static_cast<std::uint32_t>(row - first) < units) order.units.push_back(row);
 }
 
 }  // namespace
@@ -450,9 +462,13 @@ void sweepLandscape(const ThresholdTable& table, int bdLineMax, int firstStretch
             if (!band.ok()) continue;
             const BandCounts& counts = band.value.counts;
             const int lowest = rows.height - band.value.edges.endRow();
-            for (std::size_t which = 0; which < orders.size(); ++which)
-                takeBandOrder(levels.at(threshold + (which < 2 ? 0 : later), which % 2 == 1),
-                              stretch, lowest, counts.height, orders[which]);
+            for (std::size_t which = 0; which < orders.size(); ++which) {
+                const int level = threshold + (which < 2 ? 0 : later);
+                const DarkPixels dark = table.at(level);
+                takeBandOrder(levels.at(level, which % 2 == 1),
+                              which % 2 == 1 ? dark.fromColumn8 : dark.fromColumn4, stretch, lowest,
+                              counts.height, orders[which]);
+            }
             sweepBdLineRuns(counts, orders, 0, bdLineMax,
                             [&](int first, int last, const PassLines& lines) {
                                 to.run(threshold, stretch, first, last, lines);

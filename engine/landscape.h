@@ -93,8 +93,17 @@ void sweepBdLines(const BandCounts& band, int lowest, int highest,
 
 // A band's rows in the order of their dark pixels, fewest first, rows of equal dark pixels from
 // the lowest: for each of the four row counts the passes see, at THRESHOLD from columns 4 and 8
-// and at the later threshold from columns 4 and 8.
-using BandOrders = std::array<std::vector<std::uint32_t>, 4>;
+// and at the later threshold from columns 4 and 8. The rows come in units of `stretch` band rows
+// that have the same dark pixels (a photograph row at that STRETCH): unit u is band rows
+// u × stretch - lowest on, those of them within the band.
+struct RowOrder {
+    std::vector<std::uint32_t> units;
+    const int* dark = nullptr;  // each unit's dark pixels
+    int stretch = 1;
+    int lowest = 0;
+};
+using BandOrders = std::array<RowOrder, 4>;
+// The orders of a band's own rows, a row a unit.
 BandOrders bandOrders(const BandCounts& band);
 
 // The same sweep given the band's `orders`, in runs: each run of BDLINEs over which the pass

@@ -225,26 +225,47 @@ int nearestCount(const PhotographRight& photograph, int boards, int bdLineMax) {
 PhotographRight rightSettings(const ThresholdTable& table, int boards, int bdLineMax) {
     PhotographRight found;
     found.nearest.assign(static_cast<std::size_t>(std::max(0, bdLineMax)) + 1, 0);
-    bool anyBand = false;
     for (int stretch = Settings::kMinStretch; stretch <= Settings::kMaxStretch; ++stretch) {
-        const Landscape landscape = settingsLandscape(table, bdLineMax, stretch);
-        SettingsGrid<bool>& right = found.right.emplace_back(bdLineMax, false);
-        std::array<int, kThresholds>& bandRows = found.bandRows.emplace_back();
-        for (int threshold = 0; threshold < kThresholds; ++threshold) {
-            bandRows[static_cast<std::size_t>(threshold)] = landscape.bandRows(threshold) / stretch;
-            if (!landscape.counted(threshold)) {
-                found.failure = landscape.failure(threshold);
-                continue;
-            }
-            for (int bdLine = 0; bdLine <= bdLineMax; ++bdLine) {
-                const int counted = landscape.boards(threshold, bdLine);
-                right.at(threshold, bdLine) = counted == boards;
-                int& nearest = found.nearest[static_cast<std::size_t>(bdLine)];
-                if (!anyBand || nearer(counted, nearest, boards)) nearest = counted;
-            }
-            anyBand = true;
-        }
+        found.right.emplace_back(bdLineMax, false);
+        found.bandRows.emplace_back().fill(0);
     }
+    const int columns = found.right.front().bdLineMax();
+    // The first THRESHOLD and STRETCH that count anything give every BDLINE its nearest count,
+    // the others only a nearer one.
+    bool anyBand = false;
+    bool firstBand = false;
+    LandscapeSweep sweep;
+    sweep.band = [&](int threshold, int stretch, const StepResult<Band>& band) {
+        const auto s = static_cast<std::size_t>(stretch - 1);
+        if (!band.ok()) {
+            found.failure = band.failure;
+            return;
+        }
+        found.bandRows[s][static_cast<std::size_t>(threshold)] = band.value.counts.height / stretch;
+        firstBand = !anyBand;
+        anyBand = true;
+    };
+    sweep.run = [&](int threshold, int stretch, int first, int last, const PassLines& lines) {
+        const int counted = boardsOf(lines);
+        if (counted == boards) {
+            SettingsGrid<bool>& right = found.right[static_cast<std::size_t>(stretch - 1)];
+            for (int bdLine = first; bdLine <= last; ++bdLine) right.at(threshold, bdLine) = true;
+        }
+        for (int bdLine = first; bdLine <= std::min(last, columns); ++bdLine) {
+            int& nearest = found.nearest[static_cast<std::size_t>(bdLine)];
+            if (firstBand || nearer(counted, nearest, boards)) nearest = counted;
+        }
+    };
+    sweep.repeat = [&](int threshold) {
+        for (std::size_t s = 0; s < found.right.size(); ++s) {
+            found.bandRows[s][static_cast<std::size_t>(threshold)] =
+                found.bandRows[s][static_cast<std::size_t>(threshold) - 1];
+            SettingsGrid<bool>& right = found.right[s];
+            for (int bdLine = 0; bdLine <= columns; ++bdLine)
+                if (right.at(threshold - 1, bdLine)) right.at(threshold, bdLine) = true;
+        }
+    };
+    sweepLandscape(table, bdLineMax, Settings::kMinStretch, Settings::kMaxStretch, sweep);
     if (anyBand) found.failure.reset();
     return found;
 }

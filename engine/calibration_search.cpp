@@ -129,36 +129,58 @@ class Search {
         return result;
     }
 
-    // The choice on the photographs that count at all in `result`, and the choice without each.
+    // The choice on the photographs that count at all in `result`, and the choice without each:
+    // each on its own copy of the sums, `jobs` at a time.
     void choose(RegionResult& result) const {
         result.counts.assign(Settings::kMaxStretch, RightCounts(result.width));
         for (const PhotographRight& photograph : result.photographs)
             if (photograph.ok()) addRight(result.counts, photograph);
-        result.choice = chooseSettings(result.counts, current_, rule_);
         result.without.clear();
         result.rightWithout.clear();
         result.thicknessWithout.clear();
-        std::vector<RightCounts> others = result.counts;
-        for (std::size_t i = 0; i < result.photographs.size(); ++i) {
-            const PhotographRight& photograph = result.photographs[i];
-            if (!photograph.ok()) {
-                result.without.push_back(result.choice);
-                result.rightWithout.push_back(false);
-                result.thicknessWithout.push_back(false);
-                continue;
-            }
-            addRight(others, photograph, -1);
-            const SettingsChoice choice = chooseSettings(others, current_, rule_);
-            addRight(others, photograph);
-            const Settings& chosen = choice.settings;
-            result.without.push_back(choice);
-            result.rightWithout.push_back(rightAt(photograph, chosen));
-            const ThicknessFit fit = fitThicknessTo(result, photographs_, chosen, i);
-            result.thicknessWithout.push_back(
-                fit.hundredths > 0 && thicknessCount(bandRowsAt(photograph, chosen), fit.hundredths,
-                                                     photographs_[i]->row->boards)
-                                          .agrees);
-        }
+        struct Without {
+            SettingsChoice choice;
+            bool right = false;
+            bool thickness = false;
+        };
+        // Item 0 is the choice from all of them, item i + 1 the choice without photograph i.
+        bool first = true;
+        inOrder(
+            result.photographs.size() + 1, jobs_,
+            [&](std::size_t item) {
+                Without without;
+                if (item == 0) {
+                    without.choice = chooseSettings(result.counts, current_, rule_);
+                    return without;
+                }
+                const std::size_t i = item - 1;
+                const PhotographRight& photograph = result.photographs[i];
+                if (!photograph.ok()) return without;
+                std::vector<RightCounts> others = result.counts;
+                addRight(others, photograph, -1);
+                without.choice = chooseSettings(others, current_, rule_);
+                const Settings& chosen = without.choice.settings;
+                without.right = rightAt(photograph, chosen);
+                const ThicknessFit fit = fitThicknessTo(result, photographs_, chosen, i);
+                without.thickness = fit.hundredths > 0 &&
+                                    thicknessCount(bandRowsAt(photograph, chosen), fit.hundredths,
+                                                   photographs_[i]->row->boards)
+                                        .agrees;
+                return without;
+            },
+            [&](Without& without) {
+                if (first) {
+                    first = false;
+                    result.choice = without.choice;
+                    return;
+                }
+                result.without.push_back(without.choice);
+                result.rightWithout.push_back(without.right);
+                result.thicknessWithout.push_back(without.thickness);
+            });
+        // A photograph that counts nowhere leaves the choice as it is.
+        for (std::size_t i = 0; i < result.photographs.size(); ++i)
+            if (!result.photographs[i].ok()) result.without[i] = result.choice;
     }
 
     const Settings& current() const { return current_; }

@@ -1,7 +1,9 @@
 #include "engine/landscape.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "engine/bitmap.h"
@@ -17,51 +19,156 @@ namespace {
 constexpr int kSureThresholdReach = 3;
 constexpr double kSureBdLineShare = 0.1;
 
-// Band rows in the order of their dark pixels, fewest first, rows of equal dark pixels from the
-// lowest: each entry holds the dark pixels in its high half and the row in its low half. Dark
-// pixels are at most the photograph's width, so a counting sort orders them in one pass.
-void sortRowsByDark(const int* dark, int height, std::vector<std::uint64_t>& order) {
+// Rows in the order of their dark pixels, fewest first, rows of equal dark pixels from the
+// lowest. Dark pixels are at most the photograph's width, so a counting sort orders them in one
+// pass; `first` is its working room.
+template <typename Row>
+void sortRowsByDark(const int* dark, int height, std::vector<Row>& order, std::vector<int>& first) {
     int most = 0;
     for (int y = 0; y < height; ++y) most = std::max(most, dark[y]);
-    std::vector<int> first(static_cast<std::size_t>(most) + 2, 0);
+    first.assign(static_cast<std::size_t>(most) + 2, 0);
     for (int y = 0; y < height; ++y) ++first[static_cast<std::size_t>(dark[y]) + 1];
     for (std::size_t level = 1; level < first.size(); ++level) first[level] += first[level - 1];
     order.resize(static_cast<std::size_t>(height));
     for (int y = 0; y < height; ++y)
         order[static_cast<std::size_t>(first[static_cast<std::size_t>(dark[y])]++)] =
-            (static_cast<std::uint64_t>(dark[y]) << 32) | static_cast<std::uint32_t>(y);
+            static_cast<Row>(y);
 }
 
 // The rows for which one of a pass's rules holds, kept up to date as BDLINE rises. A rule never
 // takes a row back at a higher BDLINE, and a rule that holds for some dark pixels holds for more
 // as well; so the rows a rule gives up at each step are the next ones in the order of their
-// dark pixels, and each row is looked at once per sweep, not once per BDLINE.
+// dark pixels, and each row is looked at once per sweep, not once per BDLINE. For the same
+// reasons the next BDLINE at which the rule gives up a row is that at which it gives up the next
+// row in that order.
 class RisingRule {
   public:
-    void start(const std::vector<std::uint64_t>& order, RowSet& rows) {
+    void start(const RowOrder& order, RowSet& rows) {
         order_ = &order;
         rows_ = &rows;
         next_ = 0;
+        given_ = 0;
+        changeAt_ = kUnknown;
         rows.fill();
     }
     // Gives up the rows for which `holds(dark pixels)` no longer does; says whether there were
     // any.
     template <typename Holds>
     bool update(Holds holds) {
-        const std::size_t before = next_;
-        for (; next_ < order_->size(); ++next_) {
-            const std::uint64_t entry = (*order_)[next_];
-            if (holds(static_cast<int>(entry >> 32))) break;
-            rows_->erase(static_cast<int>(entry & 0xFFFFFFFFu));
+        given_ = next_;
+        const std::vector<std::uint32_t>& units = order_->units;
+        for (; next_ < units.size(); ++next_) {
+            const std::uint32_t unit = units[next_];
+            if (holds(order_->dark[unit])) break;
+            const int first = firstRow(unit);
+            rows_->erase(first, first + order_->stretch);
         }
-        return next_ != before;
+        if (next_ == given_) return false;
+        changeAt_ = kUnknown;
+        return true;
+    }
+    // Whether `matters(row)` holds for any band row the last update gave up.
+    template <typename Matters>
+    bool anyGiven(Matters matters) const {
+        for (std::size_t i = given_; i < next_; ++i) {
+            const int first = firstRow(order_->units[i]);
+            const int end = std::min(first + order_->stretch, rows_->rows());
+            for (int row = std::max(first, 0); row < end; ++row)
+                if (matters(row)) return true;
+        }
+        return false;
+    }
+    // The lowest BDLINE above `bdLine` (at which update was just called) at which the rule gives
+    // up a row, where `holdsAt(bdLine, dark pixels)` is the rule at any BDLINE; `beyond` where
+    // it gives up none below `beyond`.
+    template <typename HoldsAt>
+    long long nextChange(int bdLine, long long beyond, HoldsAt holdsAt) {
+        if (changeAt_ != kUnknown && changeAt_ > bdLine) return std::min(changeAt_, beyond);
+        if (next_ == order_->units.size()) return changeAt_ = beyond;
+        const int dark = order_->dark[order_->units[next_]];
+        // It holds at bdLine; steps that double find a BDLINE where it does not, and halving the
+        // steps between finds the first.
+        long long holding = bdLine;
+        long long failing = beyond;
+        for (long long step = 1; holding + step < beyond; step *= 2) {
+            if (!holdsAt(static_cast<int>(holding + step), dark)) {
+                failing = holding + step;
+                break;
+            }
+            holding += step;
+        }
+        while (failing - holding > 1) {
+            const long long middle = holding + (failing - holding) / 2;
+            (holdsAt(static_cast<int>(middle), dark) ? holding : failing) = middle;
+        }
+        return changeAt_ = failing;
     }
 
   private:
-    const std::vector<std::uint64_t>* order_ = nullptr;
+    static constexpr long long kUnknown = LLONG_MIN;
+    int firstRow(std::uint32_t unit) const {
+        return static_cast<int>(unit) * order_->stretch - order_->lowest;
+    }
+
+    const RowOrder* order_ = nullptr;
     RowSet* rows_ = nullptr;
     std::size_t next_ = 0;
+    std::size_t given_ = 0;
+    long long changeAt_ = kUnknown;
 };
+
+// What the sweep keeps of a pass's last run, to run it again only where what changed can change
+// its line rows: the rows the earlier passes' lines lighten, those and the edge trims, and where
+// the trims end.
+struct PassState {
+    RowSet lightened;
+    RowSet whitened;
+    int bottomEnd = 0;  // the first row above the bottom trim
+    int topStart = 0;   // the last row below the top trim
+};
+
+// The highest row above row 0 that is no member of `rows`, or 0 where there is none: where the
+// top trim ends. A top trim is often most of the band, so rows are looked at one by one only near
+// the top, and below that the set is walked a run of members at a time.
+int topNonMember(const RowSet& rows) {
+    constexpr int kRowsOneByOne = 64;
+    const int height = rows.rows();
+    int y = height - 1;
+    for (int seen = 0; y > 0 && seen < kRowsOneByOne; --y, ++seen)
+        if (!rows.contains(y)) return y;
+    int top = 0;
+    for (int from = 1; from <= y;) {
+        const int first = rows.nextNonMember(from);
+        if (first > y) break;
+        const int end = std::min(rows.nextMember(first), y + 1);
+        top = end - 1;
+        from = end;
+    }
+    return top;
+}
+
+// A pass as runPass runs it, with the rows lightened for it already in `state` unless
+// `lighten` (when an earlier pass's line rows changed).
+void runPassKept(int pass, const PassRowFlags& flags, bool lighten, PassState& state,
+                 PassWork& work) {
+    if (lighten) lightenFoundLines(work, pass, state.lightened);
+    work.trimmable.assignBlend(flags.trims, state.lightened, flags.blankTrims);
+    const int height = state.lightened.rows();
+    state.bottomEnd = work.trimmable.nextNonMember(0);
+    state.topStart = topNonMember(work.trimmable);
+    state.whitened = state.lightened;
+    state.whitened.insert(0, state.bottomEnd);
+    state.whitened.insert(state.topStart + 1, height);
+    RowSet& lineRows = work.lineRows[static_cast<std::size_t>(pass)];
+    lineRows.assignBlend(flags.lineRows, state.whitened, flags.blankIsLine);
+    work.lines[static_cast<std::size_t>(pass)] = removeShortRunsAndCount(lineRows);
+}
+
+// The four row counts the passes see of a band, in the order of BandOrders.
+std::array<const int*, 4> bandRows(const BandCounts& counts) {
+    return {counts.atThreshold.fromColumn4, counts.atThreshold.fromColumn8,
+            counts.atLaterThreshold.fromColumn4, counts.atLaterThreshold.fromColumn8};
+}
 
 }  // namespace
 
@@ -183,53 +290,192 @@ std::optional<PassLines> countAt(const ThresholdTable& table, const Settings& se
     return countLines(band.value.counts, settings.bdLine, work);
 }
 
-// At each BDLINE a pass runs again only when its rules now flag other rows, or an earlier pass
-// found other line rows; otherwise its line rows are those of the BDLINE before.
+BandOrders bandOrders(const BandCounts& band) {
+    BandOrders orders;
+    std::vector<int> first;
+    const std::array<const int*, 4> rows = bandRows(band);
+    for (std::size_t which = 0; which < orders.size(); ++which) {
+        sortRowsByDark(rows[which], band.height, orders[which].units, first);
+        orders[which].dark = rows[which];
+    }
+    return orders;
+}
+
 void sweepBdLines(const BandCounts& counts, int lowest, int highest,
                   const std::function<bool(int bdLine, const PassLines& lines)>& visit) {
+    sweepBdLineRuns(counts, bandOrders(counts), lowest, highest,
+                    [&](int first, int last, const PassLines& lines) {
+                        for (int bdLine = first; bdLine <= last; ++bdLine)
+                            if (!visit(bdLine, lines)) return false;
+                        return true;
+                    });
+}
+
+// At each BDLINE a pass runs again only when its rules now flag other rows, or an earlier pass
+// found other line rows; otherwise its line rows are those of the BDLINE before.
+void sweepBdLineRuns(
+    const BandCounts& counts, const BandOrders& orders, int lowest, int highest,
+    const std::function<bool(int first, int last, const PassLines& lines)>& visit) {
     if (lowest > highest) return;
     const int height = counts.height;
-
-    std::array<std::vector<std::uint64_t>, 4> orders;
-    sortRowsByDark(counts.atThreshold.fromColumn4, height, orders[0]);
-    sortRowsByDark(counts.atThreshold.fromColumn8, height, orders[1]);
-    sortRowsByDark(counts.atLaterThreshold.fromColumn4, height, orders[2]);
-    sortRowsByDark(counts.atLaterThreshold.fromColumn8, height, orders[3]);
 
     PassWork work;
     work.reset(height);
     std::array<PassRowFlags, kPassCount> flags;
+    std::array<PassState, kPassCount> states;
     std::array<RisingRule, kPassCount> trimRules;
     std::array<RisingRule, kPassCount> lineRules;
     for (std::size_t pass = 0; pass < kPassCount; ++pass) {
         const std::size_t first = kPasses[pass].thresholdIncrement == 0 ? 0 : 2;
         flags[pass].trims.reset(height);
         flags[pass].lineRows.reset(height);
+        states[pass].lightened.reset(height);
         trimRules[pass].start(orders[first], flags[pass].trims);
         lineRules[pass].start(orders[first + 1], flags[pass].lineRows);
     }
     RowSet before(height);
 
-    for (int bdLine = lowest; bdLine <= highest; ++bdLine) {
+    const long long beyond = static_cast<long long>(highest) + 1;
+    for (int bdLine = lowest;;) {
         bool earlierChanged = bdLine == lowest;
+        long long next = beyond;
         for (std::size_t pass = 0; pass < kPassCount; ++pass) {
             const PassRules rules(kPasses[pass], counts.width, bdLine);
             PassRowFlags& passFlags = flags[pass];
-            bool changed = trimRules[pass].update([&](int dark) { return rules.trims(dark); });
-            changed =
-                lineRules[pass].update([&](int dark) { return rules.isLineRow(dark); }) || changed;
+            PassState& state = states[pass];
+            const bool trimsChanged =
+                trimRules[pass].update([&](int dark) { return rules.trims(dark); });
+            const bool lineRowsChanged =
+                lineRules[pass].update([&](int dark) { return rules.isLineRow(dark); });
             const bool blankTrims = rules.trims(0);
             const bool blankIsLine = rules.isLineRow(0);
-            changed = changed || blankTrims != passFlags.blankTrims ||
-                      blankIsLine != passFlags.blankIsLine || earlierChanged;
+            // A row given up by the trims changes the pass only where it was part of an edge
+            // trim; one given up as a line row only where it was not whitened.
+            const bool changed =
+                earlierChanged || blankTrims != passFlags.blankTrims ||
+                blankIsLine != passFlags.blankIsLine ||
+                (trimsChanged && trimRules[pass].anyGiven([&](int row) {
+                    return (row < state.bottomEnd || row > state.topStart) &&
+                           (passFlags.blankTrims || !state.lightened.contains(row));
+                })) ||
+                (lineRowsChanged &&
+                 lineRules[pass].anyGiven([&](int row) { return !state.whitened.contains(row); }));
+            auto rulesAt = [&](int at) { return PassRules(kPasses[pass], counts.width, at); };
+            next = std::min(next, trimRules[pass].nextChange(bdLine, beyond, [&](int at, int dark) {
+                return rulesAt(at).trims(dark);
+            }));
+            next = std::min(next, lineRules[pass].nextChange(bdLine, beyond, [&](int at, int dark) {
+                return rulesAt(at).isLineRow(dark);
+            }));
             if (!changed) continue;
             passFlags.blankTrims = blankTrims;
             passFlags.blankIsLine = blankIsLine;
             before = work.lineRows[pass];
-            runPass(static_cast<int>(pass), passFlags, work);
+            runPassKept(static_cast<int>(pass), passFlags, earlierChanged, state, work);
             earlierChanged = earlierChanged || work.lineRows[pass] != before;
         }
-        if (!visit(bdLine, work.lines)) return;
+        // A row without dark pixels neither trims nor is a line row at any BDLINE from 0 up (the
+        // band is at least a column wide), so below 0 alone the sweep takes every BDLINE.
+        if (bdLine < 0) next = bdLine + 1;
+        const int last = static_cast<int>(next - 1);
+        if (!visit(bdLine, last, work.lines) || last >= highest) return;
+        bdLine = last + 1;
+    }
+}
+
+namespace {
+
+// Whether the row counts at `threshold` are those at the one below, at both thresholds the
+// passes see.
+bool sameRowsAsBelow(const ThresholdTable& table, int threshold) {
+    const auto size = static_cast<std::size_t>(table.height()) * sizeof(int);
+    for (const int at : {threshold, threshold + kPasses[1].thresholdIncrement}) {
+        const DarkPixels here = table.at(at);
+        const DarkPixels below = table.at(at - 1);
+        if (std::memcmp(here.fromColumn4, below.fromColumn4, size) != 0 ||
+            std::memcmp(here.fromColumn8, below.fromColumn8, size) != 0)
+            return false;
+    }
+    return true;
+}
+
+// The table's rows in the order of their dark pixels at each threshold level, from columns 4
+// and from columns 8, each made when first asked for and kept until dropped.
+class LevelOrders {
+  public:
+    explicit LevelOrders(const ThresholdTable& table) : table_(table) {}
+
+    const std::vector<std::uint16_t>& at(int level, bool fromColumn8) {
+        Level& kept = levels_[static_cast<std::size_t>(level)];
+        if (!kept.made) {
+            const DarkPixels dark = table_.at(level);
+            sortRowsByDark(dark.fromColumn4, table_.height(), kept.orders[0], first_);
+            sortRowsByDark(dark.fromColumn8, table_.height(), kept.orders[1], first_);
+            kept.made = true;
+        }
+        return kept.orders[fromColumn8 ? 1 : 0];
+    }
+    void drop(int level) { levels_[static_cast<std::size_t>(level)] = {}; }
+
+  private:
+    struct Level {
+        bool made = false;
+        std::array<std::vector<std::uint16_t>, 2> orders;
+    };
+    const ThresholdTable& table_;
+    std::array<Level, 256> levels_;
+    std::vector<int> first_;
+};
+static_assert(kMaxSearchRows <= 65536, "a table's rows are kept in 16 bits");
+
+// The band's order from its table's, at `stretch`: the table rows of which the band holds any
+// of the `height` rows from row `lowest` up of the rows counted, each table row being `stretch`
+// of them.
+void takeBandOrder(const std::vector<std::uint16_t>& tableOrder, const int* dark, int stretch,
+                   int lowest, int height, RowOrder& order) {
+    order.units.clear();
+    order.dark = dark;
+    order.stretch = stretch;
+    order.lowest = lowest;
+    const int first = lowest / stretch;
+    const auto units = static_cast<std::uint32_t>((lowest + height - 1) / stretch - first + 1);
+    for (const std::uint16_t row : tableOrder)
+        if (static_cast<std::uint32_t>(row - first) < units) order.units.push_back(row);
+}
+
+}  // namespace
+
+void sweepLandscape(const ThresholdTable& table, int bdLineMax, int firstStretch, int lastStretch,
+                    const LandscapeSweep& to) {
+    LevelOrders levels(table);
+    BandOrders orders;
+    const int later = kPasses[1].thresholdIncrement;
+    for (int threshold = 0; threshold < kThresholds; ++threshold) {
+        if (threshold > 0 && sameRowsAsBelow(table, threshold)) {
+            to.repeat(threshold);
+            continue;
+        }
+        for (int stretch = firstStretch; stretch <= lastStretch; ++stretch) {
+            const RowCounts rows = rowsAt(table, {.threshold = threshold, .stretch = stretch});
+            const StepResult<Band> band = findBand(rows);
+            to.band(threshold, stretch, band);
+            if (!band.ok()) continue;
+            const BandCounts& counts = band.value.counts;
+            const int lowest = rows.height - band.value.edges.endRow();
+            for (std::size_t which = 0; which < orders.size(); ++which) {
+                const int level = threshold + (which < 2 ? 0 : later);
+                const DarkPixels dark = table.at(level);
+                takeBandOrder(levels.at(level, which % 2 == 1),
+                              which % 2 == 1 ? dark.fromColumn8 : dark.fromColumn4, stretch, lowest,
+                              counts.height, orders[which]);
+            }
+            sweepBdLineRuns(counts, orders, 0, bdLineMax,
+                            [&](int first, int last, const PassLines& lines) {
+                                to.run(threshold, stretch, first, last, lines);
+                                return true;
+                            });
+        }
+        levels.drop(threshold);
     }
 }
 
@@ -247,21 +493,28 @@ Landscape settingsLandscape(const ThresholdTable& table, int bdLineMax, int stre
     landscape.failures_.assign(kThresholds, std::nullopt);
     landscape.bandRows_.assign(kThresholds, 0);
     landscape.lines_ = SettingsGrid<std::array<std::uint16_t, kPassCount>>(bdLineMax);
-    for (int threshold = 0; threshold < kThresholds; ++threshold) {
-        const RowCounts rows = rowsAt(table, {.threshold = threshold, .stretch = stretch});
-        const StepResult<Band> band = findBand(rows);
+    LandscapeSweep sweep;
+    sweep.band = [&](int threshold, int, const StepResult<Band>& band) {
         landscape.failures_[static_cast<std::size_t>(threshold)] = band.failure;
-        if (!band.ok()) continue;
-        landscape.bandRows_[static_cast<std::size_t>(threshold)] = band.value.counts.height;
-        sweepBdLines(
-            band.value.counts, 0, landscape.bdLineMax(), [&](int bdLine, const PassLines& lines) {
-                auto& stored = landscape.lines_.at(threshold, bdLine);
-                for (std::size_t pass = 0; pass < kPassCount; ++pass)
-                    stored[pass] = static_cast<std::uint16_t>(
-                        std::min<int>(lines[pass], std::numeric_limits<std::uint16_t>::max()));
-                return true;
-            });
-    }
+        if (band.ok())
+            landscape.bandRows_[static_cast<std::size_t>(threshold)] = band.value.counts.height;
+    };
+    sweep.run = [&](int threshold, int, int first, int last, const PassLines& lines) {
+        std::array<std::uint16_t, kPassCount> stored{};
+        for (std::size_t pass = 0; pass < kPassCount; ++pass)
+            stored[pass] = static_cast<std::uint16_t>(
+                std::min<int>(lines[pass], std::numeric_limits<std::uint16_t>::max()));
+        for (int bdLine = first; bdLine <= last; ++bdLine)
+            landscape.lines_.at(threshold, bdLine) = stored;
+    };
+    sweep.repeat = [&](int threshold) {
+        const auto at = static_cast<std::size_t>(threshold);
+        landscape.failures_[at] = landscape.failures_[at - 1];
+        landscape.bandRows_[at] = landscape.bandRows_[at - 1];
+        for (int bdLine = 0; bdLine <= landscape.bdLineMax(); ++bdLine)
+            landscape.lines_.at(threshold, bdLine) = landscape.lines_.at(threshold - 1, bdLine);
+    };
+    sweepLandscape(table, landscape.bdLineMax(), stretch, stretch, sweep);
     return landscape;
 }
 

@@ -91,6 +91,44 @@ inline int boardsOf(const PassLines& lines) {
 void sweepBdLines(const BandCounts& band, int lowest, int highest,
                   const std::function<bool(int bdLine, const PassLines& lines)>& visit);
 
+// A band's rows in the order of their dark pixels, fewest first, rows of equal dark pixels from
+// the lowest: for each of the four row counts the passes see, at THRESHOLD from columns 4 and 8
+// and at the later threshold from columns 4 and 8. The rows come in units of `stretch` band rows
+// that have the same dark pixels (a photograph row at that STRETCH): unit u is band rows
+// u × stretch - lowest on, those of them within the band.
+struct RowOrder {
+    std::vector<std::uint32_t> units;
+    const int* dark = nullptr;  // each unit's dark pixels
+    int stretch = 1;
+    int lowest = 0;
+};
+using BandOrders = std::array<RowOrder, 4>;
+// The orders of a band's own rows, a row a unit.
+BandOrders bandOrders(const BandCounts& band);
+
+// The same sweep given the band's `orders`, in runs: each run of BDLINEs over which the pass
+// lines stay the same goes to `visit` (its first and last BDLINE), which returns false to stop.
+// Between two BDLINEs at which a pass's rules flag other rows, nothing changes, so the sweep
+// goes from one such BDLINE to the next and not through every BDLINE between.
+void sweepBdLineRuns(const BandCounts& band, const BandOrders& orders, int lowest, int highest,
+                     const std::function<bool(int first, int last, const PassLines& lines)>& visit);
+
+// What a sweep of a whole landscape hands on, THRESHOLD by THRESHOLD from 0 to 245, and at each
+// THRESHOLD STRETCH by STRETCH: the band found, and where there is one, the pass lines in runs
+// of BDLINE from 0 to bdLineMax. A THRESHOLD whose row counts are those of the THRESHOLD below
+// (at both thresholds the passes see) goes to `repeat` instead: it is what that one is at every
+// STRETCH.
+struct LandscapeSweep {
+    std::function<void(int threshold, int stretch, const StepResult<Band>& band)> band;
+    std::function<void(int threshold, int stretch, int first, int last, const PassLines& lines)>
+        run;
+    std::function<void(int threshold)> repeat;
+};
+// Sweeps the landscape of `table` at STRETCH firstStretch to lastStretch. Each threshold level's
+// rows are put in order of their dark pixels once, and every band's orders are taken from them.
+void sweepLandscape(const ThresholdTable& table, int bdLineMax, int firstStretch, int lastStretch,
+                    const LandscapeSweep& to);
+
 // Boards and pass lines at every THRESHOLD 0 to 245 and every BDLINE 0 to bdLineMax.
 class Landscape {
   public:

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "engine/truth.h"
 #include "tests/support/files.h"
 #include "tests/support/programs.h"
+#include "tools/samplegen.h"
 
 namespace lathmark {
 namespace {
@@ -249,6 +251,96 @@ TEST(CalibrationSearch, EndsEarlyWhenAsked) {
         };
         EXPECT_FALSE(calibrate(truth.rows, {.threshold = 128, .bdLine = 40}, options,
                                [](const PhotographSearch&) {}));
+    }
+}
+
+// ---- Which settings count a photograph right ----
+
+// A small station, smooth or rough (uneven light, grain and noise), as the search for the region
+// sees one.
+Bitmap smallStation(bool rough, std::uint32_t seed) {
+    samplegen::StationPlan plan;
+    plan.width = 160;
+    plan.height = 120;
+    plan.tableRows = 14;
+    plan.boards = 5;
+    plan.boardRows = 12;
+    plan.jointRows = 3;
+    plan.rough = rough;
+    auto dib = samplegen::renderStation(samplegen::planStation(plan, seed), seed);
+    return Bitmap(dib.release());
+}
+
+// rightSettings against a count at every setting, one at a time, within column windows of
+// several photographs: which settings count the true boards, the nearest count at each BDLINE
+// and the band's height. Its sweep jumps from one BDLINE at which the passes' rules change to
+// the next, and a threshold that sees the rows of the one below repeats its row; none of that
+// may change what it finds.
+TEST(RightSettings, AreThoseACountAtEachSettingFinds) {
+    struct Case {
+        const char* name;
+        Bitmap photograph;
+        std::optional<lathmark::Region> window;
+        int boards;
+    };
+    const std::string samples = std::string(LATHMARK_SOURCE_DIR) + "/samples/";
+    auto load = [&](const char* name) {
+        return Bitmap(FreeImage_Load(FIF_JPEG, (samples + name).c_str(), 0));
+    };
+    std::vector<Case> cases;
+    cases.push_back({"smooth station, whole", smallStation(false, 11), std::nullopt, 5});
+    cases.push_back(
+        {"smooth station, a window", smallStation(false, 12), lathmark::Region{40, 0, 70, 120}, 5});
+    cases.push_back({"rough station, whole", smallStation(true, 13), std::nullopt, 5});
+    cases.push_back(
+        {"rough station, a window", smallStation(true, 14), lathmark::Region{24, 0, 90, 120}, 5});
+    cases.push_back(
+        {"stack_03, a window", load("stack_03.jpg"), lathmark::Region{300, 0, 40, 576}, 8});
+    cases.push_back(
+        {"thin_01, a window", load("thin/thin_01.jpg"), lathmark::Region{200, 0, 48, 288}, 9});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.photograph);
+        const StepResult<ThresholdTable> table =
+            ThresholdTable::build(c.photograph.get(), c.window);
+        ASSERT_TRUE(table.ok()) << *table.failure;
+        const int bdLineMax = table.value.width();
+        const PhotographRight found = rightSettings(table.value, c.boards, bdLineMax);
+        ASSERT_TRUE(found.ok()) << *found.failure;
+        std::vector<std::optional<int>> nearest(static_cast<std::size_t>(bdLineMax) + 1);
+        int right = 0;
+        PassWork work;
+        for (int stretch = Settings::kMinStretch; stretch <= Settings::kMaxStretch; ++stretch)
+            for (int threshold = 0; threshold < kThresholds; ++threshold) {
+                const Settings at{.threshold = threshold, .stretch = stretch};
+                const StepResult<Band> band = findBand(rowsAt(table.value, at));
+                ASSERT_EQ(bandRowsAt(found, at), band.ok() ? band.value.counts.height / stretch : 0)
+                    << countingSettingsText(at);
+                for (int bdLine = 0; bdLine <= bdLineMax; ++bdLine) {
+                    const Settings settings{threshold, bdLine, stretch};
+                    const std::optional<PassLines> lines = countAt(table.value, settings, work);
+                    const bool isRight = lines && boardsOf(*lines) == c.boards;
+                    right += isRight;
+                    ASSERT_EQ(
+                        found.right[static_cast<std::size_t>(stretch - 1)].at(threshold, bdLine),
+                        isRight)
+                        << countingSettingsText(settings);
+                    if (!lines) continue;
+                    // The nearest the true boards; of two as near, the smaller.
+                    const int boards = boardsOf(*lines);
+                    std::optional<int>& best = nearest[static_cast<std::size_t>(bdLine)];
+                    const int distance = std::abs(boards - c.boards);
+                    if (!best || distance < std::abs(*best - c.boards) ||
+                        (distance == std::abs(*best - c.boards) && boards < *best))
+                        best = boards;
+                }
+            }
+        for (int bdLine = 0; bdLine <= bdLineMax; ++bdLine)
+            EXPECT_EQ(found.nearest[static_cast<std::size_t>(bdLine)],
+                      nearest[static_cast<std::size_t>(bdLine)].value_or(0))
+                << "BDLINE " << bdLine;
+        // Each case has settings that count it right and settings that do not.
+        EXPECT_GT(right, 0);
     }
 }
 

@@ -1,5 +1,6 @@
 // lathmark-make-samples OUTDIR
 // lathmark-make-samples --station OUTDIR COUNT WIDTH HEIGHT SEED
+// lathmark-make-samples --rough-station OUTDIR COUNT WIDTH HEIGHT SEED
 // lathmark-make-samples --line OUTDIR COUNT WIDTH HEIGHT SEED
 //
 // Writes the sample photographs of stacked fibreboard that the project keeps in samples/, and
@@ -320,9 +321,10 @@ void writeYardSample(const YardSample& s, const std::filesystem::path& file) {
 }  // namespace
 
 // A generated station set for benchmarks and experiments: `count` photographs `width` x `height`,
-// each with 4 to 20 plates and its own share of the width and shift, all drawn from `seed`.
+// each with 4 to 20 plates and its own share of the width and shift, all drawn from `seed`;
+// `rough`, under uneven light, with grain and noise as a real camera's.
 bool writeStationSet(const std::filesystem::path& folder, int count, int width, int height,
-                     std::uint32_t seed) {
+                     std::uint32_t seed, bool rough) {
     std::vector<StationSample> samples;
     std::vector<std::string> names;
     std::mt19937 random(seed);
@@ -348,6 +350,7 @@ bool writeStationSet(const std::filesystem::path& folder, int count, int width, 
         plan.boards = s.boards;
         plan.stackShare = s.share;
         plan.shift = s.shift;
+        plan.rough = rough;
         writeStation(plan, s.seed, file);
     });
 }
@@ -411,11 +414,13 @@ int main(int argc, char** argv) {
         FreeImage_DeInitialise();
         return ok ? 0 : 1;
     }
-    if (argc == 7 && std::string(argv[1]) == "--station") {
+    if (argc == 7 &&
+        (std::string(argv[1]) == "--station" || std::string(argv[1]) == "--rough-station")) {
         FreeImage_Initialise();
         const bool ok =
             writeStationSet(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
-                            static_cast<std::uint32_t>(std::atol(argv[6])));
+                            static_cast<std::uint32_t>(std::atol(argv[6])),
+                            std::string(argv[1]) == "--rough-station");
         FreeImage_DeInitialise();
         return ok ? 0 : 1;
     }
@@ -423,6 +428,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: lathmark-make-samples OUTDIR\n"
                      "       lathmark-make-samples --station OUTDIR COUNT WIDTH HEIGHT SEED\n"
+                     "       lathmark-make-samples --rough-station OUTDIR COUNT WIDTH HEIGHT SEED\n"
                      "       lathmark-make-samples --line OUTDIR COUNT WIDTH HEIGHT SEED\n");
         return 2;
     }

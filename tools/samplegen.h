@@ -126,6 +126,13 @@ struct StationScene {
     int objectRows = 0;
     double objectGrey = 22.0;
     double noiseSigma = 2.5;
+    // A rougher station, as a real camera sees it (all 0: none of it): light that falls off from
+    // a lamp's spot across the whole picture, by up to this share of the grey; a grain over
+    // everything (the wall's plaster, the plates' fibres) of this many grey levels, in blobs
+    // of a few pixels and streaks along the rows; and sensor noise of this sigma over the stack.
+    double lightFalloff = 0.0;
+    double grainGrey = 0.0;
+    double stackNoiseSigma = 0.0;
 };
 
 // The few numbers of a station photograph.
@@ -140,6 +147,7 @@ struct StationPlan {
     double shift = 0.0;        // the stack's centre right of the picture's, as a share of width
     int faintJoints = 0;       // joints barely darker than the plates (see StackPlan)
     double faintJointGrey = 150.0;
+    bool rough = false;  // uneven light, grain and noise as a real camera's (see StationScene)
 };
 
 // Lays out a station photograph: the stack as planStack lays one out (bright plates, dark

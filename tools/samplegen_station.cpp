@@ -5,6 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "tools/samplegen.h"
 #include "tools/samplegen_internal.h"
@@ -75,8 +76,55 @@ StationScene planStation(const StationPlan& plan, std::uint32_t seed) {
     scene.objectBottom = plan.tableRows + stackRows + rnd.integer(16, 40);
     scene.objectRows = std::max(0, std::min(plan.height - scene.objectBottom, rnd.integer(40, 90)));
     scene.objectGrey = rnd.uniform(14.0, 28.0);
+    if (plan.rough) {
+        // Drawn from a stream of their own, so that a smooth station stays as it was.
+        Random rough(streamSeed(seed, 9));
+        scene.lightFalloff = rough.uniform(0.25, 0.4);
+        scene.grainGrey = rough.uniform(8.0, 14.0);
+        scene.stackNoiseSigma = rough.uniform(6.0, 9.0);
+        scene.stack.noiseSigma = scene.stackNoiseSigma;
+        scene.stack.gradientX = rough.uniform(-0.08, 0.08);
+        scene.stack.gradientY = rough.uniform(-0.08, 0.08);
+    }
     return scene;
 }
+
+namespace {
+
+// The grain and light of a rough station over a drawn picture: each grey level scaled by the
+// light at its place, which falls off from a spot towards the corners, plus the grain there.
+void roughen(const StationScene& scene, std::uint32_t seed, FIBITMAP* dib) {
+    Random rnd(streamSeed(seed, 10));
+    const double spotX = scene.width * rnd.uniform(0.2, 0.8);
+    const double spotY = scene.height * rnd.uniform(0.3, 0.9);
+    const double reach = std::hypot(static_cast<double>(scene.width), scene.height);
+    // Grain: a coarse field of random levels, one every few pixels, smoothed by taking each
+    // pixel's from the nearest cell; and a streak per row, as rows of fibres or plaster.
+    constexpr int kCell = 3;
+    const int cellsX = scene.width / kCell + 2;
+    const int cellsY = scene.height / kCell + 2;
+    std::vector<double> cells(static_cast<std::size_t>(cellsX) * static_cast<std::size_t>(cellsY));
+    for (double& cell : cells) cell = rnd.normal();
+    std::vector<double> streaks(static_cast<std::size_t>(scene.height));
+    for (double& streak : streaks) streak = rnd.normal();
+    for (int y = 0; y < scene.height; ++y) {
+        BYTE* line = FreeImage_GetScanLine(dib, y);
+        const double* row =
+            cells.data() + static_cast<std::size_t>(y / kCell) * static_cast<std::size_t>(cellsX);
+        for (int x = 0; x < scene.width; ++x) {
+            const double away = std::hypot(x - spotX, y - spotY) / reach;
+            const double light = 1.0 - scene.lightFalloff * std::min(1.0, 1.6 * away);
+            const double grain = scene.grainGrey * (0.7 * row[x / kCell] +
+                                                    0.5 * streaks[static_cast<std::size_t>(y)]);
+            for (int c = 0; c < 3; ++c) {
+                BYTE& level = line[3 * x + c];
+                level = static_cast<BYTE>(std::clamp(std::lround(level * light + grain), 0L, 255L));
+            }
+        }
+    }
+}
+
+}  // namespace
 
 BitmapPtr renderStation(const StationScene& scene, std::uint32_t seed) {
     const BitmapPtr stack = renderStack(scene.stack, seed);
@@ -111,6 +159,7 @@ BitmapPtr renderStation(const StationScene& scene, std::uint32_t seed) {
             std::fill_n(pixel, 3, level);
         }
     }
+    if (scene.lightFalloff > 0.0 || scene.grainGrey > 0.0) roughen(scene, seed, dib.get());
     return dib;
 }
 

@@ -9,8 +9,8 @@
 # generator's plain station), "rough" (uneven light, grain and noise, as a real camera's: no two
 # thresholds see the same rows and every BDLINE sweep meets many more rows, as on real station
 # photographs) or "both". Each set is drawn by the sample
-# generator into a temporary folder and calibrated once; the elapsed time is reported against 3
-# minutes (large) or 1 minute (small). Memory: the peak resident set size that GNU time reports,
+# generator into a temporary folder and calibrated once; the elapsed time is reported against 60
+# seconds (large) or 15 seconds (small). Memory: the peak resident set size that GNU time reports,
 # divided by the set's photographs (every photograph of a region search stays decoded, in grey,
 # while the windows are searched), against 64 MB each. Prints "name value" lines. Exits 0
 # whatever the figures; 2 when it cannot measure.
@@ -60,9 +60,9 @@ for k in smooth rough; do
   prefix=
   [ "$k" = rough ] && prefix=rough_
   case "$sets" in
-    large|both) measure "${prefix}large" 12 2448 2048 21 180 ;;
+    large|both) measure "${prefix}large" 12 2448 2048 21 60 ;;
   esac
   case "$sets" in
-    small|both) measure "${prefix}small" 8 1024 768 22 60 ;;
+    small|both) measure "${prefix}small" 8 1024 768 22 15 ;;
   esac
 done

@@ -79,13 +79,13 @@ Outcome decodeRegionRows(jpeg_decompress_struct& cinfo, QuietErrors& errors,
                                               FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK)
                          : FreeImage_Allocate(pictureWidth, region.height, 8));
     if (!picture) return Outcome::NotTaken;
-    if (cinfo.density_unit == 1) {  // dots per inch, as FreeImage reads them
+    if (cinfo.density_unit == 1) {  // dots per inch, as FreeImage reads them (over a double)
         FreeImage_SetDotsPerMeterX(
             picture.get(),
-            static_cast<unsigned>(static_cast<float>(cinfo.X_density) / 0.0254f + 0.5f));
+            static_cast<unsigned>(static_cast<float>(cinfo.X_density) / 0.0254 + 0.5));
         FreeImage_SetDotsPerMeterY(
             picture.get(),
-            static_cast<unsigned>(static_cast<float>(cinfo.Y_density) / 0.0254f + 0.5f));
+            static_cast<unsigned>(static_cast<float>(cinfo.Y_density) / 0.0254 + 0.5));
     } else if (cinfo.density_unit == 2) {  // dots per centimetre
         FreeImage_SetDotsPerMeterX(picture.get(), cinfo.X_density * 100u);
         FreeImage_SetDotsPerMeterY(picture.get(), cinfo.Y_density * 100u);

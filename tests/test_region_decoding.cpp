@@ -25,8 +25,11 @@ const fs::path kSamples = fs::path(LATHMARK_SOURCE_DIR) / "samples";
 
 // A picture of noise, so that any pixel decoded differently shows, saved by FreeImage with
 // `flags` (its subsampling) in 24-bit colour or 8-bit grey.
-std::string noiseJpeg(int width, int height, int flags, bool grey = false) {
+std::string noiseJpeg(int width, int height, int flags, bool grey = false,
+                      unsigned dotsPerMeter = 2835) {
     Bitmap dib(FreeImage_Allocate(width, height, grey ? 8 : 24));
+    FreeImage_SetDotsPerMeterX(dib.get(), dotsPerMeter);
+    FreeImage_SetDotsPerMeterY(dib.get(), dotsPerMeter);
     std::mt19937 random(static_cast<unsigned>(width * 7919 + height));
     const Scanlines rows(dib.get());
     const int bytes = grey ? width : 3 * width;
@@ -70,6 +73,9 @@ std::vector<Kind> kinds() {
         {"4:1:1 odd size", noiseJpeg(203, 117, JPEG_SUBSAMPLING_411), Alone::Yes},
         {"4:2:0 one block", noiseJpeg(16, 16, JPEG_SUBSAMPLING_420), Alone::Yes},
         {"grey odd size", noiseJpeg(131, 77, 0, true), Alone::Yes},
+        // 1728 dots per inch, read as FreeImage reads it: a float over a double, which a
+        // float over a float rounds to one dot per metre more.
+        {"1728 dpi", noiseJpeg(64, 48, JPEG_SUBSAMPLING_420, false, 68031), Alone::Yes},
         {"grey progressive",
          test::recoded(noiseJpeg(131, 77, 0, true), {.progressive = true, .restartRows = 2}),
          Alone::Yes},

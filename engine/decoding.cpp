@@ -128,18 +128,6 @@ std::vector<std::uint8_t> withRuns(const JpegWithoutMetadata& jpeg, Run run,
     return out;
 }
 
-bool samePicture(const Bitmap& a, const Bitmap& b) {
-    if (!a || !b || a.width() != b.width() || a.height() != b.height() ||
-        FreeImage_GetBPP(a.get()) != FreeImage_GetBPP(b.get()))
-        return false;
-    const Scanlines rowsOfA(a.get());
-    const Scanlines rowsOfB(b.get());
-    const unsigned rowBytes = FreeImage_GetLine(a.get());
-    for (int y = 0; y < a.height(); ++y)
-        if (std::memcmp(rowsOfA(y), rowsOfB(y), rowBytes) != 0) return false;
-    return true;
-}
-
 // The decodes of one photograph: the data the decoder gets (with a zero run after each
 // arithmetic-coded scan), what it said at the last decode, and the verdict on it.
 class PhotographDecode {
@@ -174,7 +162,7 @@ class PhotographDecode {
                 jpeg_, [last](int scan) { return scan < last ? zeroRun(scan) : highRun(scan); },
                 markers);
             facts_.pictureDependsOnMissingEnd =
-                !samePicture(picture, decodeHeard(withHighEnd, 0).picture);
+                !samePicture(picture.get(), decodeHeard(withHighEnd, 0).picture.get());
             verdict = judgeDecode(facts_);
         }
         if (verdict.refusal) return Failed{*verdict.refusal};
@@ -270,6 +258,22 @@ StepResult<Bitmap> decodeJpeg(const JpegPhotograph& photograph, PixelBudget::Sha
         picture = decode.decode(0);
     }
     return decode.judged(std::move(picture));
+}
+
+bool samePicture(FIBITMAP* a, FIBITMAP* b) {
+    if (!a || !b || FreeImage_GetWidth(a) != FreeImage_GetWidth(b) ||
+        FreeImage_GetHeight(a) != FreeImage_GetHeight(b) ||
+        FreeImage_GetBPP(a) != FreeImage_GetBPP(b) ||
+        FreeImage_GetColorType(a) != FreeImage_GetColorType(b) ||
+        FreeImage_GetDotsPerMeterX(a) != FreeImage_GetDotsPerMeterX(b) ||
+        FreeImage_GetDotsPerMeterY(a) != FreeImage_GetDotsPerMeterY(b))
+        return false;
+    const Scanlines rowsOfA(a);
+    const Scanlines rowsOfB(b);
+    const unsigned rowBytes = FreeImage_GetLine(a);
+    for (int y = 0; y < static_cast<int>(FreeImage_GetHeight(a)); ++y)
+        if (std::memcmp(rowsOfA(y), rowsOfB(y), rowBytes) != 0) return false;
+    return true;
 }
 
 }  // namespace lathmark

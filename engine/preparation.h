@@ -90,6 +90,10 @@ std::optional<DecodedRegion> decodeJpegRegion(const JpegPhotograph& photograph,
                                               const Region& region,
                                               PixelBudget::Share* share = nullptr);
 
+// Whether two pictures are the same: size, pixel format, colour type, resolution and every byte of
+// their rows. False if either is missing.
+bool samePicture(FIBITMAP* a, FIBITMAP* b);
+
 // ---- Row counts ----
 
 // The part of a photograph a count sees: the region, if it fits, or the whole photograph.

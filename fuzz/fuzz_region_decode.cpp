@@ -40,22 +40,6 @@ const std::string kName = "fuzz.jpg";
     std::abort();
 }
 
-bool samePicture(FIBITMAP* a, FIBITMAP* b) {
-    if (FreeImage_GetWidth(a) != FreeImage_GetWidth(b) ||
-        FreeImage_GetHeight(a) != FreeImage_GetHeight(b) ||
-        FreeImage_GetBPP(a) != FreeImage_GetBPP(b) ||
-        FreeImage_GetColorType(a) != FreeImage_GetColorType(b) ||
-        FreeImage_GetDotsPerMeterX(a) != FreeImage_GetDotsPerMeterX(b) ||
-        FreeImage_GetDotsPerMeterY(a) != FreeImage_GetDotsPerMeterY(b))
-        return false;
-    const unsigned bytes = FreeImage_GetLine(a);
-    for (unsigned y = 0; y < FreeImage_GetHeight(a); ++y)
-        if (std::memcmp(FreeImage_GetScanLine(a, static_cast<int>(y)),
-                        FreeImage_GetScanLine(b, static_cast<int>(y)), bytes) != 0)
-            return false;
-    return true;
-}
-
 // A share of `size` in 256ths, at least `least`.
 int share(std::uint8_t byte, int size, int least) {
     return std::max(least, static_cast<int>(static_cast<long>(byte) * size / 256));
@@ -69,7 +53,8 @@ bool sameCount(const lathmark::CountResult& a, const lathmark::CountResult& b) {
            a.band.height == b.band.height && a.joints.size() == b.joints.size() &&
            a.warning == b.warning && a.photographWidth == b.photographWidth &&
            a.photographHeight == b.photographHeight && a.dependsOnSettings == b.dependsOnSettings &&
-           a.certainty.why == b.certainty.why && samePicture(a.marked.get(), b.marked.get());
+           a.certainty.why == b.certainty.why &&
+           lathmark::samePicture(a.marked.get(), b.marked.get());
 }
 
 }  // namespace
@@ -103,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             alone->photographHeight != whole.value.height())
             broken("the photograph's size differs");
         const lathmark::Bitmap cut = lathmark::cutOut(whole.value.get(), region);
-        if (!cut || !samePicture(cutOut(alone->picture.get(), alone->region).get(), cut.get()))
+        if (!cut || !lathmark::samePicture(
+                        lathmark::cutOut(alone->picture.get(), alone->region).get(), cut.get()))
             broken("the region's pixels differ from the whole decode's");
     }
 

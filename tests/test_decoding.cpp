@@ -148,13 +148,7 @@ struct DamageCase {
 // 20000 pixels: the library would decode it with the photograph, taking gigabytes.
 std::string withHugeThumbnail(const std::string& jpeg) {
     const Bitmap pixels(FreeImage_Allocate(16, 16, 24));
-    FIMEMORY* memory = FreeImage_OpenMemory();
-    FreeImage_SaveToMemory(FIF_JPEG, pixels.get(), memory, JPEG_PROGRESSIVE);
-    BYTE* bytes = nullptr;
-    DWORD size = 0;
-    FreeImage_AcquireMemory(memory, &bytes, &size);
-    std::string thumbnail(reinterpret_cast<const char*>(bytes), size);
-    FreeImage_CloseMemory(memory);
+    std::string thumbnail = test::savedJpeg(pixels.get(), JPEG_PROGRESSIVE);
     const std::size_t frame = test::findJpegFrame(thumbnail).value().offset;
     thumbnail.replace(frame + 5, 4, "\x4E\x20\x4E\x20");
     const std::string payload = std::string("JFXX\0\x10", 6) + thumbnail;

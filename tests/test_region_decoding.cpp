@@ -38,14 +38,7 @@ std::string noiseJpeg(int width, int height, int flags, bool grey = false,
             // Smooth bands with noise on them: smooth enough for chroma to matter, rough enough
             // that every block differs.
             rows(y)[x] = static_cast<BYTE>((x * 3 + y * 5) / 4 % 200 + random() % 56);
-    FIMEMORY* memory = FreeImage_OpenMemory();
-    FreeImage_SaveToMemory(FIF_JPEG, dib.get(), memory, flags);
-    BYTE* data = nullptr;
-    DWORD size = 0;
-    FreeImage_AcquireMemory(memory, &data, &size);
-    std::string jpeg(reinterpret_cast<const char*>(data), size);
-    FreeImage_CloseMemory(memory);
-    return jpeg;
+    return test::savedJpeg(dib.get(), flags);
 }
 
 // Whether a region of a kind of JPEG is decoded alone.

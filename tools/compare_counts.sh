@@ -257,39 +257,46 @@ report() {
 # both ranges, a BDLINE below 0 and a spread between.
 pairs=(128/40 82/87 0/0 245/1 100/10 150/200 60/500 200/5 128/-5 30/30 180/120 110/65)
 
+# Counts the photographs with both builds at the settings given, as JSON with stability ranges
+# and result images, then as CSV, compares everything, and reports the group as `label`.
+compare_counts_at() {
+  local label=$1
+  shift
+  local settings=("$@") side
+  for side in old new; do
+    run "$side" "${settings[@]}" --json --stability --marked "$work/run/marked" --jobs 2 \
+      "${photos[@]}"
+    strip_json_time "$work/$side/stdout" > "$work/$side/json"
+  done
+  compare_text "JSON output" "$work/old/json" "$work/new/json"
+  compare_outputs
+  compare_images marked
+  local counted images failed note=""
+  counted=$(grep -c '^{"file":' "$work/old/stdout" || true)
+  images=$(wc -l < "$work/images.old")
+  failed=$(sed -n 's/^{"book":.*"failed":\([0-9]*\).*/\1/p' "$work/old/stdout")
+  [ "${failed:-0}" = 0 ] || note=", $failed could not be counted"
+  [ "$(cat "$work/old/status")" = 2 ] && note=", refused: $(head -n 1 "$work/old/stderr")"
+
+  for side in old new; do
+    run "$side" "${settings[@]}" --csv --jobs 2 "${photos[@]}"
+    strip_csv_time "$work/$side/stdout" > "$work/$side/csv"
+  done
+  compare_text "CSV output" "$work/old/csv" "$work/new/csv"
+  compare_text "CSV standard error" "$work/old/stderr" "$work/new/stderr"
+  local old_status new_status
+  old_status=$(cat "$work/old/status")
+  new_status=$(cat "$work/new/status")
+  [ "$old_status" = "$new_status" ] ||
+    differences+=("CSV exit status $old_status against $new_status")
+
+  report "$label" "$counted photographs, $images result images$note"
+}
+
 for pair in "${pairs[@]}"; do
-  threshold=${pair%/*}
-  bdline=${pair#*/}
   for stretch in 1 2 3 4; do
-    settings=(--bdline "$bdline" --threshold "$threshold" --stretch "$stretch")
-    for side in old new; do
-      run "$side" "${settings[@]}" --json --stability --marked "$work/run/marked" --jobs 2 \
-        "${photos[@]}"
-      strip_json_time "$work/$side/stdout" > "$work/$side/json"
-    done
-    compare_text "JSON output" "$work/old/json" "$work/new/json"
-    compare_outputs
-    compare_images marked
-    counted=$(grep -c '^{"file":' "$work/old/stdout" || true)
-    images=$(wc -l < "$work/images.old")
-    failed=$(sed -n 's/^{"book":.*"failed":\([0-9]*\).*/\1/p' "$work/old/stdout")
-    note=""
-    [ "${failed:-0}" = 0 ] || note=", $failed could not be counted"
-    [ "$(cat "$work/old/status")" = 2 ] && note=", refused: $(head -n 1 "$work/old/stderr")"
-
-    for side in old new; do
-      run "$side" "${settings[@]}" --csv --jobs 2 "${photos[@]}"
-      strip_csv_time "$work/$side/stdout" > "$work/$side/csv"
-    done
-    compare_text "CSV output" "$work/old/csv" "$work/new/csv"
-    compare_text "CSV standard error" "$work/old/stderr" "$work/new/stderr"
-    old_status=$(cat "$work/old/status")
-    new_status=$(cat "$work/new/status")
-    [ "$old_status" = "$new_status" ] ||
-      differences+=("CSV exit status $old_status against $new_status")
-
-    report "THRESHOLD=$threshold BDLINE=$bdline STRETCH=$stretch" \
-      "$counted photographs, $images result images$note"
+    compare_counts_at "THRESHOLD=${pair%/*} BDLINE=${pair#*/} STRETCH=$stretch" \
+      --bdline "${pair#*/}" --threshold "${pair%/*}" --stretch "$stretch"
   done
 done
 
@@ -300,25 +307,8 @@ regions=(64x64+0+0 300x200+100+50 501x397+137+61 9x576+759+0 200x2048+2248+0 100
 for region in "${regions[@]}"; do
   for pair in 128/40 82/87; do
     for stretch in 1 3; do
-      settings=(--bdline "${pair#*/}" --threshold "${pair%/*}" --stretch "$stretch" --region "$region")
-      for side in old new; do
-        run "$side" "${settings[@]}" --json --stability --marked "$work/run/marked" --jobs 2 \
-          "${photos[@]}"
-        strip_json_time "$work/$side/stdout" > "$work/$side/json"
-      done
-      compare_text "JSON output" "$work/old/json" "$work/new/json"
-      compare_outputs
-      compare_images marked
-      counted=$(grep -c '"boards":' "$work/old/json" || true)
-      for side in old new; do
-        run "$side" "${settings[@]}" --csv --marked "$work/run/marked" --jobs 2 "${photos[@]}"
-        strip_csv_time "$work/$side/stdout" > "$work/$side/csv"
-      done
-      compare_text "CSV output" "$work/old/csv" "$work/new/csv"
-      compare_outputs
-      compare_images marked
-      report "REGION=$region THRESHOLD=${pair%/*} BDLINE=${pair#*/} STRETCH=$stretch" \
-        "$counted photographs counted"
+      compare_counts_at "REGION=$region THRESHOLD=${pair%/*} BDLINE=${pair#*/} STRETCH=$stretch" \
+        --bdline "${pair#*/}" --threshold "${pair%/*}" --stretch "$stretch" --region "$region"
     done
   done
 done

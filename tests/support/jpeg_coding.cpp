@@ -3,6 +3,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 
 // jpeglib.h needs size_t and FILE declared before it.
@@ -61,6 +62,17 @@ std::string recoded(const std::string& jpeg, const JpegCoding& coding) {
     std::string result(reinterpret_cast<const char*>(coded), codedSize);
     std::free(coded);
     return result;
+}
+
+std::string savedJpeg(FIBITMAP* dib, int flags) {
+    const std::unique_ptr<FIMEMORY, decltype(&FreeImage_CloseMemory)> memory(
+        FreeImage_OpenMemory(), &FreeImage_CloseMemory);
+    BYTE* data = nullptr;
+    DWORD size = 0;
+    if (!memory || !FreeImage_SaveToMemory(FIF_JPEG, dib, memory.get(), flags) ||
+        !FreeImage_AcquireMemory(memory.get(), &data, &size))
+        throw std::runtime_error("FreeImage could not write the JPEG");
+    return std::string(reinterpret_cast<const char*>(data), size);
 }
 
 }  // namespace lathmark::test

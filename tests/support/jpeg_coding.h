@@ -3,6 +3,8 @@
 // coefficients are kept and only the coding changes (arithmetic or Huffman, progressive or
 // sequential, with or without restart markers), as jpegtran does.
 
+#include <FreeImage.h>
+
 #include <string>
 
 namespace lathmark::test {
@@ -15,5 +17,8 @@ struct JpegCoding {
 
 // Throws std::runtime_error with the library's words if `jpeg` cannot be read.
 std::string recoded(const std::string& jpeg, const JpegCoding& coding);
+
+// `dib` as FreeImage writes it as a JPEG with `flags`; throws std::runtime_error if it cannot.
+std::string savedJpeg(FIBITMAP* dib, int flags);
 
 }  // namespace lathmark::test

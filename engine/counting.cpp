@@ -2,11 +2,13 @@
 
 #include <cstdio>
 #include <future>
+#include <memory>
 
 #include "engine/levelling.h"
 #include "engine/preparation.h"
 #include "engine/report.h"
 #include "engine/rhythm.h"
+#include "engine/workers.h"
 
 namespace lathmark {
 namespace {
@@ -85,14 +87,8 @@ std::vector<double> bandProfile(FIBITMAP* grey, const BandEdges& edges, int stre
                       std::min(height, (edges.endRow() + stretch - 1) / stretch), kBandLeftColumn);
 }
 
-StabilityFound stabilityOf(FIBITMAP* photograph, Settings settings) {
-    StabilityFound stability;
-    StepResult<ThresholdTable> table = ThresholdTable::build(photograph, settings.region);
-    if (!table.ok())
-        stability.problem = "no stability ranges: the photograph " + *table.failure;
-    else
-        stability.ranges = stabilityRanges(table.value, settings);
-    return stability;
+std::string noStabilityRanges(const std::string& failure) {
+    return "no stability ranges: the photograph " + failure;
 }
 
 // A photograph of which only the region was decoded (decodeJpegRegion): its size, and where the
@@ -139,12 +135,30 @@ CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOp
         result.rhythmSought = true;
     }
     FIBITMAP* const counted = levelledPart ? levelledPart.get() : photograph.get();
-    // The stability ranges read the photograph as the count does and need nothing of it, so they
-    // are found on a second thread meanwhile: with them, a count takes little longer than one
-    // without. (Leaving this function, early or not, waits for them.)
+    // The stability ranges need every threshold's rows: that table, built on both cores, also
+    // gives the count its rows, and the ranges are found from it on another thread while the
+    // count goes on, so that a count with them takes little longer than one without. The
+    // thread owns the table: the count may return before the ranges are found.
     std::future<StabilityFound> stability;
-    if (options.stability)
-        stability = std::async(std::launch::async, stabilityOf, counted, settings);
+    std::shared_ptr<const ThresholdTable> rangesTable;
+    if (options.stability) {
+        StepResult<ThresholdTable> table =
+            ThresholdTable::build(counted, settings.region, ThresholdLevels{}, 2);
+        if (!table.ok()) {
+            stability = std::async(std::launch::deferred, [problem = *table.failure] {
+                StabilityFound found;
+                found.problem = noStabilityRanges(problem);
+                return found;
+            });
+        } else {
+            rangesTable = std::make_shared<const ThresholdTable>(std::move(table.value));
+            stability = aside([rangesTable, settings] {
+                StabilityFound found;
+                found.ranges = stabilityRanges(*rangesTable, settings);
+                return found;
+            });
+        }
+    }
     // The self-check's table holds the count's own thresholds, so the count takes its rows from
     // there instead of sweeping the photograph a second time.
     StepResult<ThresholdTable> checkTable;
@@ -154,9 +168,12 @@ CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOp
             result.stabilityProblem = "no self-check: the photograph " + *checkTable.failure;
     }
     const bool checked = options.selfCheck && !options.stability && checkTable.ok();
-    const StepResult<RowCounts> rows =
-        checked ? StepResult<RowCounts>{rowsAt(checkTable.value, settings)}
-                : countRows(counted, settings);
+    const ThresholdTable* const rowsTable = rangesTable ? rangesTable.get()
+                                            : checked   ? &checkTable.value
+                                                        : nullptr;
+    const StepResult<RowCounts> rows = rowsTable
+                                           ? StepResult<RowCounts>{rowsAt(*rowsTable, settings)}
+                                           : countRows(counted, settings);
     if (!rows.ok()) return failed(std::move(result), *rows.failure);
     const StepResult<Band> band = findBand(rows.value);
     if (!band.ok()) return failed(std::move(result), *band.failure);
@@ -186,10 +203,9 @@ CountResult countPhotograph(Bitmap photograph, CountResult result, const CountOp
     if (!result.marked)
         return failed(std::move(result), "the result image could not be made (out of memory?)");
 
-    // The ranges found from the photograph handed back may be waited for later (finishCount).
-    if (stability.valid() && options.stabilityLater && options.keepPhotograph &&
-        counted == photograph.get()) {
-        result.photograph = std::move(photograph);
+    // The ranges, found from a table of their own, may be waited for later (finishCount).
+    if (stability.valid() && options.stabilityLater) {
+        if (options.keepPhotograph) result.photograph = std::move(photograph);
         result.stabilityPending = std::move(stability);
         return result;
     }

@@ -27,9 +27,9 @@ namespace lathmark {
 struct CountOptions {
     bool keepPhotograph = false;  // hand back the decoded photograph, for a face to show it
     bool stability = false;       // find the stability ranges around the settings too
-    // With `stability` and `keepPhotograph`: return as soon as the count is made, while the
-    // ranges are still being found on another thread, so that the face can get on with showing
-    // the count meanwhile; finishCount() waits for them and gives the count its verdict.
+    // With `stability`: return as soon as the count is made, while the ranges are still being
+    // found on another thread, so that the face can get on with showing the count meanwhile;
+    // finishCount() waits for them and gives the count its verdict.
     bool stabilityLater = false;
     // Check, without the ranges, whether they would be short: the count is then uncertain. The
     // stability ranges give this verdict too, so it is only made without them.
@@ -111,7 +111,7 @@ struct CountResult {
 
 // Waits for the stability ranges of a count made with CountOptions::stabilityLater, if they are
 // still being found, and gives the count its verdict; `options` are those it was made with. The
-// photograph the count handed back must be kept until then: the ranges are found from it.
+// ranges are found from a table of their own: the photograph handed back need not be kept.
 void finishCount(CountResult& result, const CountOptions& options);
 
 // Counts the boards in a JPEG photograph.

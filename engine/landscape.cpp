@@ -4,12 +4,14 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <limits>
 
 #include "engine/bitmap.h"
 #include "engine/preparation.h"
 #include "engine/rows.h"
 #include "engine/two_level.h"
+#include "engine/workers.h"
 
 namespace lathmark {
 namespace {
@@ -18,6 +20,9 @@ namespace {
 // levels of THRESHOLD, and a share of BDLINE (at least 1).
 constexpr int kSureThresholdReach = 3;
 constexpr double kSureBdLineShare = 0.1;
+
+// A threshold table is filled this many rows at a time (see buildFromGrey).
+constexpr int kTableBlockRows = 16;
 
 // Rows in the order of their dark pixels, fewest first, rows of equal dark pixels from the
 // lowest. Dark pixels are at most the photograph's width, so a counting sort orders them in one
@@ -173,8 +178,8 @@ std::array<const int*, 4> bandRows(const BandCounts& counts) {
 }  // namespace
 
 StepResult<ThresholdTable> ThresholdTable::build(FIBITMAP* photograph,
-                                                 const std::optional<Region>& region,
-                                                 Levels levels) {
+                                                 const std::optional<Region>& region, Levels levels,
+                                                 int threads) {
     const StepResult<Region> part = countedPart(photograph, region);
     if (!part.ok()) return Failed{*part.failure};
     StepResult<ThresholdTable> result;
@@ -189,7 +194,28 @@ StepResult<ThresholdTable> ThresholdTable::build(FIBITMAP* photograph,
         static_cast<std::size_t>(2 * table.levelCount()) * static_cast<std::size_t>(table.height_),
         0);
     if (hasOwnThreshold(photograph)) {
-        table.buildFromGrey(photograph, part.value);
+        // Each thread takes whole blocks of rows, so no two write into one block.
+        const int blocks = (table.height_ + kTableBlockRows - 1) / kTableBlockRows;
+        const int parts = std::clamp(threads, 1, std::max(1, blocks));
+        auto rowsOfPart = [&](int p) {
+            table.buildFromGrey(photograph, part.value, p * blocks / parts * kTableBlockRows,
+                                (p + 1) * blocks / parts * kTableBlockRows);
+        };
+        std::vector<std::future<void>> others;
+        for (int p = 1; p < parts; ++p)
+            others.push_back(aside([&rowsOfPart, p] { rowsOfPart(p); }));
+        // The other parts write into the table: they are waited for however this one ends.
+        const auto waitForOthers = [&others] {
+            for (std::future<void>& other : others) other.wait();
+        };
+        try {
+            rowsOfPart(0);
+        } catch (...) {
+            waitForOthers();
+            throw;
+        }
+        waitForOthers();
+        for (std::future<void>& other : others) other.get();  // what a part threw, if it did
     } else {
         const Bitmap cut = cutOut(photograph, part.value);
         result.failure = cut ? table.buildByLibrary(cut.get())
@@ -204,8 +230,9 @@ StepResult<ThresholdTable> ThresholdTable::build(FIBITMAP* photograph,
 // time: their counts go into a small table laid out row by row, which is then copied out level by
 // level, each level's rows of the block side by side. Written a row at a time, every level of a
 // row would land on a cache line of its own.
-void ThresholdTable::buildFromGrey(FIBITMAP* photograph, const Region& part) {
-    constexpr int kBlock = 16;
+void ThresholdTable::buildFromGrey(FIBITMAP* photograph, const Region& part, int firstRow,
+                                   int endRow) {
+    constexpr int kBlock = kTableBlockRows;
     const int levels = levelCount();
     const auto bins = static_cast<std::size_t>(levels + 1);
     // Levels at or above the last threshold are never dark; they share the last bin, unread.
@@ -221,8 +248,9 @@ void ThresholdTable::buildFromGrey(FIBITMAP* photograph, const Region& part) {
     for (auto& histogram : rest) histogram.resize(bins);
     std::vector<int> edge(bins);
     std::vector<int> block(static_cast<std::size_t>(2 * levels * kBlock));
-    for (int first = 0; first < height_; first += kBlock) {
-        const int count = std::min(kBlock, height_ - first);
+    endRow = std::min(endRow, height_);
+    for (int first = firstRow; first < endRow; first += kBlock) {
+        const int count = std::min(kBlock, endRow - first);
         for (int b = 0; b < count; ++b) {
             const BYTE* grey = rows.row(first + b);
             for (auto& histogram : rest) std::fill(histogram.begin(), histogram.end(), 0);

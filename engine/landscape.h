@@ -43,9 +43,11 @@ class ThresholdTable {
     // The table of `photograph`, or of its `region` (whose own rows and columns these are, as
     // for a count); fails for a region that does not fit, a part too tall to search or a pixel
     // format that cannot be turned into black and white. `levels` must lie within 0 to 255.
+    // `threads` (1 or more) share the rows between them: a count that waits for its table
+    // builds it on both cores.
     static StepResult<ThresholdTable> build(FIBITMAP* photograph,
                                             const std::optional<Region>& region = {},
-                                            Levels levels = ThresholdLevels{});
+                                            Levels levels = ThresholdLevels{}, int threads = 1);
 
     int width() const { return width_; }
     int height() const { return height_; }
@@ -64,7 +66,7 @@ class ThresholdTable {
         return static_cast<std::size_t>(first + threshold - levels_.first) *
                static_cast<std::size_t>(height_);
     }
-    void buildFromGrey(FIBITMAP* photograph, const Region& part);
+    void buildFromGrey(FIBITMAP* photograph, const Region& part, int firstRow, int endRow);
     StepFailure buildByLibrary(FIBITMAP* photograph);
 
     int width_ = 0;

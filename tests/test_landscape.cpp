@@ -96,6 +96,19 @@ TEST(Landscape, EqualsTheCountAtRandomSettings) {
         const StepResult<ThresholdTable> built = ThresholdTable::build(photograph.bitmap.get());
         ASSERT_TRUE(built.ok()) << *built.failure;
         const ThresholdTable& table = built.value;
+        // Its rows shared among threads, the same table.
+        for (const int threads : {2, 3}) {
+            const StepResult<ThresholdTable> shared =
+                ThresholdTable::build(photograph.bitmap.get(), std::nullopt, {}, threads);
+            ASSERT_TRUE(shared.ok());
+            for (int level = 0; level < 256; ++level)
+                for (int row = 0; row < table.height(); ++row)
+                    ASSERT_TRUE(shared.value.at(level).fromColumn4[row] ==
+                                    table.at(level).fromColumn4[row] &&
+                                shared.value.at(level).fromColumn8[row] ==
+                                    table.at(level).fromColumn8[row])
+                        << photograph.name << " on " << threads << " threads, level " << level;
+        }
         for (const int stretch : {1, 2 + kind++ % 3}) {
             SCOPED_TRACE(photograph.name + " at STRETCH " + std::to_string(stretch));
             const Landscape landscape = settingsLandscape(table, table.width(), stretch);

@@ -47,13 +47,19 @@ void PassWork::reset(int height) {
 void lightenFoundLines(const PassWork& work, int pass, RowSet& whitened) {
     const int height = whitened.rows();
     whitened.clear();
+    // Each earlier pass's first line row at or above the cursor, looked for again only once the
+    // cursor has passed it: there is none between.
+    std::array<int, kPassCount> nextOf{};
+    nextOf.fill(-1);
     int y = 0;
     while (true) {
         // Rows where no earlier pass found a line only move the cursor on.
         int nextLine = height;
-        for (int earlier = 0; earlier < pass; ++earlier)
-            nextLine =
-                std::min(nextLine, work.lineRows[static_cast<std::size_t>(earlier)].nextMember(y));
+        for (int earlier = 0; earlier < pass; ++earlier) {
+            int& next = nextOf[static_cast<std::size_t>(earlier)];
+            if (next < y) next = work.lineRows[static_cast<std::size_t>(earlier)].nextMember(y);
+            nextLine = std::min(nextLine, next);
+        }
         y = nextLine;
         if (y >= height) return;
         for (int earlier = 0; earlier < pass; ++earlier) {

@@ -42,8 +42,11 @@ namespace {
 
 using namespace lathmark;
 
-// The most a pick may take, as a multiple of decoding the photograph.
+// The most a pick may take, as a multiple of decoding the photograph: a small photograph's and a
+// station camera's (whose decode is long enough for the rest to hide beside it).
 constexpr double kPickToDecodeTarget = 2.0;
+constexpr double kLargePickToDecodeTarget = 1.5;
+constexpr int kLargePickWidth = 2448;
 
 // The application a window needs, made on first use on Qt's offscreen platform unless a
 // platform is chosen. It is never destroyed: it lives as long as the process, as in a program.
@@ -180,7 +183,8 @@ void BM_PickToDecode(benchmark::State& state) {
         state.counters["decode_ms"] = decodes.medianMs();
         state.counters["pick_ms"] = picks.medianMs();
         state.counters["ratio"] = bench::ratio(picks.medianMs(), decodes.medianMs());
-        state.counters["target"] = kPickToDecodeTarget;
+        state.counters["target"] =
+            state.range(0) >= kLargePickWidth ? kLargePickToDecodeTarget : kPickToDecodeTarget;
         state.counters["cpu_ratio"] = bench::ratio(picks.medianCpuMs(), decodes.medianCpuMs());
         state.counters["count_ms"] = counts.medianMs();
         state.counters["to_qimage_ms"] = toQImages.medianMs();
@@ -196,7 +200,7 @@ void BM_PickToDecode(benchmark::State& state) {
 }
 BENCHMARK(BM_PickToDecode)
     ->Args({bench::kSmallWidth, bench::kSmallHeight})
-    ->Args({2448, 2048})
+    ->Args({kLargePickWidth, 2048})
     ->Iterations(60)
     ->Unit(benchmark::kMillisecond);
 

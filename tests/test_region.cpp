@@ -121,11 +121,13 @@ TEST(Region, CountsAsThePhotographCutToItByTheLibrary) {
             ASSERT_TRUE(table.ok());
             ASSERT_TRUE(within.stable);
             EXPECT_EQ(within.stable->threshold, stabilityRanges(table.value, settings).threshold);
-            // Waited for later, as the window does, the ranges and the verdict are the same.
+            // Waited for later, as the window does, the ranges and the verdict are the same,
+            // and the photograph handed back need not be kept meanwhile.
             const CountOptions later{
                 .keepPhotograph = true, .stability = true, .stabilityLater = true};
             CountResult waited = countDecoded(Bitmap(FreeImage_Clone(photograph.bitmap.get())), "p",
                                               settings, later);
+            waited.photograph.reset();
             finishCount(waited, later);
             ASSERT_TRUE(waited.stable);
             EXPECT_EQ(waited.stable->threshold, within.stable->threshold);

@@ -3,8 +3,9 @@
 // landscape is made of: the table of every row's dark pixels at every threshold, the band at a
 // THRESHOLD (rowsAt, findBand), the passes at one BDLINE (countAt), the sweep over BDLINE that
 // carries the passes from one BDLINE to the next (sweepBdLines), and a landscape over a short range
-// of BDLINE (settingsLandscape). Any difference in whether a setting counts at all, in the band, or
-// in the pass lines stops the run; all at one STRETCH. Input layout:
+// of BDLINE (settingsLandscape); and the count with its stability ranges, whose table is built on
+// two threads. Any difference in whether a setting counts at all, in the band, in the pass lines
+// or in the ranges stops the run; all at one STRETCH. Input layout:
 //
 //   byte 0-5  three settings, each a THRESHOLD byte (taken modulo 246) and a BDLINE byte
 //             (less 8: -8 to 247, around the widths of small photographs).
@@ -191,6 +192,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const lathmark::ThresholdTable& table = built.value;
     for (std::size_t i = 0; i < kSettingsCount; ++i)
         compareAt(photograph, table, settings[i], counts[i]);
+
+    // With its stability ranges a count takes its rows from a table built on two threads: the
+    // same count, and the ranges of the table built on one.
+    const lathmark::CountResult ranged =
+        lathmark::countDecoded(copyOf(photograph), kName, settings[0], {.stability = true});
+    if (ranged.ok() != counts[0].ok() ||
+        (ranged.ok() &&
+         (ranged.passLines != counts[0].passLines || ranged.band.top != counts[0].band.top ||
+          ranged.band.bottom != counts[0].band.bottom)))
+        broken("the count with its stability ranges is another count", settings[0]);
+    if (ranged.ok()) {
+        const lathmark::StabilityRanges ranges = lathmark::stabilityRanges(table, settings[0]);
+        if (!ranged.stable || ranged.stable->threshold != ranges.threshold ||
+            ranged.stable->bdLine != ranges.bdLine)
+            broken("the count's stability ranges are not those of its table", settings[0]);
+    }
 
     int bdLineMax = 0;
     for (const Setting& setting : settings) bdLineMax = std::max(bdLineMax, setting.bdLine);

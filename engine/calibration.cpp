@@ -222,7 +222,8 @@ int nearestCount(const PhotographRight& photograph, int boards, int bdLineMax) {
     return found == end ? 0 : *found;
 }
 
-PhotographRight rightSettings(const ThresholdTable& table, int boards, int bdLineMax) {
+PhotographRight rightSettings(const ThresholdTable& table, int boards, int bdLineMax,
+                              bool nearestWanted) {
     PhotographRight found;
     found.nearest.assign(static_cast<std::size_t>(std::max(0, bdLineMax)) + 1, 0);
     for (int stretch = Settings::kMinStretch; stretch <= Settings::kMaxStretch; ++stretch) {
@@ -235,6 +236,7 @@ PhotographRight rightSettings(const ThresholdTable& table, int boards, int bdLin
     bool anyBand = false;
     bool firstBand = false;
     LandscapeSweep sweep;
+    if (!nearestWanted) sweep.linesWanted = boards - 1;
     sweep.band = [&](int threshold, int stretch, const StepResult<Band>& band) {
         const auto s = static_cast<std::size_t>(stretch - 1);
         if (!band.ok()) {

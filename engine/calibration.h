@@ -83,7 +83,11 @@ struct PhotographRight {
 
     bool ok() const { return !failure.has_value(); }
 };
-PhotographRight rightSettings(const ThresholdTable& table, int boards, int bdLineMax);
+// With `nearestWanted` false, `nearest` is right only where some setting counts the photograph
+// right (it is then `boards`); the settings that count more are passed over sooner, which is
+// what makes a search for the region quick.
+PhotographRight rightSettings(const ThresholdTable& table, int boards, int bdLineMax,
+                              bool nearestWanted = true);
 
 // The count nearest `boards` that any setting up to BDLINE `bdLineMax` reaches.
 int nearestCount(const PhotographRight& photograph, int boards, int bdLineMax);

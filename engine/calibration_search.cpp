@@ -123,7 +123,8 @@ class Search {
                     none.failure = table.failure;
                     return none;
                 }
-                return rightSettings(table.value, photograph.row->boards, bdLineMax);
+                return rightSettings(table.value, photograph.row->boards, bdLineMax,
+                                     /*nearestWanted=*/false);
             },
             [&](PhotographRight& right) { result.photographs.push_back(std::move(right)); });
         return result;
@@ -278,35 +279,36 @@ std::vector<RegionResult> searchWindows(const Search& search, int width, int top
                 }
         kept = best(edges, parts);
     }
-    // Then from each window kept, one step of an edge at a time, as long as a step finds a better
-    // window: a plateau of settings that stays as wide while the window widens leads there.
     if (!everyWindow)
-        for (std::pair<int, int> at : kept) {
-            for (bool moved = true; moved;) {
-                moved = false;
-                edges.clear();
-                for (const auto& [dl, dr] : {std::pair{-1, 0},
-                                             {1, 0},
-                                             {0, -1},
-                                             {0, 1},
-                                             {-1, 1},
-                                             {1, -1},
-                                             {-1, -1},
-                                             {1, 1}}) {
-                    const int l = at.first + dl;
-                    const int r = at.second + dr;
-                    if (l >= 0 && r <= parts && r - l >= kNarrowestParts) edges.push_back({l, r});
-                }
-                edges.push_back(at);
-                const std::pair<int, int> next = best(edges, parts).front();
-                moved = next != at;
-                at = next;
-            }
-        }
+        for (const std::pair<int, int>& at : kept)
+            climbWindows(
+                at, parts, kNarrowestParts,
+                [&](const std::vector<std::pair<int, int>>& e) { return best(e, parts).front(); });
     return results;
 }
 
 }  // namespace
+
+std::pair<int, int> climbWindows(
+    std::pair<int, int> at, int parts, int narrowest,
+    const std::function<std::pair<int, int>(const std::vector<std::pair<int, int>>&)>& bestOf) {
+    std::vector<std::pair<int, int>> stoodOn{at};
+    std::vector<std::pair<int, int>> edges;
+    for (bool moved = true; moved;) {
+        edges.clear();
+        for (const auto& [dl, dr] :
+             {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, 1}, {1, -1}, {-1, -1}, {1, 1}}) {
+            const int l = at.first + dl;
+            const int r = at.second + dr;
+            if (l >= 0 && r <= parts && r - l >= narrowest) edges.push_back({l, r});
+        }
+        edges.push_back(at);
+        at = bestOf(edges);
+        moved = std::find(stoodOn.begin(), stoodOn.end(), at) == stoodOn.end();
+        stoodOn.push_back(at);
+    }
+    return at;
+}
 
 std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const Settings& current,
                                      const CalibrationOptions& options,
@@ -494,7 +496,16 @@ std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const S
             calibration.choice.settings.region.reset();
     for (std::size_t i = 0; i < searched.size(); ++i) {
         const int boards = searched[i]->row->boards;
-        const int nearest = nearestCount(result.photographs[i], boards, result.width);
+        int nearest = nearestCount(result.photographs[i], boards, result.width);
+        // The windows searched know the nearest count only where it is right; a photograph that
+        // no setting counts right there is searched again for it.
+        if (nearest != boards && options.findRegion && !result.stackFound) {
+            const StepResult<ThresholdTable> table =
+                ThresholdTable::build(searched[i]->grey.get(), result.region);
+            if (table.ok())
+                nearest = nearestCount(rightSettings(table.value, boards, result.width), boards,
+                                       result.width);
+        }
         if (nearest != boards)
             calibration.neverRight.push_back({searched[i]->row->file, boards, nearest});
     }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/calibration.h"
@@ -100,6 +101,16 @@ struct CalibrationOptions {
 std::optional<Calibration> calibrate(const std::vector<TruthRow>& truth, const Settings& current,
                                      const CalibrationOptions& options,
                                      const std::function<void(const PhotographSearch&)>& report);
+
+// The last part of the search for the region: from window `at` (its left and right edges on a
+// grid of `parts`, at least `narrowest` apart), one step of an edge at a time to the best of the
+// window and its neighbours, which `bestOf` picks (the window itself comes last), as long as a
+// step leads somewhere new: a plateau of settings that stays as wide while the window widens
+// leads there. Windows as good as each other may lead back and forth; the climb ends where it
+// would come back to a window it has stood on. Gives the window it ends on.
+std::pair<int, int> climbWindows(
+    std::pair<int, int> at, int parts, int narrowest,
+    const std::function<std::pair<int, int>(const std::vector<std::pair<int, int>>&)>& bestOf);
 
 // The comment lines a settings file written from a calibration starts with, the same from the
 // batch counter and the window: what wrote it from which list ("lathmark-count --calibrate

@@ -153,9 +153,10 @@ int topNonMember(const RowSet& rows) {
 }
 
 // A pass as runPass runs it, with the rows lightened for it already in `state` unless
-// `lighten` (when an earlier pass's line rows changed).
+// `lighten` (when an earlier pass's line rows changed); its line rows are found only as far as
+// it takes to find more than `enough` lines.
 void runPassKept(int pass, const PassRowFlags& flags, bool lighten, PassState& state,
-                 PassWork& work) {
+                 PassWork& work, int enough) {
     if (lighten) lightenFoundLines(work, pass, state.lightened);
     work.trimmable.assignBlend(flags.trims, state.lightened, flags.blankTrims);
     const int height = state.lightened.rows();
@@ -166,7 +167,7 @@ void runPassKept(int pass, const PassRowFlags& flags, bool lighten, PassState& s
     state.whitened.insert(state.topStart + 1, height);
     RowSet& lineRows = work.lineRows[static_cast<std::size_t>(pass)];
     lineRows.assignBlend(flags.lineRows, state.whitened, flags.blankIsLine);
-    work.lines[static_cast<std::size_t>(pass)] = removeShortRunsAndCount(lineRows);
+    work.lines[static_cast<std::size_t>(pass)] = removeShortRunsAndCount(lineRows, enough);
 }
 
 // The four row counts the passes see of a band, in the order of BandOrders.
@@ -341,9 +342,9 @@ void sweepBdLines(const BandCounts& counts, int lowest, int highest,
 
 // At each BDLINE a pass runs again only when its rules now flag other rows, or an earlier pass
 // found other line rows; otherwise its line rows are those of the BDLINE before.
-void sweepBdLineRuns(
-    const BandCounts& counts, const BandOrders& orders, int lowest, int highest,
-    const std::function<bool(int first, int last, const PassLines& lines)>& visit) {
+void sweepBdLineRuns(const BandCounts& counts, const BandOrders& orders, int lowest, int highest,
+                     const std::function<bool(int first, int last, const PassLines& lines)>& visit,
+                     std::optional<int> linesWanted) {
     if (lowest > highest) return;
     const int height = counts.height;
 
@@ -362,12 +363,22 @@ void sweepBdLineRuns(
         lineRules[pass].start(orders[first + 1], flags[pass].lineRows);
     }
     RowSet before(height);
+    // Passes left out at some BDLINE since they last ran: their rules' rows and their own rows
+    // are those of that run, so they run again from the start when next wanted.
+    std::array<bool, kPassCount> behind{};
+    const int wanted = linesWanted.value_or(INT_MAX);
 
     const long long beyond = static_cast<long long>(highest) + 1;
     for (int bdLine = lowest;;) {
         bool earlierChanged = bdLine == lowest;
         long long next = beyond;
+        int found = 0;  // lines of the passes run so far
         for (std::size_t pass = 0; pass < kPassCount; ++pass) {
+            if (found > wanted) {
+                behind[pass] = true;
+                work.lines[pass] = 0;
+                continue;
+            }
             const PassRules rules(kPasses[pass], counts.width, bdLine);
             PassRowFlags& passFlags = flags[pass];
             PassState& state = states[pass];
@@ -380,7 +391,7 @@ void sweepBdLineRuns(
             // A row given up by the trims changes the pass only where it was part of an edge
             // trim; one given up as a line row only where it was not whitened.
             const bool changed =
-                earlierChanged || blankTrims != passFlags.blankTrims ||
+                earlierChanged || behind[pass] || blankTrims != passFlags.blankTrims ||
                 blankIsLine != passFlags.blankIsLine ||
                 (trimsChanged && trimRules[pass].anyGiven([&](int row) {
                     return (row < state.bottomEnd || row > state.topStart) &&
@@ -395,12 +406,17 @@ void sweepBdLineRuns(
             next = std::min(next, lineRules[pass].nextChange(bdLine, beyond, [&](int at, int dark) {
                 return rulesAt(at).isLineRow(dark);
             }));
-            if (!changed) continue;
-            passFlags.blankTrims = blankTrims;
-            passFlags.blankIsLine = blankIsLine;
-            before = work.lineRows[pass];
-            runPassKept(static_cast<int>(pass), passFlags, earlierChanged, state, work);
-            earlierChanged = earlierChanged || work.lineRows[pass] != before;
+            if (changed) {
+                passFlags.blankTrims = blankTrims;
+                passFlags.blankIsLine = blankIsLine;
+                before = work.lineRows[pass];
+                runPassKept(static_cast<int>(pass), passFlags, earlierChanged || behind[pass],
+                            state, work, wanted - found);
+                // A pass that stopped at more lines than wanted has only some of its line rows.
+                behind[pass] = work.lines[pass] > wanted - found;
+                earlierChanged = earlierChanged || work.lineRows[pass] != before;
+            }
+            found += work.lines[pass];
         }
         // A row without dark pixels neither trims nor is a line row at any BDLINE from 0 up (the
         // band is at least a column wide), so below 0 alone the sweep takes every BDLINE.
@@ -497,11 +513,13 @@ void sweepLandscape(const ThresholdTable& table, int bdLineMax, int firstStretch
                               which % 2 == 1 ? dark.fromColumn8 : dark.fromColumn4, stretch, lowest,
                               counts.height, orders[which]);
             }
-            sweepBdLineRuns(counts, orders, 0, bdLineMax,
-                            [&](int first, int last, const PassLines& lines) {
-                                to.run(threshold, stretch, first, last, lines);
-                                return true;
-                            });
+            sweepBdLineRuns(
+                counts, orders, 0, bdLineMax,
+                [&](int first, int last, const PassLines& lines) {
+                    to.run(threshold, stretch, first, last, lines);
+                    return true;
+                },
+                to.linesWanted);
         }
         levels.drop(threshold);
     }

@@ -112,8 +112,13 @@ BandOrders bandOrders(const BandCounts& band);
 // lines stay the same goes to `visit` (its first and last BDLINE), which returns false to stop.
 // Between two BDLINEs at which a pass's rules flag other rows, nothing changes, so the sweep
 // goes from one such BDLINE to the next and not through every BDLINE between.
+// With `linesWanted`, only where the passes find that many lines is the count wanted: where the
+// passes run so far already find more, the later passes are not run (their lines are handed on
+// as 0, and the run is as long as the earlier passes' lines stay), since a later pass only adds
+// lines. A search for the settings that count a photograph right needs no more.
 void sweepBdLineRuns(const BandCounts& band, const BandOrders& orders, int lowest, int highest,
-                     const std::function<bool(int first, int last, const PassLines& lines)>& visit);
+                     const std::function<bool(int first, int last, const PassLines& lines)>& visit,
+                     std::optional<int> linesWanted = std::nullopt);
 
 // What a sweep of a whole landscape hands on, THRESHOLD by THRESHOLD from 0 to 245, and at each
 // THRESHOLD STRETCH by STRETCH: the band found, and where there is one, the pass lines in runs
@@ -125,6 +130,9 @@ struct LandscapeSweep {
     std::function<void(int threshold, int stretch, int first, int last, const PassLines& lines)>
         run;
     std::function<void(int threshold)> repeat;
+    // Where set, the runs are those of sweepBdLineRuns with these lines wanted: a run whose
+    // lines are more may stand for a count that is higher still.
+    std::optional<int> linesWanted;
 };
 // Sweeps the landscape of `table` at STRETCH firstStretch to lastStretch. Each threshold level's
 // rows are put in order of their dark pixels once, and every band's orders are taken from them.

@@ -75,10 +75,10 @@ void lightenFoundLines(const PassWork& work, int pass, RowSet& whitened) {
     }
 }
 
-int removeShortRunsAndCount(RowSet& lineRows) {
+int removeShortRunsAndCount(RowSet& lineRows, int enough) {
     const int height = lineRows.rows();
     int runs = 0;
-    for (int start = lineRows.nextMember(0); start < height;) {
+    for (int start = lineRows.nextMember(0); start < height && runs <= enough;) {
         const int end = lineRows.nextNonMember(start);
         if (end - start < kShortestRun && start >= kLowestRemovedRun && end < height)
             lineRows.erase(start, end);

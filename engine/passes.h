@@ -10,6 +10,7 @@
 // count of a photograph, its settings landscape and its stability ranges all run this code.
 
 #include <array>
+#include <climits>
 #include <cstdint>
 
 #include "engine/counting_state.h"
@@ -110,8 +111,9 @@ struct PassWork {
 void lightenFoundLines(const PassWork& work, int pass, RowSet& whitened);
 
 // Removes runs of one to three line rows that start at row 2 or higher and end below the top
-// row, and counts the runs that are left.
-int removeShortRunsAndCount(RowSet& lineRows);
+// row, and counts the runs that are left; or, once it has counted more than `enough`, stops
+// there and gives what it has counted, the rows above left as they were.
+int removeShortRunsAndCount(RowSet& lineRows, int enough = INT_MAX);
 
 // Runs pass `pass` (0 to 3) on rows flagged by its rules, after the earlier passes have run on
 // `work`; leaves its line rows and lines in `work` and returns its lines.

@@ -2,10 +2,11 @@
 // settings both by the count itself (lathmark::countDecoded) and through what the settings
 // landscape is made of: the table of every row's dark pixels at every threshold, the band at a
 // THRESHOLD (rowsAt, findBand), the passes at one BDLINE (countAt), the sweep over BDLINE that
-// carries the passes from one BDLINE to the next (sweepBdLines), and a landscape over a short range
-// of BDLINE (settingsLandscape); and the count with its stability ranges, whose table is built on
-// two threads. Any difference in whether a setting counts at all, in the band, in the pass lines
-// or in the ranges stops the run; all at one STRETCH. Input layout:
+// carries the passes from one BDLINE to the next (sweepBdLines, and sweepBdLineRuns wanting only
+// about the count's own lines), and a landscape over a short range of BDLINE (settingsLandscape);
+// and the count with its stability ranges, whose table is built on two threads. Any difference in
+// whether a setting counts at all, in the band, in the pass lines or in the ranges stops the run;
+// all at one STRETCH. Input layout:
 //
 //   byte 0-5  three settings, each a THRESHOLD byte (taken modulo 246) and a BDLINE byte
 //             (less 8: -8 to 247, around the widths of small photographs).
@@ -116,6 +117,25 @@ void compareAt(const lathmark::Bitmap& photograph, const lathmark::ThresholdTabl
                                return true;
                            });
     if (expected != highest + 1) broken("the sweep stopped early", setting);
+
+    // The same sweep wanting only the count's own lines, or one or two fewer (as a search for the
+    // settings that count a photograph right wants its true count): where it hands on as many
+    // lines or fewer they are the passes' own; where more, the passes find more still.
+    auto sum = [](const lathmark::PassLines& l) { return l[0] + l[1] + l[2] + l[3]; };
+    const int wanted = std::max(0, sum(count.passLines) - setting.threshold % 3);
+    lathmark::sweepBdLineRuns(
+        band.counts, lathmark::bandOrders(band.counts), lowest, highest,
+        [&](int first, int last, const lathmark::PassLines& swept) {
+            for (int bdLine = first; bdLine <= last; ++bdLine) {
+                const Setting here{setting.threshold, bdLine, setting.stretch};
+                const auto direct = lathmark::countAt(table, here, work);
+                if (!direct ||
+                    (sum(swept) <= wanted ? *direct != swept : sum(*direct) < sum(swept)))
+                    broken("the sweep for some lines differs from countAt", here);
+            }
+            return true;
+        },
+        wanted);
 
     // The self-check, from a table of its few thresholds, gives the stability ranges' verdict,
     // and a count that makes it counts as one without it.

@@ -160,6 +160,28 @@ TEST(Landscape, EqualsTheCountAtRandomSettings) {
                     EXPECT_NE(landscape.boards(threshold, ranges.bdLine[1] + 1), boards) << where;
                 }
             }
+
+            // A sweep that wants one number of lines: its runs of as many or fewer are the
+            // landscape's, and where it hands on more, the landscape has more still.
+            auto sum = [](const PassLines& lines) {
+                return lines[0] + lines[1] + lines[2] + lines[3];
+            };
+            for (const int wanted : {0, 4, 12, 39}) {
+                LandscapeSweep sweep;
+                sweep.linesWanted = wanted;
+                sweep.band = [](int, int, const StepResult<Band>&) {};
+                sweep.repeat = [](int) {};
+                sweep.run = [&](int threshold, int, int first, int last, const PassLines& lines) {
+                    for (int bdLine = first; bdLine <= last; ++bdLine) {
+                        const PassLines exact = landscape.passLines(threshold, bdLine);
+                        ASSERT_TRUE(sum(lines) <= wanted ? lines == exact
+                                                         : sum(exact) >= sum(lines))
+                            << wanted << " lines wanted, THRESHOLD " << threshold << " BDLINE "
+                            << bdLine;
+                    }
+                };
+                sweepLandscape(table, table.width(), stretch, stretch, sweep);
+            }
         }
     }
 }

@@ -90,7 +90,29 @@ class RisingRule {
     long long nextChange(int bdLine, long long beyond, HoldsAt holdsAt) {
         if (changeAt_ != kUnknown && changeAt_ > bdLine) return std::min(changeAt_, beyond);
         if (next_ == order_->units.size()) return changeAt_ = beyond;
-        const int dark = order_->dark[order_->units[next_]];
+        return changeAt_ =
+                   firstFailing(bdLine, beyond, order_->dark[order_->units[next_]], holdsAt);
+    }
+    // The same for the rows up to `lastRow` only: the rule gives up the rows in the order of
+    // their dark pixels, so the first of them still held is the next it gives up.
+    template <typename HoldsAt>
+    long long nextChangeUpTo(int lastRow, int bdLine, long long beyond, HoldsAt holdsAt) const {
+        const std::vector<std::uint32_t>& units = order_->units;
+        for (std::size_t i = next_; i < units.size(); ++i)
+            if (firstRow(units[i]) <= lastRow)
+                return firstFailing(bdLine, beyond, order_->dark[units[i]], holdsAt);
+        return beyond;
+    }
+
+  private:
+    static constexpr long long kUnknown = LLONG_MIN;
+    int firstRow(std::uint32_t unit) const {
+        return static_cast<int>(unit) * order_->stretch - order_->lowest;
+    }
+    // The lowest BDLINE above `bdLine`, where the rule holds for `dark`, at which it does not;
+    // `beyond` where there is none below it.
+    template <typename HoldsAt>
+    static long long firstFailing(int bdLine, long long beyond, int dark, HoldsAt holdsAt) {
         // It holds at bdLine; steps that double find a BDLINE where it does not, and halving the
         // steps between finds the first.
         long long holding = bdLine;
@@ -106,13 +128,7 @@ class RisingRule {
             const long long middle = holding + (failing - holding) / 2;
             (holdsAt(static_cast<int>(middle), dark) ? holding : failing) = middle;
         }
-        return changeAt_ = failing;
-    }
-
-  private:
-    static constexpr long long kUnknown = LLONG_MIN;
-    int firstRow(std::uint32_t unit) const {
-        return static_cast<int>(unit) * order_->stretch - order_->lowest;
+        return failing;
     }
 
     const RowOrder* order_ = nullptr;
@@ -154,9 +170,10 @@ int topNonMember(const RowSet& rows) {
 
 // A pass as runPass runs it, with the rows lightened for it already in `state` unless
 // `lighten` (when an earlier pass's line rows changed); its line rows are found only as far as
-// it takes to find more than `enough` lines.
+// it takes to find more than `enough` lines, and `rowsRead` is the highest row its lines found
+// depend on.
 void runPassKept(int pass, const PassRowFlags& flags, bool lighten, PassState& state,
-                 PassWork& work, int enough) {
+                 PassWork& work, int enough, int& rowsRead) {
     if (lighten) lightenFoundLines(work, pass, state.lightened);
     work.trimmable.assignBlend(flags.trims, state.lightened, flags.blankTrims);
     const int height = state.lightened.rows();
@@ -167,7 +184,8 @@ void runPassKept(int pass, const PassRowFlags& flags, bool lighten, PassState& s
     state.whitened.insert(state.topStart + 1, height);
     RowSet& lineRows = work.lineRows[static_cast<std::size_t>(pass)];
     lineRows.assignBlend(flags.lineRows, state.whitened, flags.blankIsLine);
-    work.lines[static_cast<std::size_t>(pass)] = removeShortRunsAndCount(lineRows, enough);
+    work.lines[static_cast<std::size_t>(pass)] =
+        removeShortRunsAndCount(lineRows, enough, &rowsRead);
 }
 
 // The four row counts the passes see of a band, in the order of BandOrders.
@@ -367,6 +385,8 @@ void sweepBdLineRuns(const BandCounts& counts, const BandOrders& orders, int low
     // are those of that run, so they run again from the start when next wanted.
     std::array<bool, kPassCount> behind{};
     const int wanted = linesWanted.value_or(INT_MAX);
+    // The highest row on which the first pass's lines, as last found, depend.
+    int firstPassRows = height;
 
     const long long beyond = static_cast<long long>(highest) + 1;
     for (int bdLine = lowest;;) {
@@ -410,13 +430,29 @@ void sweepBdLineRuns(const BandCounts& counts, const BandOrders& orders, int low
                 passFlags.blankTrims = blankTrims;
                 passFlags.blankIsLine = blankIsLine;
                 before = work.lineRows[pass];
+                int rowsRead = height;
                 runPassKept(static_cast<int>(pass), passFlags, earlierChanged || behind[pass],
-                            state, work, wanted - found);
-                // A pass that stopped at more lines than wanted has only some of its line rows.
-                behind[pass] = work.lines[pass] > wanted - found;
+                            state, work, wanted - found, rowsRead);
+                if (pass == 0) firstPassRows = rowsRead;
+                // A pass that stopped at more lines than wanted has only some of its line rows;
+                // what it found stays true until its rules flag other rows, as it stays more.
+                behind[pass] = false;
                 earlierChanged = earlierChanged || work.lineRows[pass] != before;
             }
             found += work.lines[pass];
+            // The first pass alone finds more lines than wanted: until its rules flag other rows
+            // among those its lines depend on, it still does, whatever the other rows do. Those
+            // rows lie below its top trim, which only shrinks as BDLINE rises; its bottom trim
+            // ends among them. So the sweep goes on to the next such BDLINE, passing over those
+            // at which only rows above them change.
+            if (pass == 0 && found > wanted && firstPassRows <= state.topStart) {
+                next = std::min(trimRules[0].nextChangeUpTo(
+                                    firstPassRows, bdLine, beyond,
+                                    [&](int at, int dark) { return rulesAt(at).trims(dark); }),
+                                lineRules[0].nextChangeUpTo(
+                                    firstPassRows, bdLine, beyond,
+                                    [&](int at, int dark) { return rulesAt(at).isLineRow(dark); }));
+            }
         }
         // A row without dark pixels neither trims nor is a line row at any BDLINE from 0 up (the
         // band is at least a column wide), so below 0 alone the sweep takes every BDLINE.

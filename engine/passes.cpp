@@ -75,17 +75,24 @@ void lightenFoundLines(const PassWork& work, int pass, RowSet& whitened) {
     }
 }
 
-int removeShortRunsAndCount(RowSet& lineRows, int enough) {
+int removeShortRunsAndCount(RowSet& lineRows, int enough, int* rowsRead) {
     const int height = lineRows.rows();
     int runs = 0;
-    for (int start = lineRows.nextMember(0); start < height && runs <= enough;) {
+    for (int start = lineRows.nextMember(0); start < height;) {
         const int end = lineRows.nextNonMember(start);
         if (end - start < kShortestRun && start >= kLowestRemovedRun && end < height)
             lineRows.erase(start, end);
         else
             ++runs;
+        if (runs > enough) {
+            // The runs so far, and so the count, depend on no row above the one that ends the
+            // last.
+            if (rowsRead) *rowsRead = end;
+            return runs;
+        }
         start = lineRows.nextMember(end);
     }
+    if (rowsRead) *rowsRead = height;
     return runs;
 }
 

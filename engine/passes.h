@@ -112,8 +112,10 @@ void lightenFoundLines(const PassWork& work, int pass, RowSet& whitened);
 
 // Removes runs of one to three line rows that start at row 2 or higher and end below the top
 // row, and counts the runs that are left; or, once it has counted more than `enough`, stops
-// there and gives what it has counted, the rows above left as they were.
-int removeShortRunsAndCount(RowSet& lineRows, int enough = INT_MAX);
+// there and gives what it has counted, the rows above left as they were. `rowsRead`, where
+// given, is set to the highest row on which what it counted depends (rows() where it went to
+// the top).
+int removeShortRunsAndCount(RowSet& lineRows, int enough = INT_MAX, int* rowsRead = nullptr);
 
 // Runs pass `pass` (0 to 3) on rows flagged by its rules, after the earlier passes have run on
 // `work`; leaves its line rows and lines in `work` and returns its lines.

@@ -115,7 +115,9 @@ BandOrders bandOrders(const BandCounts& band);
 // With `linesWanted`, only where the passes find that many lines is the count wanted: where the
 // passes run so far already find more, the later passes are not run (their lines are handed on
 // as 0, and the run is as long as the earlier passes' lines stay), since a later pass only adds
-// lines. A search for the settings that count a photograph right needs no more.
+// lines; and the pass that went past stops counting there, so it may hand on fewer lines than it
+// has, but always more than wanted. A search for the settings that count a photograph right
+// needs no more.
 void sweepBdLineRuns(const BandCounts& band, const BandOrders& orders, int lowest, int highest,
                      const std::function<bool(int first, int last, const PassLines& lines)>& visit,
                      std::optional<int> linesWanted = std::nullopt);

@@ -419,13 +419,15 @@ void sweepBdLineRuns(const BandCounts& counts, const BandOrders& orders, int low
                 })) ||
                 (lineRowsChanged &&
                  lineRules[pass].anyGiven([&](int row) { return !state.whitened.contains(row); }));
-            auto rulesAt = [&](int at) { return PassRules(kPasses[pass], counts.width, at); };
-            next = std::min(next, trimRules[pass].nextChange(bdLine, beyond, [&](int at, int dark) {
-                return rulesAt(at).trims(dark);
-            }));
-            next = std::min(next, lineRules[pass].nextChange(bdLine, beyond, [&](int at, int dark) {
-                return rulesAt(at).isLineRow(dark);
-            }));
+            // The rules at any BDLINE, for where they next flag other rows.
+            auto trimsAt = [&](int at, int dark) {
+                return PassRules(kPasses[pass], counts.width, at).trims(dark);
+            };
+            auto lineRowAt = [&](int at, int dark) {
+                return PassRules(kPasses[pass], counts.width, at).isLineRow(dark);
+            };
+            next = std::min(next, trimRules[pass].nextChange(bdLine, beyond, trimsAt));
+            next = std::min(next, lineRules[pass].nextChange(bdLine, beyond, lineRowAt));
             if (changed) {
                 passFlags.blankTrims = blankTrims;
                 passFlags.blankIsLine = blankIsLine;
@@ -446,12 +448,9 @@ void sweepBdLineRuns(const BandCounts& counts, const BandOrders& orders, int low
             // ends among them. So the sweep goes on to the next such BDLINE, passing over those
             // at which only rows above them change.
             if (pass == 0 && found > wanted && firstPassRows <= state.topStart) {
-                next = std::min(trimRules[0].nextChangeUpTo(
-                                    firstPassRows, bdLine, beyond,
-                                    [&](int at, int dark) { return rulesAt(at).trims(dark); }),
-                                lineRules[0].nextChangeUpTo(
-                                    firstPassRows, bdLine, beyond,
-                                    [&](int at, int dark) { return rulesAt(at).isLineRow(dark); }));
+                next =
+                    std::min(trimRules[0].nextChangeUpTo(firstPassRows, bdLine, beyond, trimsAt),
+                             lineRules[0].nextChangeUpTo(firstPassRows, bdLine, beyond, lineRowAt));
             }
         }
         // A row without dark pixels neither trims nor is a line row at any BDLINE from 0 up (the
